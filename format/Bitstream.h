@@ -1,0 +1,66 @@
+// Bit-level file output and input. Fields are packed most significant bit first into 32-bit words,
+// and words move to and from the file most significant byte first, so the file is a plain MSB-first
+// bit stream whatever the host's byte order.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+namespace ostrel {
+
+class Bitstream {
+ public:
+  // `infptr` is an open binary file; it stays the caller's (never closed here). `direction` 0 reads,
+  // any other value writes. A reader loads the first word at once.
+  Bitstream(std::FILE* infptr, int direction);
+
+  Bitstream(const Bitstream&) = delete;
+  Bitstream& operator=(const Bitstream&) = delete;
+
+  // Appends the n least significant bits of `value`, most significant first; 1 <= n <= 32 and
+  // value < 2^n (the caller guarantees it). A word reaches the file as soon as it holds 32 bits.
+  void putbits(uint32_t value, int n);
+
+  // Returns the next n bits (1 <= n <= 32), the first bit read as the most significant. Pushed-back
+  // bits come first. Past the end of the file the missing bits are zeros and `endinput` becomes 1.
+  uint32_t getbits(int n);
+
+  // Pushes back the `count` least significant bits of `bits` (most significant first) so that the
+  // next getbits delivers them before any bit still pushed back or in the word buffer. At most 32
+  // bits may be held back in all.
+  void forceback(uint32_t bits, int count);
+  // Drops every pushed-back bit.
+  void resetforceback();
+
+  // True once the file's end-of-file indicator is set.
+  bool endfile() const;
+
+  // Loads the next stream word into `buffer` (missing bytes read as zeros); `counter` = 32.
+  void readnext();
+  // Writes `buffer` as one stream word.
+  void writenext();
+  // Write mode: writes the pending bits followed by zeros up to a whole word (four zero bytes
+  // when nothing is pending). Does not close the file. Read mode: does nothing.
+  void close();
+
+  // Write mode: bits passed to putbits so far. Read mode: bits delivered by getbits minus the
+  // bits pushed back. Lets callers check their own bit accounting.
+  uint64_t BitCount() const { return bitCount; }
+  // True once a byte could not be written to the file (a full disk, an I/O error).
+  bool WriteFailed() const { return writeFailed; }
+  // Read mode: 1 once a word was requested after the end of the file.
+  int EndInput() const { return endinput; }
+
+ private:
+  std::FILE* fptr;
+  uint32_t buffer;
+  uint32_t ForceBackBuffer;
+  int32_t ForceBackCount;
+  int32_t counter;
+  int32_t endinput;
+  int32_t Direction;
+  uint64_t bitCount = 0;
+  bool writeFailed = false;
+};
+
+}  // namespace ostrel
