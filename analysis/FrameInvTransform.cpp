@@ -7,14 +7,6 @@
 
 namespace ostrel {
 
-namespace {
-
-// Weight codes outside this range have no entry in the decoding table.
-constexpr int kMinWeightCode = -32;
-constexpr int kMaxWeightCode = 223;
-
-}  // namespace
-
 FrameInvTransform::FrameInvTransform(unsigned char chan, unsigned char nblocks, unsigned lsize, unsigned ssize,
                                      Waveio* pcm, int longweights, int shortweights, int tranweights,
                                      int* longbands, int* shortbands, int* tranbands, float*** x,
@@ -60,7 +52,7 @@ void FrameInvTransform::Restore(const float* from, unsigned n, int gain, int K, 
   for (unsigned i = 0; i < n; ++i) t[i] = from[i] * g;
   unsigned h = 0;
   for (int k = 0; k < K; ++k) {
-    float w = DecompressWeights(std::clamp(W[k], kMinWeightCode, kMaxWeightCode));
+    float w = DecompressWeights(std::clamp(W[k], WEIGHT_CODE_MIN, WEIGHT_CODE_MAX));
     for (int i = 0; i < T[k]; ++i, ++h) t[h] = t[h] * w;
   }
   OSTREL_DASSERT(h == n);
