@@ -94,6 +94,8 @@ void Psycho::Process(float* x) {
   const float* x0 = x;
   const float* x1 = x + HSIZE;
   const float* x2 = x + 2 * HSIZE;
+  // The three squares, their sum and the division form one expression: evaluated in double and
+  // rounded to float once, when the mean is stored.
   for (int k = 0; k < HSIZE; ++k) {
     const double p0 = static_cast<double>(x0[k]) * x0[k];
     const double p1 = static_cast<double>(x1[k]) * x1[k];
@@ -120,7 +122,8 @@ void Psycho::GroupEnergy() {
 void Psycho::SpreadEnergy() {
   for (int n = 0; n < PSYCHBANDCOUNT; ++n) {
     const float* row = Mask[n];
-    // The masker's power is divided by its own tonality offset before it spreads.
+    // The masker's power is divided by its own tonality offset before it spreads. Each term and
+    // its addition to the running float sum are evaluated in double, rounded once per band step.
     float sum = 0.0f;
     for (int k = 0; k < PSYCHBANDCOUNT; ++k) {
       sum = static_cast<float>(sum + static_cast<double>(ge[k]) *
