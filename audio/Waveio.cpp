@@ -294,13 +294,10 @@ int Waveio::IO(float* right, float* left, int size) {
     if (io_bytes.size() < frames * 4) io_bytes.resize(frames * 4);
     unsigned char* p = io_bytes.data();
     for (size_t n = 0; n < frames; ++n) {
-      if (SumDiff && StereoFile) {
-        const float whole = std::trunc(right[n]);
-        right[n] = right[n] + left[n];
-        left[n] = whole - left[n];
-      }
-      Put16(p + 4 * n, static_cast<uint16_t>(roundfs(right[n])));
-      Put16(p + 4 * n + 2, static_cast<uint16_t>(roundfs(left[n])));
+      short first, second;
+      OutputPair(right[n], left[n], &first, &second);
+      Put16(p + 4 * n, static_cast<uint16_t>(first));
+      Put16(p + 4 * n + 2, static_cast<uint16_t>(second));
     }
     WriteBytes(frames * 4);
     count += static_cast<uint32_t>(size);
@@ -308,6 +305,16 @@ int Waveio::IO(float* right, float* left, int size) {
   }
   SetError(WAVE_ERROR_MODE);
   return 0;
+}
+
+void Waveio::OutputPair(float& right, float& left, short* first, short* second) const {
+  if (SumDiff && StereoFile) {
+    const float whole = std::trunc(right);
+    right = right + left;
+    left = whole - left;
+  }
+  *first = roundfs(right);
+  *second = roundfs(left);
 }
 
 void Waveio::CloseWave() {

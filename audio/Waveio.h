@@ -115,6 +115,9 @@ class Waveio {
   // Read mode: fills `bytes` sample bytes into `io_bytes` as far as the data goes; returns how many.
   size_t ReadBytes(size_t bytes);
   void WriteBytes(size_t bytes);
+  // The two 16-bit output samples of one float pair, with the optional sum/difference step applied
+  // to the caller's values first (shared by every output mode).
+  void OutputPair(float& right, float& left, short* first, short* second) const;
   void SetError(int code) {
     if (error == 0) error = code;
   }
