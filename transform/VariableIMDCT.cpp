@@ -15,6 +15,20 @@ VariableIMDCT::VariableIMDCT(int Llength, int Slength) { Build(Llength, Slength)
 
 VariableIMDCT::VariableIMDCT(const VariableIMDCT& in) { Build(in.LLength, in.SLength); }
 
+VariableIMDCT::VariableIMDCT(VariableIMDCT&& in) noexcept
+    : Buffer(std::move(in.Buffer)),
+      LongWindow(std::move(in.LongWindow)),
+      ShortWindow(std::move(in.ShortWindow)),
+      LLength(in.LLength),
+      HLLength(in.HLLength),
+      SLength(in.SLength),
+      HSLength(in.HSLength) {
+  in.Buffer.clear();
+  in.LongWindow.clear();
+  in.ShortWindow.clear();
+  in.LLength = in.HLLength = in.SLength = in.HSLength = 0;
+}
+
 VariableIMDCT& VariableIMDCT::operator=(const VariableIMDCT& in) {
   Build(in.LLength, in.SLength);
   return *this;

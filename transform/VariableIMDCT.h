@@ -18,6 +18,9 @@ class VariableIMDCT {
   // empties the target.
   VariableIMDCT(const VariableIMDCT& in);
   VariableIMDCT& operator=(const VariableIMDCT& in);
+  // Moving hands the whole state over (so a container may relocate a channel's object without
+  // losing its overlap) and leaves `in` empty.
+  VariableIMDCT(VariableIMDCT&& in) noexcept;
   ~VariableIMDCT();
 
   // Synthesises one block of `type` (0 long, 1 long-to-short, 2 short, 3 short-to-long). With

@@ -15,6 +15,20 @@ VariableMDCT::VariableMDCT(int Llength, int Slength) { Build(Llength, Slength); 
 
 VariableMDCT::VariableMDCT(const VariableMDCT& in) { Build(in.LLength, in.SLength); }
 
+VariableMDCT::VariableMDCT(VariableMDCT&& in) noexcept
+    : Buffer(std::move(in.Buffer)),
+      LongWindow(std::move(in.LongWindow)),
+      ShortWindow(std::move(in.ShortWindow)),
+      LLength(in.LLength),
+      HLLength(in.HLLength),
+      SLength(in.SLength),
+      HSLength(in.HSLength) {
+  in.Buffer.clear();
+  in.LongWindow.clear();
+  in.ShortWindow.clear();
+  in.LLength = in.HLLength = in.SLength = in.HSLength = 0;
+}
+
 VariableMDCT& VariableMDCT::operator=(const VariableMDCT& in) {
   Build(in.LLength, in.SLength);
   return *this;

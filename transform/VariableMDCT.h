@@ -18,6 +18,9 @@ class VariableMDCT {
   // empties the target.
   VariableMDCT(const VariableMDCT& in);
   VariableMDCT& operator=(const VariableMDCT& in);
+  // Moving hands the whole state over (so a container may relocate a channel's object without
+  // losing its overlap) and leaves `in` empty.
+  VariableMDCT(VariableMDCT&& in) noexcept;
   ~VariableMDCT();
 
   // Transforms one block of `type` (0 long, 1 long-to-short, 2 short, 3 short-to-long). With

@@ -347,6 +347,7 @@ void fft640(float* xr, float* xi) {
 }
 
 int iceil(float x) {
+  OSTREL_DASSERT(x > -2147483648.0f && x < 2147483648.0f);
   const int t = static_cast<int>(x);
   if (x - static_cast<float>(t) != 0.0f) return t + 1;
   return t;
