@@ -4,6 +4,7 @@
 #include <cmath>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "transform/DeathTestOutput.h"
@@ -158,6 +159,18 @@ TEST(VariableMdctTest, AssignmentRebuildsFromLengths) {
   EXPECT_EQ(target.GetLLength(), 0);
   EXPECT_EQ(target.GetBuffer(), nullptr);
   EXPECT_EQ(target.GetLongWindow(), nullptr);
+
+  // Moving (as a container relocating a channel's object does) keeps the overlap; copying
+  // rebuilds like assignment.
+  VariableMDCT source(64, 16);
+  std::vector<float> x(64, 0.5f);
+  source.Transform(x.data(), 0);
+  VariableMDCT relocated(std::move(source));
+  EXPECT_EQ(source.GetLLength(), 0);
+  ASSERT_EQ(relocated.GetLLength(), 64);
+  EXPECT_EQ(relocated.GetBuffer()[31], 0.5f);
+  VariableMDCT copy(relocated);
+  EXPECT_EQ(copy.GetBuffer()[31], 0.0f);
 }
 
 TEST(VariableMdctDeathTest, IllegalWindowTypeEndsTheProcess) {
