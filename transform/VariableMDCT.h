@@ -24,9 +24,10 @@ class VariableMDCT {
   ~VariableMDCT();
 
   // Transforms one block of `type` (0 long, 1 long-to-short, 2 short, 3 short-to-long). With
-  // left/right = HLLength or HSLength as the type says, the caller has stored `right` new
-  // samples at x[left .. left+right-1]; x[0 .. left-1] is ignored on entry. On return
-  // x[0 .. (left+right)/2-1] holds the block's coefficients and the rest of x is scratch.
+  // left/right = HLLength or HSLength as the type says, x has room for left+right floats and the
+  // caller has stored `right` new samples at x[left .. left+right-1]; x[0 .. left-1] is ignored
+  // on entry. On return x[0 .. (left+right)/2-1] holds the block's coefficients and the upper
+  // half their negated mirror image, of no further use.
   // Buffer keeps the raw new samples as the next block's left part. The next block's left
   // length must equal this block's right length. A type outside 0..3 prints
   // "Illegal Window Type\n" and ends the process with exit status 1, touching nothing.
