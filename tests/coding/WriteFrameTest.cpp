@@ -155,7 +155,8 @@ TEST(WriteFrame, WholeFrameReadsBack) {
     for (auto& g : f.gains[ch]) g = 10 + static_cast<int>(rng() % 20);
     for (auto& row : weights[ch]) {
       row.resize(Long);
-      for (int d = 0; d < Long; ++d) row[d] = d == 0 ? static_cast<int>(rng() % 200) : row[d - 1] + static_cast<int>(rng() % 33) - 14;
+      row[0] = static_cast<int>(rng() % 200);
+      for (int d = 1; d < Long; ++d) row[d] = row[d - 1] + static_cast<int>(rng() % 33) - 14;
       rows[ch].push_back(row.data());
     }
   }
@@ -164,7 +165,10 @@ TEST(WriteFrame, WholeFrameReadsBack) {
   std::vector<std::vector<float>> q(2, std::vector<float>(total));
   std::geometric_distribution<int> magnitude(0.5);
   for (auto& c : q) {
-    for (auto& v : c) v = rng() % 2 ? 0.0f : static_cast<float>(std::min(steps, magnitude(rng)) * (rng() % 2 ? 1 : -1));
+    for (auto& v : c) {
+      const int m = rng() % 2 ? 0 : std::min(steps, magnitude(rng));
+      v = static_cast<float>(rng() % 2 ? m : -m);
+    }
   }
   float* x[] = {q[0].data(), q[1].data()};
   const int count = ConstructSymbolSet(x, f.symbols.data(), steps, 2, total);
@@ -178,7 +182,8 @@ TEST(WriteFrame, WholeFrameReadsBack) {
   used += f.Call([](WriteFrame& wr) { return wr.WriteWeights(); });
   const int side = used;
   used += f.Call([&](WriteFrame& wr) { return wr.WriteStepSize(steps); });
-  const int tail = f.Call([&](WriteFrame& wr) { return wr.WriteStats(steps) + wr.WriteSymbols(count, steps); });
+  const int tail =
+      f.Call([&](WriteFrame& wr) { return wr.WriteStats(steps) + wr.WriteSymbols(count, steps); });
   used += tail;
   EXPECT_NEAR(tail, estimate, 40);  // the estimate is an ideal code length plus a 16-bit allowance
   const int frameBits = (used / 8 + 5) * 8 + 3 * 8;
@@ -208,7 +213,9 @@ TEST(WriteFrame, WholeFrameReadsBack) {
   std::vector<std::vector<int>> coded(2, std::vector<int>(f.coded[0].size()));
   for (int ch = 0; ch < 2; ++ch) {
     const int sets = WeightSetCount(sw[ch], NBlocks);
-    for (int j = 0; j < sets; ++j) coded[ch][j] = static_cast<int>(in.getbits(LEADING_WEIGHT_LEN)) - LEADING_WEIGHT_OFFSET;
+    for (int j = 0; j < sets; ++j) {
+      coded[ch][j] = static_cast<int>(in.getbits(LEADING_WEIGHT_LEN)) - LEADING_WEIGHT_OFFSET;
+    }
     for (int j = sets; j < CodedWeightCount(sw[ch], NBlocks, Long, Short, Tran); ++j) {
       coded[ch][j] = HuffDecode(in, weightTable, weightM) - WEIGHT_DIFF_INDEX_OFFSET;
     }
@@ -221,7 +228,9 @@ TEST(WriteFrame, WholeFrameReadsBack) {
   for (int n = 0; n < AlphabetSize(S); ++n) {
     const bool shortEntry = n >= StatsShortBegin(S) && n < StatsShortEnd(S);
     table[n] = static_cast<unsigned char>(in.getbits(shortEntry ? STATS_SHORT_ENTRY_LEN : STATS_ENTRY_LEN));
-    if (shortEntry && table[n] == STATS_ESCAPE) table[n] = static_cast<unsigned char>(in.getbits(STATS_ENTRY_LEN));
+    if (shortEntry && table[n] == STATS_ESCAPE) {
+      table[n] = static_cast<unsigned char>(in.getbits(STATS_ENTRY_LEN));
+    }
   }
   ASSERT_EQ(table, std::vector<unsigned char>(f.stats.begin(), f.stats.begin() + table.size()));
   const int symbolCount = static_cast<int>(in.getbits(SYMBOL_COUNT_LEN));
