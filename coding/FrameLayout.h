@@ -64,9 +64,10 @@ constexpr int MAX_ALPHABET_SIZE = AlphabetSize(STEP_SIZE_MAX);  // symbols: 128
 // 0 .. 2S + STATS_FULL_RUN_ENTRIES - 1 and the last entry are sent in STATS_ENTRY_LEN bits. The
 // STATS_SHORT_ENTRY_COUNT entries between them are sent in STATS_SHORT_ENTRY_LEN bits when below
 // STATS_ESCAPE, otherwise as STATS_ESCAPE in STATS_SHORT_ENTRY_LEN bits followed by the entry in
-// STATS_ENTRY_LEN bits.
+// STATS_ENTRY_LEN bits (STATS_ESCAPED_ENTRY_LEN in all).
 constexpr int STATS_ENTRY_LEN = 8;        // bits
 constexpr int STATS_SHORT_ENTRY_LEN = 2;  // bits
+constexpr int STATS_ESCAPED_ENTRY_LEN = STATS_SHORT_ENTRY_LEN + STATS_ENTRY_LEN;  // bits: 10
 constexpr unsigned STATS_ESCAPE = 3;
 constexpr int STATS_FULL_RUN_ENTRIES = 16;
 constexpr int STATS_SHORT_ENTRY_COUNT = RUN_SYMBOL_COUNT - STATS_FULL_RUN_ENTRIES - 1;  // 47
@@ -77,7 +78,7 @@ constexpr int StatsShortEnd(int Steps) { return StatsShortBegin(Steps) + STATS_S
 constexpr int StatsEntryBits(int n, unsigned value, int Steps) {
   return (n < StatsShortBegin(Steps) || n >= StatsShortEnd(Steps)) ? STATS_ENTRY_LEN
          : value < STATS_ESCAPE                                  ? STATS_SHORT_ENTRY_LEN
-                                                                 : STATS_SHORT_ENTRY_LEN + STATS_ENTRY_LEN;
+                                                                 : STATS_ESCAPED_ENTRY_LEN;
 }
 
 // Field 7: number of coded symbols.

@@ -122,7 +122,7 @@ int WriteFrame::WriteStats(int Steps) {
     const int bits = StatsEntryBits(n, value, Steps);
     if (bits == STATS_SHORT_ENTRY_LEN) {
       Out->putbits(value, STATS_SHORT_ENTRY_LEN);
-    } else if (bits == STATS_SHORT_ENTRY_LEN + STATS_ENTRY_LEN) {
+    } else if (bits == STATS_ESCAPED_ENTRY_LEN) {
       Out->putbits(STATS_ESCAPE, STATS_SHORT_ENTRY_LEN);
       Out->putbits(value, STATS_ENTRY_LEN);
     } else {
