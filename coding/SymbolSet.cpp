@@ -118,7 +118,9 @@ int CollectStatistics(const int* Symbols, unsigned* Stats, unsigned char* CompSt
       BitsUsed += (Base - logs.LUT[CompStats[s]]) * static_cast<float>(Stats[s]);
     }
   }
-  // The table's own size, entry by entry, without the last entry (counted below).
+  // The table's own size is added entry by entry to the same float accumulator (without the last
+  // entry); the last entry, the count field and the allowance follow as three float additions, in
+  // that order, and the sum is truncated toward zero.
   for (int n = 0; n < Steps2 + RUN_SYMBOL_COUNT - 1; ++n) {
     BitsUsed += static_cast<float>(StatsEntryBits(n, CompStats[n], Steps));
   }
