@@ -89,8 +89,13 @@ std::vector<int32_t> Dump() {
 // The histogram is process-wide, so the test compares dumps taken before and after its frame.
 TEST(WriteWeights, HistogramOfDifferences) {
   test::TempDir dir;
-  const auto cwd = std::filesystem::current_path();
-  std::filesystem::current_path(dir.path());
+  struct WorkIn {  // the dump goes to the working folder; restored on every exit
+    explicit WorkIn(const std::string& path) : saved(std::filesystem::current_path()) {
+      std::filesystem::current_path(path);
+    }
+    ~WorkIn() { std::filesystem::current_path(saved); }
+    std::filesystem::path saved;
+  } workIn(dir.path());
   const std::vector<int32_t> before = Dump();
   ASSERT_EQ(before.size(), 33u);
 
@@ -109,7 +114,6 @@ TEST(WriteWeights, HistogramOfDifferences) {
   std::filesystem::remove("c:\\stats2.txt");
   std::filesystem::create_directory("c:\\stats2.txt");
   EXPECT_EQ(WriteWeights(nullptr, nullptr, 0, 16, 3, 1, 2, 1), -1);
-  std::filesystem::current_path(cwd);
 }
 
 }  // namespace
