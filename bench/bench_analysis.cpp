@@ -74,7 +74,7 @@ void BM_NewFrame(benchmark::State& state) {
   std::vector<std::vector<int>> weightStore(2 * (nblocks + 1), std::vector<int>(32));
   std::vector<int*> sets;
   for (auto& w : weightStore) sets.push_back(w.data());
-  int* weights[2] = {sets.data(), sets.data() + nblocks + 1};
+  int** weights[2] = {sets.data(), sets.data() + nblocks + 1};
   std::vector<int> gainStore(2 * (nblocks + 1));
   int* gains[2] = {gainStore.data(), gainStore.data() + nblocks + 1};
   int switchUsed[2], location[2];
