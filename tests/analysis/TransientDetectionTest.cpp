@@ -81,17 +81,6 @@ TEST(TransientDetection, ClickAfterSilenceSelectsItsBlockInThatChannelOnly) {
   }
 }
 
-TEST(TransientDetection, SilenceSetsNothingAndKeepsTheFloor) {
-  auto t = Detector(2048, 16);
-  for (int frame = 0; frame < 3; ++frame) {
-    Silence(*t);
-    EXPECT_EQ(Detect(*t, 0), -1);
-    EXPECT_EQ(FlaggedBlock(*t, 1), -1);
-    EXPECT_EQ(Peer::OldPower(*t, 0), 1.0f);
-    EXPECT_EQ(Peer::OldPower(*t, 1), 1.0f);
-  }
-}
-
 TEST(TransientDetection, FirstSegmentIsComparedWithTheLastOfThePreviousFrame) {
   // Frame 1 ends with a click; frame 2 opens with a click of about 5x (then 20x) its power.
   // Against the floor of 1.0 both would trigger; against the previous segment only the second.
