@@ -15,7 +15,10 @@ build:
 	$(CMAKE) -S . -B $(BUILD)
 	$(CMAKE) --build $(BUILD) -j $(JOBS)
 
-run: build
+# Only the encoder is needed to start the dialogue; its standard input stays the user's console.
+run:
+	$(CMAKE) -S . -B $(BUILD)
+	$(CMAKE) --build $(BUILD) -j $(JOBS) --target ostrelenc
 	./$(BUILD)/ostrelenc
 
 test: build
@@ -27,7 +30,7 @@ sanitize:
 	cd $(ASAN) && ctest --output-on-failure -j $(JOBS)
 
 # Only the sound output runs a second thread, so only its tests are worth the slower build.
-TSAN_TESTS := platform_tests soundcard_tests
+TSAN_TESTS := waveout_tests soundcard_tests
 tsan:
 	$(CMAKE) -S . -B $(TSAN) -DOSTREL_TSAN=ON
 	$(CMAKE) --build $(TSAN) -j $(JOBS) --target $(TSAN_TESTS)
