@@ -257,6 +257,11 @@ class TempFile {
   bool kept_ = false;
 };
 
+bool IsFolder(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 bool SameFile(const std::string& a, const std::string& b) {
   struct stat sa {}, sb {};
   if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
@@ -317,6 +322,10 @@ int DecodeToPcm(const std::string& in, Waveio& pcm, const DecodeOptions& options
 int DecodeFile(const std::string& in, const std::string& out, const DecodeOptions& options, std::ostream& log) {
   if (SameFile(in, out)) {
     log << PREFIX << "refusing to write " << out << ": it is the input file\n";
+    return DECODE_WRITE_FAILED;
+  }
+  if (IsFolder(out)) {
+    log << PREFIX << "cannot write " << out << ": it is a folder\n";
     return DECODE_WRITE_FAILED;
   }
   Stream s;

@@ -236,6 +236,8 @@ TEST_F(DecoderFiles, AFailedRunLeavesTheOldOutputAndNoTemporaryFile) {
   const std::string nowhere = work_.File("no/such/folder/out.wav");
   EXPECT_EQ(Decode(dir_->File("source.ost"), nowhere, &messages), DECODE_WRITE_FAILED);
   EXPECT_NE(messages.find("cannot write " + nowhere), std::string::npos) << messages;
+  EXPECT_EQ(Decode(dir_->File("source.ost"), work_.path(), &messages), DECODE_WRITE_FAILED);
+  EXPECT_NE(messages.find("it is a folder"), std::string::npos) << messages;
 }
 
 // Decodes `in` to `out` in a process that may write files of at most 64 KiB, and exits with the
