@@ -1,14 +1,16 @@
 #include "decoder/Decoder.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "analysis/FrameInvTransform.h"
@@ -22,7 +24,7 @@ namespace {
 
 constexpr unsigned short STREAM_SAMPLE_RATE = 44100;  // samples per second
 constexpr unsigned char STREAM_CHANNELS = 2;
-constexpr std::size_t FILE_MAGIC_BYTES = 5;
+constexpr std::size_t FILE_MAGIC_BYTES = sizeof FILE_MAGIC - 1;  // no terminator in the file
 constexpr uint64_t WAV_FRAME_BYTES = 4;  // one 16-bit stereo sample frame
 
 const char* const PREFIX = "ostreldec: ";
