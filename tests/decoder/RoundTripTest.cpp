@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -126,37 +127,59 @@ INSTANTIATE_TEST_SUITE_P(AllRates, RoundTrip, testing::ValuesIn(test::RateRows()
                            return std::to_string(info.param.code * 2) + "kbps";
                          });
 
+// The encoder's analysis of a WAV file, frame by frame, built as the encoder builds it.
+struct EncoderAnalysis {
+  EncoderAnalysis(const std::string& wav, unsigned char code)
+      : lsize(GetLongBlock(code)),
+        nblocks(GetBlocks(code)),
+        longModel(lsize, 44100, GetPercepResolution(code), GetPercepOffset(code), 0),
+        tranModel(lsize / 2 + lsize / 8, 44100, GetPercepResolution(code), GetPercepOffset(code), 0),
+        shortModel(lsize / 4, 44100, GetPercepResolution(code), GetPercepOffset(code), 1),
+        longBands(longModel.GetPsychBands(&longCount)),
+        tranBands(tranModel.GetPsychBands(&tranCount)),
+        shortBands(shortModel.GetPsychBands(&shortCount)),
+        weightRows(2 * (nblocks + 1), std::vector<int>(std::max({longCount, tranCount, shortCount}))),
+        gainRows(2 * (nblocks + 1)),
+        in(wav.c_str(), 0) {
+    for (auto& row : weightRows) setPointers.push_back(row.data());
+    weights[0] = setPointers.data();
+    weights[1] = setPointers.data() + nblocks + 1;
+    gains[0] = gainRows.data();
+    gains[1] = gainRows.data() + nblocks + 1;
+    analysis = std::make_unique<FrameTransform>(2, static_cast<unsigned char>(nblocks), lsize, lsize / 4, &in,
+                                                &longModel, &tranModel, &shortModel, longCount, shortCount,
+                                                tranCount, longBands, shortBands, tranBands, &x, weights, gains, 0);
+  }
+  // Analyses the next frame; true when the input ran out during it (it is still complete).
+  bool Next() { return analysis->NewFrame(switchUsed, location) != 0; }
+  std::pair<int, int> Switching() const {
+    return {switchUsed[0] ? location[0] : -1, switchUsed[1] ? location[1] : -1};
+  }
+
+  int lsize, nblocks;
+  int longCount = 0, tranCount = 0, shortCount = 0;
+  Psycho longModel, tranModel, shortModel;
+  int *longBands, *tranBands, *shortBands;
+  std::vector<std::vector<int>> weightRows;
+  std::vector<int*> setPointers;
+  int** weights[2];
+  std::vector<int> gainRows;
+  int* gains[2];
+  Waveio in;
+  float** x = nullptr;
+  std::unique_ptr<FrameTransform> analysis;
+  int switchUsed[2] = {0, 0}, location[2] = {0, 0};
+};
+
 // The switch flags and locations the encoder's analysis chose for each frame of `wav`.
 std::vector<std::pair<int, int>> EncoderSwitching(const std::string& wav, unsigned char code) {
-  const int lsize = GetLongBlock(code), nblocks = GetBlocks(code);
-  const float res = GetPercepResolution(code), offset = GetPercepOffset(code);
-  Psycho longModel(lsize, 44100, res, offset, 0);
-  Psycho tranModel(lsize / 2 + lsize / 8, 44100, res, offset, 0);
-  Psycho shortModel(lsize / 4, 44100, res, offset, 1);
-  int longCount = 0, tranCount = 0, shortCount = 0;
-  int* longBands = longModel.GetPsychBands(&longCount);
-  int* tranBands = tranModel.GetPsychBands(&tranCount);
-  int* shortBands = shortModel.GetPsychBands(&shortCount);
-  const int maxBands = std::max({longCount, tranCount, shortCount});
-  std::vector<std::vector<int>> weightRows(2 * (nblocks + 1), std::vector<int>(maxBands));
-  std::vector<int*> setPointers;
-  for (auto& row : weightRows) setPointers.push_back(row.data());
-  int** weights[2] = {setPointers.data(), setPointers.data() + nblocks + 1};
-  std::vector<int> gainRows(2 * (nblocks + 1));
-  int* gains[2] = {gainRows.data(), gainRows.data() + nblocks + 1};
-  float** x = nullptr;
-  Waveio in(wav.c_str(), 0);
-  FrameTransform analysis(2, static_cast<unsigned char>(nblocks), lsize, lsize / 4, &in, &longModel, &tranModel,
-                          &shortModel, longCount, shortCount, tranCount, longBands, shortBands, tranBands, &x,
-                          weights, gains, 0);
+  EncoderAnalysis encoder(wav, code);
   std::vector<std::pair<int, int>> frames;
-  int end = 0;
-  while (end == 0) {
-    int switchUsed[2] = {0, 0}, location[2] = {0, 0};
-    end = analysis.NewFrame(switchUsed, location);
-    frames.push_back({switchUsed[0] ? location[0] : -1, switchUsed[1] ? location[1] : -1});
+  bool end = false;
+  while (!end) {
+    end = encoder.Next();
+    frames.push_back(encoder.Switching());
   }
-  in.CloseWave();
   return frames;
 }
 
@@ -200,49 +223,28 @@ TEST(RoundTripSwitching, TransientPairsAtTheFirstAndLastBlockReachTheDecoderUnch
 // of each frame, quantised at that frame's step size exactly as the encoder quantises, straight
 // into the synthesis, with the synthesis delay dropped.
 Stereo ReferenceDecode(const std::string& wav, unsigned char code, const std::vector<int>& steps) {
-  const int lsize = GetLongBlock(code), nblocks = GetBlocks(code);
-  const float res = GetPercepResolution(code), offset = GetPercepOffset(code);
-  Psycho longModel(lsize, 44100, res, offset, 0);
-  Psycho tranModel(lsize / 2 + lsize / 8, 44100, res, offset, 0);
-  Psycho shortModel(lsize / 4, 44100, res, offset, 1);
-  int longCount = 0, tranCount = 0, shortCount = 0;
-  int* longBands = longModel.GetPsychBands(&longCount);
-  int* tranBands = tranModel.GetPsychBands(&tranCount);
-  int* shortBands = shortModel.GetPsychBands(&shortCount);
-  const int maxBands = std::max({longCount, tranCount, shortCount});
-  std::vector<std::vector<int>> weightRows(2 * (nblocks + 1), std::vector<int>(maxBands));
-  std::vector<int*> setPointers;
-  for (auto& row : weightRows) setPointers.push_back(row.data());
-  int** weights[2] = {setPointers.data(), setPointers.data() + nblocks + 1};
-  std::vector<int> gainRows(2 * (nblocks + 1));
-  int* gains[2] = {gainRows.data(), gainRows.data() + nblocks + 1};
-  float** x = nullptr;
+  EncoderAnalysis e(wav, code);
   float** y = nullptr;
-  Waveio in(wav.c_str(), 0);
-  FrameTransform analysis(2, static_cast<unsigned char>(nblocks), lsize, lsize / 4, &in, &longModel, &tranModel,
-                          &shortModel, longCount, shortCount, tranCount, longBands, shortBands, tranBands, &x,
-                          weights, gains, 0);
-  FrameInvTransform synthesis(2, static_cast<unsigned char>(nblocks), lsize, lsize / 4, nullptr, longCount,
-                              shortCount, tranCount, longBands, shortBands, tranBands, &y, weights, gains, 0);
+  FrameInvTransform synthesis(2, static_cast<unsigned char>(e.nblocks), e.lsize, e.lsize / 4, nullptr, e.longCount,
+                              e.shortCount, e.tranCount, e.longBands, e.shortBands, e.tranBands, &y, e.weights,
+                              e.gains, 0);
   const unsigned total = synthesis.Total();
   Stereo out;
   for (size_t f = 0; f < steps.size(); ++f) {
-    int switchUsed[2] = {0, 0}, location[2] = {0, 0};
-    analysis.NewFrame(switchUsed, location);
+    e.Next();
     const int S = steps[f];
     for (int c = 0; c < 2; ++c) {
       for (unsigned k = 0; k < total; ++k) {
-        const int q = std::min(S, std::max(-S, ostrel::round(x[c][k] * static_cast<float>(S))));
+        const int q = std::min(S, std::max(-S, ostrel::round(e.x[c][k] * static_cast<float>(S))));
         y[c][k] = static_cast<float>(q) / static_cast<float>(S);
       }
     }
-    synthesis.NewFrame(switchUsed, location);
-    for (unsigned k = f == 0 ? static_cast<unsigned>(lsize / 2) : 0; k < total; ++k) {
+    synthesis.NewFrame(e.switchUsed, e.location);
+    for (unsigned k = f == 0 ? static_cast<unsigned>(e.lsize / 2) : 0; k < total; ++k) {
       out.push_back(roundfs(synthesis.Output(0)[k]));
       out.push_back(roundfs(synthesis.Output(1)[k]));
     }
   }
-  in.CloseWave();
   return out;
 }
 
