@@ -13,7 +13,7 @@ struct Marks {
   std::vector<int> frames;  // the frame (counted from 1) at whose start each mark appears
 };
 
-Marks Run(uint32_t Length, int frames, int samplesPerFrame) {
+Marks MarksOver(uint32_t Length, int frames, int samplesPerFrame) {
   Progress progress(Length);
   Marks marks;
   for (int frame = 1; frame <= frames; ++frame) {
@@ -28,7 +28,7 @@ Marks Run(uint32_t Length, int frames, int samplesPerFrame) {
 
 TEST(Progress, SixtySecondsInFramesOf16384Samples) {
   // 162 frames; a sixteenth is three seconds; the first mark comes at the fourth counted second.
-  Marks m = Run(60, 162, 16384);
+  Marks m = MarksOver(60, 162, 16384);
   EXPECT_EQ(m.text, "...25%...50%...75%...100%...");
   ASSERT_EQ(m.frames.size(), 19u);
   EXPECT_EQ(m.frames[15], 133);  // "100%"
@@ -36,11 +36,11 @@ TEST(Progress, SixtySecondsInFramesOf16384Samples) {
 
 TEST(Progress, ShortSourceMarksEveryCountedSecond) {
   // Five seconds (14 frames of 16384): seconds are counted at frames 4, 7, 10 and 12.
-  Marks m = Run(5, 14, 16384);
+  Marks m = MarksOver(5, 14, 16384);
   EXPECT_EQ(m.text, "...25%");
   EXPECT_EQ(m.frames, (std::vector<int>{4, 7, 10, 12}));
   // Under a second: nothing is counted at all.
-  EXPECT_EQ(Run(0, 3, 16384).text, "");
+  EXPECT_EQ(MarksOver(0, 3, 16384).text, "");
 }
 
 }  // namespace
