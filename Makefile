@@ -13,7 +13,10 @@ build:
 	$(CMAKE) -S . -B $(BUILD)
 	$(CMAKE) --build $(BUILD) -j $(JOBS)
 
-run: build
+# Only the encoder is needed to start the dialogue; its standard input stays the user's console.
+run:
+	$(CMAKE) -S . -B $(BUILD)
+	$(CMAKE) --build $(BUILD) -j $(JOBS) --target ostrelenc
 	./$(BUILD)/ostrelenc
 
 test: build

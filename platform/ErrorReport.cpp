@@ -1,5 +1,7 @@
 #include "platform/ErrorReport.h"
 
+#include "platform/Console.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -45,6 +47,7 @@ void ErrorReport(const char* ErrorMessage, unsigned char mode) {
   std::fputs(rule.c_str(), stderr);
 
   if (isatty(STDIN_FILENO)) {
+    RestoreConsole();  // the acknowledgement is typed as a normal, echoed line
     std::fputs("Press Enter to continue.", stderr);
     std::fflush(stderr);
     char c = 0;

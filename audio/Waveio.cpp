@@ -1,0 +1,361 @@
+#include "audio/Waveio.h"
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstring>
+
+namespace ostrel {
+
+namespace {
+
+constexpr uint32_t kSizeUnknown = 0xFFFFFFFFu;  // data size written by streaming writers
+constexpr uint32_t kChunkHeaderBytes = 8;       // tag and size
+constexpr uint32_t kFmtExtensibleBytes = 40;    // fmt chunk body of WAVE_FORMAT_EXTENSIBLE
+constexpr uint32_t kSubFormatOffset = 24;       // bytes into that body
+
+// The PCM sub-format identifier after its first four bytes, which hold the format code 1.
+constexpr unsigned char kPcmGuidTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
+                                            0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+uint16_t Get16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+uint32_t Get32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+void Put16(unsigned char* p, uint16_t v) {
+  p[0] = static_cast<unsigned char>(v);
+  p[1] = static_cast<unsigned char>(v >> 8);
+}
+
+void Put32(unsigned char* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+void SetTag(char* tag, const char* text) {
+  std::memcpy(tag, text, 4);
+  tag[4] = '\0';
+}
+
+bool ReadExact(std::FILE* f, unsigned char* p, size_t n) { return std::fread(p, 1, n, f) == n; }
+
+// Moves `n` bytes forward: seeks where the file allows it, reads and drops the bytes otherwise.
+bool Skip(std::FILE* f, uint64_t n) {
+  if (n == 0) return true;
+  if (n <= 0x7FFFFFFF && fseeko(f, static_cast<off_t>(n), SEEK_CUR) == 0) return true;
+  unsigned char scratch[4096];
+  while (n > 0) {
+    size_t step = n < sizeof scratch ? static_cast<size_t>(n) : sizeof scratch;
+    size_t got = std::fread(scratch, 1, step, f);
+    if (got == 0) return false;
+    n -= got;
+  }
+  return true;
+}
+
+int16_t Sample(const unsigned char* p) { return static_cast<int16_t>(Get16(p)); }
+
+}  // namespace
+
+Waveio::Waveio(const char* filename, int intype) : Waveio(filename, intype, 0) {}
+
+Waveio::Waveio(const char* filename, int intype, int inSumDiff) {
+  SumDiff = inSumDiff;
+  type = intype;
+  wave = std::make_unique<WaveHeader>();
+  std::memset(wave.get(), 0, sizeof(WaveHeader));
+  if (type == WAVE_READ) {
+    OpenForReading(filename);
+  } else if (type == WAVE_WRITE) {
+    OpenForWriting(filename);
+  } else {
+    SetError(WAVE_ERROR_MODE);
+  }
+}
+
+Waveio::~Waveio() {
+  if (fptr != nullptr) std::fclose(fptr);
+}
+
+void Waveio::OpenForReading(const char* filename) {
+  fptr = std::fopen(filename, "rb");
+  if (fptr == nullptr) {
+    SetError(WAVE_ERROR_OPEN);
+    return;
+  }
+  if (!ReadChunks()) {
+    // Never read a file of another kind as audio.
+    SetError(WAVE_ERROR_FORMAT);
+    std::fclose(fptr);
+    fptr = nullptr;
+    atEnd_ = true;
+    return;
+  }
+  StereoFile = StereoIO = (wave->nChan == 2) ? 1 : 0;
+}
+
+bool Waveio::ReadChunks() {
+  WaveHeader& h = *wave;
+  unsigned char riff[12];
+  if (!ReadExact(fptr, riff, sizeof riff)) return false;
+  std::memcpy(h.RiffID, riff, 4);
+  h.RiffLen = Get32(riff + 4);
+  std::memcpy(h.FileTypeName, riff + 8, 4);
+  if (std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0) return false;
+
+  uint64_t position = sizeof riff;  // bytes from the start of the file
+  bool haveFmt = false, haveData = false, subFormatPcm = false;
+  uint64_t dataStart = 0;
+  uint32_t dataSize = 0;
+  while (!(haveFmt && haveData)) {
+    unsigned char chunk[kChunkHeaderBytes];
+    if (!ReadExact(fptr, chunk, sizeof chunk)) break;
+    position += sizeof chunk;
+    const uint32_t size = Get32(chunk + 4);
+    const uint64_t padded = static_cast<uint64_t>(size) + (size & 1u);
+    if (!haveFmt && std::memcmp(chunk, "fmt ", 4) == 0) {
+      haveFmt = true;
+      SetTag(h.Format, "fmt ");
+      h.Fmt = size;
+      if (size < WAVE_FMT_PCM_BYTES) return false;
+      unsigned char body[kFmtExtensibleBytes];
+      const uint32_t bodyBytes = size >= kFmtExtensibleBytes ? kFmtExtensibleBytes : WAVE_FMT_PCM_BYTES;
+      if (!ReadExact(fptr, body, bodyBytes)) return false;
+      h.Code = Get16(body);
+      h.nChan = Get16(body + 2);
+      h.sRate = Get32(body + 4);
+      h.BytePerSec = Get32(body + 8);
+      h.Blocks = Get16(body + 12);
+      h.BitsPerSample = Get16(body + 14);
+      if (bodyBytes == kFmtExtensibleBytes) {
+        const unsigned char* guid = body + kSubFormatOffset;
+        subFormatPcm = Get32(guid) == WAVE_FORMAT_PCM && std::memcmp(guid + 4, kPcmGuidTail, 12) == 0;
+      }
+      if (!Skip(fptr, padded - bodyBytes)) return false;
+      position += padded;
+    } else if (!haveData && std::memcmp(chunk, "data", 4) == 0) {
+      haveData = true;
+      SetTag(h.DataName, "data");
+      dataStart = position;
+      dataSize = size;
+      if (haveFmt) break;
+      // The format chunk follows the samples: step over them to find it, then come back.
+      if (size == kSizeUnknown || !Skip(fptr, padded)) break;
+      position += padded;
+    } else {
+      if (!Skip(fptr, padded)) break;
+      position += padded;
+    }
+  }
+  if (!haveFmt || !haveData) return false;
+
+  const bool pcm = h.Code == WAVE_FORMAT_PCM || (h.Code == WAVE_FORMAT_EXTENSIBLE && subFormatPcm);
+  if (!pcm || h.BitsPerSample != 16 || (h.nChan != 1 && h.nChan != 2)) return false;
+
+  // How many sample bytes are really there. A streaming writer that never came back leaves a data
+  // size of 0xFFFFFFFF, or 0 with a RIFF size that ends before the samples.
+  const bool riffUnpatched = h.RiffLen == 0 || h.RiffLen == kSizeUnknown ||
+                             static_cast<uint64_t>(h.RiffLen) + kChunkHeaderBytes <= dataStart;
+  struct stat st;
+  uint64_t length = dataSize;
+  if (fstat(fileno(fptr), &st) == 0 && S_ISREG(st.st_mode)) {
+    const uint64_t fileBytes = static_cast<uint64_t>(st.st_size);
+    const uint64_t present = fileBytes > dataStart ? fileBytes - dataStart : 0;
+    if (dataSize == kSizeUnknown || dataSize > present || (dataSize == 0 && riffUnpatched && present > 0)) {
+      length = present;
+    }
+  } else if (dataSize == kSizeUnknown || (dataSize == 0 && riffUnpatched)) {
+    length = UINT64_MAX;  // not a regular file: read until the stream ends
+  }
+  h.nSamples = length > kSizeUnknown ? kSizeUnknown : static_cast<uint32_t>(length);
+  dataLeft_ = length;
+  if (position != dataStart && fseeko(fptr, static_cast<off_t>(dataStart), SEEK_SET) != 0) return false;
+  return true;
+}
+
+void Waveio::OpenForWriting(const char* filename) {
+  count = 0;
+  StereoIO = StereoFile = 1;
+  fptr = std::fopen(filename, "wb");
+  if (fptr == nullptr) {
+    SetError(WAVE_ERROR_OPEN);
+    return;
+  }
+  WaveHeader& h = *wave;
+  SetTag(h.RiffID, "RIFF");
+  h.RiffLen = WAVE_HEADER_BYTES - kChunkHeaderBytes;
+  SetTag(h.FileTypeName, "WAVE");
+  SetTag(h.Format, "fmt ");
+  h.Fmt = WAVE_FMT_PCM_BYTES;
+  h.Code = WAVE_FORMAT_PCM;
+  h.nChan = 2;
+  h.sRate = 44100;
+  h.BytePerSec = 176400;
+  h.Blocks = 4;
+  h.BitsPerSample = 16;
+  SetTag(h.DataName, "data");
+  h.nSamples = 0;
+  WriteHeader();
+}
+
+void Waveio::WriteHeader() {
+  const WaveHeader& h = *wave;
+  unsigned char b[WAVE_HEADER_BYTES];
+  std::memcpy(b, h.RiffID, 4);
+  Put32(b + 4, h.RiffLen);
+  std::memcpy(b + 8, h.FileTypeName, 4);
+  std::memcpy(b + 12, h.Format, 4);
+  Put32(b + 16, h.Fmt);
+  Put16(b + 20, h.Code);
+  Put16(b + 22, h.nChan);
+  Put32(b + 24, h.sRate);
+  Put32(b + 28, h.BytePerSec);
+  Put16(b + 32, h.Blocks);
+  Put16(b + 34, h.BitsPerSample);
+  std::memcpy(b + 36, h.DataName, 4);
+  Put32(b + 40, h.nSamples);
+  if (std::fwrite(b, 1, sizeof b, fptr) != sizeof b) SetError(WAVE_ERROR_WRITE);
+}
+
+size_t Waveio::ReadBytes(size_t bytes) {
+  if (io_bytes.size() < bytes) io_bytes.resize(bytes);
+  size_t got = 0;
+  if (!atEnd_ && fptr != nullptr) {
+    const size_t want = dataLeft_ < bytes ? static_cast<size_t>(dataLeft_) : bytes;
+    got = std::fread(io_bytes.data(), 1, want, fptr);
+    dataLeft_ -= got;
+  }
+  if (got < bytes) atEnd_ = true;
+  return got;
+}
+
+void Waveio::WriteBytes(size_t bytes) {
+  if (fptr == nullptr) return;
+  if (std::fwrite(io_bytes.data(), 1, bytes, fptr) != bytes) SetError(WAVE_ERROR_WRITE);
+}
+
+int Waveio::IO(short* right, short* left, int size) {
+  if (size <= 0) return 0;
+  const size_t frames = static_cast<size_t>(size);
+  if (type == WAVE_READ) {
+    const size_t frameBytes = StereoFile ? 4 : 2;
+    const size_t got = ReadBytes(frames * frameBytes);
+    const unsigned char* p = io_bytes.data();
+    for (size_t n = 0; n < frames; ++n) {
+      const size_t at = n * frameBytes;
+      right[n] = at + 2 <= got ? Sample(p + at) : 0;
+      if (StereoFile) left[n] = at + 4 <= got ? Sample(p + at + 2) : 0;
+    }
+    return got < frames * frameBytes ? 1 : 0;
+  }
+  if (type == WAVE_WRITE) {
+    if (io_bytes.size() < frames * 4) io_bytes.resize(frames * 4);
+    unsigned char* p = io_bytes.data();
+    for (size_t n = 0; n < frames; ++n) {
+      Put16(p + 4 * n, static_cast<uint16_t>(right[n]));
+      Put16(p + 4 * n + 2, static_cast<uint16_t>(left[n]));
+    }
+    WriteBytes(frames * 4);
+    count += static_cast<uint32_t>(size);
+    return 0;
+  }
+  SetError(WAVE_ERROR_MODE);
+  return 0;
+}
+
+int Waveio::IO(float* right, float* left, int size) {
+  if (size <= 0) return 0;
+  const size_t frames = static_cast<size_t>(size);
+  if (type == WAVE_READ) {
+    const size_t frameBytes = StereoFile ? 4 : 2;
+    const size_t got = ReadBytes(frames * frameBytes);
+    const unsigned char* p = io_bytes.data();
+    for (size_t n = 0; n < frames; ++n) {
+      const size_t at = n * frameBytes;
+      const int a = at + 2 <= got ? Sample(p + at) : 0;
+      if (!StereoFile) {
+        right[n] = static_cast<float>(a);
+        continue;
+      }
+      const int b = at + 4 <= got ? Sample(p + at + 2) : 0;
+      if (SumDiff) {
+        right[n] = static_cast<float>(a + b) / 2.0f;
+        left[n] = static_cast<float>(a - b) / 2.0f;
+      } else {
+        right[n] = static_cast<float>(a);
+        left[n] = static_cast<float>(b);
+      }
+    }
+    return got < frames * frameBytes ? 1 : 0;
+  }
+  if (type == WAVE_WRITE) {
+    if (io_bytes.size() < frames * 4) io_bytes.resize(frames * 4);
+    unsigned char* p = io_bytes.data();
+    for (size_t n = 0; n < frames; ++n) {
+      short first, second;
+      OutputPair(right[n], left[n], &first, &second);
+      Put16(p + 4 * n, static_cast<uint16_t>(first));
+      Put16(p + 4 * n + 2, static_cast<uint16_t>(second));
+    }
+    WriteBytes(frames * 4);
+    count += static_cast<uint32_t>(size);
+    return 0;
+  }
+  SetError(WAVE_ERROR_MODE);
+  return 0;
+}
+
+void Waveio::OutputPair(float& right, float& left, short* first, short* second) const {
+  if (SumDiff && StereoFile) {
+    const float whole = std::trunc(right);
+    right = right + left;
+    left = whole - left;
+  }
+  *first = roundfs(right);
+  *second = roundfs(left);
+}
+
+void Waveio::CloseWave() {
+  if (type == WAVE_READ) {
+    if (fptr != nullptr) std::fclose(fptr);
+    fptr = nullptr;
+    atEnd_ = true;
+    return;
+  }
+  if (type == WAVE_WRITE) {
+    if (fptr == nullptr) return;
+    WaveHeader& h = *wave;
+    const uint32_t dataBytes = count * h.nChan * 2u;
+    h.RiffLen = WAVE_HEADER_BYTES - kChunkHeaderBytes + dataBytes;
+    h.BytePerSec = h.sRate * h.nChan * 2u;
+    h.Blocks = static_cast<uint16_t>(h.nChan * 2u);
+    h.nSamples = dataBytes;
+    if (std::fseek(fptr, 0, SEEK_SET) != 0) SetError(WAVE_ERROR_WRITE);
+    WriteHeader();
+    if (std::fclose(fptr) != 0) SetError(WAVE_ERROR_WRITE);
+    fptr = nullptr;
+    return;
+  }
+  SetError(WAVE_ERROR_MODE);
+}
+
+uint32_t Waveio::infosamples() const {
+  if (!wave) return 0;
+  if (type == WAVE_WRITE) return count;
+  return wave->nChan != 0 ? wave->nSamples / (2u * wave->nChan) : 0;
+}
+
+short roundfs(float input) {
+  if (std::isnan(input)) return 0;
+  float clamped = input;
+  if (clamped > 32767.0f) clamped = 32767.0f;
+  if (clamped < -32768.0f) clamped = -32768.0f;
+  const float whole = std::floor(clamped);
+  int result = static_cast<int>(whole);
+  if (clamped - whole >= 0.5f) result += 1;
+  return static_cast<short>(result);
+}
+
+}  // namespace ostrel

@@ -1,0 +1,134 @@
+// 16-bit PCM audio between the coder's sample arrays and RIFF/WAVE files (read and write modes).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace ostrel {
+
+class MCI_Buffer;  // the sound-card output buffer (sound-card mode)
+
+// Modes of a Waveio object, fixed at construction.
+constexpr int WAVE_READ = 0;
+constexpr int WAVE_WRITE = 1;
+constexpr int WAVE_SOUNDCARD = 3;
+
+// Values of Waveio::error. The first error that happens is kept.
+constexpr int WAVE_ERROR_MODE = 1;    // unsupported mode for the operation
+constexpr int WAVE_ERROR_OPEN = 2;    // the file could not be opened
+constexpr int WAVE_ERROR_DEVICE = 3;  // the sound-card buffer refused a sample
+constexpr int WAVE_ERROR_FORMAT = 4;  // read mode: not a RIFF/WAVE file of 16-bit PCM in 1 or 2 channels
+constexpr int WAVE_ERROR_WRITE = 5;   // write mode: the file did not take every byte
+
+// Format codes of the fmt chunk.
+constexpr uint16_t WAVE_FORMAT_PCM = 0x0001;
+constexpr uint16_t WAVE_FORMAT_EXTENSIBLE = 0xFFFE;  // accepted when its sub-format is PCM
+
+constexpr uint32_t WAVE_HEADER_BYTES = 44;   // the canonical header the writer produces
+constexpr uint32_t WAVE_FMT_PCM_BYTES = 16;  // size of a plain PCM fmt chunk body
+
+// The header record. Tags are 4 characters plus a terminator.
+struct WaveHeader {
+  char RiffID[5];          // "RIFF"
+  uint32_t RiffLen;        // RIFF chunk size: file size minus 8 (as stored)
+  char FileTypeName[5];    // "WAVE"
+  char Format[5];          // "fmt " once the format chunk was found
+  uint32_t Fmt;            // format chunk size in bytes (16 for plain PCM)
+  uint16_t Code;           // format code: 1 PCM, 0xFFFE extensible
+  uint16_t nChan;          // channels
+  uint32_t sRate;          // samples per second
+  uint32_t BytePerSec;     // bytes per second as stored
+  uint16_t Blocks;         // bytes per sample frame as stored
+  uint16_t BitsPerSample;  // bits per sample
+  char DataName[5];        // "data" once the data chunk was found
+  uint32_t nSamples;       // data chunk size in bytes; in read mode the bytes really there (see Waveio)
+};
+
+// One object moves samples in one mode. In both IO forms `right` carries the first sample of each
+// stored pair and `left` the second; a mono file uses `right` only. Float samples are on the 16-bit
+// scale (no normalisation).
+class Waveio {
+ public:
+  // File modes. `intype` 0 reads `filename`, 1 writes it (created or truncated); any other value
+  // sets `error` = 1. `inSumDiff` nonzero converts stereo pairs to and from half sum and half
+  // difference in the float IO.
+  //
+  // Read mode walks the RIFF chunks: "fmt " and "data" are found wherever they stand, every other
+  // chunk is skipped (with the pad byte after an odd size), and reading stops at the end of the
+  // data chunk. A data size that cannot be right (0xFFFFFFFF, more than the file holds, or 0 while
+  // the RIFF size was never patched and samples follow) means "to the end of the file"; `nSamples`
+  // then holds the bytes really there. A file that is not 16-bit PCM in one or two channels
+  // (format 1, or 0xFFFE with a PCM sub-format) sets `error` = 4 and is never read as audio: the
+  // record keeps what was found, the file is closed, and IO yields silence with the result 1.
+  //
+  // Write mode writes a canonical 44-byte header (2 channels, 44100 Hz, 16 bits, zero lengths)
+  // that CloseWave patches.
+  Waveio(const char* filename, int intype);
+  Waveio(const char* filename, int intype, int inSumDiff);
+  ~Waveio();  // closes a file still open; does not patch a written header (CloseWave does)
+
+  Waveio(const Waveio&) = delete;
+  Waveio& operator=(const Waveio&) = delete;
+
+  // Moves `size` sample frames. Read mode: returns 1 when a read ran into the end of the data
+  // (missing samples are 0, and every later call fills zeros and returns 1), else 0. The end is
+  // noticed only by a read past the last sample: a call that ends exactly on it returns 0.
+  // Write mode: writes `right[n]`, then `left[n]` (always stereo); returns 0.
+  int IO(short* right, short* left, int size);
+
+  // As above with float samples. Read mode with SumDiff on a stereo file: right = (a + b) / 2,
+  // left = (a - b) / 2, exact. Write mode with SumDiff: for each pair, with w = the integer part
+  // of right[n] (toward zero), right[n] becomes right[n] + left[n] and left[n] becomes w - left[n]
+  // in the caller's arrays (they are overwritten), then both are written through roundfs. Without
+  // SumDiff both are written through roundfs and left unchanged.
+  int IO(float* right, float* left, int size);
+
+  // Read mode: closes the file. Write mode: rewrites the header with the lengths of the `count`
+  // frames written, flushes and closes the file. Later IO calls move nothing (read mode: silence
+  // and 1). Other modes: `error` = 1.
+  void CloseWave();
+
+  // Facts about the stream; in write mode those of the written header.
+  uint32_t infosrate() const { return wave ? wave->sRate : 0; }
+  // Whole sample frames in the data (read mode) or written so far (write mode).
+  uint32_t infosamples() const;
+  int inforesolution() const { return wave ? wave->BitsPerSample : 0; }
+  int infochannels() const { return wave ? wave->nChan : 0; }
+
+  std::FILE* fptr = nullptr;     // the WAV file (file modes); empty once closed or when it failed to open
+  MCI_Buffer* buffer = nullptr;  // sound-card output buffer, owned (sound-card mode only)
+  uint32_t count = 0;            // sample frames written so far (write mode)
+  int type = 0;                  // WAVE_READ, WAVE_WRITE or WAVE_SOUNDCARD
+  int error = 0;                 // 0, or the first WAVE_ERROR_* that happened
+  int StereoFile = 0;            // the file holds two channels (write mode: always 1)
+  int StereoIO = 0;              // the caller exchanges two channels (set like StereoFile)
+  int SumDiff = 0;               // sum/difference conversion in the float IO
+  std::unique_ptr<WaveHeader> wave;  // the header record (file modes)
+
+ private:
+  void OpenForReading(const char* filename);
+  void OpenForWriting(const char* filename);
+  bool ReadChunks();
+  void WriteHeader();
+  // Read mode: fills `bytes` sample bytes into `io_bytes` as far as the data goes; returns how many.
+  size_t ReadBytes(size_t bytes);
+  void WriteBytes(size_t bytes);
+  // The two 16-bit output samples of one float pair, with the optional sum/difference step applied
+  // to the caller's values first (shared by every output mode).
+  void OutputPair(float& right, float& left, short* first, short* second) const;
+  void SetError(int code) {
+    if (error == 0) error = code;
+  }
+
+  uint64_t dataLeft_ = 0;   // read mode: sample bytes still to come in the data chunk
+  bool atEnd_ = false;      // read mode: a read ran past the last sample
+  std::vector<unsigned char> io_bytes;  // file bytes of one IO call; grows to the largest call
+};
+
+// Converts a float sample to 16 bits: clamps to -32768.0 .. 32767.0, then rounds halves upward
+// (2.5 -> 3, -2.5 -> -2). NaN gives 0.
+short roundfs(float input);
+
+}  // namespace ostrel

@@ -1,0 +1,60 @@
+// Arithmetic decoder: reads back the blocks that ArithEncoder (coding/ArithEncoder.h) writes.
+#pragma once
+
+#include <cstdint>
+
+#include "coding/ArithCommon.h"
+#include "format/Bitstream.h"
+
+namespace ostrel {
+
+class ArithDecoder {
+ public:
+  // Starts a block at once (as ReNewStats). `input` is borrowed: it must be in read mode and
+  // outlive the decoder.
+  ArithDecoder(unsigned char count, const unsigned char* Relative, Bitstream* input, uint32_t Max);
+  // Sets the input only; ReNewStats must start a block before the first Decode.
+  explicit ArithDecoder(Bitstream* input);
+
+  ArithDecoder(const ArithDecoder&) = delete;
+  ArithDecoder& operator=(const ArithDecoder&) = delete;
+
+  // Starts a block with the encoder's table (`count` symbols, frequencies Relative[0..count - 1],
+  // borrowed, read only here) and loads the first Resolution bits of the block.
+  // `Max` is the most bits the block may take from `input`, normally every bit left in the frame
+  // from the start of the block on. The decoder never reads further: once it has taken `Max` bits
+  // it is fed zero bits instead, which decodes a well-formed block correctly (its termination holds
+  // whatever follows), so a block never consumes the next frame's bits.
+  void ReNewStats(unsigned char count, const unsigned char* Relative, uint32_t Max);
+
+  // Returns the next symbol, 0..count - 1. With a table whose total is 0 there is no symbol: it
+  // returns `count` (outside the alphabet) and marks the block as failed.
+  uint32_t Decode();
+
+  // Returns the bits the block took from the stream so far: Resolution at the start, one more
+  // for every renormalisation, never more than `Max`. These bits are gone from the stream (nothing
+  // is pushed back), and they usually run past the encoder's termination into the bits that follow
+  // the block, so a reader skips `Max` - CloseDecoder() bits to reach the end of the region that
+  // `Max` covers.
+  uint32_t CloseDecoder();
+
+  // True when Decode met a table with total 0 in the current block; cleared by ReNewStats.
+  bool Failed() const { return error; }
+
+ private:
+  // The next bit of the block, or 0 once MaxLength bits have been taken.
+  uint32_t NextBit();
+
+  uint32_t U = UpperBound;
+  uint32_t L = 0;
+  CumCountTable Cum_Count{};
+  uint32_t Total = 0;
+  uint32_t Tag = 0;
+  uint32_t Count = 0;
+  uint32_t BitsRead = 0;
+  uint32_t MaxLength = 0;
+  Bitstream* Input;
+  bool error = false;
+};
+
+}  // namespace ostrel

@@ -1,0 +1,236 @@
+#include "encoder/Dialogue.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "format/RateTables.h"
+#include "platform/Console.h"
+
+namespace ostrel {
+
+namespace {
+
+constexpr int kMenuRows = 7;
+constexpr unsigned char kMenuRates[kMenuRows] = {196, 128, 96, 80, 64, 56, 48};
+constexpr unsigned char kDefaultRate = 64;
+constexpr uint32_t kSourceRate = 44100;
+constexpr uint16_t kSourceChannels = 2;
+constexpr uint16_t kSourceBits = 16;
+constexpr const char* kSourceNeeded = "the encoder needs 16-bit PCM WAV, 2 channels, 44100 Hz";
+
+std::string Trim(const std::string& s) {
+  size_t begin = 0, end = s.size();
+  while (begin < end && std::isspace(static_cast<unsigned char>(s[begin]))) ++begin;
+  while (end > begin && std::isspace(static_cast<unsigned char>(s[end - 1]))) --end;
+  return s.substr(begin, end - begin);
+}
+
+// The next non-blank answer line, trimmed. False at end of input.
+bool ReadAnswer(const DialogueConsole& console, std::string* answer) {
+  std::fflush(console.out);
+  std::string line;
+  while (console.readLine(line)) {
+    *answer = Trim(line);
+    if (!answer->empty()) return true;
+  }
+  return false;
+}
+
+DialogueResult EndOfInput(const DialogueConsole& console, const char* what) {
+  std::fputs("\n", console.out);  // ends the unanswered prompt's line
+  std::fflush(console.out);
+  std::fprintf(console.err, "End of input before the %s was given; nothing was encoded.\n", what);
+  DialogueResult result;
+  result.status = 1;
+  return result;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+std::string Plural(unsigned n, const char* word) {
+  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+}
+
+}  // namespace
+
+DialogueConsole StandardDialogueConsole() {
+  DialogueConsole console;
+  console.readLine = [](std::string& line) { return ReadLine(line); };
+  console.out = stdout;
+  console.err = stderr;
+  return console;
+}
+
+unsigned char DataRateForChoice(int choice) {
+  return choice >= 1 && choice <= kMenuRows ? kMenuRates[choice - 1] : kDefaultRate;
+}
+
+bool ParseChoice(const std::string& line, int* choice) {
+  size_t i = 0;
+  while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+  bool negative = false;
+  if (i < line.size() && (line[i] == '+' || line[i] == '-')) negative = line[i++] == '-';
+  if (i >= line.size() || !std::isdigit(static_cast<unsigned char>(line[i]))) return false;
+  long long value = 0;
+  for (; i < line.size() && std::isdigit(static_cast<unsigned char>(line[i])); ++i) {
+    if (value <= INT_MAX) value = value * 10 + (line[i] - '0');
+  }
+  if (negative) value = -value;
+  *choice = value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : static_cast<int>(value);
+  return true;
+}
+
+RunParameters DeriveRunParameters(unsigned char DataRate, uint32_t dataBytes, uint32_t sampleRate) {
+  RunParameters p;
+  p.DataRate = DataRate;
+  p.CHANNELS = 2;
+  p.NBLOCKS = GetBlocks(DataRate);
+  p.LONGSIZE = GetLongBlock(DataRate);
+  p.Res = GetPercepResolution(DataRate);
+  p.SHORTSIZE = p.LONGSIZE / 4;
+  p.TRANSIZE = p.SHORTSIZE / 2 + p.LONGSIZE / 2;
+  p.TOTAL = p.NBLOCKS * p.LONGSIZE / 2;
+  p.dBOffset = GetPercepOffset(DataRate);
+  p.SAMPLERATE = 44100;
+  p.Length = sampleRate != 0 ? dataBytes / 4u / sampleRate : 0;
+  return p;
+}
+
+std::string SourceFormatProblem(const Waveio& in) {
+  if (in.error == WAVE_ERROR_OPEN || !in.wave) return "cannot be opened";
+  const WaveHeader& h = *in.wave;
+  if (std::strcmp(h.RiffID, "RIFF") != 0 || std::strcmp(h.FileTypeName, "WAVE") != 0) {
+    return "is not a RIFF/WAVE file";
+  }
+  if (std::strcmp(h.Format, "fmt ") != 0) return "is a WAV file without a format chunk";
+  if (h.Fmt < WAVE_FMT_PCM_BYTES || (h.Code == 0 && h.nChan == 0 && h.sRate == 0)) {
+    return "is a WAV file with a damaged format chunk";
+  }
+  // Error 0 means PCM, also for an extensible format chunk.
+  char kind[32];
+  if (h.Code == WAVE_FORMAT_PCM || (h.Code == WAVE_FORMAT_EXTENSIBLE && in.error == 0)) {
+    std::snprintf(kind, sizeof kind, "PCM");
+  } else {
+    std::snprintf(kind, sizeof kind, "format 0x%04X", static_cast<unsigned>(h.Code));
+  }
+  std::string what = "is " + std::to_string(h.BitsPerSample) + "-bit " + kind + ", " +
+                     Plural(h.nChan, "channel") + ", " + std::to_string(h.sRate) + " Hz";
+  if (std::strcmp(h.DataName, "data") != 0) return what + ", without a data chunk";
+  if (in.error != 0) return what;
+  if (h.BitsPerSample != kSourceBits || h.nChan != kSourceChannels || h.sRate != kSourceRate) return what;
+  return "";
+}
+
+DialogueResult RunDialogue(const DialogueConsole& console) {
+  std::FILE* out = console.out;
+  std::fputs("\t---------------------------------------\n", out);
+  std::fputs("\tSimple Demonstration of Ostrel Encoder\n", out);
+  std::fputs("\tThe Ostrel Codec Project\n", out);
+  std::fputs("\t---------------------------------------\n\n", out);
+
+  // Source: opened as a probe first, then as the reader, which must hold codable audio.
+  std::string source;
+  std::unique_ptr<Waveio> in;
+  for (;;) {
+    std::fputs("Enter source file path: ", out);
+    if (!ReadAnswer(console, &source)) return EndOfInput(console, "source file path");
+    std::FILE* probe = std::fopen(source.c_str(), "rb");
+    if (probe == nullptr) {
+      std::fputs("File not found\n\n", out);
+      continue;
+    }
+    std::fclose(probe);
+    in = std::make_unique<Waveio>(source.c_str(), WAVE_READ);
+    const std::string problem = SourceFormatProblem(*in);
+    if (problem.empty()) break;
+    std::fflush(out);
+    std::fprintf(console.err, "%s %s; %s.\n", source.c_str(), problem.c_str(), kSourceNeeded);
+    in.reset();
+  }
+  struct stat sourceId;
+  if (fstat(fileno(in->fptr), &sourceId) != 0) std::memset(&sourceId, 0, sizeof sourceId);
+
+  // Target: opened for writing without truncating it, so that nothing is destroyed until the
+  // dialogue is complete; refused when it is the source under any name.
+  std::string target;
+  int fd = -1;
+  bool created = false;
+  for (;;) {
+    std::fputs("Enter target file path: ", out);
+    if (!ReadAnswer(console, &target)) return EndOfInput(console, "target file path");
+    created = false;
+    fd = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      created = true;
+    } else if (errno == EEXIST) {
+      fd = open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    }
+    if (fd < 0) {
+      const int reason = errno;
+      std::fflush(out);
+      std::fprintf(console.err, "Cannot open %s for writing: %s.\n", target.c_str(), std::strerror(reason));
+      continue;
+    }
+    struct stat targetId;
+    if (fstat(fd, &targetId) == 0 && SameFile(targetId, sourceId)) {
+      close(fd);
+      std::fflush(out);
+      std::fprintf(console.err, "%s is the source file; writing to it would destroy it. Choose another target.\n",
+                   target.c_str());
+      continue;
+    }
+    break;
+  }
+
+  std::fputs("\nAvailable Data Rates:\n", out);
+  std::fputs("---------------------\n\n", out);
+  for (int row = 1; row <= kMenuRows; ++row) std::fprintf(out, "%d\t%d kb/s\n", row, DataRateForChoice(row) * 2);
+  std::fputs("\nEnter target data rate: ", out);
+  std::string answer;
+  if (!ReadAnswer(console, &answer)) {
+    close(fd);
+    if (created) unlink(target.c_str());
+    return EndOfInput(console, "data rate");
+  }
+  int choice = 0;
+  const unsigned char DataRate = ParseChoice(answer, &choice) ? DataRateForChoice(choice) : kDefaultRate;
+
+  // The dialogue is complete: now the target is emptied (devices are left as they are).
+  struct stat targetId;
+  if (fstat(fd, &targetId) == 0 && S_ISREG(targetId.st_mode) && ftruncate(fd, 0) != 0) {
+    const int reason = errno;
+    close(fd);
+    std::fprintf(console.err, "Cannot empty %s: %s.\n", target.c_str(), std::strerror(reason));
+    DialogueResult failed;
+    failed.status = 1;
+    return failed;
+  }
+  std::FILE* fptr = fdopen(fd, "wb");
+  if (fptr == nullptr) {
+    const int reason = errno;
+    close(fd);
+    std::fprintf(console.err, "Cannot write %s: %s.\n", target.c_str(), std::strerror(reason));
+    DialogueResult failed;
+    failed.status = 1;
+    return failed;
+  }
+
+  std::fprintf(out, "\nData Rate Selected: %d kb/s\n", DataRate * 2);
+  std::fflush(out);
+
+  DialogueResult result;
+  result.params = DeriveRunParameters(DataRate, in->wave->nSamples, in->wave->sRate);
+  result.params.sourcePath = source;
+  result.params.targetPath = target;
+  result.in = std::move(in);
+  result.fptr = fptr;
+  return result;
+}
+
+}  // namespace ostrel

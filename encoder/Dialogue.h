@@ -1,0 +1,72 @@
+// The encoder's console dialogue (source, target, data rate) and the run parameters it derives.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "audio/Waveio.h"
+
+namespace ostrel {
+
+// Fixed after the dialogue. Sizes in samples (per channel) unless said otherwise.
+struct RunParameters {
+  unsigned char DataRate = 64;     // rate code: kb/s divided by two
+  int CHANNELS = 2;                // the encoder always codes two channels
+  unsigned short SAMPLERATE = 44100;
+  int NBLOCKS = 0;                 // long blocks per frame
+  int LONGSIZE = 0;                // long transform length
+  int SHORTSIZE = 0;               // LONGSIZE / 4
+  int TRANSIZE = 0;                // SHORTSIZE / 2 + LONGSIZE / 2
+  int TOTAL = 0;                   // NBLOCKS * LONGSIZE / 2: new samples per channel and frame
+  float Res = 0.0f;                // band width of the psychoacoustic models
+  float dBOffset = 0.0f;           // level offset of the psychoacoustic models, in dB
+  uint32_t Length = 0;             // source length in whole seconds
+  std::string sourcePath, targetPath;
+};
+
+// Where the dialogue reads its answers and prints.
+struct DialogueConsole {
+  std::function<bool(std::string& line)> readLine;  // one answer line; false at end of input
+  std::FILE* out = nullptr;                         // banner, prompts, menu, selection message
+  std::FILE* err = nullptr;                         // one-line complaints about an answer
+};
+
+// Standard input through the console layer, standard output and standard error.
+DialogueConsole StandardDialogueConsole();
+
+struct DialogueResult {
+  int status = 0;                // 0: complete; otherwise the exit status to end the program with
+  std::unique_ptr<Waveio> in;    // complete: the source reader (read mode, no sum/difference),
+                                 // positioned at the first sample
+  std::FILE* fptr = nullptr;     // complete: the target, empty, open for binary writing
+  RunParameters params;          // complete: every run parameter
+};
+
+// Runs the dialogue: banner, source prompt (asked again while the file cannot be opened or is not
+// 16-bit PCM stereo at 44100 Hz), target prompt (asked again while it is the source itself or
+// cannot be opened for writing), the rate menu and the selection message. An answer is the whole
+// line with surrounding blanks trimmed; blank lines are skipped. The target is checked without
+// being truncated and is emptied only once the rate has been answered. At end of input it prints
+// a message on `err`, removes a target it created, and returns status 1 with nothing else.
+DialogueResult RunDialogue(const DialogueConsole& console);
+
+// The rate code a menu choice selects: 1..7 give 196, 128, 96, 80, 64, 56, 48; anything else 64.
+unsigned char DataRateForChoice(int choice);
+
+// Reads a number from an answer line as "%d" would: blanks, an optional sign, digits; whatever
+// follows is ignored. False when the line does not start that way. Values beyond the int range
+// saturate.
+bool ParseChoice(const std::string& line, int* choice);
+
+// The run parameters for a rate code and a source of `dataBytes` sample bytes (16-bit stereo) at
+// `sampleRate` (Length 0 when the rate is 0). `DataRate` must be a valid code.
+RunParameters DeriveRunParameters(unsigned char DataRate, uint32_t dataBytes, uint32_t sampleRate);
+
+// Empty when `in` can be coded (16-bit PCM, 2 channels, 44100 Hz); otherwise what the file is,
+// as the end of a sentence about it ("is 16-bit PCM, 1 channel, 48000 Hz").
+std::string SourceFormatProblem(const Waveio& in);
+
+}  // namespace ostrel

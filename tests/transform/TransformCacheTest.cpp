@@ -1,0 +1,171 @@
+// Cache behaviour of the transforms, in an executable whose global operator new counts every
+// allocation and can be told to fail. Tests that need caches as a fresh process has them run
+// their body in a re-executed child (threadsafe death-test style), so no state from another
+// test can leak in.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "transform/DeathTestOutput.h"
+#include "transform/VariableIMDCT.h"
+#include "transform/VariableMDCT.h"
+#include "transform/fft.h"
+#include "transform/mdct.h"
+
+namespace {
+
+std::atomic<long> allocationCount{0};
+std::atomic<bool> failAllocations{false};
+
+void* CountedAllocate(std::size_t size) {
+  if (failAllocations.load()) throw std::bad_alloc();
+  ++allocationCount;
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return CountedAllocate(size); }
+void* operator new[](std::size_t size) { return CountedAllocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return CountedAllocate(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return CountedAllocate(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+
+namespace ostrel {
+namespace {
+
+using testing::ExitedWithCode;
+
+// Arrays the test itself needs, allocated before counting starts.
+struct Scratch {
+  std::vector<float> x = std::vector<float>(2048, 0.25f);
+  std::vector<float> y = std::vector<float>(2048, 0.0f);
+  std::vector<float> r = std::vector<float>(640, 1.0f);
+  std::vector<float> i = std::vector<float>(640, 0.0f);
+};
+
+// One block of every type at every rate, forward and back, plus the spectral kernels at the
+// lengths the codec and its tools use.
+void RunEveryTransform(std::vector<VariableMDCT>& analysis, std::vector<VariableIMDCT>& synthesis,
+                       Scratch& s) {
+  for (size_t rate = 0; rate < analysis.size(); ++rate) {
+    for (int type : {0, 1, 2, 3, 0}) {
+      analysis[rate].Transform(s.x.data(), type);
+      synthesis[rate].Transform(s.x.data(), type);
+    }
+  }
+  for (int nn : {512, 320, 128, 256, 160, 64, 80, 32}) CompFFT(s.x.data(), nn, 1);
+  for (int N : {64, 128, 256}) {
+    fftl(s.x.data(), s.y.data(), N);
+    ifft(s.x.data(), s.y.data(), N);
+  }
+  fft640(s.r.data(), s.i.data());
+}
+
+TEST(TransformCacheTest, SteadyStateAllocatesNothing) {
+  std::vector<VariableMDCT> analysis;
+  std::vector<VariableIMDCT> synthesis;
+  for (int Llength : {2048, 1024, 512}) {
+    analysis.emplace_back(Llength, Llength / 4);
+    synthesis.emplace_back(Llength, Llength / 4);
+  }
+  Scratch scratch;
+  RunEveryTransform(analysis, synthesis, scratch);  // warm-up builds every cache at its largest size
+  const long before = allocationCount.load();
+  for (int repeat = 0; repeat < 3; ++repeat) RunEveryTransform(analysis, synthesis, scratch);
+  EXPECT_EQ(allocationCount.load() - before, 0);
+}
+
+// Runs `body` in a freshly started process; the child exits 0 when every check in it held.
+// `body` returns an empty string on success or a description of the first failed check.
+template <typename Body>
+void InFreshProcess(Body body) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        const std::string failure = body();
+        if (!failure.empty()) {
+          std::fputs(failure.c_str(), stderr);
+          std::exit(2);
+        }
+        std::exit(0);
+      },
+      ExitedWithCode(0), "");
+}
+
+TEST(TransformCacheTest, CompFFTTableGrowsByEachDimensionSeparately) {
+  InFreshProcess([]() -> std::string {
+    int rows = -1;
+    int rowComplex = -1;
+    std::vector<float> data(1024, 0.5f);
+    CompFFTCacheShape(&rows, &rowComplex);
+    if (rows != 0 || rowComplex != 0) return "cache not empty in a fresh process";
+    CompFFT(data.data(), 320, 1);
+    CompFFTCacheShape(&rows, &rowComplex);
+    if (rows != 5 || rowComplex != 64) return "after 320: " + std::to_string(rows) + "x" + std::to_string(rowComplex);
+    CompFFT(data.data(), 512, 1);
+    CompFFTCacheShape(&rows, &rowComplex);
+    if (rows != 5 || rowComplex != 512) return "after 512: " + std::to_string(rows) + "x" + std::to_string(rowComplex);
+    const long before = allocationCount.load();
+    CompFFT(data.data(), 64, 1);
+    CompFFT(data.data(), 5, -1);
+    if (allocationCount.load() != before) return "smaller transforms reallocated";
+    CompFFTCacheShape(&rows, &rowComplex);
+    if (rows != 5 || rowComplex != 512) return "after 64: " + std::to_string(rows) + "x" + std::to_string(rowComplex);
+    return "";
+  });
+}
+
+TEST(TransformCacheTest, MdctWorkArrayGrowsOnlyForLongerTransforms) {
+  InFreshProcess([]() -> std::string {
+    std::vector<float> data(4096, 0.5f);
+    CompFFT(data.data(), 320, 1);  // brings the DFT table to its final 5 x 512 shape
+    CompFFT(data.data(), 512, 1);
+    mdct(data.data(), 2048, 1024, 1);
+    long before = allocationCount.load();
+    for (int N : {1280, 512, 256, 1024, 640, 2048}) mdct(data.data(), N, N / 2, 1);
+    if (allocationCount.load() != before) return "a transform no longer than 2048 allocated";
+    before = allocationCount.load();
+    mdct(data.data(), 4096, 2048, 1);
+    if (allocationCount.load() == before) return "a longer transform did not grow the work array";
+    return "";
+  });
+}
+
+TEST(TransformCacheDeathTest, FailedCacheAllocationEndsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const auto outOfMemory = testing::Eq(std::string("Not enough memory!\n"));
+  std::vector<float> data(2048, 0.5f);
+  std::vector<float> imag(2048, 0.0f);
+  EXPECT_EXIT((test::StdoutToStderr(), failAllocations = true, CompFFT(data.data(), 320, 1)),
+              ExitedWithCode(1), outOfMemory);
+  EXPECT_EXIT((test::StdoutToStderr(), failAllocations = true, fft640(data.data(), imag.data())),
+              ExitedWithCode(1), outOfMemory);
+  EXPECT_EXIT((test::StdoutToStderr(), failAllocations = true, mdct(data.data(), 2048, 1024, 1)),
+              ExitedWithCode(1), outOfMemory);
+}
+
+}  // namespace
+}  // namespace ostrel

@@ -1,0 +1,356 @@
+#include "transform/fft.h"
+
+#include <cmath>
+#include <memory>
+#include <new>
+#include <utility>
+
+#include "platform/Fatal.h"
+
+namespace ostrel {
+
+namespace {
+
+// Allocates `count` floats for a process-wide cache, or ends the process: a transform that
+// cannot get its work storage has no way to produce a result.
+std::unique_ptr<float[]> AllocateCache(long count) {
+  std::unique_ptr<float[]> block(new (std::nothrow) float[static_cast<size_t>(count)]);
+  if (!block) FatalError("Not enough memory!\n");
+  return block;
+}
+
+// Library sine and cosine are always evaluated in double and rounded once to float.
+float SinF(float x) { return static_cast<float>(std::sin(static_cast<double>(x))); }
+float CosF(float x) { return static_cast<float>(std::cos(static_cast<double>(x))); }
+
+struct CompFFTCache {
+  std::unique_ptr<float[]> intermed;  // oldp1 rows of 2*oldq1 floats, rows laid end to end
+  int oldp1 = 0;
+  int oldq1 = 0;
+};
+
+CompFFTCache& GetCompFFTCache() {
+  static CompFFTCache cache;
+  return cache;
+}
+
+}  // namespace
+
+void FFT(float* data, int nn, int isign) {
+  const int n = 2 * nn;
+
+  // Bit-reversal permutation; i and j count floats, so each step moves one complex element.
+  int j = 0;
+  for (int i = 0; i < n; i += 2) {
+    if (j > i) {
+      std::swap(data[j], data[i]);
+      std::swap(data[j + 1], data[i + 1]);
+    }
+    int m = nn;
+    while (m >= 2 && j >= m) {
+      j -= m;
+      m /= 2;
+    }
+    j += m;
+  }
+
+  // The stage step (wpr, wpi) = (cos phi, sin phi), phi = +-2*pi/mmax, comes from one sine per
+  // stage: sin(phi) is the previous stage's sin(theta), and cos(phi) = 1 - 2*sin^2(phi/2).
+  float theta = 1.5707963705062866f;
+  if (isign < 0) theta = -theta;
+  float wpin = 0.0f;
+  for (int mmax = 2; mmax < n; mmax *= 2) {
+    const float wpi = wpin;
+    wpin = SinF(theta);
+    const float wpr = (1.0f - wpin * wpin) - wpin * wpin;
+    theta = theta * 0.5f;
+
+    const int istep = 2 * mmax;
+    float wr = 1.0f;
+    float wi = 0.0f;
+    for (int m = 0; m < mmax; m += 2) {
+      for (int i = m; i < n; i += istep) {
+        const int k = i + mmax;
+        const float tempr = wr * data[k] - wi * data[k + 1];
+        const float tempi = wr * data[k + 1] + wi * data[k];
+        data[k] = data[i] - tempr;
+        data[k + 1] = data[i + 1] - tempi;
+        data[i] = data[i] + tempr;
+        data[i + 1] = data[i + 1] + tempi;
+      }
+      const float wrOld = wr;
+      wr = wrOld * wpr - wi * wpi;
+      wi = wrOld * wpi + wi * wpr;
+    }
+  }
+}
+
+void CompFFT(float* data, int nn, int isign) {
+  // An empty transform has nothing to do; without this guard nn = 0 would never finish factoring.
+  if (nn < 1) return;
+  OSTREL_DASSERT(isign == 1 || isign == -1);
+
+  int logq1 = 0;
+  int p1 = nn;
+  while (p1 % 2 == 0) {
+    p1 /= 2;
+    ++logq1;
+  }
+  const int q1 = 1 << logq1;
+  const float d2pn = static_cast<float>(6.283185307179586 / nn);
+
+  // The table only grows, each dimension to the largest value met so far.
+  CompFFTCache& cache = GetCompFFTCache();
+  if (p1 > cache.oldp1 || q1 > cache.oldq1) {
+    cache.intermed.reset();
+    if (cache.oldp1 < p1) cache.oldp1 = p1;
+    if (cache.oldq1 < q1) cache.oldq1 = q1;
+  }
+  if (!cache.intermed) {
+    cache.intermed = AllocateCache(static_cast<long>(cache.oldp1) * 2 * cache.oldq1);
+  }
+  float* const table = cache.intermed.get();
+  const int rowStride = 2 * cache.oldq1;  // floats
+
+  for (int i = 0; i < p1; ++i) {
+    float* row = table + static_cast<long>(i) * rowStride;
+    for (int m = 0; m < q1; ++m) {
+      row[2 * m] = data[2 * (i + p1 * m)];
+      row[2 * m + 1] = data[2 * (i + p1 * m) + 1];
+    }
+  }
+  for (int i = 0; i < p1; ++i) FFT(table + static_cast<long>(i) * rowStride, q1, isign);
+
+  // X[k] = sum_j exp(i*isign*j*k*d2pn) * R_j[k mod q1]; the angles k*d2pn and j*(k*d2pn) are
+  // advanced by float rotations, two library calls per transform.
+  const float sign = static_cast<float>(isign);
+  const float ca1 = CosF(d2pn);
+  const float sa1 = SinF(d2pn);
+  float curcos1 = 1.0f;
+  float cursin1 = 0.0f;
+  for (int k = 0; k < nn; ++k) {
+    const int kk = k % q1;
+    const float ca = curcos1;
+    const float sa = cursin1;
+    float curcos = 1.0f;
+    float cursin = 0.0f;
+    float sumr = 0.0f;
+    float sumi = 0.0f;
+    for (int j = 0; j < p1; ++j) {
+      const float* r = table + static_cast<long>(j) * rowStride + 2 * kk;
+      const float ar = curcos;
+      const float ai = sign * cursin;
+      sumr += r[0] * ar - r[1] * ai;
+      sumi += r[0] * ai + r[1] * ar;
+      const float curcosOld = curcos;
+      curcos = curcosOld * ca - cursin * sa;
+      cursin = curcosOld * sa + cursin * ca;
+    }
+    data[2 * k] = sumr;
+    data[2 * k + 1] = sumi;
+    const float curcos1Old = curcos1;
+    curcos1 = curcos1Old * ca1 - cursin1 * sa1;
+    cursin1 = curcos1Old * sa1 + cursin1 * ca1;
+  }
+}
+
+void CompFFTCacheShape(int* rows, int* rowComplex) {
+  const CompFFTCache& cache = GetCompFFTCache();
+  *rows = cache.intermed ? cache.oldp1 : 0;
+  *rowComplex = cache.intermed ? cache.oldq1 : 0;
+}
+
+namespace {
+
+constexpr int kFftlRows = 7;     // lengths 4096 down to 64
+constexpr int kFftlStages = 12;  // log2 of the longest length
+
+struct FftlTables {
+  float wreal[kFftlRows][kFftlStages];
+  float wimag[kFftlRows][kFftlStages];
+};
+
+// Row r serves log2 length m = 12 - r; entry l is the step exp(-i*pi/le1), le1 = 2^(m-l-1),
+// evaluated in extended precision from pi as the nearest float.
+const FftlTables& GetFftlTables() {
+  static const FftlTables tables = [] {
+    FftlTables t{};
+    const long double pi = static_cast<long double>(3.1415927410125732f);
+    for (int r = 0; r < kFftlRows; ++r) {
+      const int m = kFftlStages - r;
+      for (int l = 0; l < m; ++l) {
+        const long double le1 = static_cast<long double>(1L << (m - l - 1));
+        t.wreal[r][l] = static_cast<float>(std::cos(pi / le1));
+        t.wimag[r][l] = static_cast<float>(-std::sin(pi / le1));
+      }
+    }
+    return t;
+  }();
+  return tables;
+}
+
+}  // namespace
+
+void fftl(float* xreal, float* ximag, int N) {
+  int m;
+  switch (N) {
+    case 64: m = 6; break;
+    case 128: m = 7; break;
+    case 256: m = 8; break;
+    case 512: m = 9; break;
+    case 1024: m = 10; break;
+    case 2048: m = 11; break;
+    case 4096: m = 12; break;
+    default: FatalError("FFT ERROR!\n");
+  }
+  const FftlTables& tables = GetFftlTables();
+  const int r = kFftlStages - m;
+
+  // Decimation in frequency; the last stage (le = 2) needs no twiddle and is done separately.
+  for (int l = 0; l < m - 1; ++l) {
+    const int le = 1 << (m - l);
+    const int le1 = le / 2;
+    const float wr = tables.wreal[r][l];
+    const float wi = tables.wimag[r][l];
+    float ur = 1.0f;
+    float ui = 0.0f;
+    for (int j = 0; j < le1; ++j) {
+      for (int i = j; i < N; i += le) {
+        const int ip = i + le1;
+        const float tr = xreal[i] + xreal[ip];
+        const float ti = ximag[i] + ximag[ip];
+        const float dr = xreal[i] - xreal[ip];
+        const float di = ximag[i] - ximag[ip];
+        xreal[i] = tr;
+        ximag[i] = ti;
+        xreal[ip] = dr * ur - di * ui;
+        ximag[ip] = di * ur + dr * ui;
+      }
+      const float urOld = ur;
+      ur = urOld * wr - ui * wi;
+      ui = urOld * wi + ui * wr;
+    }
+  }
+  for (int i = 0; i < N; i += 2) {
+    const float tr = xreal[i] + xreal[i + 1];
+    const float ti = ximag[i] + ximag[i + 1];
+    xreal[i + 1] = xreal[i] - xreal[i + 1];
+    ximag[i + 1] = ximag[i] - ximag[i + 1];
+    xreal[i] = tr;
+    ximag[i] = ti;
+  }
+
+  int j = 0;
+  for (int i = 0; i < N - 1; ++i) {
+    if (i < j) {
+      std::swap(xreal[i], xreal[j]);
+      std::swap(ximag[i], ximag[j]);
+    }
+    int k = N / 2;
+    while (k <= j) {
+      j -= k;
+      k /= 2;
+    }
+    j += k;
+  }
+}
+
+void ifft(float* xreal, float* ximag, int N) {
+  for (int i = 0; i < N; ++i) ximag[i] = -ximag[i];
+  fftl(xreal, ximag, N);
+  const float scale = static_cast<float>(N);
+  for (int i = 0; i < N; ++i) {
+    xreal[i] = xreal[i] / scale;
+    ximag[i] = ximag[i] / -scale;
+  }
+}
+
+namespace {
+
+constexpr int kFft640Points = 640;
+constexpr int kFft640Rows = 5;
+constexpr int kFft640RowPoints = 128;
+
+struct Fft640Cache {
+  std::unique_ptr<float[]> tempr, tempi, twiddler, twiddlei;
+  std::unique_ptr<float[]> wr, wi;  // 5 x 5, row k then column j
+};
+
+// Tables in extended precision from 2*pi as the nearest double, evaluated as (2*pi*a*b)/len.
+const Fft640Cache& GetFft640Cache() {
+  static const Fft640Cache cache = [] {
+    Fft640Cache c;
+    c.tempr = AllocateCache(kFft640Points);
+    c.tempi = AllocateCache(kFft640Points);
+    c.twiddler = AllocateCache(kFft640Points);
+    c.twiddlei = AllocateCache(kFft640Points);
+    c.wr = AllocateCache(kFft640Rows * kFft640Rows);
+    c.wi = AllocateCache(kFft640Rows * kFft640Rows);
+    const long double twoPi = 6.283185307179586;
+    for (int k = 0; k < kFft640Rows; ++k) {
+      for (int j = 0; j < kFft640Rows; ++j) {
+        const long double arg = twoPi * k * j / kFft640Rows;
+        c.wr[k * kFft640Rows + j] = static_cast<float>(std::cos(arg));
+        c.wi[k * kFft640Rows + j] = static_cast<float>(std::sin(arg));
+      }
+    }
+    for (int k = 0; k < kFft640Rows; ++k) {
+      for (int n = 0; n < kFft640RowPoints; ++n) {
+        const long double arg = twoPi * n * k / kFft640Points;
+        c.twiddler[kFft640RowPoints * k + n] = static_cast<float>(std::cos(arg));
+        c.twiddlei[kFft640RowPoints * k + n] = static_cast<float>(-std::sin(arg));
+      }
+    }
+    return c;
+  }();
+  return cache;
+}
+
+}  // namespace
+
+void fft640(float* xr, float* xi) {
+  const Fft640Cache& c = GetFft640Cache();
+  float* const tempr = c.tempr.get();
+  float* const tempi = c.tempi.get();
+
+  // 5-point DFTs across the rows: T[128k + n] = sum_j z[n + 128j] * exp(-2*pi*i*j*k/5).
+  for (int n = 0; n < kFft640RowPoints; ++n) {
+    for (int k = 0; k < kFft640Rows; ++k) {
+      float sumr = 0.0f;
+      float sumi = 0.0f;
+      for (int j = 0; j < kFft640Rows; ++j) {
+        const float zr = xr[n + kFft640RowPoints * j];
+        const float zi = xi[n + kFft640RowPoints * j];
+        const float wr = c.wr[k * kFft640Rows + j];
+        const float wi = c.wi[k * kFft640Rows + j];
+        sumr += zr * wr + zi * wi;
+        sumi += zi * wr - zr * wi;
+      }
+      tempr[kFft640RowPoints * k + n] = sumr;
+      tempi[kFft640RowPoints * k + n] = sumi;
+    }
+  }
+  for (int i = 0; i < kFft640Points; ++i) {
+    const float tr = tempr[i] * c.twiddler[i] - tempi[i] * c.twiddlei[i];
+    tempi[i] = tempr[i] * c.twiddlei[i] + tempi[i] * c.twiddler[i];
+    tempr[i] = tr;
+  }
+  for (int k = 0; k < kFft640Rows; ++k) {
+    fftl(tempr + kFft640RowPoints * k, tempi + kFft640RowPoints * k, kFft640RowPoints);
+  }
+  for (int n = 0; n < kFft640RowPoints; ++n) {
+    for (int k = 0; k < kFft640Rows; ++k) {
+      xr[kFft640Rows * n + k] = tempr[kFft640RowPoints * k + n];
+      xi[kFft640Rows * n + k] = tempi[kFft640RowPoints * k + n];
+    }
+  }
+}
+
+int iceil(float x) {
+  OSTREL_DASSERT(x > -2147483648.0f && x < 2147483648.0f);
+  const int t = static_cast<int>(x);
+  if (x - static_cast<float>(t) != 0.0f) return t + 1;
+  return t;
+}
+
+}  // namespace ostrel

@@ -1,0 +1,45 @@
+// Discrete Fourier transforms in single precision, and a rounding helper.
+//
+// Every routine keeps its work storage in process-wide caches that are built on first use, only
+// grow, and are never released; a call at a size already met allocates nothing. The caches make
+// the routines non-reentrant: call them from one thread only.
+#pragma once
+
+namespace ostrel {
+
+// In-place radix-2 complex FFT of `nn` points on an interleaved array: data[2k] is the real part
+// and data[2k+1] the imaginary part of element k (2*nn floats, borrowed).
+// Computes X[k] = sum_n z[n] * exp(+i*s*2*pi*n*k/nn), s = -1 when isign < 0 and +1 otherwise,
+// in natural order and unscaled. `nn` must be a power of two >= 1. Calling it again with the
+// opposite sign and dividing by nn undoes it.
+void FFT(float* data, int nn, int isign);
+
+// In-place complex DFT of `nn` = 2^m * odd points, same layout and convention as FFT, with
+// `isign` exactly +1 or -1. Radix-2 FFTs over the power-of-two factor, then a direct
+// recombination over the odd factor. nn < 1 leaves `data` untouched. Ends the process with
+// "Not enough memory!\n" (exit status 1) when its work table cannot be allocated.
+void CompFFT(float* data, int nn, int isign);
+
+// Shape of CompFFT's cached work table: the number of rows (largest odd factor met so far) and
+// the complex values per row (largest power-of-two factor met so far); both 0 before the first
+// call. Diagnostic only.
+void CompFFTCacheShape(int* rows, int* rowComplex);
+
+// In-place forward FFT on split arrays (N floats each, borrowed): X[k] = sum_n z[n]*exp(-2*pi*i*n*k/N),
+// natural order, unscaled. N must be one of 64, 128, 256, 512, 1024, 2048, 4096; any other N
+// prints "FFT ERROR!\n" on standard output and ends the process with exit status 1.
+void fftl(float* xreal, float* ximag, int N);
+
+// Inverse of fftl (positive exponent, scaled by 1/N), in place; the same lengths and failure.
+void ifft(float* xreal, float* ximag, int N);
+
+// In-place forward 640-point DFT on split arrays of 640 floats (5 x 128 split built on fftl),
+// same convention as fftl. Ends the process with "Not enough memory!\n" (exit status 1) when its
+// first-call tables cannot be allocated.
+void fft640(float* xr, float* xi);
+
+// Float to int rounding up: the integer part (toward zero), plus 1 when x has a fractional part.
+// Exact ceiling for x >= 0; a negative non-integral x yields its truncation plus one (-1.5 -> 0).
+int iceil(float x);
+
+}  // namespace ostrel
