@@ -13,7 +13,6 @@
 
 #include "audio/Waveio.h"
 #include "encoder/FrameEncoder.h"
-#include "format/RateTables.h"
 
 namespace {
 
@@ -74,30 +73,14 @@ class Source {
   }
 };
 
-RunParameters ParametersFor(unsigned char DataRate, const std::string& source, const std::string& target) {
-  RunParameters p{};
-  p.DataRate = DataRate;
-  p.CHANNELS = 2;
-  p.SAMPLERATE = kRate;
-  p.NBLOCKS = GetBlocks(DataRate);
-  p.LONGSIZE = GetLongBlock(DataRate);
-  p.Res = GetPercepResolution(DataRate);
-  p.SHORTSIZE = p.LONGSIZE / 4;
-  p.TRANSIZE = p.SHORTSIZE / 2 + p.LONGSIZE / 2;
-  p.TOTAL = p.NBLOCKS * p.LONGSIZE / 2;
-  p.dBOffset = GetPercepOffset(DataRate);
-  p.Length = kSeconds;
-  p.sourcePath = source;
-  p.targetPath = target;
-  return p;
-}
-
 void BM_EncodeSixtySeconds(benchmark::State& state) {
   const auto DataRate = static_cast<unsigned char>(state.range(0));
   const Source generated;
   const std::string& source = generated.path;
   const std::string target = source + "." + std::to_string(DataRate) + ".ost";
-  const RunParameters params = ParametersFor(DataRate, source, target);
+  RunParameters params = DeriveRunParameters(DataRate, kSeconds * kRate * 4, kRate);
+  params.sourcePath = source;
+  params.targetPath = target;
   int64_t frames = 0, evaluations = 0;
   for (auto _ : state) {
     Waveio in(source.c_str(), 0);

@@ -136,6 +136,9 @@ void ReportWriteFailure(const std::string& path, int error) {
 }  // namespace
 
 int EncodeFrames(const RunParameters& params, Waveio& in, std::FILE* fptr, int budgetBits) {
+  // The console's terminal-restoring handlers go in first, so that ours, installed over them,
+  // take SIGINT and SIGTERM during the loop and theirs are back in place afterwards.
+  InstallConsoleSignalHandlers();
   StopSignalGuard stopSignals;
   int status = 0;
   bool writeFailed = false;
@@ -158,6 +161,7 @@ int EncodeFrames(const RunParameters& params, Waveio& in, std::FILE* fptr, int b
       const FrameEncoder::FrameOutcome outcome = encoder.EncodeFrame();
       if (outcome.inputEnded) ++end;
       if (outcome.overBudget) {
+        RestoreConsole();  // the box waits for an ordinary, echoed Enter on a terminal
         ErrorReport("Padding Error!", 0);
         ++end;
         status = 1;

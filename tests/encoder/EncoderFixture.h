@@ -6,25 +6,13 @@
 
 #include "common/WavFixture.h"
 #include "encoder/Dialogue.h"
-#include "format/RateTables.h"
 
 namespace ostrel::test {
 
 // The parameters the dialogue derives for `DataRate` and a source of `Length` whole seconds.
 inline RunParameters ParametersFor(unsigned char DataRate, uint32_t Length, const std::string& source,
                                    const std::string& target) {
-  RunParameters p{};
-  p.DataRate = DataRate;
-  p.CHANNELS = 2;
-  p.SAMPLERATE = 44100;
-  p.NBLOCKS = GetBlocks(DataRate);
-  p.LONGSIZE = GetLongBlock(DataRate);
-  p.Res = GetPercepResolution(DataRate);
-  p.SHORTSIZE = p.LONGSIZE / 4;
-  p.TRANSIZE = p.SHORTSIZE / 2 + p.LONGSIZE / 2;
-  p.TOTAL = p.NBLOCKS * p.LONGSIZE / 2;
-  p.dBOffset = GetPercepOffset(DataRate);
-  p.Length = Length;
+  RunParameters p = DeriveRunParameters(DataRate, Length * 44100u * 4u, 44100);
   p.sourcePath = source;
   p.targetPath = target;
   return p;
