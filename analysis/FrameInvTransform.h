@@ -1,0 +1,82 @@
+// The decoder's per-frame synthesis: undoes the frame transform's normalisation, runs the inverse
+// block-switching MDCT with the encoder's block layout and writes the frame's PCM.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "audio/Waveio.h"
+#include "transform/VariableIMDCT.h"
+
+namespace ostrel {
+
+// Reads coefficients, weight codes and gains in the layout and set order that FrameTransform
+// writes (see analysis/FrameTransform.h). Fed that object's output frame after frame, with the
+// same SwitchUsed / Location, it reproduces the encoder's input delayed by HLSIZE samples.
+class FrameInvTransform {
+ public:
+  // Sizes as in FrameTransform: chan must be 2, nblocks >= 2, ssize == lsize / 4; the band
+  // counts and tables (long, short, transition) must be the encoder's. pcm is a Waveio writer or
+  // nullptr (then nothing is written and the caller takes the samples from Output()). pcm, the
+  // band tables, weights and gains are borrowed and must outlive the object. *x receives the
+  // per-channel coefficient arrays (owned by this object, TOTAL + HLSIZE floats each) that the
+  // caller fills before every NewFrame. msstereo is stored only.
+  FrameInvTransform(unsigned char chan, unsigned char nblocks, unsigned lsize, unsigned ssize, Waveio* pcm,
+                    int longweights, int shortweights, int tranweights, int* longbands, int* shortbands,
+                    int* tranbands, float*** x, int*** weights, int** gains, int msstereo);
+  ~FrameInvTransform();
+  FrameInvTransform(const FrameInvTransform&) = delete;
+  FrameInvTransform& operator=(const FrameInvTransform&) = delete;
+
+  // Synthesises one frame from X[c][0 .. TOTAL-1], Weights[c][j] and Gains[c][j] (each line
+  // multiplied by its set's gain, then by its band's decoded weight) and writes TOTAL sample
+  // frames (less any leading skip still pending) through pcm. SwitchUsed[c] nonzero means a
+  // transient pair at block Location[c]; Location is ignored otherwise. X is left unchanged.
+  // Values a damaged stream may carry are kept safe: a Location above NBlocks - 2 (or below 0)
+  // is taken as the nearest valid block, and weight codes are limited to -32 .. 223.
+  // Allocates nothing.
+  void NewFrame(int* SwitchUsed, int* Location);
+
+  // The first `samples` sample frames of the output stream are not written (0, the default,
+  // writes everything). A decoder passes HLSIZE to drop the synthesis delay so that its output
+  // lines up with the encoder's input. Counts from the next sample to be written.
+  void SetLeadingSkip(unsigned samples) { LeadingSkip = samples; }
+
+  // The last frame's TOTAL output samples of `channel` (including any skipped ones), valid until
+  // the next NewFrame. With a writer in SumDiff mode the writer may have altered them.
+  const float* Output(unsigned channel) const { return AudioBuffer[channel].data(); }
+  unsigned Total() const { return TOTAL; }
+
+ private:
+  // Copies n lines from `from` into Temp, multiplies them by gain, then band by band by the
+  // decoded weight codes W.
+  void Restore(const float* from, unsigned n, int gain, int K, const int* T, const int* W);
+
+  unsigned char Channels;
+  unsigned char NBlocks;
+  std::vector<std::vector<unsigned char>> Switch;  // [channel][block]
+  unsigned LSIZE;
+  unsigned HLSIZE;
+  unsigned TSIZE;
+  unsigned SSIZE;
+  unsigned HSSIZE;
+  unsigned TOTAL;
+  int LongWeightCount;
+  int ShortWeightCount;
+  int TranWeightCount;
+  int* LongBands;
+  int* ShortBands;
+  int* TransferBands;
+  std::vector<std::vector<float>> AudioBuffer;  // [channel][TOTAL] output of the current frame
+  std::vector<std::vector<float>> XStore;       // [channel][TOTAL + HLSIZE]
+  std::vector<float*> X;                        // the pointer array handed to the caller
+  int*** Weights;
+  int** Gains;
+  std::unique_ptr<VariableIMDCT[]> MDCT;  // one per channel
+  Waveio* PCM;
+  int MSStereo;
+  std::vector<float> Temp;  // LSIZE floats: one block's lines, then its output samples
+  unsigned LeadingSkip = 0;
+};
+
+}  // namespace ostrel

@@ -1,0 +1,204 @@
+#include "analysis/FrameTransform.h"
+
+#include <cmath>
+
+#include "platform/Fatal.h"
+#include "psycho/PsychoTools.h"
+#include "transform/fft.h"
+#include "transform/windows.h"
+
+namespace ostrel {
+
+FrameTransform::FrameTransform(unsigned char chan, unsigned char nblocks, unsigned lsize, unsigned ssize,
+                               Waveio* pcm, Psycho* longmodel, Psycho* transfermodel, Psycho* shortmodel,
+                               int longweights, int shortweights, int tranweights, int* longbands,
+                               int* shortbands, int* tranbands, float*** x, int*** weights, int** gains,
+                               int msstereo)
+    : Channels(chan),
+      NBlocks(nblocks),
+      LSIZE(lsize),
+      HLSIZE(lsize / 2),
+      TSIZE((lsize / 2 + ssize / 2) / 2),
+      SSIZE(ssize),
+      HSSIZE(ssize / 2),
+      TOTAL(0),
+      LongWeightCount(longweights),
+      ShortWeightCount(shortweights),
+      TranWeightCount(tranweights),
+      LongBands(longbands),
+      ShortBands(shortbands),
+      TransferBands(tranbands),
+      Weights(weights),
+      Gains(gains),
+      LongModel(longmodel),
+      TransferModel(transfermodel),
+      ShortModel(shortmodel),
+      PCM(pcm),
+      Difference(0),
+      NPartials(0),
+      MSStereo(msstereo) {
+  OSTREL_DASSERT(Channels == 2);
+  OSTREL_DASSERT(NBlocks >= 2);
+  OSTREL_DASSERT(SSIZE * 4 == LSIZE);
+
+  Switch.assign(Channels, std::vector<unsigned char>(NBlocks, 0));
+  TOTAL = HLSIZE * NBlocks;
+
+  AudioBuffer.assign(Channels, std::vector<float>(TOTAL, 0.0f));
+  XStore.assign(Channels, std::vector<float>(TOTAL + HLSIZE, 0.0f));
+  Data.assign(Channels, std::vector<float>(TOTAL, 0.0f));
+  X.resize(Channels);
+  for (unsigned c = 0; c < Channels; ++c) X[c] = XStore[c].data();
+  OldPower.assign(Channels, 1.0f);
+
+  MDCT.reset(new VariableMDCT[Channels]);
+  for (unsigned c = 0; c < Channels; ++c) MDCT[c] = VariableMDCT(static_cast<int>(LSIZE), static_cast<int>(SSIZE));
+
+  *x = X.data();
+
+  Difference = static_cast<int>(LSIZE / SSIZE);
+  NPartials = Difference * NBlocks;
+  TranDetectWindow.resize(HSSIZE);
+  Hamming(TranDetectWindow.data(), static_cast<int>(HSSIZE));
+  Tempr.resize(HSSIZE);
+  Tempi.resize(HSSIZE);
+}
+
+FrameTransform::~FrameTransform() = default;
+
+int FrameTransform::NewFrame(int* SwitchUsed, int* Location) {
+  for (auto& flags : Switch) std::fill(flags.begin(), flags.end(), 0);
+
+  int Last = PCM->IO(AudioBuffer[0].data(), AudioBuffer[1].data(), static_cast<int>(TOTAL));
+
+  LocateTransients();
+
+  for (unsigned c = 0; c < Channels; ++c) {
+    SwitchUsed[c] = 0;
+    Location[c] = 0;
+    for (unsigned b = 0; b < NBlocks; ++b) {
+      if (Switch[c][b]) {
+        SwitchUsed[c] = 1;
+        Location[c] = static_cast<int>(b);
+      }
+    }
+  }
+
+  for (unsigned c = 0; c < Channels; ++c) {
+    float* Xc = X[c];
+    const float* in = AudioBuffer[c].data();
+    unsigned a = 0;  // sample and line position
+    unsigned j = 0;  // weight set
+    unsigned b = 0;  // long block
+    while (b < NBlocks) {
+      if (!Switch[c][b]) {
+        for (unsigned i = 0; i < HLSIZE; ++i) Xc[a + HLSIZE + i] = in[a + i];
+        MDCT[c].Transform(Xc + a, 0);
+        LongModel->ComputeModel(Xc + a, Weights[c][j]);
+        Gains[c][j] = WeightAndGain(c, a, HLSIZE, LongWeightCount, LongBands, Weights[c][j], 1);
+        a += HLSIZE;
+        j += 1;
+        b += 1;
+        continue;
+      }
+
+      // Start block: a long left slope and HSSIZE new samples.
+      for (unsigned i = 0; i < HSSIZE; ++i) Xc[a + HLSIZE + i] = in[a + i];
+      MDCT[c].Transform(Xc + a, 1);
+      TransferModel->ComputeModel(Xc + a, Weights[c][j]);
+      Gains[c][j] = WeightAndGain(c, a, TSIZE, TranWeightCount, TransferBands, Weights[c][j], 1);
+      j += 1;
+
+      // Three short blocks, modelled, weighted and gained as one set. Each block's new samples
+      // land on the upper (mirror) half of the block before it, which is no longer needed.
+      for (unsigned s = 0; s < 3; ++s) {
+        unsigned o = s * HSSIZE;
+        for (unsigned i = 0; i < HSSIZE; ++i) Xc[a + TSIZE + HSSIZE + o + i] = in[a + HSSIZE + o + i];
+        MDCT[c].Transform(Xc + a + TSIZE + o, 2);
+      }
+      ShortModel->ComputeModel(Xc + a + TSIZE, Weights[c][j]);
+      Gains[c][j] = WeightAndGain(c, a + TSIZE, 3 * HSSIZE, ShortWeightCount, ShortBands, Weights[c][j], 3);
+      j += 1;
+      a += 3 * HSSIZE;
+
+      // Stop block: a short left slope and HLSIZE new samples.
+      for (unsigned i = 0; i < HLSIZE; ++i) Xc[a + TSIZE + HSSIZE + i] = in[a + HSSIZE + i];
+      MDCT[c].Transform(Xc + a + TSIZE, 3);
+      TransferModel->ComputeModel(Xc + a + TSIZE, Weights[c][j]);
+      Gains[c][j] = WeightAndGain(c, a + TSIZE, TSIZE, TranWeightCount, TransferBands, Weights[c][j], 1);
+      j += 1;
+      a += HLSIZE + HSSIZE;
+      b += 2;
+    }
+  }
+  return Last;
+}
+
+int FrameTransform::WeightAndGain(unsigned c, unsigned p, unsigned n, int K, const int* T, const int* W,
+                                  int repeats) {
+  float* lines = X[c] + p;
+  unsigned h = 0;
+  for (int r = 0; r < repeats; ++r) {
+    for (int k = 0; k < K; ++k) {
+      float w = DecompressWeights(W[k]);
+      for (int i = 0; i < T[k]; ++i, ++h) lines[h] = lines[h] / w;
+    }
+  }
+  OSTREL_DASSERT(h == n);
+
+  float m = 1.0f;
+  for (unsigned i = 0; i < n; ++i) {
+    float v = std::fabs(lines[i]);
+    if (v > m) m = v;
+  }
+  if (m <= 10.0f) m = 10.0f;
+  if (m >= 29.0f) m = 29.0f;
+  int gain = iceil(m);
+  float g = static_cast<float>(gain);
+  for (unsigned i = 0; i < n; ++i) lines[i] = lines[i] / g;
+  return gain;
+}
+
+void FrameTransform::LocateTransients() {
+  const unsigned LowerBound = HSSIZE / 6;
+  const unsigned UpperBound = HSSIZE / 2;
+  float* re = Tempr.data();
+  float* im = Tempi.data();
+
+  for (unsigned n = 0; n < Channels; ++n) {
+    const float* in = AudioBuffer[n].data();
+    unsigned pntr = 0;
+    float tempmax = 1.0f;
+    int tempindex = 0;
+    for (int k = 0; k < NPartials; ++k) {
+      for (unsigned i = 0; i < HSSIZE; ++i) {
+        re[i] = in[pntr] * TranDetectWindow[i];
+        im[i] = 0.0f;
+        ++pntr;
+      }
+      fftl(re, im, static_cast<int>(HSSIZE));
+      float Power = 0.0f;
+      for (unsigned i = LowerBound; i < UpperBound; ++i) {
+        float binPower = re[i] * re[i] + im[i] * im[i];
+        Power = Power + binPower;
+      }
+      float Ratio = Power / OldPower[n];
+      OldPower[n] = Power > 1.0f ? Power : 1.0f;
+      // Strictly greater: of equal rises the earliest segment wins.
+      if (Ratio > tempmax) {
+        tempmax = Ratio;
+        tempindex = k;
+      }
+    }
+    if (tempmax > MINRATIO) {
+      // The segment after a long block's first one switches that block; the pair needs two
+      // blocks, so the last usable start is NBlocks - 2.
+      int idx = (tempindex - 1) / Difference;
+      if (idx <= 0) idx = 0;
+      if (idx >= NBlocks - 2) idx = NBlocks - 2;
+      Switch[n][static_cast<unsigned>(idx)] = 1;
+    }
+  }
+}
+
+}  // namespace ostrel
