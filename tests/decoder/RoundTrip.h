@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,8 @@ struct RateRow {
   uint32_t frameBits;
   int Total() const { return longSize / 2 * nBlocks; }
 };
+
+inline void PrintTo(const RateRow& r, std::ostream* os) { *os << "row " << r.row << " (" << r.code * 2 << " kb/s)"; }
 
 inline const std::vector<RateRow>& RateRows() {
   static const std::vector<RateRow> rows = {
