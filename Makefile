@@ -1,13 +1,17 @@
 # Thin wrapper over CMake. `make run` builds and starts the encoder; `make test` builds and runs
-# every test; `make sanitize` runs the same tests built with AddressSanitizer and UBSan;
-# `make tsan` runs the tests of the threaded sound output under ThreadSanitizer.
+# every test; `make sanitize` runs the same tests built with AddressSanitizer and UBSan; `make tsan`
+# runs the tests of the threaded sound output under ThreadSanitizer; `make demo` encodes and
+# decodes a generated signal and prints the sizes and the round trip's SNR; `make fuzz` builds the
+# fuzz targets with clang and runs each for FUZZ_TIME seconds.
 BUILD    := build
 ASAN     := build-asan
 TSAN     := build-tsan
+FUZZ     := build-fuzz
+FUZZ_TIME ?= 60
 JOBS     ?= 2
 CMAKE    ?= cmake
 
-.PHONY: all build run test sanitize tsan bench clean
+.PHONY: all build run test sanitize tsan bench demo fuzz clean
 
 all: build
 
@@ -40,5 +44,21 @@ bench: build
 	$(CMAKE) --build $(BUILD) -j $(JOBS) --target bench_all
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
 
+demo: build
+	@mkdir -p demo
+	./$(BUILD)/ostrelgen demo/source.wav 10
+	printf 'demo/source.wav\ndemo/source.ost\n5\n' | ./$(BUILD)/ostrelenc > demo/encoder.log
+	./$(BUILD)/ostreldec demo/source.ost demo/decoded.wav
+	@echo
+	@wc -c demo/source.wav demo/source.ost demo/decoded.wav | sed '$$d' | awk '{printf "%-20s %9d bytes\n", $$2, $$1}'
+	@./$(BUILD)/ostrelcmp demo/source.wav demo/decoded.wav
+
+fuzz: build
+	$(CMAKE) -S . -B $(FUZZ) -DCMAKE_CXX_COMPILER=clang++ -DOSTREL_FUZZ=ON -DOSTREL_TESTS=OFF
+	$(CMAKE) --build $(FUZZ) -j $(JOBS) --target fuzz_decoder fuzz_waveio
+	fuzz/make-seeds.sh $(BUILD) $(FUZZ)/corpus
+	./$(FUZZ)/fuzz/fuzz_decoder -max_total_time=$(FUZZ_TIME) -max_len=20000 -artifact_prefix=$(FUZZ)/ $(FUZZ)/corpus/decoder
+	./$(FUZZ)/fuzz/fuzz_waveio -max_total_time=$(FUZZ_TIME) -artifact_prefix=$(FUZZ)/ $(FUZZ)/corpus/waveio
+
 clean:
-	rm -rf $(BUILD) $(ASAN) $(TSAN)
+	rm -rf $(BUILD) $(ASAN) $(TSAN) $(FUZZ) demo

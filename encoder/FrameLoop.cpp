@@ -1,12 +1,11 @@
 #include "encoder/FrameLoop.h"
 
+#include "encoder/FrameEncoder.h"
+
 namespace ostrel {
 
-// Until the coding path is in place the run ends after the dialogue: the target stays empty.
 int RunFrameLoop(const RunParameters& params, Waveio& in, std::FILE* fptr) {
-  (void)params;
-  in.CloseWave();
-  return std::fclose(fptr) == 0 ? 0 : 1;
+  return EncodeFrames(params, in, fptr);
 }
 
 }  // namespace ostrel

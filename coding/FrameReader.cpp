@@ -1,0 +1,266 @@
+#include "coding/FrameReader.h"
+
+#include "coding/ArithCommon.h"
+#include "coding/FrameLayout.h"
+#include "coding/SymbolSet.h"
+#include "coding/WeightCoding.h"
+
+namespace ostrel {
+
+namespace {
+
+// The weight quantiser's code range, and the gain and code of a silent weight set.
+constexpr int MIN_WEIGHT_CODE = -32;
+constexpr int MAX_WEIGHT_CODE = 223;
+constexpr int SILENT_GAIN = GAIN_MIN;
+
+// Bits that ArithEncoder writes for `Symbols` coded with the table `Cum_Count` (total `Total`):
+// the same interval arithmetic without the output, counting each halving bit with the pending
+// middle-straddle bits it releases, then the termination and the minimum block length. The
+// decoder cannot tell this from what it reads (it always reads ahead into the termination's
+// don't-care bits), but a block is only whole when these bits fit its frame.
+uint32_t CodedBlockBits(const int* Symbols, int SymbolCount, const CumCountTable& Cum_Count, uint32_t Total) {
+  uint32_t U = UpperBound, L = 0, pending = 0, bits = 0;
+  for (int i = 0; i < SymbolCount; ++i) {
+    const uint32_t s = static_cast<uint32_t>(Symbols[i]);
+    const uint32_t range = U - L + 1;
+    U = L + (range * Cum_Count[s + 1]) / Total - 1;
+    L = L + (range * Cum_Count[s]) / Total;
+    for (;;) {
+      if (SameHalf(U, L)) {
+        bits += 1 + pending;
+        pending = 0;
+        ShiftBounds(U, L);
+      }
+      if (StraddlesMiddle(U, L)) {
+        ++pending;
+        ShiftAboutMiddle(U, L);
+      }
+      if (!SameHalf(U, L) && !StraddlesMiddle(U, L)) break;
+    }
+  }
+  ShiftBounds(U, L);
+  while (StraddlesMiddle(U, L)) {
+    ++pending;
+    ShiftAboutMiddle(U, L);
+  }
+  bits += 1 + pending + 1;
+  return bits > Resolution ? bits : Resolution;
+}
+
+}  // namespace
+
+const char* DescribeDamage(FrameDamage damage) {
+  switch (damage) {
+    case FrameDamage::None: return "intact";
+    case FrameDamage::SyncWord: return "bad sync word";
+    case FrameDamage::Location: return "switch location out of range";
+    case FrameDamage::Gain: return "impossible gain code";
+    case FrameDamage::WeightCode: return "weight code out of range";
+    case FrameDamage::FieldsPastFrame: return "side information runs past the frame's end";
+    case FrameDamage::SymbolCount: return "symbol count out of range";
+    case FrameDamage::EmptyTable: return "empty frequency table";
+    case FrameDamage::ZeroFrequency: return "symbol with zero frequency";
+    case FrameDamage::BlockPastFrame: return "coded symbols run past the frame's end";
+    case FrameDamage::SymbolString: return "symbols do not fill the channels";
+  }
+  return "unknown damage";
+}
+
+FrameReader::FrameReader(int longsize, int nblocks, int channels, int longbandcount, int shortbandcount,
+                         int tranbandcount, int* switchused, int* locations, int** gains, int*** weights,
+                         float** x)
+    : NBlocks(nblocks),
+      Channels(channels),
+      LongBandCount(longbandcount),
+      ShortBandCount(shortbandcount),
+      TranBandCount(tranbandcount),
+      LocationBits(SwitchLocationLen(nblocks)),
+      TOTAL(static_cast<unsigned>(longsize / 2 * nblocks)),
+      SwitchUsed(switchused),
+      Locations(locations),
+      Gains(gains),
+      Weights(weights),
+      X(x) {
+  MaxBandCount = LongBandCount;
+  if (TranBandCount > MaxBandCount) MaxBandCount = TranBandCount;
+  if (ShortBandCount > MaxBandCount) MaxBandCount = ShortBandCount;
+
+  int longest = CodedWeightCount(false, NBlocks, LongBandCount, ShortBandCount, TranBandCount);
+  const int switched = CodedWeightCount(true, NBlocks, LongBandCount, ShortBandCount, TranBandCount);
+  if (switched > longest) longest = switched;
+  CodedWeights.assign(static_cast<size_t>(Channels), std::vector<int>(static_cast<size_t>(longest), 0));
+  for (auto& row : CodedWeights) CodedWeightRows.push_back(row.data());
+  Symbols.assign(static_cast<size_t>(Channels) * TOTAL, 0);
+
+  WeightDec = GetHuffDec00(&WeightMaxLength);
+  GainDec = GetGainHuffDec(longsize, &GainMaxLength);
+}
+
+FrameReader::~FrameReader() = default;
+
+int FrameReader::WeightSets(int channel) const { return WeightSetCount(SwitchUsed[channel] != 0, NBlocks); }
+
+int FrameReader::CodedLength(int channel) const {
+  return CodedWeightCount(SwitchUsed[channel] != 0, NBlocks, LongBandCount, ShortBandCount, TranBandCount);
+}
+
+int FrameReader::BandsOfSet(int channel, int set) const {
+  return WeightSetBands(set, SwitchUsed[channel] != 0, Locations[channel], LongBandCount, ShortBandCount,
+                        TranBandCount);
+}
+
+bool FrameReader::Fail(FrameDamage damage) {
+  report.Damage = damage;
+  return false;
+}
+
+bool FrameReader::ReadTranInfo(Bitstream& in) {
+  for (int c = 0; c < Channels; ++c) {
+    SwitchUsed[c] = static_cast<int>(in.getbits(SWITCH_FLAG_LEN));
+    Locations[c] = 0;
+    if (SwitchUsed[c] != 0) {
+      Locations[c] = static_cast<int>(in.getbits(LocationBits));
+      if (Locations[c] > NBlocks - 2) return Fail(FrameDamage::Location);
+    }
+    if (c < 2) {
+      report.SwitchUsed[c] = SwitchUsed[c];
+      report.Location[c] = Locations[c];
+    }
+  }
+  return true;
+}
+
+bool FrameReader::ReadGains(Bitstream& in) {
+  for (int c = 0; c < Channels; ++c) {
+    const int sets = WeightSets(c);
+    for (int j = 0; j < sets; ++j) {
+      const int index = HuffDecode(in, GainDec, GainMaxLength);
+      if (index < 0 || index >= GAIN_TABLE_SIZE) return Fail(FrameDamage::Gain);
+      Gains[c][j] = index + GAIN_OFFSET;
+    }
+  }
+  return true;
+}
+
+bool FrameReader::ReadWeights(Bitstream& in) {
+  for (int c = 0; c < Channels; ++c) {
+    const int sets = WeightSets(c);
+    const int count = CodedLength(c);
+    int* coded = CodedWeightRows[static_cast<size_t>(c)];
+    for (int j = 0; j < sets; ++j) {
+      coded[j] = static_cast<int>(in.getbits(LEADING_WEIGHT_LEN)) - LEADING_WEIGHT_OFFSET;
+    }
+    for (int j = sets; j < count; ++j) {
+      const int index = HuffDecode(in, WeightDec, WeightMaxLength);
+      if (index < 0 || index >= WEIGHT_TABLE_SIZE) return Fail(FrameDamage::WeightCode);
+      coded[j] = index - WEIGHT_DIFF_INDEX_OFFSET;
+    }
+  }
+  DecodeWeights(Weights, CodedWeightRows.data(), SwitchUsed, Locations, Channels, NBlocks, LongBandCount,
+                ShortBandCount, TranBandCount);
+  // Each leading code and difference is in range on its own, but a damaged frame can add up to codes
+  // outside the quantiser's range, which stand for no weight at all.
+  for (int c = 0; c < Channels; ++c) {
+    const int sets = WeightSets(c);
+    for (int j = 0; j < sets; ++j) {
+      const int bands = BandsOfSet(c, j);
+      for (int k = 0; k < bands; ++k) {
+        const int code = Weights[c][j][k];
+        if (code < MIN_WEIGHT_CODE || code > MAX_WEIGHT_CODE) return Fail(FrameDamage::WeightCode);
+      }
+    }
+  }
+  return true;
+}
+
+void FrameReader::ReadStats(Bitstream& in) {
+  const int count = AlphabetSize(Steps);
+  for (int n = 0; n < count; ++n) {
+    uint32_t entry;
+    if (n >= StatsShortBegin(Steps) && n < StatsShortEnd(Steps)) {
+      entry = in.getbits(STATS_SHORT_ENTRY_LEN);
+      if (entry == STATS_ESCAPE) entry = in.getbits(STATS_ENTRY_LEN);
+    } else {
+      entry = in.getbits(STATS_ENTRY_LEN);
+    }
+    CompressedStats[n] = static_cast<unsigned char>(entry);
+  }
+}
+
+bool FrameReader::ReadSymbols(Bitstream& in, uint32_t frameBits) {
+  const int count = AlphabetSize(Steps);
+  report.SymbolCount = static_cast<int>(in.getbits(SYMBOL_COUNT_LEN));
+  if (PastFrame(in, frameBits)) return Fail(FrameDamage::FieldsPastFrame);
+  if (static_cast<unsigned>(report.SymbolCount) > static_cast<unsigned>(Channels) * TOTAL) {
+    return Fail(FrameDamage::SymbolCount);
+  }
+
+  // Every frame carries a coded block of at least the coder's register width, even without symbols.
+  const uint32_t startBits = static_cast<uint32_t>(in.BitCount());
+  const uint32_t blockRoom = frameBits - startBits;
+  if (blockRoom < ARITH_MIN_BLOCK_BITS) return Fail(FrameDamage::BlockPastFrame);
+  report.BitsUsed = startBits + ARITH_MIN_BLOCK_BITS;
+  if (report.SymbolCount == 0) return true;
+
+  uint32_t tableSum = 0;
+  for (int s = 0; s < count; ++s) tableSum += CompressedStats[s];
+  if (tableSum == 0) return Fail(FrameDamage::EmptyTable);
+
+  Decoder->ReNewStats(static_cast<unsigned char>(count), CompressedStats, blockRoom);
+  for (int i = 0; i < report.SymbolCount; ++i) {
+    const uint32_t symbol = Decoder->Decode();
+    if (symbol >= static_cast<uint32_t>(count) || CompressedStats[symbol] == 0) {
+      return Fail(FrameDamage::ZeroFrequency);
+    }
+    Symbols[static_cast<size_t>(i)] = static_cast<int>(symbol);
+  }
+  Decoder->CloseDecoder();
+  const uint32_t total = BuildCumCount(CumCount, static_cast<unsigned char>(count), CompressedStats);
+  const uint32_t blockBits = CodedBlockBits(Symbols.data(), report.SymbolCount, CumCount, total);
+  if (blockBits > blockRoom) return Fail(FrameDamage::BlockPastFrame);
+  report.BitsUsed = startBits + blockBits;
+  return true;
+}
+
+bool FrameReader::ReadFrame(std::FILE* fptr, uint32_t frameBits) {
+  report = FrameReport{};
+  Input.emplace(fptr, 0);
+  if (!Decoder) Decoder = std::make_unique<ArithDecoder>(&*Input);
+  Bitstream& in = *Input;
+
+  if (in.getbits(FRAME_SYNC_WORD_LEN) != FRAME_SYNC_WORD) return Fail(FrameDamage::SyncWord);
+  if (!ReadTranInfo(in)) return false;
+  if (!ReadGains(in)) return false;
+  if (!ReadWeights(in)) return false;
+  if (PastFrame(in, frameBits)) return Fail(FrameDamage::FieldsPastFrame);
+
+  Steps = static_cast<int>(in.getbits(STEP_SIZE_LEN)) + 1;
+  report.Steps = Steps;
+  ReadStats(in);
+  if (PastFrame(in, frameBits)) return Fail(FrameDamage::FieldsPastFrame);
+  if (!ReadSymbols(in, frameBits)) return false;
+
+  if (DestructSymbolSet(X, Symbols.data(), Steps, Channels, TOTAL, report.SymbolCount) != 0) {
+    return Fail(FrameDamage::SymbolString);
+  }
+  const float step = static_cast<float>(Steps);
+  for (int c = 0; c < Channels; ++c) {
+    for (unsigned k = 0; k < TOTAL; ++k) X[c][k] = X[c][k] / step;
+  }
+  return true;
+}
+
+void FrameReader::Silence() {
+  for (int c = 0; c < Channels; ++c) {
+    SwitchUsed[c] = 0;
+    Locations[c] = 0;
+    for (int j = 0; j <= NBlocks; ++j) {
+      Gains[c][j] = SILENT_GAIN;
+      for (int k = 0; k < MaxBandCount; ++k) Weights[c][j][k] = MIN_WEIGHT_CODE;
+    }
+    for (unsigned k = 0; k < TOTAL; ++k) X[c][k] = 0.0f;
+  }
+}
+
+}  // namespace ostrel

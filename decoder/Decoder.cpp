@@ -1,0 +1,428 @@
+#include "decoder/Decoder.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "analysis/FrameInvTransform.h"
+#include "format/FileHeader.h"
+#include "format/RateTables.h"
+#include "psycho/Psycho.h"
+
+namespace ostrel {
+
+namespace {
+
+constexpr unsigned short STREAM_SAMPLE_RATE = 44100;  // samples per second
+constexpr unsigned char STREAM_CHANNELS = 2;
+constexpr std::size_t FILE_MAGIC_BYTES = sizeof FILE_MAGIC - 1;  // no terminator in the file
+constexpr uint64_t WAV_FRAME_BYTES = 4;  // one 16-bit stereo sample frame
+
+const char* const PREFIX = "ostreldec: ";
+
+struct FileCloser {
+  void operator()(std::FILE* f) const {
+    if (f != nullptr) std::fclose(f);
+  }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Everything the header fixes about a compressed file, and how many of its frames are there.
+struct Stream {
+  FilePtr file;
+  std::string path;
+  std::string Title, Author, Comments;
+  unsigned char DataRate = 0;
+  unsigned short SampleRate = 0;
+  unsigned char Channels = 0;
+  uint32_t Frames = 0;        // the header's frame count
+  long HeaderBytes = 0;       // where the first frame starts
+  uint32_t FrameBits = 0;     // the fixed size of every frame
+  uint32_t FramesInFile = 0;  // whole frames the file holds
+  uint32_t FramesToRead = 0;  // frames to decode: the header's count, limited to what is there
+  int NBlocks = 0, LongSize = 0, ShortSize = 0, TranSize = 0;
+  unsigned Total = 0;         // samples per channel and frame
+};
+
+// Header strings may hold any bytes; keep control characters off the terminal.
+std::string Printable(const std::string& text) {
+  std::string shown = text;
+  for (char& ch : shown) {
+    const unsigned char u = static_cast<unsigned char>(ch);
+    if (u < 0x20 || u == 0x7F) ch = '?';
+  }
+  return shown;
+}
+
+// Opens `path` and reads and checks its header. Returns DECODE_OK, or DECODE_BAD_INPUT after one
+// line on `log` saying why the file cannot be decoded.
+int OpenStream(const std::string& path, Stream& s, std::ostream& log) {
+  s.path = path;
+  s.file.reset(std::fopen(path.c_str(), "rb"));
+  if (!s.file) {
+    log << PREFIX << "cannot open " << path << ": " << std::strerror(errno) << "\n";
+    return DECODE_BAD_INPUT;
+  }
+  std::FILE* f = s.file.get();
+
+  // The magic and version decide whether the file is ours at all; only then can a failed header
+  // read mean the header was cut short.
+  unsigned char lead[FILE_MAGIC_BYTES + 1] = {};
+  const std::size_t got = std::fread(lead, 1, sizeof lead, f);
+  if (got < sizeof lead || std::memcmp(lead, FILE_MAGIC, FILE_MAGIC_BYTES) != 0 ||
+      lead[FILE_MAGIC_BYTES] != FILE_VERSION) {
+    log << PREFIX << path << ": not an Ostrel compressed file (wrong magic or version)\n";
+    return DECODE_BAD_INPUT;
+  }
+  std::rewind(f);
+  std::vector<char> title(FILE_TITLE_MAX + 1), author(FILE_TITLE_MAX + 1), comments(FILE_COMMENTS_MAX + 1);
+  unsigned int frames = 0;
+  if (ReadFileHeader(title.data(), author.data(), comments.data(), &s.DataRate, &s.SampleRate, &s.Channels,
+                     &frames, f) != 0) {
+    log << PREFIX << path << ": not an Ostrel compressed file (header cut short)\n";
+    return DECODE_BAD_INPUT;
+  }
+  s.Frames = frames;
+  s.Title = title.data();
+  s.Author = author.data();
+  s.Comments = comments.data();
+  if (!IsValidDataRate(s.DataRate)) {
+    log << PREFIX << path << ": not an Ostrel compressed file (unknown rate code " << unsigned(s.DataRate)
+        << ")\n";
+    return DECODE_BAD_INPUT;
+  }
+  if (s.SampleRate != STREAM_SAMPLE_RATE || s.Channels != STREAM_CHANNELS) {
+    log << PREFIX << path << ": unsupported stream (" << s.SampleRate << " Hz, " << unsigned(s.Channels)
+        << " channels); only 44100 Hz stereo can be decoded\n";
+    return DECODE_BAD_INPUT;
+  }
+
+  s.HeaderBytes = std::ftell(f);
+  s.NBlocks = GetBlocks(s.DataRate);
+  s.LongSize = GetLongBlock(s.DataRate);
+  s.ShortSize = s.LongSize / 4;
+  s.TranSize = s.ShortSize / 2 + s.LongSize / 2;
+  s.Total = static_cast<unsigned>(s.NBlocks * s.LongSize / 2);
+  s.FrameBits = GetAvailableBits(s.DataRate, s.SampleRate, s.Channels);
+
+  struct stat st {};
+  if (fstat(fileno(f), &st) != 0 || s.HeaderBytes < 0) {
+    log << PREFIX << "cannot read " << path << ": " << std::strerror(errno) << "\n";
+    return DECODE_BAD_INPUT;
+  }
+  // Frames are found by their offsets, which needs a file that can seek.
+  if (!S_ISREG(st.st_mode)) {
+    log << PREFIX << path << ": not a regular file\n";
+    return DECODE_BAD_INPUT;
+  }
+  const uint64_t frameBytes = s.FrameBits / 8;
+  const uint64_t size = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  const uint64_t payload = size > static_cast<uint64_t>(s.HeaderBytes) ? size - static_cast<uint64_t>(s.HeaderBytes) : 0;
+  const uint64_t whole = payload / frameBytes;
+  s.FramesInFile = whole > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(whole);
+  s.FramesToRead = s.Frames == 0 ? s.FramesInFile : (s.Frames < s.FramesInFile ? s.Frames : s.FramesInFile);
+  return DECODE_OK;
+}
+
+// Says so when the file does not hold the frames its header announces. Returns whether it did.
+bool ReportMissingFrames(const Stream& s, std::ostream& log) {
+  if (s.Frames == 0) {
+    log << PREFIX << s.path << ": the header's frame count is 0 (an interrupted encoder?); decoding the "
+        << s.FramesInFile << " whole frames the file holds\n";
+    return true;
+  }
+  if (s.FramesInFile < s.Frames) {
+    log << PREFIX << s.path << ": the file is cut short: it holds " << s.FramesInFile << " of the " << s.Frames
+        << " frames its header announces; decoding those\n";
+    return true;
+  }
+  return false;
+}
+
+// The frame buffers the reader fills and the synthesis reads, sized for one stream's layout.
+struct FrameBuffers {
+  FrameBuffers(int nblocks, int maxBands) {
+    for (int c = 0; c < STREAM_CHANNELS; ++c) {
+      gainRows[c].assign(static_cast<size_t>(nblocks) + 1, 0);
+      gains[c] = gainRows[c].data();
+      weightRows[c].assign(static_cast<size_t>(nblocks) + 1, std::vector<int>(static_cast<size_t>(maxBands), 0));
+      for (auto& row : weightRows[c]) weightSets[c].push_back(row.data());
+      weights[c] = weightSets[c].data();
+    }
+  }
+  int SwitchUsed[STREAM_CHANNELS] = {0, 0};
+  int Location[STREAM_CHANNELS] = {0, 0};
+  std::vector<int> gainRows[STREAM_CHANNELS];
+  int* gains[STREAM_CHANNELS];
+  std::vector<std::vector<int>> weightRows[STREAM_CHANNELS];
+  std::vector<int*> weightSets[STREAM_CHANNELS];
+  int** weights[STREAM_CHANNELS];
+};
+
+// The three models the encoder builds; the decoder needs only their band tables, which must be
+// identical to the encoder's.
+struct BandTables {
+  explicit BandTables(const Stream& s)
+      : Long(static_cast<unsigned>(s.LongSize), STREAM_SAMPLE_RATE, GetPercepResolution(s.DataRate),
+             GetPercepOffset(s.DataRate), 0),
+        Tran(static_cast<unsigned>(s.TranSize), STREAM_SAMPLE_RATE, GetPercepResolution(s.DataRate),
+             GetPercepOffset(s.DataRate), 0),
+        Short(static_cast<unsigned>(s.ShortSize), STREAM_SAMPLE_RATE, GetPercepResolution(s.DataRate),
+              GetPercepOffset(s.DataRate), 1) {
+    LongBands = Long.GetPsychBands(&LongCount);
+    TranBands = Tran.GetPsychBands(&TranCount);
+    ShortBands = Short.GetPsychBands(&ShortCount);
+  }
+  int MaxCount() const {
+    int m = LongCount > TranCount ? LongCount : TranCount;
+    return m > ShortCount ? m : ShortCount;
+  }
+  Psycho Long, Tran, Short;
+  int* LongBands = nullptr;
+  int* TranBands = nullptr;
+  int* ShortBands = nullptr;
+  int LongCount = 0, TranCount = 0, ShortCount = 0;
+};
+
+// Frames have a fixed size in whole bytes, so each one starts at a known offset; a damaged frame
+// cannot shift the ones after it.
+void SeekFrame(const Stream& s, uint32_t frame) {
+  const long long offset = static_cast<long long>(s.HeaderBytes) + static_cast<long long>(frame) * (s.FrameBits / 8);
+  fseeko(s.file.get(), static_cast<off_t>(offset), SEEK_SET);
+}
+
+void ReportDamage(const Stream& s, uint32_t frame, const FrameReport& report, std::ostream& log) {
+  log << PREFIX << s.path << ": frame " << frame << " is damaged (" << DescribeDamage(report.Damage)
+      << "); decoded as silence\n";
+}
+
+// Decodes every frame of an opened stream into `pcm`. `sinkOk` is asked after every frame whether
+// the output still works; when it says no, decoding stops and DECODE_WRITE_FAILED is returned.
+int DecodeStream(Stream& s, Waveio& pcm, const DecodeOptions& options, const std::function<bool()>& sinkOk,
+                 std::ostream& log) {
+  int status = ReportMissingFrames(s, log) ? DECODE_DAMAGED : DECODE_OK;
+  BandTables bands(s);
+  FrameBuffers buffers(s.NBlocks, bands.MaxCount());
+  float** x = nullptr;
+  FrameInvTransform synthesis(STREAM_CHANNELS, static_cast<unsigned char>(s.NBlocks), static_cast<unsigned>(s.LongSize),
+                              static_cast<unsigned>(s.ShortSize), &pcm, bands.LongCount, bands.ShortCount,
+                              bands.TranCount, bands.LongBands, bands.ShortBands, bands.TranBands, &x,
+                              buffers.weights, buffers.gains, 0);
+  // The synthesis lags the source by half a long block; dropping that much makes the output line
+  // up with the encoder's input.
+  synthesis.SetLeadingSkip(static_cast<unsigned>(s.LongSize / 2));
+  FrameReader reader(s.LongSize, s.NBlocks, STREAM_CHANNELS, bands.LongCount, bands.ShortCount, bands.TranCount,
+                     buffers.SwitchUsed, buffers.Location, buffers.gains, buffers.weights, x);
+
+  uint32_t damaged = 0;
+  for (uint32_t f = 0; f < s.FramesToRead; ++f) {
+    SeekFrame(s, f);
+    if (!reader.ReadFrame(s.file.get(), s.FrameBits)) {
+      ReportDamage(s, f, reader.Report(), log);
+      reader.Silence();
+      ++damaged;
+    }
+    synthesis.NewFrame(buffers.SwitchUsed, buffers.Location);
+    if (!sinkOk()) return DECODE_WRITE_FAILED;
+    if (options.onFrame && !options.onFrame(f, reader.Report())) break;
+  }
+  if (damaged > 0) {
+    log << PREFIX << s.path << ": " << damaged << " of " << s.FramesToRead << " frames were damaged\n";
+    status = DECODE_DAMAGED;
+  }
+  return status;
+}
+
+// Removes a file on scope exit unless told to keep it.
+class TempFile {
+ public:
+  explicit TempFile(std::string path) : path_(std::move(path)) {}
+  ~TempFile() {
+    if (!kept_) ::unlink(path_.c_str());
+  }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  const std::string& path() const { return path_; }
+  void Keep() { kept_ = true; }
+
+ private:
+  std::string path_;
+  bool kept_ = false;
+};
+
+bool IsFolder(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Creates an empty file with a unique name beside `out`, with the permissions a new file gets.
+// Returns its name, or an empty string (errno set).
+std::string CreateTempBeside(const std::string& out) {
+  std::string pattern = out + ".part-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) return std::string();
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  if (::fchmod(fd, 0666 & ~mask) != 0 || ::close(fd) != 0) {
+    const int saved = errno;
+    ::unlink(name.data());
+    errno = saved;
+    return std::string();
+  }
+  return std::string(name.data());
+}
+
+void ReportWriteFailure(const std::string& out, int error, std::ostream& log) {
+  log << PREFIX << "cannot write " << out << ": " << std::strerror(error != 0 ? error : EIO) << "\n";
+}
+
+}  // namespace
+
+void PrintFrameLine(std::ostream& out, uint32_t frame, const FrameReport& r) {
+  char line[160];
+  if (r.Damage == FrameDamage::None) {
+    char where[2][8];
+    for (int c = 0; c < STREAM_CHANNELS; ++c) {
+      if (r.SwitchUsed[c] != 0) {
+        std::snprintf(where[c], sizeof where[c], "%d", r.Location[c]);
+      } else {
+        std::snprintf(where[c], sizeof where[c], "-");
+      }
+    }
+    std::snprintf(line, sizeof line, "frame %u: step %d, switch %s/%s, symbols %d, bits %u\n", frame, r.Steps,
+                  where[0], where[1], r.SymbolCount, r.BitsUsed);
+  } else {
+    std::snprintf(line, sizeof line, "frame %u: damaged (%s)\n", frame, DescribeDamage(r.Damage));
+  }
+  out << line;
+}
+
+int DecodeToPcm(const std::string& in, Waveio& pcm, const DecodeOptions& options, std::ostream& log) {
+  Stream s;
+  const int opened = OpenStream(in, s, log);
+  if (opened != DECODE_OK) return opened;
+  return DecodeStream(s, pcm, options, [] { return true; }, log);
+}
+
+int DecodeFile(const std::string& in, const std::string& out, const DecodeOptions& options, std::ostream& log) {
+  if (SameFile(in, out)) {
+    log << PREFIX << "refusing to write " << out << ": it is the input file\n";
+    return DECODE_WRITE_FAILED;
+  }
+  if (IsFolder(out)) {
+    log << PREFIX << "cannot write " << out << ": it is a folder\n";
+    return DECODE_WRITE_FAILED;
+  }
+  Stream s;
+  const int opened = OpenStream(in, s, log);
+  if (opened != DECODE_OK) return opened;
+  // A WAV file's lengths are 32-bit byte counts.
+  const uint64_t samples = s.FramesToRead == 0 ? 0 : uint64_t{s.FramesToRead} * s.Total - s.LongSize / 2;
+  if (samples * WAV_FRAME_BYTES > UINT32_MAX - (WAVE_HEADER_BYTES - 8)) {
+    log << PREFIX << "cannot write " << out << ": " << samples << " sample frames are more than a WAV file can hold\n";
+    return DECODE_WRITE_FAILED;
+  }
+
+  const std::string tempName = CreateTempBeside(out);
+  if (tempName.empty()) {
+    ReportWriteFailure(out, errno, log);
+    return DECODE_WRITE_FAILED;
+  }
+  TempFile temp(tempName);
+  int status = DECODE_OK;
+  int writeError = 0;
+  {
+    Waveio wav(temp.path().c_str(), WAVE_WRITE);
+    if (wav.error != 0) {
+      ReportWriteFailure(out, errno, log);
+      return DECODE_WRITE_FAILED;
+    }
+    // Checked after every frame, so a full disk stops the run at once.
+    auto sinkOk = [&wav, &writeError] {
+      if (wav.error == 0 && std::ferror(wav.fptr) == 0) return true;
+      writeError = errno;
+      return false;
+    };
+    status = DecodeStream(s, wav, options, sinkOk, log);
+    if (status != DECODE_WRITE_FAILED) {
+      errno = 0;
+      wav.CloseWave();  // patches the header's lengths, flushes and closes
+      if (wav.error != 0) {
+        writeError = errno;
+        status = DECODE_WRITE_FAILED;
+      }
+    }
+  }
+  if (status == DECODE_WRITE_FAILED) {
+    ReportWriteFailure(out, writeError, log);
+    return status;
+  }
+  if (std::rename(temp.path().c_str(), out.c_str()) != 0) {
+    ReportWriteFailure(out, errno, log);
+    return DECODE_WRITE_FAILED;
+  }
+  temp.Keep();
+  return status;
+}
+
+int PrintInfo(const std::string& in, const DecodeOptions& options, std::ostream& out, std::ostream& log) {
+  Stream s;
+  const int opened = OpenStream(in, s, log);
+  if (opened != DECODE_OK) return opened;
+
+  const uint64_t samples = static_cast<uint64_t>(s.Frames) * s.Total;
+  const uint64_t ms = samples * 1000 / STREAM_SAMPLE_RATE;
+  out << "File:        " << Printable(in) << "\n";
+  out << "Data rate:   " << unsigned(s.DataRate) * 2 << " kb/s (rate code " << unsigned(s.DataRate) << ")\n";
+  out << "Sample rate: " << s.SampleRate << " Hz, " << unsigned(s.Channels) << " channels\n";
+  out << "Frame size:  " << s.FrameBits << " bits (" << s.FrameBits / 8 << " bytes), " << s.Total
+      << " samples per channel\n";
+  out << "Frames:      " << s.Frames;
+  if (s.FramesInFile != s.Frames) out << " (the file holds " << s.FramesInFile << " whole frames)";
+  out << "\n";
+  char duration[48];
+  std::snprintf(duration, sizeof duration, "%llu.%03llu s", static_cast<unsigned long long>(ms / 1000),
+                static_cast<unsigned long long>(ms % 1000));
+  out << "Duration:    " << duration << "\n";
+  out << "Title:       " << Printable(s.Title) << "\n";
+  out << "Author:      " << Printable(s.Author) << "\n";
+  out << "Comments:    " << Printable(s.Comments) << "\n";
+
+  int status = ReportMissingFrames(s, log) ? DECODE_DAMAGED : DECODE_OK;
+  if (!options.verbose && !options.onFrame) return status;
+
+  BandTables bands(s);
+  FrameBuffers buffers(s.NBlocks, bands.MaxCount());
+  std::vector<std::vector<float>> coefficients(STREAM_CHANNELS, std::vector<float>(s.Total));
+  float* x[STREAM_CHANNELS] = {coefficients[0].data(), coefficients[1].data()};
+  FrameReader reader(s.LongSize, s.NBlocks, STREAM_CHANNELS, bands.LongCount, bands.ShortCount, bands.TranCount,
+                     buffers.SwitchUsed, buffers.Location, buffers.gains, buffers.weights, x);
+  for (uint32_t f = 0; f < s.FramesToRead; ++f) {
+    SeekFrame(s, f);
+    const bool intact = reader.ReadFrame(s.file.get(), s.FrameBits);
+    const FrameReport& r = reader.Report();
+    if (options.verbose) PrintFrameLine(out, f, r);
+    if (!intact) status = DECODE_DAMAGED;
+    if (options.onFrame && !options.onFrame(f, r)) break;
+  }
+  return status;
+}
+
+}  // namespace ostrel

@@ -1,0 +1,266 @@
+// The decoder front end: the command line, bad input, damaged, cut and unfinished files, and
+// the care it takes of its output.
+#include "decoder/Decoder.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "decoder/RoundTrip.h"
+
+namespace ostrel {
+namespace {
+
+using test::Encode;
+using test::FrameCount;
+using test::Program;
+using test::ReadAll;
+using test::RunResult;
+using test::Stereo;
+using test::TempDir;
+using test::WavSamples;
+using test::WriteAll;
+
+constexpr int ROW = 5;           // 128 kb/s: 16 blocks of 2048, 16384 samples per frame
+constexpr int TOTAL = 16384;     // samples per channel and frame at that rate
+constexpr int HALF_LONG = 1024;  // half a long block: the synthesis delay dropped at the start
+constexpr uint32_t FRAME_BYTES = 47560 / 8;
+constexpr size_t HEADER_BYTES = 30;
+
+// One encoded file shared by the tests of this suite (never modified: tests copy it).
+class DecoderFiles : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!test::HaveEncoder()) return;
+    dir_ = std::make_unique<TempDir>();
+    Stereo source = test::Sine(52920, 440.0, 6000.0);  // 1.2 s: four frames
+    test::AddClick(source, 30000, 0);
+    test::WriteWav(dir_->File("source.wav"), source);
+    Encode(dir_->File("source.wav"), dir_->File("source.ost"), ROW);
+  }
+  static void TearDownTestSuite() { dir_.reset(); }
+  void SetUp() override {
+    if (!test::HaveEncoder()) GTEST_SKIP() << "ostrelenc is not built";
+    ost_ = ReadAll(dir_->File("source.ost"));
+    ASSERT_GT(ost_.size(), HEADER_BYTES);
+  }
+  // Writes `bytes` as a file in this test's folder and returns its path.
+  std::string Put(const std::string& name, const std::vector<unsigned char>& bytes) {
+    WriteAll(work_.File(name), bytes);
+    return work_.File(name);
+  }
+  int Decode(const std::string& in, const std::string& out, std::string* messages = nullptr) {
+    std::ostringstream log;
+    const int status = DecodeFile(in, out, DecodeOptions{}, log);
+    if (messages != nullptr) *messages = log.str();
+    return status;
+  }
+
+  static std::unique_ptr<TempDir> dir_;
+  std::vector<unsigned char> ost_;
+  TempDir work_;
+};
+std::unique_ptr<TempDir> DecoderFiles::dir_;
+
+size_t OutputSamples(uint32_t frames) { return frames == 0 ? 0 : 2 * (static_cast<size_t>(frames) * TOTAL - HALF_LONG); }
+
+TEST_F(DecoderFiles, ProgramDecodesAndLinesUpWithTheSource) {
+  const std::string out = work_.File("out.wav");
+  RunResult r = test::Run({Program("ostreldec"), dir_->File("source.ost"), out}, "");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  const Stereo decoded = WavSamples(out);
+  EXPECT_EQ(decoded.size(), OutputSamples(FrameCount(ost_)));
+  EXPECT_GT(test::SnrDb(test::WavSamples(dir_->File("source.wav")), decoded), 10.0);
+  // Nothing but the output is left in the folder (no temporary file).
+  size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(work_.path())) files += entry.is_regular_file();
+  EXPECT_EQ(files, 1u);
+}
+
+TEST_F(DecoderFiles, InfoShowsTheHeaderAndOneLinePerFrame) {
+  RunResult r = test::Run({Program("ostreldec"), "--info", dir_->File("source.ost")}, "");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const uint32_t frames = FrameCount(ost_);
+  EXPECT_NE(r.out.find("Data rate:   128 kb/s (rate code 64)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Frame size:  47560 bits (5945 bytes), 16384 samples per channel"), std::string::npos);
+  EXPECT_NE(r.out.find("Frames:      " + std::to_string(frames) + "\n"), std::string::npos);
+  const uint64_t ms = uint64_t{frames} * TOTAL * 1000 / 44100;
+  char duration[64];
+  std::snprintf(duration, sizeof duration, "Duration:    %u.%03u s\n", unsigned(ms / 1000), unsigned(ms % 1000));
+  EXPECT_NE(r.out.find(duration), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Title:       None\nAuthor:      None\nComments:    None\n"), std::string::npos);
+  EXPECT_EQ(r.out.find("frame 0:"), std::string::npos);
+
+  RunResult v = test::Run({Program("ostreldec"), "--info", "-v", dir_->File("source.ost")}, "");
+  ASSERT_EQ(v.status, 0) << v.err;
+  for (uint32_t f = 0; f < frames; ++f) {
+    EXPECT_NE(v.out.find("frame " + std::to_string(f) + ": step "), std::string::npos) << v.out;
+  }
+  EXPECT_EQ(v.out.find("damaged"), std::string::npos);
+}
+
+TEST_F(DecoderFiles, CommandLineMistakesExitWithStatus2) {
+  EXPECT_EQ(test::Run({Program("ostreldec"), "--help"}, "").status, 0);
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {}, {"only-one.ost"}, {"a", "b", "c"}, {"--bogus", "a", "b"}, {"--info"}}) {
+    std::vector<std::string> argv = {Program("ostreldec")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    RunResult r = test::Run(argv, "");
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("Usage:"), std::string::npos);
+  }
+}
+
+TEST_F(DecoderFiles, NotOurFormatIsOneLineAndStatus2WithNothingWritten) {
+  auto with = [&](size_t at, unsigned char value) {
+    std::vector<unsigned char> bytes = ost_;
+    bytes[at] = value;
+    return bytes;
+  };
+  struct Case {
+    const char* what;
+    std::vector<unsigned char> bytes;
+    const char* says;
+  };
+  const std::vector<Case> cases = {
+      {"a WAV file", test::WavBytes(test::Sine(1000, 440.0, 1000.0)), "wrong magic or version"},
+      {"wrong magic", with(4, '2'), "wrong magic or version"},
+      {"wrong version", with(5, 2), "wrong magic or version"},
+      {"unknown rate code", with(6, 65), "unknown rate code 65"},
+      {"48000 Hz", with(7, 0x80), "only 44100 Hz stereo"},
+      {"one channel", with(9, 1), "only 44100 Hz stereo"},
+      {"header cut short", std::vector<unsigned char>(ost_.begin(), ost_.begin() + 20), "header cut short"},
+      {"empty file", {}, "wrong magic or version"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string in = Put("in.ost", c.bytes);
+    const std::string out = work_.File("out.wav");
+    std::string messages;
+    EXPECT_EQ(Decode(in, out, &messages), DECODE_BAD_INPUT);
+    EXPECT_NE(messages.find(c.says), std::string::npos) << messages;
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), '\n'), 1) << messages;
+    EXPECT_FALSE(std::filesystem::exists(out));
+    RunResult info = test::Run({Program("ostreldec"), "--info", in}, "");
+    EXPECT_EQ(info.status, 2);
+  }
+  std::string messages;
+  EXPECT_EQ(Decode(work_.File("missing.ost"), work_.File("out.wav"), &messages), DECODE_BAD_INPUT);
+  EXPECT_NE(messages.find("cannot open"), std::string::npos);
+}
+
+TEST_F(DecoderFiles, ADamagedFrameIsReportedAndDecodedAsSilence) {
+  std::vector<unsigned char> bytes = ost_;
+  bytes[HEADER_BYTES + FRAME_BYTES] ^= 0xFF;  // the sync word of frame 1
+  const std::string out = work_.File("out.wav");
+  std::string messages;
+  EXPECT_EQ(Decode(Put("in.ost", bytes), out, &messages), DECODE_DAMAGED);
+  EXPECT_NE(messages.find("frame 1 is damaged (bad sync word)"), std::string::npos) << messages;
+  EXPECT_EQ(messages.find("frame 0 "), std::string::npos);
+  EXPECT_EQ(messages.find("frame 2 "), std::string::npos);
+
+  const Stereo decoded = WavSamples(out);
+  ASSERT_EQ(decoded.size(), OutputSamples(FrameCount(ost_)));
+  // After frame 0's overlap has died away, frame 1 is silent up to where frame 2 overlaps it.
+  for (size_t i = 2 * TOTAL; i < 2 * (2 * TOTAL - HALF_LONG); ++i) ASSERT_EQ(decoded[i], 0) << i;
+  // The frames around it decode as they would have.
+  const Stereo intact = [&] {
+    Decode(dir_->File("source.ost"), work_.File("intact.wav"));
+    return WavSamples(work_.File("intact.wav"));
+  }();
+  for (size_t i = 0; i < 2 * (TOTAL - HALF_LONG); ++i) ASSERT_EQ(decoded[i], intact[i]) << i;
+  // From frame 2's second block on, the overlap holds frame 2's own samples again.
+  for (size_t i = 2 * (2 * TOTAL); i < decoded.size(); ++i) ASSERT_EQ(decoded[i], intact[i]) << i;
+}
+
+TEST_F(DecoderFiles, ACutFileDecodesItsWholeFramesAndSaysSo) {
+  const uint32_t frames = FrameCount(ost_);
+  ASSERT_GE(frames, 3u);
+  // Cut inside the last frame.
+  std::vector<unsigned char> bytes(ost_.begin(), ost_.begin() + HEADER_BYTES + (frames - 1) * FRAME_BYTES + 100);
+  const std::string out = work_.File("out.wav");
+  std::string messages;
+  EXPECT_EQ(Decode(Put("cut.ost", bytes), out, &messages), DECODE_DAMAGED);
+  EXPECT_NE(messages.find("holds " + std::to_string(frames - 1) + " of the " + std::to_string(frames)),
+            std::string::npos)
+      << messages;
+  EXPECT_EQ(WavSamples(out).size(), OutputSamples(frames - 1));
+
+  RunResult info = test::Run({Program("ostreldec"), "--info", work_.File("cut.ost")}, "");
+  EXPECT_EQ(info.status, 1);
+  EXPECT_NE(info.out.find("(the file holds " + std::to_string(frames - 1) + " whole frames)"), std::string::npos);
+}
+
+TEST_F(DecoderFiles, AFrameCountOf0DecodesEveryWholeFrame) {
+  std::vector<unsigned char> bytes = ost_;
+  for (size_t i = 10; i < 14; ++i) bytes[i] = 0;
+  std::string messages;
+  EXPECT_EQ(Decode(Put("unfinished.ost", bytes), work_.File("out.wav"), &messages), DECODE_DAMAGED);
+  EXPECT_NE(messages.find("frame count is 0"), std::string::npos) << messages;
+  Decode(dir_->File("source.ost"), work_.File("intact.wav"));
+  EXPECT_EQ(ReadAll(work_.File("out.wav")), ReadAll(work_.File("intact.wav")));
+
+  // Interrupted before the first frame was complete: an empty but valid WAV file.
+  bytes.resize(HEADER_BYTES + 1000);
+  EXPECT_EQ(Decode(Put("empty.ost", bytes), work_.File("empty.wav")), DECODE_DAMAGED);
+  EXPECT_EQ(ReadAll(work_.File("empty.wav")).size(), 44u);
+}
+
+TEST_F(DecoderFiles, TheInputIsNeverOverwritten) {
+  const std::string in = Put("in.ost", ost_);
+  std::string messages;
+  EXPECT_EQ(Decode(in, in, &messages), DECODE_WRITE_FAILED);
+  EXPECT_NE(messages.find("it is the input file"), std::string::npos);
+  // Also not through a second name for it.
+  std::filesystem::create_hard_link(in, work_.File("alias.wav"));
+  EXPECT_EQ(Decode(in, work_.File("alias.wav")), DECODE_WRITE_FAILED);
+  EXPECT_EQ(ReadAll(in), ost_);
+}
+
+TEST_F(DecoderFiles, AFailedRunLeavesTheOldOutputAndNoTemporaryFile) {
+  const std::string out = Put("out.wav", {'k', 'e', 'e', 'p'});
+  EXPECT_EQ(Decode(Put("bad.ost", {'n', 'o', 'p', 'e', '!', '!'}), out), DECODE_BAD_INPUT);
+  EXPECT_EQ(ReadAll(out), (std::vector<unsigned char>{'k', 'e', 'e', 'p'}));
+
+  std::string messages;
+  const std::string nowhere = work_.File("no/such/folder/out.wav");
+  EXPECT_EQ(Decode(dir_->File("source.ost"), nowhere, &messages), DECODE_WRITE_FAILED);
+  EXPECT_NE(messages.find("cannot write " + nowhere), std::string::npos) << messages;
+  EXPECT_EQ(Decode(dir_->File("source.ost"), work_.path(), &messages), DECODE_WRITE_FAILED);
+  EXPECT_NE(messages.find("it is a folder"), std::string::npos) << messages;
+}
+
+// Decodes `in` to `out` in a process that may write files of at most 64 KiB, and exits with the
+// decoder's status after printing its messages.
+[[noreturn]] void DecodeUnderFileLimit(const std::string& in, const std::string& out) {
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{65536, 65536};
+  setrlimit(RLIMIT_FSIZE, &limit);
+  std::ostringstream log;
+  const int status = DecodeFile(in, out, DecodeOptions{}, log);
+  std::fputs(log.str().c_str(), stderr);
+  std::exit(status);
+}
+
+TEST_F(DecoderFiles, AWriteFailureIsReportedAndLeavesNothingBehind) {
+  const std::string out = work_.File("out.wav");
+  // Writing the output (about 256 KiB) fails part way.
+  EXPECT_EXIT(DecodeUnderFileLimit(dir_->File("source.ost"), out), testing::ExitedWithCode(DECODE_WRITE_FAILED),
+              "cannot write .*out.wav");
+  size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(work_.path())) files += entry.is_regular_file();
+  EXPECT_EQ(files, 0u);
+}
+
+}  // namespace
+}  // namespace ostrel

@@ -1,0 +1,79 @@
+// Helpers for the decoder's end-to-end tests: encode a generated WAV file with the real encoder,
+// read decoded WAV files and compare them with their source.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "common/Process.h"
+#include "common/TempDir.h"
+#include "common/WavFixture.h"
+
+namespace ostrel::test {
+
+// The encoder's data-rate menu: row, rate code, long block length (samples), blocks per frame,
+// frame size in bits.
+struct RateRow {
+  int row;
+  unsigned char code;
+  int longSize, nBlocks;
+  uint32_t frameBits;
+  int Total() const { return longSize / 2 * nBlocks; }
+};
+
+inline void PrintTo(const RateRow& r, std::ostream* os) { *os << "row " << r.row << " (" << r.code * 2 << " kb/s)"; }
+
+inline const std::vector<RateRow>& RateRows() {
+  static const std::vector<RateRow> rows = {
+      {1, 196, 512, 32, 72824}, {2, 128, 512, 32, 47560},  {3, 96, 1024, 16, 35672},  {4, 80, 2048, 16, 59448},
+      {5, 64, 2048, 16, 47560}, {6, 56, 2048, 16, 41616}, {7, 48, 2048, 16, 35672},
+  };
+  return rows;
+}
+
+inline bool HaveEncoder() { return access(Program("ostrelenc").c_str(), X_OK) == 0; }
+
+// Encodes `wav` into `ost` with the encoder's dialogue answered on its standard input.
+inline void Encode(const std::string& wav, const std::string& ost, int row) {
+  RunResult r = Run({Program("ostrelenc")}, wav + "\n" + ost + "\n" + std::to_string(row) + "\n");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+}
+
+// The header's frame count.
+inline uint32_t FrameCount(const std::vector<unsigned char>& ost) {
+  if (ost.size() < 14) return 0;
+  return ost[10] | ost[11] << 8 | ost[12] << 16 | static_cast<uint32_t>(ost[13]) << 24;
+}
+
+// The interleaved samples of a canonical 16-bit WAV file (the bytes after its 44-byte header).
+inline Stereo WavSamples(const std::string& path) {
+  std::vector<unsigned char> bytes = ReadAll(path);
+  Stereo samples;
+  for (size_t i = 44; i + 1 < bytes.size(); i += 2) {
+    samples.push_back(static_cast<int16_t>(bytes[i] | bytes[i + 1] << 8));
+  }
+  return samples;
+}
+
+// Signal-to-noise ratio in dB of `decoded` against `source` over the samples both hold; +inf when
+// they are equal, -inf for a silent source with a non-silent difference.
+inline double SnrDb(const Stereo& source, const Stereo& decoded) {
+  const size_t n = source.size() < decoded.size() ? source.size() : decoded.size();
+  double signal = 0.0, noise = 0.0;
+  for (size_t i = 0; i < n; ++i) {
+    const double d = static_cast<double>(source[i]) - decoded[i];
+    signal += static_cast<double>(source[i]) * source[i];
+    noise += d * d;
+  }
+  if (noise == 0.0) return INFINITY;
+  if (signal == 0.0) return -INFINITY;
+  return 10.0 * std::log10(signal / noise);
+}
+
+}  // namespace ostrel::test

@@ -1,0 +1,180 @@
+// End-to-end runs of the encoder: a scripted dialogue on generated WAV files, then the file
+// header, the frame count, the size and every frame's sync word, and the progress marks.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/Process.h"
+#include "common/TempDir.h"
+#include "common/WavFixture.h"
+#include "encoder/EncoderFixture.h"
+#include "encoder/EncoderProcess.h"
+
+namespace ostrel {
+namespace {
+
+using test::ExpectedFileSize;
+using test::Material;
+using test::ReadAll;
+using test::RunOptions;
+using test::RunResult;
+using test::TempDir;
+using test::WriteWav;
+
+struct Rate {
+  int row;            // menu row
+  int code;           // rate code in the header
+  uint32_t total;     // new samples per channel and frame
+  uint32_t frameBits;
+};
+const Rate kRates[] = {{1, 196, 8192, 72824},  {2, 128, 8192, 47560},  {3, 96, 8192, 35672},
+                       {4, 80, 16384, 59448},  {5, 64, 16384, 47560},  {6, 56, 16384, 41616},
+                       {7, 48, 16384, 35672}};
+
+struct Encoded {
+  RunResult run;
+  std::vector<unsigned char> file;
+};
+
+// Runs the dialogue on `source` with menu row `row`, then types `keys`; the target is out.ost in `dir`.
+Encoded EncodeFile(const TempDir& dir, const std::string& source, int row, const std::string& keys = "",
+                   const RunOptions& options = {}) {
+  const std::string target = dir.File("out.ost");
+  const std::string input = source + "\n" + target + "\n" + std::to_string(row) + "\n" + keys;
+  Encoded e;
+  e.run = test::RunWith(test::Program("ostrelenc"), input, options);
+  e.file = ReadAll(target);
+  return e;
+}
+
+// The same with `samples` written as the source in.wav in `dir`.
+Encoded Encode(const TempDir& dir, const test::Stereo& samples, int row, const std::string& keys = "",
+               const RunOptions& options = {}) {
+  WriteWav(dir.File("in.wav"), samples);
+  return EncodeFile(dir, dir.File("in.wav"), row, keys, options);
+}
+
+// The marks printed after "Progress:", without any trailing line end.
+std::string Marks(const std::string& out) {
+  const std::string start = "Progress:\n";
+  size_t at = out.find(start);
+  if (at == std::string::npos) return "<no Progress: line>";
+  std::string marks = out.substr(at + start.size());
+  while (!marks.empty() && (marks.back() == '\n' || marks.back() == ' ')) marks.pop_back();
+  return marks;
+}
+
+uint32_t FrameCount(const std::vector<unsigned char>& file) {
+  return uint32_t(file[10]) | uint32_t(file[11]) << 8 | uint32_t(file[12]) << 16 | uint32_t(file[13]) << 24;
+}
+
+// The header of a finished file with `frames` frames at `rate`, its size, and a sync word at the
+// start of every frame.
+void ExpectStream(const std::vector<unsigned char>& file, const Rate& rate, uint32_t frames) {
+  SCOPED_TRACE("rate code " + std::to_string(rate.code));
+  ASSERT_GE(file.size(), 30u);
+  const std::vector<unsigned char> fixed = {'Z', 'e', 'l', 'k', '1', 1, static_cast<unsigned char>(rate.code),
+                                            0x44, 0xAC, 2};
+  EXPECT_EQ(std::vector<unsigned char>(file.begin(), file.begin() + 10), fixed);
+  EXPECT_EQ(FrameCount(file), frames);
+  const std::vector<unsigned char> strings = {4, 'N', 'o', 'n', 'e', 4, 'N', 'o', 'n', 'e', 4, 0, 'N', 'o', 'n', 'e'};
+  EXPECT_EQ(std::vector<unsigned char>(file.begin() + 14, file.begin() + 30), strings);
+  ASSERT_EQ(file.size(), ExpectedFileSize(frames, rate.frameBits));
+  for (uint32_t frame = 0; frame < frames; ++frame) {
+    const size_t at = 30 + static_cast<size_t>(frame) * rate.frameBits / 8;
+    EXPECT_EQ(file[at], 0x4A) << "frame " << frame;
+    EXPECT_EQ(file[at + 1], 0x58) << "frame " << frame;
+  }
+  // Whatever follows the last frame is the bit writer's zero fill.
+  for (size_t i = 30 + static_cast<size_t>(frames) * rate.frameBits / 8; i < file.size(); ++i) {
+    EXPECT_EQ(file[i], 0) << "byte " << i;
+  }
+}
+
+TEST(Encoder, SixtySecondsAt128kbps) {
+  TempDir dir;
+  Encoded e = Encode(dir, Material(60 * 44100, 44100, 1), 5);
+  EXPECT_EQ(e.run.status, 0) << e.run.err;
+  // 2 646 000 samples in frames of 16384: the 162nd frame meets the end of the source.
+  ExpectStream(e.file, kRates[4], 162);
+  EXPECT_EQ(Marks(e.run.out), "...25%...50%...75%...100%...");
+}
+
+TEST(Encoder, EveryRateOnAShortSource) {
+  // 1.5 s: Length is 1 second, so each counted second prints a mark; one is counted here.
+  const test::Stereo samples = Material(66150, 20000, 2);
+  for (const Rate& rate : kRates) {
+    SCOPED_TRACE(rate.row);
+    TempDir dir;
+    Encoded e = Encode(dir, samples, rate.row);
+    EXPECT_EQ(e.run.status, 0) << e.run.err;
+    ExpectStream(e.file, rate, 66150 / rate.total + 1);
+    EXPECT_EQ(Marks(e.run.out), ".");
+  }
+}
+
+TEST(Encoder, SourceEndingOnAFrameBoundaryTakesOneMoreFrame) {
+  // The end is noticed only by a read past the last sample: a third, all-zero frame.
+  TempDir dir;
+  Encoded e = Encode(dir, Material(2 * 16384, 9000, 4), 5);
+  EXPECT_EQ(e.run.status, 0) << e.run.err;
+  ExpectStream(e.file, kRates[4], 3);
+}
+
+TEST(Encoder, LowerCaseQStopsAfterTheFrameInProgress) {
+  const test::Stereo samples = Material(8 * 8192, 10000, 6);
+  struct Case {
+    std::string keys;
+    uint32_t frames;
+  };
+  // One key is read per frame; only a lower-case q stops, other keys are dropped.
+  for (const Case& c : {Case{"q", 1}, Case{"xq", 2}, Case{"Q", 9}, Case{"QQQQQQQQQQQQ", 9}}) {
+    SCOPED_TRACE(c.keys);
+    TempDir dir;
+    Encoded e = Encode(dir, samples, 2, c.keys);
+    EXPECT_EQ(e.run.status, 0) << e.run.err;
+    ExpectStream(e.file, kRates[1], c.frames);
+  }
+}
+
+TEST(Encoder, InterruptOrTerminateEndsWithAValidShorterFile) {
+  // A long source at 256 kb/s, so that the run is still far from its end when the signal comes.
+  TempDir sourceDir;
+  const std::string source = sourceDir.File("in.wav");
+  WriteWav(source, Material(60 * 44100, 30000, 7));
+  const uint32_t fullRun = 60 * 44100 / 8192 + 1;
+  for (int sig : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(sig);
+    TempDir dir;
+    RunOptions options;
+    options.signalAfter = "Progress:\n";
+    options.signal = sig;
+    Encoded e = EncodeFile(dir, source, 2, "", options);
+    EXPECT_EQ(e.run.signal, 0);
+    EXPECT_EQ(e.run.status, 0) << e.run.err;
+    ASSERT_GE(e.file.size(), 14u);
+    const uint32_t frames = FrameCount(e.file);
+    EXPECT_GE(frames, 1u);
+    EXPECT_LT(frames, fullRun);
+    ExpectStream(e.file, kRates[1], frames);
+  }
+}
+
+TEST(Encoder, WriteFailureIsReportedAndTheFileNeverPassesAsComplete) {
+  TempDir dir;
+  RunOptions options;
+  options.fileSizeLimit = 20000;  // bytes: the fourth frame at 128 kb/s no longer fits
+  Encoded e = Encode(dir, Material(10 * 16384, 9000, 8), 5, "", options);
+  EXPECT_NE(e.run.status, 0);
+  EXPECT_EQ(e.run.signal, 0);
+  EXPECT_NE(e.run.err.find(dir.File("out.ost")), std::string::npos) << e.run.err;
+  ASSERT_GE(e.file.size(), 14u);
+  EXPECT_LE(e.file.size(), 20000u);
+  EXPECT_EQ(FrameCount(e.file), 0u);
+}
+
+}  // namespace
+}  // namespace ostrel

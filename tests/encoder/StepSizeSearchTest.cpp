@@ -1,0 +1,111 @@
+#include "encoder/StepSizeSearch.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace ostrel {
+namespace {
+
+// A frame whose estimate grows by `bitsPerStep` per step size; records every step size tried.
+struct LinearCost {
+  int bitsPerStep;
+  std::vector<float> tried;
+  int operator()(float STEPS) {
+    tried.push_back(STEPS);
+    return static_cast<int>(STEPS) * bitsPerStep;
+  }
+};
+
+TEST(StepSizeSearch, ClimbsOneStepAtATimeAndStepsBackOnceAfterAnOvershoot) {
+  LinearCost cost{100, {}};
+  StepSearchResult r = SearchStepSize(6.0f, 850, cost);
+  // 6, 7, 8 fit; 9 overshoots; back at 8 it fits again but may not climb a second time.
+  EXPECT_EQ(cost.tried, (std::vector<float>{6, 7, 8, 9, 8}));
+  EXPECT_EQ(r.STEPS, 8.0f);
+  EXPECT_EQ(r.ArithBits, 800);
+  EXPECT_EQ(r.Evaluations, 5);
+}
+
+TEST(StepSizeSearch, StopsOnAnExactFitAndDescendsWhileOverBudget) {
+  LinearCost exact{100, {}};
+  EXPECT_EQ(SearchStepSize(6.0f, 600, exact).STEPS, 6.0f);
+  EXPECT_EQ(exact.tried, (std::vector<float>{6}));
+
+  LinearCost over{100, {}};
+  StepSearchResult r = SearchStepSize(6.0f, 350, over);
+  EXPECT_EQ(over.tried, (std::vector<float>{6, 5, 4, 3}));
+  EXPECT_EQ(r.STEPS, 3.0f);
+  EXPECT_LT(r.ArithBits, 350);
+}
+
+TEST(StepSizeSearch, StaysWithinOneToThirtyTwo) {
+  // Over budget even at 1: the search ends there with the estimate still too big, the caller's
+  // cue for a frame that cannot be padded.
+  LinearCost tooBig{100, {}};
+  StepSearchResult low = SearchStepSize(3.0f, 50, tooBig);
+  EXPECT_EQ(tooBig.tried, (std::vector<float>{3, 2, 1}));
+  EXPECT_EQ(low.STEPS, 1.0f);
+  EXPECT_GT(low.ArithBits, 50);
+
+  LinearCost cheap{1, {}};
+  StepSearchResult high = SearchStepSize(30.0f, 1000000, cheap);
+  EXPECT_EQ(cheap.tried, (std::vector<float>{30, 31, 32}));
+  EXPECT_EQ(high.STEPS, 32.0f);
+}
+
+TEST(StepSizeSearch, StartMovesHalfwayTowardsEachResult) {
+  // Every frame fits at every step size: each search climbs to 32 from where the last one left
+  // the start, and the start follows 6, 19, 26, 29, 31, 32 (halves rounded upward).
+  float OldStep = FIRST_STEP_SIZE;
+  std::vector<float> starts;
+  for (int frame = 0; frame < 7; ++frame) {
+    starts.push_back(OldStep);
+    LinearCost cost{0, {}};
+    StepSearchResult r = SearchStepSize(OldStep, 1000, cost);
+    EXPECT_EQ(r.STEPS, 32.0f);
+    EXPECT_EQ(r.Evaluations, static_cast<int>(32.0f - OldStep) + 1);
+    OldStep = CarryOverStep(r.STEPS, OldStep);
+  }
+  EXPECT_EQ(starts, (std::vector<float>{6, 19, 26, 29, 31, 32, 32}));
+  EXPECT_EQ(CarryOverStep(1.0f, 6.0f), 4.0f);  // 3.5 rounds up
+  EXPECT_EQ(CarryOverStep(3.0f, 6.0f), 5.0f);  // 4.5 rounds up
+}
+
+TEST(Quantise, RoundsHalvesUpwardAndLimitsToTheAlphabet) {
+  std::vector<float> left = {0.125f, -0.125f, -0.1875f, 0.0f, 1.5f, -1.5f, 8.6f, 1.0f, -1.0f};
+  std::vector<float> right = {0.3f, -0.3f};
+  std::vector<float> outLeft(left.size(), 99.0f), outRight(2, 99.0f);
+  float* x[2] = {left.data(), right.data()};
+  float* out[2] = {outLeft.data(), outRight.data()};
+  QuantiseCoefficients(x, out, 4.0f, 2, 2);
+  EXPECT_EQ(outLeft[0], 1.0f);    // 0.5 rounds up
+  EXPECT_EQ(outLeft[1], 0.0f);    // -0.5 rounds up to 0
+  EXPECT_EQ(outRight[0], 1.0f);   // 1.2
+  EXPECT_EQ(outRight[1], -1.0f);  // -1.2
+  EXPECT_EQ(outLeft[2], 99.0f);   // beyond `count`: untouched
+
+  QuantiseCoefficients(x, out, 4.0f, 1, static_cast<unsigned>(left.size()));
+  EXPECT_EQ(outLeft[2], -1.0f);   // -0.75
+  EXPECT_EQ(outLeft[3], 0.0f);
+  // Coefficients above 1.0 in magnitude are limited to +-STEPS.
+  EXPECT_EQ(outLeft[4], 4.0f);
+  EXPECT_EQ(outLeft[5], -4.0f);
+  EXPECT_EQ(outLeft[6], 4.0f);
+  EXPECT_EQ(outLeft[7], 4.0f);
+  EXPECT_EQ(outLeft[8], -4.0f);
+}
+
+TEST(Quantise, MultipliesInSinglePrecision) {
+  // x * 25 is 0.49999998... exactly, but 0.5 once rounded to a float: the quantiser must see 0.5.
+  float value = 0x1.47ae14p-6f;
+  ASSERT_LT(static_cast<double>(value) * 25.0, 0.5);
+  float* x[1] = {&value};
+  float q = 0.0f;
+  float* out[1] = {&q};
+  QuantiseCoefficients(x, out, 25.0f, 1, 1);
+  EXPECT_EQ(q, 1.0f);
+}
+
+}  // namespace
+}  // namespace ostrel
