@@ -71,14 +71,14 @@ MCI_Buffer::~MCI_Buffer() {
 void MCI_Buffer::Drain() {
   if (ptr > 0) std::memset(buffer[buffer_ptr].pcm_data + ptr, 0, nsamples - static_cast<unsigned>(ptr));
   if (init) {
-    if (MCI_Semaphore.Wait(timeout)) --queued;
+    if (MCI_Semaphore.Wait(stalled ? 0 : timeout)) --queued;
     if (ptr > 0) WriteHeader(buffer_ptr);
   } else {
     for (int i = 0; i < buffer_ptr; ++i) WriteHeader(i);
     if (ptr > 0) WriteHeader(buffer_ptr);
   }
   while (queued > 0) {
-    if (!MCI_Semaphore.Wait(timeout)) {
+    if (!MCI_Semaphore.Wait(stalled ? 0 : timeout)) {
       // The device stopped finishing buffers; give up on what it holds so it can close.
       device->Reset();
       break;
@@ -123,7 +123,13 @@ int MCI_Buffer::Write_Buffer() {
     return 0;
   }
   // The buffer after the current one is the oldest queued; it is free once one buffer is done.
-  if (!MCI_Semaphore.Wait(timeout)) return -1;
+  // After one full timeout the device is taken as stalled: until it finishes a buffer again,
+  // every later sample is refused at once instead of after another timeout each.
+  if (!MCI_Semaphore.Wait(stalled ? 0 : timeout)) {
+    stalled = 1;
+    return -1;
+  }
+  stalled = 0;
   --queued;
   if (!WriteHeader(buffer_ptr)) return -1;
   buffer_ptr = (buffer_ptr + 1) % MCI_BUFFER_COUNT;

@@ -54,6 +54,8 @@ class MCI_Buffer {
   // (`channel` is not looked at). Playback starts with the first sample after two full buffers.
   // Returns 0, or -1 when a full buffer could not be handed to the device (the device is not
   // open, has failed, or finished no buffer within the timeout); the sample is then dropped.
+  // Once a wait has timed out, later appends that find no free buffer fail at once, until the
+  // device finishes a buffer again.
   int Append(int channel, short value);
   // Hands the full current buffer on and moves to the next; 0 or -1 as for Append.
   int Write_Buffer();
@@ -90,6 +92,7 @@ class MCI_Buffer {
   unsigned timeout = MCI_TIMEOUT_MS;        // ms
   unsigned close_retry = MCI_CLOSE_RETRY_MS;  // ms
   int queued = 0;                  // buffers written to the device and not yet taken back
+  int stalled = 0;                 // a wait timed out and no buffer has come back since
   std::string device_error;        // why the device did not open, in one line
 
  private:

@@ -130,6 +130,8 @@ TEST(MCI_Buffer, ADeviceThatStopsFinishingBuffersFailsAppendAndStillCloses) {
   EXPECT_EQ(out.Append(0, 7), -1) << "no buffer came back within the timeout";
   EXPECT_EQ(out.buffer_ptr, 2);
   EXPECT_EQ(out.ptr, static_cast<int>(kBufferBytes)) << "the sample was dropped";
+  EXPECT_EQ(out.stalled, 1) << "later samples are refused without another wait";
+  EXPECT_EQ(out.Append(1, 8), -1);
   // Destruction without Stop drains, gives up after the timeout and resets the device.
 }
 
