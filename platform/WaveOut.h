@@ -176,7 +176,6 @@ class WaveOutDevice {
   std::condition_variable resetDone_; // Reset waits here for the device thread
   std::deque<WaveOutHeader*> queue_;  // written, not yet finished; the front is playing
   bool resetWanted_ = false;
-  uint64_t resetsServed_ = 0;
   uint64_t resets_ = 0;
   uint64_t written_ = 0;
   bool stopping_ = false;
