@@ -145,6 +145,7 @@ void MCI_Buffer::Clear_Buffer() {
     while (queued > 0 && MCI_Semaphore.Wait(timeout)) --queued;
     queued = 0;
   }
+  stalled = 0;
   init = 0;
   buffer_ptr = 0;
   ptr = 0;
