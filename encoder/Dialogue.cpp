@@ -56,11 +56,14 @@ DialogueResult EndOfInput(const DialogueConsole& console, const char* what) {
   return Failed();
 }
 
-// Called right after an operation on the target's descriptor `fd` failed: closes it and says
-// "<action> <target>: <reason>." with the reason errno gives.
-DialogueResult TargetFailed(const DialogueConsole& console, int fd, const char* action, const std::string& target) {
+// Called right after an operation on the target's descriptor `fd` failed: closes it, removes the
+// target when the dialogue itself created it, and says "<action> <target>: <reason>." with the
+// reason errno gives.
+DialogueResult TargetFailed(const DialogueConsole& console, int fd, bool created, const char* action,
+                            const std::string& target) {
   const int reason = errno;
   close(fd);
+  if (created) unlink(target.c_str());
   std::fprintf(console.err, "%s %s: %s.\n", action, target.c_str(), std::strerror(reason));
   return Failed();
 }
@@ -218,10 +221,10 @@ DialogueResult RunDialogue(const DialogueConsole& console) {
   // The dialogue is complete: now the target is emptied (devices are left as they are).
   struct stat targetId;
   if (fstat(fd, &targetId) == 0 && S_ISREG(targetId.st_mode) && ftruncate(fd, 0) != 0) {
-    return TargetFailed(console, fd, "Cannot empty", target);
+    return TargetFailed(console, fd, created, "Cannot empty", target);
   }
   std::FILE* fptr = fdopen(fd, "wb");
-  if (fptr == nullptr) return TargetFailed(console, fd, "Cannot write", target);
+  if (fptr == nullptr) return TargetFailed(console, fd, created, "Cannot write", target);
 
   std::fprintf(out, "\nData Rate Selected: %d kb/s\n", DataRate * 2);
   std::fflush(out);
