@@ -13,12 +13,7 @@ FrameInvTransform::FrameInvTransform(unsigned char chan, unsigned char nblocks, 
                                      int*** weights, int** gains, int msstereo)
     : Channels(chan),
       NBlocks(nblocks),
-      LSIZE(lsize),
-      HLSIZE(lsize / 2),
-      TSIZE((lsize / 2 + ssize / 2) / 2),
-      SSIZE(ssize),
-      HSSIZE(ssize / 2),
-      TOTAL((lsize / 2) * nblocks),
+      Sizes(nblocks, lsize, ssize),
       LongWeightCount(longweights),
       ShortWeightCount(shortweights),
       TranWeightCount(tranweights),
@@ -29,9 +24,8 @@ FrameInvTransform::FrameInvTransform(unsigned char chan, unsigned char nblocks, 
       Gains(gains),
       PCM(pcm),
       MSStereo(msstereo) {
+  const auto& [LSIZE, HLSIZE, TSIZE, SSIZE, HSSIZE, TOTAL] = Sizes;
   OSTREL_DASSERT(Channels == 2);
-  OSTREL_DASSERT(NBlocks >= 2);
-  OSTREL_DASSERT(SSIZE * 4 == LSIZE);
 
   Switch.assign(Channels, std::vector<unsigned char>(NBlocks, 0));
   AudioBuffer.assign(Channels, std::vector<float>(TOTAL, 0.0f));
@@ -59,6 +53,7 @@ void FrameInvTransform::Restore(const float* from, unsigned n, int gain, int K, 
 }
 
 void FrameInvTransform::NewFrame(int* SwitchUsed, int* Location) {
+  const auto& [LSIZE, HLSIZE, TSIZE, SSIZE, HSSIZE, TOTAL] = Sizes;
   for (unsigned c = 0; c < Channels; ++c) {
     std::fill(Switch[c].begin(), Switch[c].end(), 0);
     if (SwitchUsed[c]) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "analysis/FrameSizes.h"
 #include "audio/Waveio.h"
 #include "transform/VariableIMDCT.h"
 
@@ -45,7 +46,7 @@ class FrameInvTransform {
   // The last frame's TOTAL output samples of `channel` (including any skipped ones), valid until
   // the next NewFrame. With a writer in SumDiff mode the writer may have altered them.
   const float* Output(unsigned channel) const { return AudioBuffer[channel].data(); }
-  unsigned Total() const { return TOTAL; }
+  unsigned Total() const { return Sizes.TOTAL; }
 
  private:
   // Copies n lines from `from` into Temp, multiplies them by gain, then band by band by the
@@ -55,12 +56,7 @@ class FrameInvTransform {
   unsigned char Channels;
   unsigned char NBlocks;
   std::vector<std::vector<unsigned char>> Switch;  // [channel][block]
-  unsigned LSIZE;
-  unsigned HLSIZE;
-  unsigned TSIZE;
-  unsigned SSIZE;
-  unsigned HSSIZE;
-  unsigned TOTAL;
+  FrameSizes Sizes;  // LSIZE .. TOTAL; the operations bind them by those names
   int LongWeightCount;
   int ShortWeightCount;
   int TranWeightCount;

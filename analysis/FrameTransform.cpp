@@ -16,12 +16,7 @@ FrameTransform::FrameTransform(unsigned char chan, unsigned char nblocks, unsign
                                int msstereo)
     : Channels(chan),
       NBlocks(nblocks),
-      LSIZE(lsize),
-      HLSIZE(lsize / 2),
-      TSIZE((lsize / 2 + ssize / 2) / 2),
-      SSIZE(ssize),
-      HSSIZE(ssize / 2),
-      TOTAL(0),
+      Sizes(nblocks, lsize, ssize),
       LongWeightCount(longweights),
       ShortWeightCount(shortweights),
       TranWeightCount(tranweights),
@@ -37,13 +32,10 @@ FrameTransform::FrameTransform(unsigned char chan, unsigned char nblocks, unsign
       Difference(0),
       NPartials(0),
       MSStereo(msstereo) {
+  const auto& [LSIZE, HLSIZE, TSIZE, SSIZE, HSSIZE, TOTAL] = Sizes;
   OSTREL_DASSERT(Channels == 2);
-  OSTREL_DASSERT(NBlocks >= 2);
-  OSTREL_DASSERT(SSIZE * 4 == LSIZE);
 
   Switch.assign(Channels, std::vector<unsigned char>(NBlocks, 0));
-  TOTAL = HLSIZE * NBlocks;
-
   AudioBuffer.assign(Channels, std::vector<float>(TOTAL, 0.0f));
   XStore.assign(Channels, std::vector<float>(TOTAL + HLSIZE, 0.0f));
   Data.assign(Channels, std::vector<float>(TOTAL, 0.0f));
@@ -67,6 +59,7 @@ FrameTransform::FrameTransform(unsigned char chan, unsigned char nblocks, unsign
 FrameTransform::~FrameTransform() = default;
 
 int FrameTransform::NewFrame(int* SwitchUsed, int* Location) {
+  const auto& [LSIZE, HLSIZE, TSIZE, SSIZE, HSSIZE, TOTAL] = Sizes;
   for (auto& flags : Switch) std::fill(flags.begin(), flags.end(), 0);
 
   int Last = PCM->IO(AudioBuffer[0].data(), AudioBuffer[1].data(), static_cast<int>(TOTAL));
@@ -160,6 +153,7 @@ int FrameTransform::WeightAndGain(unsigned c, unsigned p, unsigned n, int K, con
 }
 
 void FrameTransform::LocateTransients() {
+  const auto& [LSIZE, HLSIZE, TSIZE, SSIZE, HSSIZE, TOTAL] = Sizes;
   const unsigned LowerBound = HSSIZE / 6;
   const unsigned UpperBound = HSSIZE / 2;
   float* re = Tempr.data();

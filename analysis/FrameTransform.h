@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "analysis/FrameSizes.h"
 #include "audio/Waveio.h"
 #include "psycho/Psycho.h"
 #include "transform/VariableMDCT.h"
@@ -55,7 +56,7 @@ class FrameTransform {
   // read; NewFrame clears the flags first.
   void LocateTransients();
 
-  unsigned Total() const { return TOTAL; }
+  unsigned Total() const { return Sizes.TOTAL; }
 
  private:
   friend class FrameTransformPeer;  // test access to the detector's inputs and state
@@ -67,12 +68,7 @@ class FrameTransform {
   unsigned char Channels;
   unsigned char NBlocks;
   std::vector<std::vector<unsigned char>> Switch;  // [channel][block]
-  unsigned LSIZE;
-  unsigned HLSIZE;
-  unsigned TSIZE;
-  unsigned SSIZE;
-  unsigned HSSIZE;
-  unsigned TOTAL;
+  FrameSizes Sizes;  // LSIZE .. TOTAL; the operations bind them by those names
   int LongWeightCount;
   int ShortWeightCount;
   int TranWeightCount;

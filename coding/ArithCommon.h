@@ -51,4 +51,23 @@ inline void ShiftAboutMiddle(uint32_t& U, uint32_t& L) {
   L = ((L ^ E3Mask) << 1) & UpperBound;
 }
 
+// Renormalises [L, U] after a symbol narrowed it: E1/E2 halvings and E3 doublings about the
+// middle until neither applies, in the order encoder and decoder must agree on. Before each
+// halving `onHalving(bit)` runs with the bit it decides (the top bit of U); before each doubling
+// `onStraddle()` runs.
+template <class OnHalving, class OnStraddle>
+inline void Renormalise(uint32_t& U, uint32_t& L, OnHalving onHalving, OnStraddle onStraddle) {
+  for (;;) {
+    if (SameHalf(U, L)) {
+      onHalving(U >> DownShift);
+      ShiftBounds(U, L);
+    }
+    if (StraddlesMiddle(U, L)) {
+      onStraddle();
+      ShiftAboutMiddle(U, L);
+    }
+    if (!SameHalf(U, L) && !StraddlesMiddle(U, L)) break;
+  }
+}
+
 }  // namespace ostrel

@@ -45,17 +45,10 @@ uint32_t ArithDecoder::Decode() {
 
   U = L + (range * Cum_Count[Symbol + 1]) / Total - 1;
   L = L + (range * Cum_Count[Symbol]) / Total;
-  for (;;) {
-    if (SameHalf(U, L)) {
-      ShiftBounds(U, L);
-      Tag = ((Tag << 1) & UpperBound) | NextBit();
-    }
-    if (StraddlesMiddle(U, L)) {
-      ShiftAboutMiddle(U, L);
-      Tag = (((Tag ^ E3Mask) << 1) & UpperBound) | NextBit();
-    }
-    if (!SameHalf(U, L) && !StraddlesMiddle(U, L)) break;
-  }
+  // Tag follows every doubling of the interval and takes in the next bit.
+  Renormalise(
+      U, L, [this](uint32_t) { Tag = ((Tag << 1) & UpperBound) | NextBit(); },
+      [this] { Tag = (((Tag ^ E3Mask) << 1) & UpperBound) | NextBit(); });
   return Symbol;
 }
 

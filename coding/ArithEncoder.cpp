@@ -44,20 +44,15 @@ void ArithEncoder::Code(unsigned char Symbol) {
   }
   U = newU;
   L = newL;
-  for (;;) {
-    if (SameHalf(U, L)) {
-      const uint32_t b = U >> DownShift;
-      EmitRepeated(b, 1);
-      EmitRepeated(1 - b, E3Count);
-      E3Count = 0;
-      ShiftBounds(U, L);
-    }
-    if (StraddlesMiddle(U, L)) {
-      ++E3Count;
-      ShiftAboutMiddle(U, L);
-    }
-    if (!SameHalf(U, L) && !StraddlesMiddle(U, L)) break;
-  }
+  // A halving bit releases the pending straddles as its inverse.
+  Renormalise(
+      U, L,
+      [this](uint32_t b) {
+        EmitRepeated(b, 1);
+        EmitRepeated(1 - b, E3Count);
+        E3Count = 0;
+      },
+      [this] { ++E3Count; });
 }
 
 uint32_t ArithEncoder::CloseEncoder() {

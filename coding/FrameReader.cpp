@@ -26,18 +26,13 @@ uint32_t CodedBlockBits(const int* Symbols, int SymbolCount, const CumCountTable
     const uint32_t range = U - L + 1;
     U = L + (range * Cum_Count[s + 1]) / Total - 1;
     L = L + (range * Cum_Count[s]) / Total;
-    for (;;) {
-      if (SameHalf(U, L)) {
-        bits += 1 + pending;
-        pending = 0;
-        ShiftBounds(U, L);
-      }
-      if (StraddlesMiddle(U, L)) {
-        ++pending;
-        ShiftAboutMiddle(U, L);
-      }
-      if (!SameHalf(U, L) && !StraddlesMiddle(U, L)) break;
-    }
+    Renormalise(
+        U, L,
+        [&](uint32_t) {
+          bits += 1 + pending;
+          pending = 0;
+        },
+        [&] { ++pending; });
   }
   ShiftBounds(U, L);
   while (StraddlesMiddle(U, L)) {

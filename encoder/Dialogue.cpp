@@ -42,13 +42,30 @@ bool ReadAnswer(const DialogueConsole& console, std::string* answer) {
   return false;
 }
 
+// The result of a dialogue that ends without a run.
+DialogueResult Failed() {
+  DialogueResult result;
+  result.status = 1;
+  return result;
+}
+
 DialogueResult EndOfInput(const DialogueConsole& console, const char* what) {
   std::fputs("\n", console.out);  // ends the unanswered prompt's line
   std::fflush(console.out);
   std::fprintf(console.err, "End of input before the %s was given; nothing was encoded.\n", what);
-  DialogueResult result;
-  result.status = 1;
-  return result;
+  return Failed();
+}
+
+// Called right after an operation on the target's descriptor `fd` failed: closes it, removes the
+// target when the dialogue itself created it, and says "<action> <target>: <reason>." with the
+// reason errno gives.
+DialogueResult TargetFailed(const DialogueConsole& console, int fd, bool created, const char* action,
+                            const std::string& target) {
+  const int reason = errno;
+  close(fd);
+  if (created) unlink(target.c_str());
+  std::fprintf(console.err, "%s %s: %s.\n", action, target.c_str(), std::strerror(reason));
+  return Failed();
 }
 
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
@@ -204,22 +221,10 @@ DialogueResult RunDialogue(const DialogueConsole& console) {
   // The dialogue is complete: now the target is emptied (devices are left as they are).
   struct stat targetId;
   if (fstat(fd, &targetId) == 0 && S_ISREG(targetId.st_mode) && ftruncate(fd, 0) != 0) {
-    const int reason = errno;
-    close(fd);
-    std::fprintf(console.err, "Cannot empty %s: %s.\n", target.c_str(), std::strerror(reason));
-    DialogueResult failed;
-    failed.status = 1;
-    return failed;
+    return TargetFailed(console, fd, created, "Cannot empty", target);
   }
   std::FILE* fptr = fdopen(fd, "wb");
-  if (fptr == nullptr) {
-    const int reason = errno;
-    close(fd);
-    std::fprintf(console.err, "Cannot write %s: %s.\n", target.c_str(), std::strerror(reason));
-    DialogueResult failed;
-    failed.status = 1;
-    return failed;
-  }
+  if (fptr == nullptr) return TargetFailed(console, fd, created, "Cannot write", target);
 
   std::fprintf(out, "\nData Rate Selected: %d kb/s\n", DataRate * 2);
   std::fflush(out);

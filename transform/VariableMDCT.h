@@ -2,26 +2,24 @@
 // overlap between consecutive blocks, applies the sine windows and runs the forward MDCT.
 #pragma once
 
-#include <vector>
+#include "transform/VariableTransformState.h"
 
 namespace ostrel {
 
 class VariableMDCT {
  public:
   // Empty object: all lengths 0, no arrays. Transform must not be called on it.
-  VariableMDCT();
+  VariableMDCT() = default;
   // Long and short block lengths in samples, multiples of 8 (the codec uses (2048, 512),
   // (1024, 256), (512, 128)). Buffer starts at zero; both windows are SinWin of their length.
-  VariableMDCT(int Llength, int Slength);
-  // Copying and assignment rebuild from the lengths of `in`: its overlap state is not copied,
-  // the target starts with a zero Buffer and freshly computed windows. Assigning an empty object
-  // empties the target.
-  VariableMDCT(const VariableMDCT& in);
-  VariableMDCT& operator=(const VariableMDCT& in);
-  // Moving hands the whole state over (so a container may relocate a channel's object without
-  // losing its overlap) and leaves `in` empty.
-  VariableMDCT(VariableMDCT&& in) noexcept;
-  ~VariableMDCT();
+  VariableMDCT(int Llength, int Slength) : state(Llength, Slength) {}
+  // Copying and assignment rebuild from the lengths of `in` with a zero Buffer (an empty source
+  // empties the target); moving hands the overlap over, so a container may relocate a channel's
+  // object, and leaves `in` empty. See VariableTransformState.
+  VariableMDCT(const VariableMDCT& in) = default;
+  VariableMDCT& operator=(const VariableMDCT& in) = default;
+  VariableMDCT(VariableMDCT&& in) noexcept = default;
+  ~VariableMDCT() = default;
 
   // Transforms one block of `type` (0 long, 1 long-to-short, 2 short, 3 short-to-long). With
   // left/right = HLLength or HSLength as the type says, x has room for left+right floats and the
@@ -34,23 +32,15 @@ class VariableMDCT {
   // VariableIMDCT::Transform with the same type sequence undoes it.
   void Transform(float* x, int type);
 
-  int GetLLength() const { return LLength; }
-  int GetSLength() const { return SLength; }
+  int GetLLength() const { return state.LLength; }
+  int GetSLength() const { return state.SLength; }
   // Overlap store (HLLength floats) and the two windows; null for an empty object.
-  const float* GetBuffer() const { return Buffer.empty() ? nullptr : Buffer.data(); }
-  const float* GetLongWindow() const { return LongWindow.empty() ? nullptr : LongWindow.data(); }
-  const float* GetShortWindow() const { return ShortWindow.empty() ? nullptr : ShortWindow.data(); }
+  const float* GetBuffer() const { return VariableTransformState::DataOrNull(state.Buffer); }
+  const float* GetLongWindow() const { return VariableTransformState::DataOrNull(state.LongWindow); }
+  const float* GetShortWindow() const { return VariableTransformState::DataOrNull(state.ShortWindow); }
 
  private:
-  void Build(int Llength, int Slength);
-
-  std::vector<float> Buffer;
-  std::vector<float> LongWindow;
-  std::vector<float> ShortWindow;
-  int LLength;
-  int HLLength;
-  int SLength;
-  int HSLength;
+  VariableTransformState state;
 };
 
 }  // namespace ostrel

@@ -24,7 +24,7 @@ class FrameTransformPeer {
     for (auto& flags : t.Switch) std::fill(flags.begin(), flags.end(), 0);
   }
   static int NPartials(const FrameTransform& t) { return t.NPartials; }
-  static unsigned HSSIZE(const FrameTransform& t) { return t.HSSIZE; }
+  static unsigned HSSIZE(const FrameTransform& t) { return t.Sizes.HSSIZE; }
   static float* X(FrameTransform& t, unsigned c) { return t.X[c]; }
   static int WeightAndGain(FrameTransform& t, unsigned p, unsigned n, int K, const int* T, const int* W,
                            int repeats) {

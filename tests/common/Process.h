@@ -1,8 +1,12 @@
-// Runs a program with piped standard input and captures what it prints, for end-to-end tests.
+// Runs a program with piped standard input and captures what it prints, for end-to-end tests;
+// on request with a file-size limit or a signal sent once its output shows a given text, for
+// tests of interruption and write failures.
 #pragma once
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/select.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,25 +23,64 @@ struct RunResult {
   std::string out, err;   // what it wrote on standard output and standard error
 };
 
+struct RunOptions {
+  std::string workdir;       // the program's working folder; empty: this process's
+  long fileSizeLimit = -1;   // bytes a file of the program may grow to; -1: no limit
+  std::string signalAfter;   // once standard output contains this text, send `signal` (once)
+  int signal = 0;            // 0: send nothing
+};
+
+namespace detail {
+
+// The child's side of Run: wires the pipes to its standard streams and starts the program.
+// SIGINT, SIGTERM and SIGPIPE get their default actions, as if started from a terminal, whatever
+// the test runner set up. Under a file-size limit SIGXFSZ is ignored, so that writes beyond the
+// limit fail with EFBIG instead of killing the program.
+[[noreturn]] inline void StartChild(const std::vector<std::string>& argv, const RunOptions& options,
+                                    const int (&in)[2], const int (&out)[2], const int (&err)[2]) {
+  dup2(in[0], 0);
+  dup2(out[1], 1);
+  dup2(err[1], 2);
+  for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+  if (!options.workdir.empty() && chdir(options.workdir.c_str()) != 0) _exit(127);
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
+  signal(SIGPIPE, SIG_DFL);
+  if (options.fileSizeLimit >= 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit;
+    limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.fileSizeLimit);
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  execv(args[0], args.data());
+  _exit(127);
+}
+
+// Appends what `fd` has to `text`; closes it and clears `open` at its end.
+inline void Drain(int fd, bool& open, std::string& text) {
+  char buf[4096];
+  ssize_t n = read(fd, buf, sizeof buf);
+  if (n <= 0) {
+    open = false;
+    close(fd);
+  } else {
+    text.append(buf, static_cast<size_t>(n));
+  }
+}
+
+}  // namespace detail
+
 // Runs `argv[0]` with the given arguments, feeds `input` on standard input and closes it, and
-// waits for the program to end. `workdir`, when not empty, is its working folder.
+// waits for the program to end, collecting both its outputs meanwhile.
 inline RunResult Run(const std::vector<std::string>& argv, const std::string& input,
-                     const std::string& workdir = "") {
+                     const RunOptions& options = {}) {
   int in[2], out[2], err[2];
   if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return {};
   pid_t pid = fork();
-  if (pid == 0) {
-    dup2(in[0], 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
-    if (!workdir.empty() && chdir(workdir.c_str()) != 0) _exit(127);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-  }
+  if (pid == 0) detail::StartChild(argv, options, in, out, err);
   close(in[0]);
   close(out[1]);
   close(err[1]);
@@ -52,8 +95,7 @@ inline RunResult Run(const std::vector<std::string>& argv, const std::string& in
   } else {
     fcntl(in[1], F_SETFL, O_NONBLOCK);
   }
-  bool outOpen = true, errOpen = true;
-  char buf[4096];
+  bool outOpen = true, errOpen = true, signalled = options.signal == 0;
   while (outOpen || errOpen) {
     fd_set rd, wr;
     FD_ZERO(&rd);
@@ -73,13 +115,13 @@ inline RunResult Run(const std::vector<std::string>& argv, const std::string& in
       if (written >= input.size()) { close(in[1]); inputOpen = false; }
     }
     if (outOpen && FD_ISSET(out[0], &rd)) {
-      ssize_t n = read(out[0], buf, sizeof buf);
-      if (n <= 0) { outOpen = false; close(out[0]); } else { result.out.append(buf, static_cast<size_t>(n)); }
+      detail::Drain(out[0], outOpen, result.out);
+      if (!signalled && result.out.find(options.signalAfter) != std::string::npos) {
+        kill(pid, options.signal);
+        signalled = true;
+      }
     }
-    if (errOpen && FD_ISSET(err[0], &rd)) {
-      ssize_t n = read(err[0], buf, sizeof buf);
-      if (n <= 0) { errOpen = false; close(err[0]); } else { result.err.append(buf, static_cast<size_t>(n)); }
-    }
+    if (errOpen && FD_ISSET(err[0], &rd)) detail::Drain(err[0], errOpen, result.err);
   }
   if (inputOpen) close(in[1]);
   int status = 0;

@@ -11,7 +11,6 @@
 #include "common/TempDir.h"
 #include "common/WavFixture.h"
 #include "encoder/EncoderFixture.h"
-#include "encoder/EncoderProcess.h"
 
 namespace ostrel {
 namespace {
@@ -45,7 +44,7 @@ Encoded EncodeFile(const TempDir& dir, const std::string& source, int row, const
   const std::string target = dir.File("out.ost");
   const std::string input = source + "\n" + target + "\n" + std::to_string(row) + "\n" + keys;
   Encoded e;
-  e.run = test::RunWith(test::Program("ostrelenc"), input, options);
+  e.run = test::Run({test::Program("ostrelenc")}, input, options);
   e.file = ReadAll(target);
   return e;
 }

@@ -16,7 +16,9 @@ namespace {
 using test::TempDir;
 
 test::RunResult RunEncoder(const std::string& input, const TempDir& dir) {
-  return test::Run({test::Program("ostrelenc")}, input, dir.path());
+  test::RunOptions options;
+  options.workdir = dir.path();
+  return test::Run({test::Program("ostrelenc")}, input, options);
 }
 
 const char kExpectedDialogue[] =

@@ -4,41 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <new>
 #include <string>
 
+#include "common/CountingAllocator.h"
 #include "common/TempDir.h"
 #include "common/WavFixture.h"
 #include "encoder/EncoderFixture.h"
 #include "encoder/FrameEncoder.h"
-
-namespace {
-bool counting = false;
-long allocations = 0;
-
-void* Allocate(std::size_t size) {
-  if (counting) ++allocations;
-  void* p = std::malloc(size != 0 ? size : 1);
-  if (p == nullptr) throw std::bad_alloc();
-  return p;
-}
-}  // namespace
-
-void* operator new(std::size_t size) { return Allocate(size); }
-void* operator new[](std::size_t size) { return Allocate(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  try {
-    return Allocate(size);
-  } catch (...) {
-    return nullptr;
-  }
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace ostrel {
 namespace {
@@ -67,11 +39,9 @@ TEST_P(FrameLoopAllocation, FramesAfterTheFirstAllocateNothing) {
     encoder.WriteHeader();
     const int warmUp = 2;
     for (int frame = 0; frame < warmUp; ++frame) encoder.EncodeFrame();
-    allocations = 0;
-    counting = true;
+    const long before = test::AllocationCount();
     for (int frame = warmUp; frame < frames; ++frame) encoder.EncodeFrame();
-    counting = false;
-    EXPECT_EQ(allocations, 0);
+    EXPECT_EQ(test::AllocationCount() - before, 0);
     encoder.FlushBits();
   }
   std::fclose(fptr);

@@ -4,54 +4,16 @@
 // test can leak in.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
+#include "common/CountingAllocator.h"
 #include "transform/DeathTestOutput.h"
 #include "transform/VariableIMDCT.h"
 #include "transform/VariableMDCT.h"
 #include "transform/fft.h"
 #include "transform/mdct.h"
-
-namespace {
-
-std::atomic<long> allocationCount{0};
-std::atomic<bool> failAllocations{false};
-
-void* CountedAllocate(std::size_t size) {
-  if (failAllocations.load()) throw std::bad_alloc();
-  ++allocationCount;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) { return CountedAllocate(size); }
-void* operator new[](std::size_t size) { return CountedAllocate(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  try {
-    return CountedAllocate(size);
-  } catch (...) {
-    return nullptr;
-  }
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-  try {
-    return CountedAllocate(size);
-  } catch (...) {
-    return nullptr;
-  }
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace ostrel {
 namespace {
@@ -93,9 +55,9 @@ TEST(TransformCacheTest, SteadyStateAllocatesNothing) {
   }
   Scratch scratch;
   RunEveryTransform(analysis, synthesis, scratch);  // warm-up builds every cache at its largest size
-  const long before = allocationCount.load();
+  const long before = test::AllocationCount();
   for (int repeat = 0; repeat < 3; ++repeat) RunEveryTransform(analysis, synthesis, scratch);
-  EXPECT_EQ(allocationCount.load() - before, 0);
+  EXPECT_EQ(test::AllocationCount() - before, 0);
 }
 
 // Runs `body` in a freshly started process; the child exits 0 when every check in it held.
@@ -128,10 +90,10 @@ TEST(TransformCacheTest, CompFFTTableGrowsByEachDimensionSeparately) {
     CompFFT(data.data(), 512, 1);
     CompFFTCacheShape(&rows, &rowComplex);
     if (rows != 5 || rowComplex != 512) return "after 512: " + std::to_string(rows) + "x" + std::to_string(rowComplex);
-    const long before = allocationCount.load();
+    const long before = test::AllocationCount();
     CompFFT(data.data(), 64, 1);
     CompFFT(data.data(), 5, -1);
-    if (allocationCount.load() != before) return "smaller transforms reallocated";
+    if (test::AllocationCount() != before) return "smaller transforms reallocated";
     CompFFTCacheShape(&rows, &rowComplex);
     if (rows != 5 || rowComplex != 512) return "after 64: " + std::to_string(rows) + "x" + std::to_string(rowComplex);
     return "";
@@ -144,12 +106,12 @@ TEST(TransformCacheTest, MdctWorkArrayGrowsOnlyForLongerTransforms) {
     CompFFT(data.data(), 320, 1);  // brings the DFT table to its final 5 x 512 shape
     CompFFT(data.data(), 512, 1);
     mdct(data.data(), 2048, 1024, 1);
-    long before = allocationCount.load();
+    long before = test::AllocationCount();
     for (int N : {1280, 512, 256, 1024, 640, 2048}) mdct(data.data(), N, N / 2, 1);
-    if (allocationCount.load() != before) return "a transform no longer than 2048 allocated";
-    before = allocationCount.load();
+    if (test::AllocationCount() != before) return "a transform no longer than 2048 allocated";
+    before = test::AllocationCount();
     mdct(data.data(), 4096, 2048, 1);
-    if (allocationCount.load() == before) return "a longer transform did not grow the work array";
+    if (test::AllocationCount() == before) return "a longer transform did not grow the work array";
     return "";
   });
 }
@@ -159,11 +121,11 @@ TEST(TransformCacheDeathTest, FailedCacheAllocationEndsTheProcess) {
   const auto outOfMemory = testing::Eq(std::string("Not enough memory!\n"));
   std::vector<float> data(2048, 0.5f);
   std::vector<float> imag(2048, 0.0f);
-  EXPECT_EXIT((test::StdoutToStderr(), failAllocations = true, CompFFT(data.data(), 320, 1)),
+  EXPECT_EXIT((test::StdoutToStderr(), test::FailAllocations(true), CompFFT(data.data(), 320, 1)),
               ExitedWithCode(1), outOfMemory);
-  EXPECT_EXIT((test::StdoutToStderr(), failAllocations = true, fft640(data.data(), imag.data())),
+  EXPECT_EXIT((test::StdoutToStderr(), test::FailAllocations(true), fft640(data.data(), imag.data())),
               ExitedWithCode(1), outOfMemory);
-  EXPECT_EXIT((test::StdoutToStderr(), failAllocations = true, mdct(data.data(), 2048, 1024, 1)),
+  EXPECT_EXIT((test::StdoutToStderr(), test::FailAllocations(true), mdct(data.data(), 2048, 1024, 1)),
               ExitedWithCode(1), outOfMemory);
 }
 
