@@ -1,15 +1,17 @@
 # Thin wrapper over CMake. `make run` builds and starts the encoder; `make test` builds and runs
-# every test; `make sanitize` runs the same tests built with AddressSanitizer and UBSan; `make demo`
-# encodes and decodes a generated signal and prints the sizes and the round trip's SNR; `make fuzz`
-# builds the fuzz targets with clang and runs each for FUZZ_TIME seconds.
+# every test; `make sanitize` runs the same tests built with AddressSanitizer and UBSan; `make tsan`
+# runs the tests of the threaded sound output under ThreadSanitizer; `make demo` encodes and
+# decodes a generated signal and prints the sizes and the round trip's SNR; `make fuzz` builds the
+# fuzz targets with clang and runs each for FUZZ_TIME seconds.
 BUILD    := build
 ASAN     := build-asan
+TSAN     := build-tsan
 FUZZ     := build-fuzz
 FUZZ_TIME ?= 60
 JOBS     ?= 2
 CMAKE    ?= cmake
 
-.PHONY: all build run test sanitize bench demo fuzz clean
+.PHONY: all build run test sanitize tsan bench demo fuzz clean
 
 all: build
 
@@ -30,6 +32,13 @@ sanitize:
 	$(CMAKE) -S . -B $(ASAN) -DOSTREL_SANITIZE=ON
 	$(CMAKE) --build $(ASAN) -j $(JOBS)
 	cd $(ASAN) && ctest --output-on-failure -j $(JOBS)
+
+# Only the sound output runs a second thread, so only its tests are worth the slower build.
+TSAN_TESTS := waveout_tests soundcard_tests
+tsan:
+	$(CMAKE) -S . -B $(TSAN) -DOSTREL_TSAN=ON
+	$(CMAKE) --build $(TSAN) -j $(JOBS) --target $(TSAN_TESTS)
+	@for t in $(TSAN_TESTS); do echo "== $$t (ThreadSanitizer)"; ./$(TSAN)/tests/$$t --gtest_brief=1 || exit 1; done
 
 bench: build
 	$(CMAKE) --build $(BUILD) -j $(JOBS) --target bench_all
@@ -52,4 +61,4 @@ fuzz: build
 	./$(FUZZ)/fuzz/fuzz_waveio -max_total_time=$(FUZZ_TIME) -artifact_prefix=$(FUZZ)/ $(FUZZ)/corpus/waveio
 
 clean:
-	rm -rf $(BUILD) $(ASAN) $(FUZZ) demo
+	rm -rf $(BUILD) $(ASAN) $(TSAN) $(FUZZ) demo

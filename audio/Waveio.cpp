@@ -1,5 +1,7 @@
 #include "audio/Waveio.h"
 
+#include "audio/MCI_Buffer.h"
+
 #include <sys/stat.h>
 
 #include <cmath>
@@ -75,8 +77,20 @@ Waveio::Waveio(const char* filename, int intype, int inSumDiff) {
   }
 }
 
+Waveio::Waveio() : Waveio(0) {}
+
+Waveio::Waveio(int inSumDiff) : Waveio(inSumDiff, SoundCardSettings{}) {}
+
+Waveio::Waveio(int inSumDiff, const SoundCardSettings& settings) {
+  SumDiff = inSumDiff;
+  type = WAVE_SOUNDCARD;
+  StereoIO = StereoFile = 1;
+  buffer = new MCI_Buffer(settings);
+}
+
 Waveio::~Waveio() {
   if (fptr != nullptr) std::fclose(fptr);
+  delete buffer;
 }
 
 void Waveio::OpenForReading(const char* filename) {
@@ -261,6 +275,10 @@ int Waveio::IO(short* right, short* left, int size) {
     count += static_cast<uint32_t>(size);
     return 0;
   }
+  if (type == WAVE_SOUNDCARD) {
+    for (size_t n = 0; n < frames; ++n) AppendPair(right[n], left[n]);
+    return 0;
+  }
   SetError(WAVE_ERROR_MODE);
   return 0;
 }
@@ -303,8 +321,49 @@ int Waveio::IO(float* right, float* left, int size) {
     count += static_cast<uint32_t>(size);
     return 0;
   }
+  if (type == WAVE_SOUNDCARD) {
+    for (size_t n = 0; n < frames; ++n) {
+      short first, second;
+      OutputPair(right[n], left[n], &first, &second);
+      AppendPair(first, second);
+    }
+    return 0;
+  }
   SetError(WAVE_ERROR_MODE);
   return 0;
+}
+
+void Waveio::AppendPair(short first, short second) {
+  if (buffer == nullptr) {
+    SetError(WAVE_ERROR_DEVICE);
+    return;
+  }
+  if (buffer->Append(0, first) != 0) SetError(WAVE_ERROR_DEVICE);
+  if (buffer->Append(1, second) != 0) SetError(WAVE_ERROR_DEVICE);
+}
+
+void Waveio::Set_Volume(int volume) {
+  if (type != WAVE_SOUNDCARD || buffer == nullptr) {
+    SetError(WAVE_ERROR_MODE);
+    return;
+  }
+  buffer->Set_Volume(volume);
+}
+
+void Waveio::Pause() {
+  if (type != WAVE_SOUNDCARD || buffer == nullptr) {
+    SetError(WAVE_ERROR_MODE);
+    return;
+  }
+  buffer->Clear_Buffer();
+}
+
+void Waveio::Stop() {
+  if (type != WAVE_SOUNDCARD || buffer == nullptr) {
+    SetError(WAVE_ERROR_MODE);
+    return;
+  }
+  buffer->Stop();
 }
 
 void Waveio::OutputPair(float& right, float& left, short* first, short* second) const {
@@ -336,6 +395,11 @@ void Waveio::CloseWave() {
     WriteHeader();
     if (std::fclose(fptr) != 0) SetError(WAVE_ERROR_WRITE);
     fptr = nullptr;
+    return;
+  }
+  if (type == WAVE_SOUNDCARD) {
+    delete buffer;
+    buffer = nullptr;
     return;
   }
   SetError(WAVE_ERROR_MODE);

@@ -1,4 +1,5 @@
-// 16-bit PCM audio between the coder's sample arrays and RIFF/WAVE files (read and write modes).
+// 16-bit PCM audio between the coder's sample arrays and RIFF/WAVE files (read and write modes)
+// or the sound card (sound-card mode).
 #pragma once
 
 #include <cstdint>
@@ -8,7 +9,8 @@
 
 namespace ostrel {
 
-class MCI_Buffer;  // the sound-card output buffer (sound-card mode)
+class MCI_Buffer;         // the sound-card output buffer (sound-card mode)
+struct SoundCardSettings;  // which device plays, and how (audio/MCI_Buffer.h)
 
 // Modes of a Waveio object, fixed at construction.
 constexpr int WAVE_READ = 0;
@@ -67,7 +69,17 @@ class Waveio {
   // that CloseWave patches.
   Waveio(const char* filename, int intype);
   Waveio(const char* filename, int intype, int inSumDiff);
-  ~Waveio();  // closes a file still open; does not patch a written header (CloseWave does)
+
+  // Sound-card mode: always stereo, 44100 Hz, with an MCI_Buffer on the system's default sound
+  // output, or on the device `settings` choose. No header record is used. Whether the device
+  // opened shows in buffer->opened (and why not in buffer->device_error).
+  Waveio();
+  explicit Waveio(int inSumDiff);
+  Waveio(int inSumDiff, const SoundCardSettings& settings);
+
+  // Closes a file still open; does not patch a written header (CloseWave does). Sound-card mode:
+  // as CloseWave.
+  ~Waveio();
 
   Waveio(const Waveio&) = delete;
   Waveio& operator=(const Waveio&) = delete;
@@ -76,18 +88,30 @@ class Waveio {
   // (missing samples are 0, and every later call fills zeros and returns 1), else 0. The end is
   // noticed only by a read past the last sample: a call that ends exactly on it returns 0.
   // Write mode: writes `right[n]`, then `left[n]` (always stereo); returns 0.
+  // Sound-card mode: appends `right[n]`, then `left[n]` to the buffer; both are always appended,
+  // and when the buffer refuses one (see MCI_Buffer::Append) `error` = 3. Returns 0.
   int IO(short* right, short* left, int size);
 
   // As above with float samples. Read mode with SumDiff on a stereo file: right = (a + b) / 2,
   // left = (a - b) / 2, exact. Write mode with SumDiff: for each pair, with w = the integer part
   // of right[n] (toward zero), right[n] becomes right[n] + left[n] and left[n] becomes w - left[n]
   // in the caller's arrays (they are overwritten), then both are written through roundfs. Without
-  // SumDiff both are written through roundfs and left unchanged.
+  // SumDiff both are written through roundfs and left unchanged. Sound-card mode: the pair formed
+  // as for writing is appended as by the integer IO.
   int IO(float* right, float* left, int size);
+
+  // Sound-card mode only (elsewhere `error` = 1): the buffer's Set_Volume (low 16 bits, both
+  // channels), Clear_Buffer (playback stops, what is queued is discarded, the next samples prime
+  // it anew) and Stop (CloseWave then discards instead of playing out).
+  void Set_Volume(int volume);
+  void Pause();
+  void Stop();
 
   // Read mode: closes the file. Write mode: rewrites the header with the lengths of the `count`
   // frames written, flushes and closes the file. Later IO calls move nothing (read mode: silence
-  // and 1). Other modes: `error` = 1.
+  // and 1). Sound-card mode: plays out what was appended and waits for it (after Stop: discards it
+  // at once), closes the device and releases the buffer; later IO sets `error` = 3. Other modes:
+  // `error` = 1.
   void CloseWave();
 
   // Facts about the stream; in write mode those of the written header.
@@ -118,6 +142,8 @@ class Waveio {
   // The two 16-bit output samples of one float pair, with the optional sum/difference step applied
   // to the caller's values first (shared by every output mode).
   void OutputPair(float& right, float& left, short* first, short* second) const;
+  // Sound-card mode: appends one output pair to the buffer.
+  void AppendPair(short first, short second);
   void SetError(int code) {
     if (error == 0) error = code;
   }
