@@ -67,6 +67,22 @@ TEST(FftTest, FFTSmallestLengthsAreExact) {
   }
 }
 
+// The step cosine of each stage is (1 - s*s) - s*s in float, s = sin of the half angle. For the
+// quarter turn s*s = 0.5 - 2^-25, 1 - s*s rounds to 0.5, and cos comes out as 2^-25 (2^-24 if
+// the sums were carried in double). A unit impulse at element 1 of a 4-point transform returns that step
+// unchanged as X[1], so its bits show how the step was formed.
+TEST(FftTest, FFTStageStepIsFormedInFloat) {
+  for (int isign : {1, -1}) {
+    SCOPED_TRACE(isign);
+    float data[8] = {0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
+    FFT(data, 4, isign);
+    EXPECT_EQ(data[2], 0x1p-25f);
+    EXPECT_EQ(data[3], static_cast<float>(isign));
+    EXPECT_EQ(data[6], -0x1p-25f);
+    EXPECT_EQ(data[7], -static_cast<float>(isign));
+  }
+}
+
 // Both signs share every twiddle up to an exact negation, so the negative-sign transform is the
 // conjugate of the positive one on conjugated input, bit for bit.
 TEST(FftTest, CompFFTNegativeSignIsExactConjugate) {
