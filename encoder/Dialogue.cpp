@@ -11,6 +11,7 @@
 
 #include "format/RateTables.h"
 #include "platform/Console.h"
+#include "platform/RemoveOnSignal.h"
 
 namespace ostrel {
 
@@ -204,6 +205,10 @@ DialogueResult RunDialogue(const DialogueConsole& console) {
     }
     break;
   }
+
+  // A target the dialogue created goes again if the user breaks off before the run starts.
+  std::unique_ptr<RemoveOnSignal> removeCreated;
+  if (created) removeCreated = std::make_unique<RemoveOnSignal>(target);
 
   std::fputs("\nAvailable Data Rates:\n", out);
   std::fputs("---------------------\n\n", out);
