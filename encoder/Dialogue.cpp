@@ -160,10 +160,22 @@ DialogueResult RunDialogue(const DialogueConsole& console) {
     if (!ReadAnswer(console, &source)) return EndOfInput(console, "source file path");
     std::FILE* probe = std::fopen(source.c_str(), "rb");
     if (probe == nullptr) {
+      const int reason = errno;
+      if (reason != ENOENT) {  // the file may well be there; say what keeps it closed
+        std::fflush(out);
+        std::fprintf(console.err, "Cannot open %s: %s.\n", source.c_str(), std::strerror(reason));
+      }
       std::fputs("File not found\n\n", out);
       continue;
     }
+    struct stat probed;
+    const bool folder = fstat(fileno(probe), &probed) == 0 && S_ISDIR(probed.st_mode);
     std::fclose(probe);
+    if (folder) {
+      std::fflush(out);
+      std::fprintf(console.err, "%s is a folder; %s.\n", source.c_str(), kSourceNeeded);
+      continue;
+    }
     in = std::make_unique<Waveio>(source.c_str(), WAVE_READ);
     const std::string problem = SourceFormatProblem(*in);
     if (problem.empty()) break;
