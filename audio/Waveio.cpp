@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 
@@ -391,8 +392,13 @@ void Waveio::CloseWave() {
     h.BytePerSec = h.sRate * h.nChan * 2u;
     h.Blocks = static_cast<uint16_t>(h.nChan * 2u);
     h.nSamples = dataBytes;
-    if (std::fseek(fptr, 0, SEEK_SET) != 0) SetError(WAVE_ERROR_WRITE);
-    WriteHeader();
+    if (std::fseek(fptr, 0, SEEK_SET) == 0) {
+      WriteHeader();
+    } else if (errno != ESPIPE) {
+      SetError(WAVE_ERROR_WRITE);
+    }
+    // A stream that cannot seek (a pipe) keeps the lengths 0 of the first header, which readers
+    // take as "up to the end of the stream"; a second header would land after the samples.
     if (std::fclose(fptr) != 0) SetError(WAVE_ERROR_WRITE);
     fptr = nullptr;
     return;

@@ -108,7 +108,8 @@ class Waveio {
   void Stop();
 
   // Read mode: closes the file. Write mode: rewrites the header with the lengths of the `count`
-  // frames written, flushes and closes the file. Later IO calls move nothing (read mode: silence
+  // frames written (a stream that cannot seek, such as a pipe, keeps the zero lengths of the
+  // first header), flushes and closes the file. Later IO calls move nothing (read mode: silence
   // and 1). Sound-card mode: plays out what was appended and waits for it (after Stop: discards it
   // at once), closes the device and releases the buffer; later IO sets `error` = 3. Other modes:
   // `error` = 1.

@@ -16,6 +16,7 @@
 #include "analysis/FrameInvTransform.h"
 #include "format/FileHeader.h"
 #include "format/RateTables.h"
+#include "platform/RemoveOnSignal.h"
 #include "psycho/Psycho.h"
 
 namespace ostrel {
@@ -242,26 +243,37 @@ int DecodeStream(Stream& s, Waveio& pcm, const DecodeOptions& options, const std
   return status;
 }
 
-// Removes a file on scope exit unless told to keep it.
+// Removes a file on scope exit unless told to keep it, and also when an interrupt or termination
+// signal ends the process first.
 class TempFile {
  public:
-  explicit TempFile(std::string path) : path_(std::move(path)) {}
+  explicit TempFile(std::string path) : path_(std::move(path)), onSignal_(path_) {}
   ~TempFile() {
     if (!kept_) ::unlink(path_.c_str());
   }
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
   const std::string& path() const { return path_; }
-  void Keep() { kept_ = true; }
+  void Keep() {
+    kept_ = true;
+    onSignal_.Disarm();
+  }
 
  private:
   std::string path_;
+  RemoveOnSignal onSignal_;
   bool kept_ = false;
 };
 
 bool IsFolder(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// `path` exists and is not a plain file: a symbolic link, a device, a pipe or a socket.
+bool WriteInPlace(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -340,16 +352,22 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
     return DECODE_WRITE_FAILED;
   }
 
-  const std::string tempName = CreateTempBeside(out);
-  if (tempName.empty()) {
-    ReportWriteFailure(out, errno, log);
-    return DECODE_WRITE_FAILED;
+  // A symbolic link, a device or a pipe is written into as it is: putting a new file in its place
+  // would destroy the link or the node (/dev/null, /dev/stdout) and send the output nowhere.
+  const bool inPlace = WriteInPlace(out);
+  std::unique_ptr<TempFile> temp;
+  if (!inPlace) {
+    const std::string tempName = CreateTempBeside(out);
+    if (tempName.empty()) {
+      ReportWriteFailure(out, errno, log);
+      return DECODE_WRITE_FAILED;
+    }
+    temp = std::make_unique<TempFile>(tempName);
   }
-  TempFile temp(tempName);
   int status = DECODE_OK;
   int writeError = 0;
   {
-    Waveio wav(temp.path().c_str(), WAVE_WRITE);
+    Waveio wav((inPlace ? out : temp->path()).c_str(), WAVE_WRITE);
     if (wav.error != 0) {
       ReportWriteFailure(out, errno, log);
       return DECODE_WRITE_FAILED;
@@ -374,11 +392,12 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
     ReportWriteFailure(out, writeError, log);
     return status;
   }
-  if (std::rename(temp.path().c_str(), out.c_str()) != 0) {
+  if (inPlace) return status;
+  if (std::rename(temp->path().c_str(), out.c_str()) != 0) {
     ReportWriteFailure(out, errno, log);
     return DECODE_WRITE_FAILED;
   }
-  temp.Keep();
+  temp->Keep();
   return status;
 }
 

@@ -1,5 +1,6 @@
 // ostreldec: decodes an Ostrel compressed file to a WAV file or plays it, or shows what the file
 // holds.
+#include <csignal>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -69,6 +70,9 @@ bool QuitPressed() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Past a file-size limit a write then fails with EFBIG, which is reported and removes the
+  // partial output, instead of the process being killed with the temporary file left behind.
+  std::signal(SIGXFSZ, SIG_IGN);
   bool info = false;
   bool verbose = false;
   bool play = false;

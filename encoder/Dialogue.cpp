@@ -11,6 +11,7 @@
 
 #include "format/RateTables.h"
 #include "platform/Console.h"
+#include "platform/RemoveOnSignal.h"
 
 namespace ostrel {
 
@@ -159,10 +160,22 @@ DialogueResult RunDialogue(const DialogueConsole& console) {
     if (!ReadAnswer(console, &source)) return EndOfInput(console, "source file path");
     std::FILE* probe = std::fopen(source.c_str(), "rb");
     if (probe == nullptr) {
+      const int reason = errno;
+      if (reason != ENOENT) {  // the file may well be there; say what keeps it closed
+        std::fflush(out);
+        std::fprintf(console.err, "Cannot open %s: %s.\n", source.c_str(), std::strerror(reason));
+      }
       std::fputs("File not found\n\n", out);
       continue;
     }
+    struct stat probed;
+    const bool folder = fstat(fileno(probe), &probed) == 0 && S_ISDIR(probed.st_mode);
     std::fclose(probe);
+    if (folder) {
+      std::fflush(out);
+      std::fprintf(console.err, "%s is a folder; %s.\n", source.c_str(), kSourceNeeded);
+      continue;
+    }
     in = std::make_unique<Waveio>(source.c_str(), WAVE_READ);
     const std::string problem = SourceFormatProblem(*in);
     if (problem.empty()) break;
@@ -204,6 +217,10 @@ DialogueResult RunDialogue(const DialogueConsole& console) {
     }
     break;
   }
+
+  // A target the dialogue created goes again if the user breaks off before the run starts.
+  std::unique_ptr<RemoveOnSignal> removeCreated;
+  if (created) removeCreated = std::make_unique<RemoveOnSignal>(target);
 
   std::fputs("\nAvailable Data Rates:\n", out);
   std::fputs("---------------------\n\n", out);

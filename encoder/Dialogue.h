@@ -45,8 +45,9 @@ struct DialogueResult {
   RunParameters params;          // complete: every run parameter
 };
 
-// Runs the dialogue: banner, source prompt (asked again while the file cannot be opened or is not
-// 16-bit PCM stereo at 44100 Hz), target prompt (asked again while it is the source itself or
+// Runs the dialogue: banner, source prompt (asked again while the file cannot be opened, with the
+// reason on `err` when it is not simply missing, or is a folder or not 16-bit PCM stereo at
+// 44100 Hz), target prompt (asked again while it is the source itself or
 // cannot be opened for writing), the rate menu and the selection message. An answer is the whole
 // line with surrounding blanks trimmed; blank lines are skipped. The target is checked without
 // being truncated and is emptied only once the rate has been answered. At end of input it prints

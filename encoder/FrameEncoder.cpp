@@ -143,6 +143,7 @@ int EncodeFrames(const RunParameters& params, Waveio& in, std::FILE* fptr, int b
   int status = 0;
   bool writeFailed = false;
   int writeError = 0;
+  int countError = 0;  // errno of a failed seek back to the frame count; the frames are all there
   {
     FrameEncoder encoder(params, in, fptr);
     if (budgetBits > 0) encoder.SetBudget(budgetBits);
@@ -153,10 +154,12 @@ int EncodeFrames(const RunParameters& params, Waveio& in, std::FILE* fptr, int b
 
     uint32_t FRAMES = 0;
     int end = 0;
+    bool marksShown = false;
     while (end == 0) {
       if (const char* mark = progress.StartFrame()) {
         std::fputs(mark, stdout);
         std::fflush(stdout);
+        marksShown = true;
       }
       const FrameEncoder::FrameOutcome outcome = encoder.EncodeFrame();
       if (outcome.inputEnded) ++end;
@@ -180,6 +183,12 @@ int EncodeFrames(const RunParameters& params, Waveio& in, std::FILE* fptr, int b
       ++FRAMES;
     }
     RestoreConsole();
+    // The marks share one line; end it, so that what follows (a message, the shell's prompt)
+    // starts on a line of its own.
+    if (marksShown) {
+      std::fputs("\n", stdout);
+      std::fflush(stdout);
+    }
 
     encoder.FlushBits();
     // Flushing also retries what an earlier failed write left buffered, which names the cause.
@@ -192,11 +201,16 @@ int EncodeFrames(const RunParameters& params, Waveio& in, std::FILE* fptr, int b
     // A file whose frames did not all reach the disk keeps the frame count 0 of its header, so
     // that no reader takes it for a complete one.
     if (!writeFailed) {
-      UpdateFileHeader(params.DataRate, params.SAMPLERATE, static_cast<unsigned char>(params.CHANNELS), FRAMES,
-                       fptr);
-      if (std::fflush(fptr) != 0 || std::ferror(fptr) != 0) {
-        writeError = errno;
-        writeFailed = true;
+      // A target that cannot seek back (a pipe) would get the patch appended after the frames.
+      if (std::fseek(fptr, 0, SEEK_SET) != 0) {
+        countError = errno;
+      } else {
+        UpdateFileHeader(params.DataRate, params.SAMPLERATE, static_cast<unsigned char>(params.CHANNELS), FRAMES,
+                         fptr);
+        if (std::fflush(fptr) != 0 || std::ferror(fptr) != 0) {
+          writeError = errno;
+          writeFailed = true;
+        }
       }
     }
     in.CloseWave();
@@ -207,6 +221,11 @@ int EncodeFrames(const RunParameters& params, Waveio& in, std::FILE* fptr, int b
   }
   if (writeFailed) {
     ReportWriteFailure(params.targetPath, writeError);
+    status = 1;
+  } else if (countError != 0) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "\nCannot store the frame count in \"%s\": %s. Its header keeps the frame count 0.\n",
+                 params.targetPath.c_str(), std::strerror(countError));
     status = 1;
   }
   return status;

@@ -111,8 +111,9 @@ class FrameEncoder {
 // source closed, target closed). The loop ends after the frame in which the source ends, a frame
 // does not fit ("Padding Error!"), a lower-case q is typed, SIGINT or SIGTERM arrives, or a write
 // to the target fails. Returns the exit status: 0 after a normal run (also one ended by q or a
-// signal), 1 after "Padding Error!" or a write failure (reported on standard error with the
-// target's name). `budgetBits` > 0 replaces the frame budget (tests only). Closes `fptr`.
+// signal), 1 after "Padding Error!", a write failure, or a target that cannot seek back to store
+// the frame count (a pipe; its header keeps 0), each reported on standard error with the target's
+// name. `budgetBits` > 0 replaces the frame budget (tests only). Closes `fptr`.
 int EncodeFrames(const RunParameters& params, Waveio& in, std::FILE* fptr, int budgetBits = 0);
 
 }  // namespace ostrel

@@ -64,7 +64,8 @@ void WriteFileHeader(const char* Title, const char* Author, const char* Comments
 
 void UpdateFileHeader(unsigned char DataRate, unsigned short SampleRate, unsigned char Channels,
                       unsigned int Frames, std::FILE* fptr) {
-  std::fseek(fptr, 0, SEEK_SET);
+  // Where the stream cannot seek, the bytes would land after the frames instead of over the header.
+  if (std::fseek(fptr, 0, SEEK_SET) != 0) return;
   WriteFixedPart(DataRate, SampleRate, Channels, Frames, fptr);
 }
 

@@ -20,7 +20,7 @@ void WriteFileHeader(const char* Title, const char* Author, const char* Comments
                      unsigned short SampleRate, unsigned char Channels, std::FILE* fptr);
 
 // Rewrites the fixed 14 bytes at the start of the file with the given frame count and leaves the
-// file position at offset 14.
+// file position at offset 14. Writes nothing when `fptr` cannot seek to its start (a pipe).
 void UpdateFileHeader(unsigned char DataRate, unsigned short SampleRate, unsigned char Channels,
                       unsigned int Frames, std::FILE* fptr);
 

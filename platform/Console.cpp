@@ -16,6 +16,7 @@ namespace {
 // The one terminal that may be in key mode, with the settings to put back. Written before
 // g_keyMode is raised, so a signal handler that sees the flag finds complete settings.
 struct termios g_saved;
+struct termios g_keySettings;  // the key-mode settings, to put back after a stop
 volatile sig_atomic_t g_savedFd = -1;
 volatile sig_atomic_t g_keyMode = 0;
 bool g_atexitDone = false;
@@ -48,10 +49,59 @@ void OnSignal(int sig, siginfo_t* info, void* context) {
   previous.sa_handler(sig);
 }
 
+// Whether this process may set the terminal's modes without being stopped for it: it is in the
+// terminal's foreground process group, or the terminal is not its controlling terminal.
+bool InForeground(int fd) {
+  const pid_t group = tcgetpgrp(fd);
+  return group < 0 || group == getpgrp();
+}
+
+// Ctrl-Z: the shell gets the terminal back in its saved settings while the process is stopped;
+// when the process is continued in the foreground, key mode comes back.
+void OnSuspend(int) {
+  const int savedErrno = errno;
+  const bool keyMode = g_keyMode != 0;
+  RestoreConsole();
+  struct sigaction stop = {}, ours = {};
+  stop.sa_handler = SIG_DFL;
+  sigemptyset(&stop.sa_mask);
+  sigaction(SIGTSTP, &stop, &ours);
+  raise(SIGTSTP);
+  sigset_t suspend;
+  sigemptyset(&suspend);
+  sigaddset(&suspend, SIGTSTP);
+  sigprocmask(SIG_UNBLOCK, &suspend, nullptr);  // stops here until continued
+  sigaction(SIGTSTP, &ours, nullptr);
+  if (keyMode && InForeground(g_savedFd) && tcsetattr(g_savedFd, TCSANOW, &g_keySettings) == 0) g_keyMode = 1;
+  errno = savedErrno;
+}
+
+// Continued after a stop that could not be caught (SIGSTOP): the shell may have reset the
+// terminal meanwhile, so key mode is set again.
+void OnContinue(int) {
+  const int savedErrno = errno;
+  if (g_keyMode && InForeground(g_savedFd)) tcsetattr(g_savedFd, TCSANOW, &g_keySettings);
+  errno = savedErrno;
+}
+
+// Installs `handler` for `sig` unless the signal is ignored or already has a handler.
+void InstallIfDefault(int sig, void (*handler)(int)) {
+  struct sigaction current;
+  if (sigaction(sig, nullptr, &current) != 0) return;
+  if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) return;
+  struct sigaction action = {};
+  action.sa_handler = handler;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  sigaction(sig, &action, nullptr);
+}
+
 void RestoreAtExit() { RestoreConsole(); }
 
 bool EnterKeyMode(int fd) {
   if (g_keyMode) return g_savedFd == fd;
+  // In the background, setting the terminal would stop the process (SIGTTOU).
+  if (!InForeground(fd)) return false;
   struct termios settings;
   if (tcgetattr(fd, &settings) != 0) return false;
   if (!g_atexitDone) {
@@ -65,6 +115,7 @@ bool EnterKeyMode(int fd) {
   settings.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
   settings.c_cc[VMIN] = 1;  // a blocking read waits for one key; the key test polls
   settings.c_cc[VTIME] = 0;
+  g_keySettings = settings;
   // TCSANOW, not TCSAFLUSH: keys typed ahead must survive the switch.
   if (tcsetattr(fd, TCSANOW, &settings) != 0) {
     g_keyMode = 0;
@@ -102,6 +153,8 @@ void InstallConsoleSignalHandlers() {
     sigemptyset(&action.sa_mask);
     sigaction(kRestoredSignals[i], &action, &g_previous[i]);
   }
+  InstallIfDefault(SIGTSTP, OnSuspend);
+  InstallIfDefault(SIGCONT, OnContinue);
 }
 
 Console::Console(int fd) : fd_(fd) {}
@@ -131,7 +184,12 @@ bool Console::ReadLine(std::string& line) {
 
 bool Console::KeyWaiting() {
   if (pending_ >= 0) return true;
-  if (isatty(fd_)) EnterKeyMode(fd_);
+  if (isatty(fd_)) {
+    // Keys typed while the process runs in the background are the shell's; reading them would
+    // also stop the process (SIGTTIN).
+    if (!InForeground(fd_)) return false;
+    EnterKeyMode(fd_);
+  }
   struct pollfd p = {fd_, POLLIN, 0};
   if (poll(&p, 1, 0) <= 0) return false;
   if ((p.revents & (POLLIN | POLLHUP | POLLERR)) == 0) return false;

@@ -14,6 +14,9 @@
 // re-raising the signal, an ignored signal stays ignored.
 // A handler installed after the first key test replaces ours for its signal; if it ends the
 // process by any means other than exit(), it should call RestoreConsole() first (safe there).
+// Job control: Ctrl-Z (SIGTSTP) restores the terminal before the process stops, and on being
+// continued in the foreground (also after SIGSTOP) key mode is set again. A process in the
+// background leaves the terminal's modes alone.
 #pragma once
 
 #include <string>

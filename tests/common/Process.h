@@ -28,14 +28,15 @@ struct RunOptions {
   long fileSizeLimit = -1;   // bytes a file of the program may grow to; -1: no limit
   std::string signalAfter;   // once standard output contains this text, send `signal` (once)
   int signal = 0;            // 0: send nothing
+  bool holdInput = false;    // keep standard input open (no end of input) until the program ends
 };
 
 namespace detail {
 
 // The child's side of Run: wires the pipes to its standard streams and starts the program.
-// SIGINT, SIGTERM and SIGPIPE get their default actions, as if started from a terminal, whatever
-// the test runner set up. Under a file-size limit SIGXFSZ is ignored, so that writes beyond the
-// limit fail with EFBIG instead of killing the program.
+// SIGINT, SIGTERM, SIGPIPE and SIGXFSZ get their default actions, as if started from a shell,
+// whatever the test runner set up: a program that wants writes beyond a file-size limit to fail
+// with EFBIG rather than be killed must ignore SIGXFSZ itself.
 [[noreturn]] inline void StartChild(const std::vector<std::string>& argv, const RunOptions& options,
                                     const int (&in)[2], const int (&out)[2], const int (&err)[2]) {
   dup2(in[0], 0);
@@ -46,8 +47,8 @@ namespace detail {
   signal(SIGINT, SIG_DFL);
   signal(SIGTERM, SIG_DFL);
   signal(SIGPIPE, SIG_DFL);
+  signal(SIGXFSZ, SIG_DFL);
   if (options.fileSizeLimit >= 0) {
-    signal(SIGXFSZ, SIG_IGN);
     struct rlimit limit;
     limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.fileSizeLimit);
     setrlimit(RLIMIT_FSIZE, &limit);
@@ -73,8 +74,8 @@ inline void Drain(int fd, bool& open, std::string& text) {
 
 }  // namespace detail
 
-// Runs `argv[0]` with the given arguments, feeds `input` on standard input and closes it, and
-// waits for the program to end, collecting both its outputs meanwhile.
+// Runs `argv[0]` with the given arguments, feeds `input` on standard input and closes it (unless
+// options.holdInput), and waits for the program to end, collecting both its outputs meanwhile.
 inline RunResult Run(const std::vector<std::string>& argv, const std::string& input,
                      const RunOptions& options = {}) {
   int in[2], out[2], err[2];
@@ -89,8 +90,13 @@ inline RunResult Run(const std::vector<std::string>& argv, const std::string& in
   RunResult result;
   size_t written = 0;
   bool inputOpen = true;
+  bool inputHeld = false;  // written in full, kept open
   if (input.empty()) {
-    close(in[1]);
+    if (options.holdInput) {
+      inputHeld = true;
+    } else {
+      close(in[1]);
+    }
     inputOpen = false;
   } else {
     fcntl(in[1], F_SETFL, O_NONBLOCK);
@@ -112,7 +118,14 @@ inline RunResult Run(const std::vector<std::string>& argv, const std::string& in
       ssize_t n = write(in[1], input.data() + written, input.size() - written);
       if (n > 0) written += static_cast<size_t>(n);
       if (n < 0 && errno != EAGAIN) written = input.size();
-      if (written >= input.size()) { close(in[1]); inputOpen = false; }
+      if (written >= input.size()) {
+        if (options.holdInput) {
+          inputHeld = true;
+        } else {
+          close(in[1]);
+        }
+        inputOpen = false;
+      }
     }
     if (outOpen && FD_ISSET(out[0], &rd)) {
       detail::Drain(out[0], outOpen, result.out);
@@ -123,7 +136,7 @@ inline RunResult Run(const std::vector<std::string>& argv, const std::string& in
     }
     if (errOpen && FD_ISSET(err[0], &rd)) detail::Drain(err[0], errOpen, result.err);
   }
-  if (inputOpen) close(in[1]);
+  if (inputOpen || inputHeld) close(in[1]);
   int status = 0;
   waitpid(pid, &status, 0);
   if (WIFEXITED(status)) result.status = WEXITSTATUS(status);

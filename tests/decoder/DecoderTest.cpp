@@ -2,9 +2,12 @@
 // the care it takes of its output.
 #include "decoder/Decoder.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,6 +16,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "decoder/RoundTrip.h"
@@ -249,7 +253,14 @@ TEST_F(DecoderFiles, AFailedRunLeavesTheOldOutputAndNoTemporaryFile) {
   std::ostringstream log;
   const int status = DecodeFile(in, out, DecodeOptions{}, log);
   std::fputs(log.str().c_str(), stderr);
-  std::exit(status);
+  std::fflush(stderr);
+  _exit(status);  // not exit(): that would also run the suite's clean-up and remove its shared files
+}
+
+size_t FilesIn(const TempDir& dir) {
+  size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) files += entry.is_regular_file();
+  return files;
 }
 
 TEST_F(DecoderFiles, AWriteFailureIsReportedAndLeavesNothingBehind) {
@@ -257,9 +268,65 @@ TEST_F(DecoderFiles, AWriteFailureIsReportedAndLeavesNothingBehind) {
   // Writing the output (about 256 KiB) fails part way.
   EXPECT_EXIT(DecodeUnderFileLimit(dir_->File("source.ost"), out), testing::ExitedWithCode(DECODE_WRITE_FAILED),
               "cannot write .*out.wav");
-  size_t files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(work_.path())) files += entry.is_regular_file();
-  EXPECT_EQ(files, 0u);
+  EXPECT_EQ(FilesIn(work_), 0u);
+
+  // The program, started as from a shell, where going past the limit would kill it.
+  test::RunOptions limited;
+  limited.fileSizeLimit = 65536;
+  RunResult r = test::Run({Program("ostreldec"), dir_->File("source.ost"), out}, "", limited);
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.status, DECODE_WRITE_FAILED);
+  EXPECT_NE(r.err.find("cannot write " + out + ": File too large"), std::string::npos) << r.err;
+  EXPECT_EQ(FilesIn(work_), 0u);
+}
+
+TEST_F(DecoderFiles, AnInterruptedRunLeavesNothingBehind) {
+  // 1000 frames (about six minutes): the run is far from done when the signal comes.
+  std::vector<unsigned char> bytes(ost_.begin(), ost_.begin() + HEADER_BYTES);
+  for (size_t f = 0; f < 1000; ++f) {
+    bytes.insert(bytes.end(), ost_.begin() + HEADER_BYTES, ost_.begin() + HEADER_BYTES + FRAME_BYTES);
+  }
+  for (size_t i = 10; i < 14; ++i) bytes[i] = 0;  // every whole frame counts
+  TempDir inputs;
+  WriteAll(inputs.File("long.ost"), bytes);
+  for (int sig : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(sig);
+    test::RunOptions options;
+    options.signalAfter = "frame 0:";  // -v lists the frames as they are decoded
+    options.signal = sig;
+    RunResult r = test::Run({Program("ostreldec"), "-v", inputs.File("long.ost"), work_.File("out.wav")}, "", options);
+    EXPECT_EQ(r.signal, sig);
+    EXPECT_EQ(FilesIn(work_), 0u);
+  }
+}
+
+// What is not a plain file is written into, never replaced: a link stays a link, a pipe a pipe.
+TEST_F(DecoderFiles, LinksAndPipesAsTheOutputAreWrittenThrough) {
+  Decode(dir_->File("source.ost"), work_.File("plain.wav"));
+  const std::vector<unsigned char> plain = ReadAll(work_.File("plain.wav"));
+  ASSERT_EQ(plain.size(), 44 + 2 * OutputSamples(FrameCount(ost_)));
+
+  ASSERT_EQ(symlink("real.wav", work_.File("link.wav").c_str()), 0);
+  EXPECT_EQ(Decode(dir_->File("source.ost"), work_.File("link.wav")), DECODE_OK);
+  EXPECT_TRUE(std::filesystem::is_symlink(work_.File("link.wav")));
+  EXPECT_EQ(ReadAll(work_.File("real.wav")), plain);
+
+  ASSERT_EQ(mkfifo(work_.File("pipe").c_str(), 0600), 0);
+  TempDir keep;  // a second name, to reach the pipe even if it has been replaced
+  ASSERT_EQ(link(work_.File("pipe").c_str(), keep.File("pipe").c_str()), 0);
+  std::vector<unsigned char> received;
+  std::thread reader([&] { received = ReadAll(work_.File("pipe")); });
+  std::string messages;
+  EXPECT_EQ(Decode(dir_->File("source.ost"), work_.File("pipe"), &messages), DECODE_OK) << messages;
+  const int unblock = open(keep.File("pipe").c_str(), O_WRONLY | O_NONBLOCK);  // in case it was never opened
+  if (unblock >= 0) close(unblock);
+  reader.join();
+  EXPECT_TRUE(std::filesystem::is_fifo(work_.File("pipe")));
+  // The samples follow a header that cannot be patched afterwards: its lengths stay 0, and no
+  // second header follows the samples.
+  ASSERT_EQ(received.size(), plain.size());
+  EXPECT_TRUE(std::equal(plain.begin() + 44, plain.end(), received.begin() + 44));
+  EXPECT_EQ(received[40] | received[41] | received[42] | received[43], 0);
 }
 
 }  // namespace

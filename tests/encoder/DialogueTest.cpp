@@ -191,7 +191,9 @@ TEST(Dialogue, SourceIsAskedForAgainUntilItCanBeCoded) {
   test::WriteAll(dir.File("notes.txt"), {'h', 'i', '\n'});
   test::WriteWav(dir.File("good.wav"), audio);
   const std::vector<std::string> bad = {"mono.wav", "48k.wav", "zero.wav", "8bit.wav", "notes.txt"};
-  std::vector<std::string> answers = {dir.File("missing.wav"), dir.File("missing.wav"), dir.path()};
+  // A file that is there but cannot be opened is "not found" too, with the reason beside it.
+  ASSERT_EQ(symlink("loop.wav", dir.File("loop.wav").c_str()), 0);
+  std::vector<std::string> answers = {dir.File("missing.wav"), dir.File("loop.wav"), dir.path()};
   for (const std::string& name : bad) answers.push_back(dir.File(name));
   answers.insert(answers.end(), {dir.File("good.wav"), dir.File("out.ost"), "1"});
 
@@ -200,7 +202,11 @@ TEST(Dialogue, SourceIsAskedForAgainUntilItCanBeCoded) {
   EXPECT_EQ(s.Count(s.out, "File not found\n\nEnter source file path: "), 2);
   EXPECT_EQ(s.Count(s.out, kSourcePrompt), 9);
   EXPECT_EQ(s.Count(s.out, kTargetPrompt), 1);
-  EXPECT_EQ(s.Lines(s.err), 6);  // one line for the folder and for each wrong file
+  EXPECT_EQ(s.Lines(s.err), 7);  // one line for the loop, the folder and each wrong file
+  EXPECT_NE(s.err.find("Cannot open " + dir.File("loop.wav") + ": Too many levels of symbolic links."),
+            std::string::npos)
+      << s.err;
+  EXPECT_NE(s.err.find(dir.path() + " is a folder;"), std::string::npos) << s.err;
   for (const std::string& name : bad) EXPECT_NE(s.err.find(dir.File(name) + " is"), std::string::npos) << name;
   EXPECT_NE(s.err.find("is 16-bit PCM, 1 channel, 44100 Hz; the encoder needs 16-bit PCM WAV, 2 channels, 44100 Hz."),
             std::string::npos)

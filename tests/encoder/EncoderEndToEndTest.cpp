@@ -100,6 +100,7 @@ TEST(Encoder, SixtySecondsAt128kbps) {
   // 2 646 000 samples in frames of 16384: the 162nd frame meets the end of the source.
   ExpectStream(e.file, kRates[4], 162);
   EXPECT_EQ(Marks(e.run.out), "...25%...50%...75%...100%...");
+  EXPECT_EQ(e.run.out.back(), '\n');  // the line of marks is ended
 }
 
 TEST(Encoder, EveryRateOnAShortSource) {

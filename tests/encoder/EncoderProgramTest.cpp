@@ -1,9 +1,12 @@
 // The ostrelenc program driven through its standard input, as a user or a script would.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/Process.h"
@@ -86,6 +89,43 @@ TEST(EncoderProgram, EndOfInputEndsWithAnErrorAndCreatesNothing) {
     EXPECT_EQ(r.out.find("Data Rate Selected"), std::string::npos);
     EXPECT_FALSE(Exists(dir.File("out.ost")));
   }
+}
+
+TEST(EncoderProgram, InterruptAtTheRatePromptRemovesOnlyATargetItCreated) {
+  TempDir dir;
+  test::WriteWav(dir.File("in.wav"), test::Silence(4410));
+  test::WriteAll(dir.File("old.ost"), {'k', 'e', 'e', 'p'});
+  for (const char* target : {"new.ost", "old.ost"}) {
+    SCOPED_TRACE(target);
+    test::RunOptions options;
+    options.workdir = dir.path();
+    options.holdInput = true;  // the rate question stays unanswered
+    options.signalAfter = "Enter target data rate: ";
+    options.signal = SIGINT;
+    test::RunResult r = test::Run({test::Program("ostrelenc")}, std::string("in.wav\n") + target + "\n", options);
+    EXPECT_EQ(r.signal, SIGINT);
+  }
+  EXPECT_FALSE(Exists(dir.File("new.ost")));
+  EXPECT_EQ(test::ReadAll(dir.File("old.ost")), (std::vector<unsigned char>{'k', 'e', 'e', 'p'}));
+}
+
+// A pipe as the target takes the frames, but the frame count cannot be patched in afterwards.
+TEST(EncoderProgram, PipeTargetGetsNoStrayHeaderAndTheRunSaysSo) {
+  TempDir dir;
+  test::WriteWav(dir.File("in.wav"), test::Silence(20000));
+  ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
+  std::vector<unsigned char> received;
+  std::thread reader([&] { received = test::ReadAll(dir.File("pipe")); });
+  test::RunResult r = RunEncoder("in.wav\npipe\n5\n", dir);
+  // Should the encoder never have opened the pipe, a writer coming and going ends the reader.
+  const int unblock = open(dir.File("pipe").c_str(), O_WRONLY | O_NONBLOCK);
+  if (unblock >= 0) close(unblock);
+  reader.join();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Cannot store the frame count in \"pipe\""), std::string::npos) << r.err;
+  // Two frames of 47560 bits after the 30-byte header, in whole words, and nothing after them.
+  ASSERT_EQ(received.size(), 30u + 4 * (2 * 47560 / 32 + 1));
+  EXPECT_EQ(received[10] | received[11] | received[12] | received[13], 0);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -189,6 +190,76 @@ TEST(ConsoleTerminalDeathTest, EveryWayOutRestoresTheTerminal) {
                   },
                   0, 5)),
               testing::ExitedWithCode(0), "");
+}
+
+// Job control. A session on a pseudo-terminal with a job in its own process group, as a shell
+// runs it; `scenario` is what happens to the job once it is in key mode (or, for kBackground,
+// what it tries while in the background). Returns 0 when all went as it should.
+enum JobScenario { kCtrlZ, kStopAndShellReset, kBackground };
+
+int JobControlCheck(JobScenario scenario) {
+  int master = -1, slave = -1;
+  if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return 0;  // nothing to test without one
+  const pid_t leader = fork();
+  if (leader == 0) {
+    signal(SIGTTOU, SIG_IGN);  // the "shell" sets the terminal also while a job is in the foreground
+    if (setsid() < 0 || ioctl(slave, TIOCSCTTY, 0) != 0) _exit(30);
+    int go[2];
+    if (pipe(go) != 0) _exit(31);
+    const pid_t job = fork();
+    if (job == 0) {
+      signal(SIGTTOU, SIG_DFL);
+      setpgid(0, 0);
+      char c;
+      if (read(go[0], &c, 1) != 1) _exit(40);
+      Console console(slave);
+      if (scenario == kBackground) {
+        if (write(master, "q", 1) != 1) _exit(41);
+        // Neither the key test nor its key mode may touch a terminal that belongs to another job.
+        if (console.KeyWaiting()) _exit(42);
+        _exit(Cooked(slave) ? 0 : 43);
+      }
+      console.KeyWaiting();
+      if (!InKeyMode(slave)) _exit(44);
+      raise(scenario == kCtrlZ ? SIGTSTP : SIGSTOP);
+      // Continued: key mode is back, so a q needs no Enter.
+      _exit(InKeyMode(slave) ? 0 : 45);
+    }
+    setpgid(job, job);
+    if (scenario != kBackground && tcsetpgrp(slave, job) != 0) _exit(32);
+    if (write(go[1], "g", 1) != 1) _exit(33);
+    int status = 0;
+    if (waitpid(job, &status, WUNTRACED) != job) _exit(34);
+    if (WIFSTOPPED(status)) {
+      if (scenario == kBackground) {
+        kill(job, SIGKILL);
+        _exit(35);  // stopped for touching the terminal from the background
+      }
+      // Ctrl-Z hands the terminal back as it was; after SIGSTOP the shell resets it itself.
+      if (scenario == kCtrlZ && !Cooked(slave)) _exit(36);
+      if (scenario == kStopAndShellReset) {
+        struct termios t;
+        tcgetattr(slave, &t);
+        t.c_lflag |= ICANON | ECHO;
+        tcsetattr(slave, TCSANOW, &t);
+      }
+      kill(job, SIGCONT);
+      if (waitpid(job, &status, 0) != job) _exit(37);
+    }
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 38);
+  }
+  int status = 0;
+  waitpid(leader, &status, 0);
+  close(master);
+  close(slave);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 39;
+}
+
+TEST(ConsoleTerminalDeathTest, JobControlKeepsKeyModeForTheForegroundJobOnly) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(std::exit(JobControlCheck(kCtrlZ)), testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(std::exit(JobControlCheck(kStopAndShellReset)), testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(std::exit(JobControlCheck(kBackground)), testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
