@@ -60,6 +60,14 @@ bool Skip(std::FILE* f, uint64_t n) {
 
 int16_t Sample(const unsigned char* p) { return static_cast<int16_t>(Get16(p)); }
 
+// The first (a) and, in stereo, second (b) sample of frame n from `got` bytes read into `p`;
+// a sample the file did not hold is 0.
+void FrameSamples(const unsigned char* p, size_t got, size_t n, bool stereo, int* a, int* b) {
+  const size_t at = n * (stereo ? 4 : 2);
+  *a = at + 2 <= got ? Sample(p + at) : 0;
+  *b = stereo && at + 4 <= got ? Sample(p + at + 2) : 0;
+}
+
 }  // namespace
 
 Waveio::Waveio(const char* filename, int intype) : Waveio(filename, intype, 0) {}
@@ -255,15 +263,15 @@ int Waveio::IO(short* right, short* left, int size) {
   if (size <= 0) return 0;
   const size_t frames = static_cast<size_t>(size);
   if (type == WAVE_READ) {
-    const size_t frameBytes = StereoFile ? 4 : 2;
-    const size_t got = ReadBytes(frames * frameBytes);
-    const unsigned char* p = io_bytes.data();
+    const size_t wanted = frames * (StereoFile ? 4 : 2);
+    const size_t got = ReadBytes(wanted);
     for (size_t n = 0; n < frames; ++n) {
-      const size_t at = n * frameBytes;
-      right[n] = at + 2 <= got ? Sample(p + at) : 0;
-      if (StereoFile) left[n] = at + 4 <= got ? Sample(p + at + 2) : 0;
+      int a, b;
+      FrameSamples(io_bytes.data(), got, n, StereoFile != 0, &a, &b);
+      right[n] = static_cast<short>(a);
+      if (StereoFile) left[n] = static_cast<short>(b);
     }
-    return got < frames * frameBytes ? 1 : 0;
+    return got < wanted ? 1 : 0;
   }
   if (type == WAVE_WRITE) {
     if (io_bytes.size() < frames * 4) io_bytes.resize(frames * 4);
@@ -288,17 +296,15 @@ int Waveio::IO(float* right, float* left, int size) {
   if (size <= 0) return 0;
   const size_t frames = static_cast<size_t>(size);
   if (type == WAVE_READ) {
-    const size_t frameBytes = StereoFile ? 4 : 2;
-    const size_t got = ReadBytes(frames * frameBytes);
-    const unsigned char* p = io_bytes.data();
+    const size_t wanted = frames * (StereoFile ? 4 : 2);
+    const size_t got = ReadBytes(wanted);
     for (size_t n = 0; n < frames; ++n) {
-      const size_t at = n * frameBytes;
-      const int a = at + 2 <= got ? Sample(p + at) : 0;
+      int a, b;
+      FrameSamples(io_bytes.data(), got, n, StereoFile != 0, &a, &b);
       if (!StereoFile) {
         right[n] = static_cast<float>(a);
         continue;
       }
-      const int b = at + 4 <= got ? Sample(p + at + 2) : 0;
       if (SumDiff) {
         right[n] = static_cast<float>(a + b) / 2.0f;
         left[n] = static_cast<float>(a - b) / 2.0f;
@@ -307,7 +313,7 @@ int Waveio::IO(float* right, float* left, int size) {
         left[n] = static_cast<float>(b);
       }
     }
-    return got < frames * frameBytes ? 1 : 0;
+    return got < wanted ? 1 : 0;
   }
   if (type == WAVE_WRITE) {
     if (io_bytes.size() < frames * 4) io_bytes.resize(frames * 4);
