@@ -1,0 +1,216 @@
+/* libostrel: encoding and decoding of Ostrel compressed audio (44 100 Hz stereo, 96 to 392 kb/s).
+ *
+ * One header, C linkage, usable from C and C++. Every name starts with ostrel_ or OSTREL_.
+ *
+ * The library never prints, never exits and installs no signal handlers: every failure is a
+ * status code. Objects are opaque handles made by a _create function and released by the
+ * matching _destroy. Different handles may be used from different threads at the same time; one
+ * handle must not be used by two threads at once.
+ *
+ * Samples are 16-bit (or float) stereo at 44 100 Hz, interleaved: left, right, left, right...
+ * A "sample frame" (argument `frames`) is one sample of each channel.
+ *
+ * Encoding:  ostrel_encoder_create, ostrel_encoder_set_tag (optional), ostrel_encoder_write or
+ *            ostrel_encoder_write_float (any number of times, any chunk size),
+ *            ostrel_encoder_finish, ostrel_encoder_destroy.
+ * Decoding:  ostrel_decoder_create (reads the header), ostrel_decoder_info,
+ *            ostrel_decoder_read until it returns 0, ostrel_decoder_destroy.
+ * Frames:    for containers and players that split the stream themselves (every frame has the
+ *            same size in bytes): ostrel_parse_header, ostrel_frame_decoder_create,
+ *            ostrel_frame_decoder_decode, ostrel_frame_decoder_reset, ostrel_frame_decoder_destroy.
+ */
+#ifndef OSTREL_OSTREL_H
+#define OSTREL_OSTREL_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(__GNUC__) || defined(__clang__)
+#define OSTREL_WARN_UNUSED_RESULT __attribute__((warn_unused_result))
+#define OSTREL_EXPORT __attribute__((visibility("default")))
+#else
+#define OSTREL_WARN_UNUSED_RESULT
+#define OSTREL_EXPORT
+#endif
+
+/* ---- Status codes -------------------------------------------------------------------------- */
+
+#define OSTREL_OK 0                 /* success */
+#define OSTREL_ERR_ARGUMENT (-1)    /* an argument is out of its range, or a required pointer is NULL */
+#define OSTREL_ERR_BITRATE (-2)     /* not one of 96, 112, 128, 160, 192, 256, 392 kb/s */
+#define OSTREL_ERR_TAG (-3)         /* unknown tag key, or a value too long for its field */
+#define OSTREL_ERR_STATE (-4)       /* the call is not allowed now (e.g. a tag after the first samples,
+                                       samples after finish) */
+#define OSTREL_ERR_WRITE (-5)       /* the write callback failed; the stream is incomplete */
+#define OSTREL_ERR_SEEK (-6)        /* the seek callback failed; the frame count stays 0 */
+#define OSTREL_ERR_NOT_OSTREL (-7)  /* wrong magic or version: not an Ostrel stream */
+#define OSTREL_ERR_TRUNCATED (-8)   /* the header is cut short */
+#define OSTREL_ERR_UNSUPPORTED (-9) /* an Ostrel stream this library cannot decode (unknown rate code,
+                                       a sample rate other than 44100 Hz, not stereo) */
+#define OSTREL_ERR_DAMAGED (-10)    /* a damaged frame (decoded as silence) */
+#define OSTREL_ERR_MEMORY (-11)     /* out of memory */
+#define OSTREL_ERR_INTERNAL (-12)   /* a frame could not be coded within its budget, or another
+                                       internal failure; the stream is incomplete */
+
+/* A short English description of `status` ("success", "not an Ostrel stream", ...). Never NULL;
+ * an unknown code gives "unknown status". The string is static. */
+OSTREL_EXPORT const char *ostrel_strerror(int status);
+
+/* The library's version, "MAJOR.MINOR.PATCH", the project's version. Static string. */
+OSTREL_EXPORT const char *ostrel_version(void);
+
+/* ---- I/O callbacks ------------------------------------------------------------------------- */
+
+/* Takes `bytes` bytes at `data` (borrowed for the call). Returns 0 when all were written,
+ * nonzero on failure (the library then stops writing and reports OSTREL_ERR_WRITE). */
+typedef int (*ostrel_write_fn)(void *user, const void *data, size_t bytes);
+
+/* Moves the output position to `offset` bytes from the start of the stream, so that the next
+ * write lands there. Returns 0 when done, nonzero when the output cannot seek. */
+typedef int (*ostrel_seek_fn)(void *user, uint64_t offset);
+
+/* Fills up to `bytes` bytes at `data`. Returns how many were stored; 0 means the end of the
+ * stream (or a read error). May return fewer than asked for before the end. */
+typedef size_t (*ostrel_read_fn)(void *user, void *data, size_t bytes);
+
+/* ---- Stream facts -------------------------------------------------------------------------- */
+
+/* The data rates an encoder takes, in kb/s, ascending; `*count` receives 7. Static array. */
+OSTREL_EXPORT const int *ostrel_bitrates(int *count);
+
+/* Samples per channel in every frame at `kbps` (8192 or 16384), or OSTREL_ERR_BITRATE. */
+OSTREL_EXPORT long ostrel_samples_per_frame(int kbps);
+
+/* Bytes in every frame at `kbps`, or OSTREL_ERR_BITRATE. */
+OSTREL_EXPORT long ostrel_frame_bytes(int kbps);
+
+/* What a stream's header says. The strings are owned by the object they were read from (the
+ * decoder, or the caller's buffer for ostrel_parse_header: see there) and are zero-terminated. */
+typedef struct {
+  int kbps;            /* data rate: 96 .. 392 */
+  int sample_rate;     /* 44100 */
+  int channels;        /* 2 */
+  uint32_t frames;     /* the header's frame count; 0 when the encoder could not store it */
+  uint64_t samples;    /* samples per channel a decoder outputs for `frames` frames: frames x
+                          samples per frame minus the decoder's delay (0 when frames is 0) */
+  uint32_t frame_bytes;       /* bytes in every frame */
+  uint32_t samples_per_frame; /* samples per channel in every frame */
+  uint32_t delay;      /* samples per channel by which the synthesis lags the source: the first
+                          `delay` samples the first frame yields are dropped by a decoder */
+  uint64_t header_bytes;      /* offset of the first frame in the stream */
+  const char *title, *author, *comment;  /* "None" in a stream the encoder left untagged */
+} ostrel_info;
+
+/* ---- Encoder ------------------------------------------------------------------------------- */
+
+typedef struct ostrel_encoder ostrel_encoder;
+
+/* Makes an encoder at `kbps` (96, 112, 128, 160, 192, 256 or 392; anything else fails with
+ * OSTREL_ERR_BITRATE). Output goes through `write` (required); with `seek` (may be NULL) the
+ * header's frame count is patched at finish, otherwise it stays 0 (such a stream still decodes).
+ * `user` is passed to the callbacks as it is. Nothing is written until the first samples or
+ * finish. On failure returns NULL and sets `*status` (when `status` is not NULL); on success
+ * `*status` is OSTREL_OK. The stream is byte for byte the one the ostrelenc program writes for the
+ * same samples, whatever the chunk sizes. */
+OSTREL_EXPORT ostrel_encoder *ostrel_encoder_create(int kbps, ostrel_write_fn write, ostrel_seek_fn seek,
+                                                    void *user, int *status) OSTREL_WARN_UNUSED_RESULT;
+
+/* Sets a header string: `key` "title", "author" or "comment"; `value` is copied. Title and author
+ * hold at most 255 bytes, the comment 65535; a longer value fails with OSTREL_ERR_TAG (it is never
+ * cut). Untagged fields hold "None". Only before the first samples (else OSTREL_ERR_STATE). */
+OSTREL_EXPORT int ostrel_encoder_set_tag(ostrel_encoder *enc, const char *key, const char *value)
+    OSTREL_WARN_UNUSED_RESULT;
+
+/* Codes `frames` interleaved 16-bit stereo sample frames (borrowed for the call). Whole frames
+ * of the stream are written as soon as they are complete. Returns OSTREL_OK or an error; after an
+ * error every later call returns that error. */
+OSTREL_EXPORT int ostrel_encoder_write(ostrel_encoder *enc, const int16_t *interleaved, size_t frames)
+    OSTREL_WARN_UNUSED_RESULT;
+
+/* As ostrel_encoder_write with float samples on the scale -1..1 (1.0 is 32768 on the 16-bit
+ * scale). Samples are not rounded to 16 bits first; values beyond full scale are limited to it
+ * and counted (ostrel_encoder_clipped), NaN counts as 0. */
+OSTREL_EXPORT int ostrel_encoder_write_float(ostrel_encoder *enc, const float *interleaved, size_t frames)
+    OSTREL_WARN_UNUSED_RESULT;
+
+/* Codes what is left, writes the last bits and, with a seek callback, patches the frame count.
+ * After it only ostrel_encoder_destroy and the queries below are useful. Returns OSTREL_OK,
+ * OSTREL_ERR_WRITE, OSTREL_ERR_SEEK (all frames written, count not stored) or another error. */
+OSTREL_EXPORT int ostrel_encoder_finish(ostrel_encoder *enc) OSTREL_WARN_UNUSED_RESULT;
+
+/* Frames of the stream written so far, and float samples limited to full scale so far. */
+OSTREL_EXPORT uint32_t ostrel_encoder_frames(const ostrel_encoder *enc);
+OSTREL_EXPORT uint64_t ostrel_encoder_clipped(const ostrel_encoder *enc);
+
+/* Releases the encoder; a stream not finished stays incomplete (nothing more is written). NULL is
+ * allowed. */
+OSTREL_EXPORT void ostrel_encoder_destroy(ostrel_encoder *enc);
+
+/* ---- Decoder ------------------------------------------------------------------------------- */
+
+typedef struct ostrel_decoder ostrel_decoder;
+
+/* Makes a decoder that reads the stream through `read` (required; `user` is passed as it is) and
+ * reads its header at once. A stream that is not Ostrel fails with OSTREL_ERR_NOT_OSTREL,
+ * OSTREL_ERR_TRUNCATED or OSTREL_ERR_UNSUPPORTED in `*status` and NULL. */
+OSTREL_EXPORT ostrel_decoder *ostrel_decoder_create(ostrel_read_fn read, void *user, int *status)
+    OSTREL_WARN_UNUSED_RESULT;
+
+/* Fills `*info` with the header's facts. The strings belong to the decoder and live as long as
+ * it does. Returns OSTREL_OK or OSTREL_ERR_ARGUMENT. */
+OSTREL_EXPORT int ostrel_decoder_info(const ostrel_decoder *dec, ostrel_info *info);
+
+/* Stores up to `frames` interleaved 16-bit stereo sample frames in `interleaved` (room for
+ * 2 x frames values). Returns how many were stored (> 0), 0 at the end of the stream, or a
+ * negative status. The output lines up sample for sample with the encoder's input. Frames are
+ * read up to the header's count (all whole frames there when it is 0); a damaged frame is
+ * decoded as silence and counted, not an error. */
+OSTREL_EXPORT long ostrel_decoder_read(ostrel_decoder *dec, int16_t *interleaved, size_t frames);
+
+/* Frames of the stream decoded so far, and how many of them were damaged. */
+OSTREL_EXPORT uint32_t ostrel_decoder_frames_decoded(const ostrel_decoder *dec);
+OSTREL_EXPORT int ostrel_decoder_damaged_frames(const ostrel_decoder *dec);
+
+/* Releases the decoder. NULL is allowed. */
+OSTREL_EXPORT void ostrel_decoder_destroy(ostrel_decoder *dec);
+
+/* ---- Frame-level decoding ------------------------------------------------------------------ */
+
+/* Parses a header from the first `bytes` bytes at `data`. On OSTREL_OK fills `*info`; its strings
+ * point into `strings`, a caller's buffer of `strings_bytes` bytes (256 + 256 + 65536 is always
+ * enough; with too small a buffer, or NULL, the strings are cut or empty). Returns
+ * OSTREL_ERR_TRUNCATED when more bytes are needed (at most 18 + 255 + 255 + 65535), or
+ * OSTREL_ERR_NOT_OSTREL / OSTREL_ERR_UNSUPPORTED. */
+OSTREL_EXPORT int ostrel_parse_header(const void *data, size_t bytes, ostrel_info *info, char *strings,
+                                      size_t strings_bytes);
+
+typedef struct ostrel_frame_decoder ostrel_frame_decoder;
+
+/* Makes a decoder of single frames at `kbps`. NULL and `*status` on failure. */
+OSTREL_EXPORT ostrel_frame_decoder *ostrel_frame_decoder_create(int kbps, int *status) OSTREL_WARN_UNUSED_RESULT;
+
+/* Decodes one frame of exactly ostrel_frame_bytes(kbps) bytes at `frame` into `interleaved`
+ * (room for 2 x samples per frame values): samples_per_frame sample frames. The output of the
+ * stream's k-th frame (counted from 0) stands for the source samples from k x samples_per_frame -
+ * delay on. The first `delay` samples output after create or reset are not valid (the overlap is
+ * still being built): a player drops them, or starts decoding one frame before the one it wants.
+ * Returns OSTREL_OK, OSTREL_ERR_DAMAGED (the output is silence that keeps the overlap going), or
+ * OSTREL_ERR_ARGUMENT for a wrong size. */
+OSTREL_EXPORT int ostrel_frame_decoder_decode(ostrel_frame_decoder *dec, const void *frame, size_t bytes,
+                                              int16_t *interleaved);
+
+/* Forgets the overlap, as after a seek: the next frame counts as the first. */
+OSTREL_EXPORT void ostrel_frame_decoder_reset(ostrel_frame_decoder *dec);
+
+/* Releases the frame decoder. NULL is allowed. */
+OSTREL_EXPORT void ostrel_frame_decoder_destroy(ostrel_frame_decoder *dec);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* OSTREL_OSTREL_H */
