@@ -69,9 +69,9 @@ TEST(EncoderProgram, RelativeSpellingsAndLinksOfTheSourceAreRefused) {
       RunEncoder(" in put.wav \n./in put.wav\nalias.wav\nnope/x.ost\nout file.ost\nz\n", dir);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err,
-            "./in put.wav is the source file; writing to it would destroy it. Choose another target.\n"
-            "alias.wav is the source file; writing to it would destroy it. Choose another target.\n"
-            "Cannot open nope/x.ost for writing: No such file or directory.\n");
+            "ostrelenc: cannot write ./in put.wav: it is the input file\n"
+            "ostrelenc: cannot write alias.wav: it is the input file\n"
+            "ostrelenc: cannot write nope/x.ost: No such file or directory\n");
   EXPECT_NE(r.out.find("\nData Rate Selected: 128 kb/s\n"), std::string::npos);
   EXPECT_EQ(test::ReadAll(dir.File("in put.wav")), before);
   EXPECT_TRUE(Exists(dir.File("out file.ost")));
