@@ -95,18 +95,20 @@ TEST(EncoderProgram, InterruptAtTheRatePromptRemovesOnlyATargetItCreated) {
   TempDir dir;
   test::WriteWav(dir.File("in.wav"), test::Silence(4410));
   test::WriteAll(dir.File("old.ost"), {'k', 'e', 'e', 'p'});
-  for (const char* target : {"new.ost", "old.ost"}) {
-    SCOPED_TRACE(target);
-    test::RunOptions options;
-    options.workdir = dir.path();
-    options.holdInput = true;  // the rate question stays unanswered
-    options.signalAfter = "Enter target data rate: ";
-    options.signal = SIGINT;
-    test::RunResult r = test::Run({test::Program("ostrelenc")}, std::string("in.wav\n") + target + "\n", options);
-    EXPECT_EQ(r.signal, SIGINT);
+  for (int sig : {SIGINT, SIGHUP}) {
+    for (const char* target : {"new.ost", "old.ost"}) {
+      SCOPED_TRACE(std::string(target) + " signal " + std::to_string(sig));
+      test::RunOptions options;
+      options.workdir = dir.path();
+      options.holdInput = true;  // the rate question stays unanswered
+      options.signalAfter = "Enter target data rate: ";
+      options.signal = sig;
+      test::RunResult r = test::Run({test::Program("ostrelenc")}, std::string("in.wav\n") + target + "\n", options);
+      EXPECT_EQ(r.signal, sig);
+    }
+    EXPECT_FALSE(Exists(dir.File("new.ost")));
+    EXPECT_EQ(test::ReadAll(dir.File("old.ost")), (std::vector<unsigned char>{'k', 'e', 'e', 'p'}));
   }
-  EXPECT_FALSE(Exists(dir.File("new.ost")));
-  EXPECT_EQ(test::ReadAll(dir.File("old.ost")), (std::vector<unsigned char>{'k', 'e', 'e', 'p'}));
 }
 
 // A pipe as the target takes the frames, but the frame count cannot be patched in afterwards.
