@@ -130,6 +130,7 @@ void InstallSignalChain() {
   }
   InstallIfDefault(SIGTSTP, OnSuspend);
   InstallIfDefault(SIGCONT, OnContinue);
+  signal(SIGXFSZ, SIG_IGN);
 }
 
 RemoveOnSignal::RemoveOnSignal(const std::string& path) {

@@ -14,6 +14,9 @@
 // armed before, so there is no moment at which neither is armed. The handlers block each other
 // and restart interrupted system calls.
 //
+// A write past the file-size limit fails with EFBIG, for the writer to report (and to remove or
+// mark what it wrote), instead of SIGXFSZ killing the process without a word: it is ignored.
+//
 // Job control: Ctrl-Z (SIGTSTP) restores the terminal before the process stops; on being
 // continued (also after SIGSTOP) key mode comes back if the process is in the foreground. These
 // two are installed only where they have their default disposition.
