@@ -333,11 +333,14 @@ TEST_F(DecoderFiles, LinksAndPipesAsTheOutputAreWrittenThrough) {
   if (unblock >= 0) close(unblock);
   reader.join();
   EXPECT_TRUE(std::filesystem::is_fifo(work_.File("pipe")));
-  // The samples follow a header that cannot be patched afterwards: its lengths stay 0, and no
-  // second header follows the samples.
+  // The samples follow a header that cannot be patched afterwards: its lengths are 0xFFFFFFFF
+  // ("to the end of the stream") from the start, and no second header follows the samples.
   ASSERT_EQ(received.size(), plain.size());
   EXPECT_TRUE(std::equal(plain.begin() + 44, plain.end(), received.begin() + 44));
-  EXPECT_EQ(received[40] | received[41] | received[42] | received[43], 0);
+  EXPECT_TRUE(std::equal(plain.begin() + 8, plain.begin() + 40, received.begin() + 8));
+  for (size_t at : {4, 40}) {
+    EXPECT_EQ(received[at] & received[at + 1] & received[at + 2] & received[at + 3], 0xFF) << at;
+  }
 }
 
 }  // namespace
