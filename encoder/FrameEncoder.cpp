@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
+#include "cli/ProgressLine.h"
 #include "coding/SymbolSet.h"
 #include "coding/WeightCoding.h"
 #include "encoder/Progress.h"
@@ -74,11 +76,12 @@ FrameEncoder::FrameEncoder(const RunParameters& runParams, Waveio& source, std::
 
 FrameEncoder::~FrameEncoder() = default;
 
-void FrameEncoder::WriteHeader() {
+void FrameEncoder::WriteHeader(const std::string& Title, const std::string& Author, const std::string& Comments) {
   const auto channels = static_cast<unsigned char>(params.CHANNELS);
   BitsAvailable = GetAvailableBits(params.DataRate, params.SAMPLERATE, channels);
   if (budgetBits <= 0) budgetBits = static_cast<int>(BitsAvailable);
-  WriteFileHeader("None", "None", "None", params.DataRate, params.SAMPLERATE, channels, fptr);
+  WriteFileHeader(Title.c_str(), Author.c_str(), Comments.c_str(), params.DataRate, params.SAMPLERATE, channels,
+                  fptr);
 }
 
 int FrameEncoder::EvaluateStep(float STEPS) {
@@ -120,11 +123,16 @@ bool FrameEncoder::WriteFailed() const { return Out.WriteFailed() || std::ferror
 
 namespace {
 
+constexpr const char* kProgram = "ostrelenc";
+
 // Says on standard error that the target could not be written completely. `error` is the errno
 // of the failing call when one is known, else 0.
-void ReportWriteFailure(const std::string& path, int error) {
+void ReportWriteFailure(const std::string& path, int error, bool dialogue) {
   std::fflush(stdout);
-  if (error != 0) {
+  if (!dialogue) {
+    std::fprintf(stderr, "%s: the file is incomplete\n",
+                 CannotWrite(kProgram, path, std::strerror(error != 0 ? error : EIO)).c_str());
+  } else if (error != 0) {
     std::fprintf(stderr, "\nError writing \"%s\": %s. The file is incomplete.\n", path.c_str(),
                  std::strerror(error));
   } else {
@@ -133,45 +141,73 @@ void ReportWriteFailure(const std::string& path, int error) {
   std::fflush(stderr);
 }
 
+// Samples per channel of the source, 0 when its length is not known (read to its end).
+uint64_t SourceSamples(const Waveio& in) {
+  if (!in.wave || in.wave->nSamples == 0xFFFFFFFFu) return 0;
+  return in.wave->nSamples / 4u;
+}
+
 }  // namespace
 
-int EncodeFrames(const RunParameters& params, Waveio& in, FileHandle target, int budgetBits) {
+EncodeOutcome EncodeStream(const RunParameters& params, Waveio& in, FileHandle target,
+                           const EncodeSettings& settings) {
   StopOnSignal stopSignals;
   std::FILE* const fptr = target.get();
-  int status = 0;
+  const bool dialogue = settings.dialogue;
+  const uint64_t sourceSamples = SourceSamples(in);
+  EncodeOutcome outcome;
   bool writeFailed = false;
   int writeError = 0;
   int countError = 0;  // errno of a failed seek back to the frame count; the frames are all there
   {
     FrameEncoder encoder(params, in, fptr);
-    if (budgetBits > 0) encoder.SetBudget(budgetBits);
-    encoder.WriteHeader();
+    if (settings.budgetBits > 0) encoder.SetBudget(settings.budgetBits);
+    encoder.WriteHeader(settings.Title, settings.Author, settings.Comments);
     Progress progress(params.Length);
-    std::printf("Progress:\n");
-    std::fflush(stdout);
+    if (dialogue) {
+      std::printf("Progress:\n");
+      std::fflush(stdout);
+    }
 
     uint32_t FRAMES = 0;
     int end = 0;
-    bool marksShown = false;
+    bool inputEnded = false;
+    const char* lastMark = nullptr;
     while (end == 0) {
       if (const char* mark = progress.StartFrame()) {
-        std::fputs(mark, stdout);
-        std::fflush(stdout);
-        marksShown = true;
+        if (dialogue) {
+          std::fputs(mark, stdout);
+          std::fflush(stdout);
+          lastMark = mark;
+        }
       }
-      const FrameEncoder::FrameOutcome outcome = encoder.EncodeFrame();
-      if (outcome.inputEnded) ++end;
-      if (outcome.overBudget) {
-        RestoreConsole();  // the box waits for an ordinary, echoed Enter on a terminal
-        ErrorReport("Padding Error!", 0);
+      const FrameEncoder::FrameOutcome frame = encoder.EncodeFrame();
+      if (frame.inputEnded) {
         ++end;
-        status = 1;
+        inputEnded = true;
       }
-      if (KeyWaiting()) {
+      if (frame.overBudget) {
+        if (dialogue) {
+          RestoreConsole();  // the box waits for an ordinary, echoed Enter on a terminal
+          ErrorReport("Padding Error!", 0);
+        } else {
+          std::fprintf(stderr, "%s: %s: frame %u did not fit its budget (Padding Error!); the file ends there\n",
+                       kProgram, params.sourcePath.c_str(), FRAMES);
+        }
+        ++end;
+        outcome.status = 1;
+      }
+      if (dialogue && KeyWaiting()) {
         const int a = ReadKey();
-        if (a == 'q') ++end;
+        if (a == 'q') {
+          ++end;
+          outcome.stoppedByKey = !inputEnded;
+        }
       }
-      if (StopRequested()) ++end;
+      if (StopRequested()) {
+        ++end;
+        if (!inputEnded) outcome.stopSignal = StopSignal();
+      }
       // No point coding the rest of the source into a file that no longer takes it.
       if (encoder.WriteFailed()) {
         ++end;
@@ -179,12 +215,26 @@ int EncodeFrames(const RunParameters& params, Waveio& in, FileHandle target, int
       }
       progress.FrameDone(params.TOTAL);
       ++FRAMES;
+      if (settings.onFrame) settings.onFrame(FRAMES);
     }
-    RestoreConsole();
+    if (dialogue) RestoreConsole();
+    outcome.frames = FRAMES;
     // The marks share one line; end it, so that what follows (a message, the shell's prompt)
-    // starts on a line of its own.
-    if (marksShown) {
-      std::fputs("\n", stdout);
+    // starts on a line of its own. A complete run ends its marks with "100%", which the counters
+    // reach late or, for a short source, never.
+    if (dialogue) {
+      const bool complete = inputEnded && outcome.status == 0 && !writeFailed;
+      if (complete && (lastMark == nullptr || std::strcmp(lastMark, "100%") != 0)) {
+        std::fputs("100%", stdout);
+        lastMark = "100%";
+      }
+      if (lastMark != nullptr) std::fputs("\n", stdout);
+      if (outcome.stopSignal != 0 || outcome.stoppedByKey) {
+        std::printf("Stopped: %s of the source coded.\n",
+                    CodedText(uint64_t{FRAMES} * static_cast<uint64_t>(params.TOTAL), sourceSamples,
+                              params.SAMPLERATE)
+                        .c_str());
+      }
       std::fflush(stdout);
     }
 
@@ -208,6 +258,8 @@ int EncodeFrames(const RunParameters& params, Waveio& in, FileHandle target, int
         if (std::fflush(fptr) != 0 || std::ferror(fptr) != 0) {
           writeError = errno;
           writeFailed = true;
+        } else {
+          outcome.countStored = true;
         }
       }
     }
@@ -218,15 +270,24 @@ int EncodeFrames(const RunParameters& params, Waveio& in, FileHandle target, int
     }
   }
   if (writeFailed) {
-    ReportWriteFailure(params.targetPath, writeError);
-    status = 1;
-  } else if (countError != 0) {
+    ReportWriteFailure(params.targetPath, writeError, dialogue);
+    outcome.status = 1;
+    outcome.countStored = false;
+  } else if (countError != 0 && dialogue) {
     std::fflush(stdout);
     std::fprintf(stderr, "\nCannot store the frame count in \"%s\": %s. Its header keeps the frame count 0.\n",
                  params.targetPath.c_str(), std::strerror(countError));
-    status = 1;
+    outcome.status = 1;
   }
-  return status;
+  return outcome;
+}
+
+int EncodeFrames(const RunParameters& params, Waveio& in, FileHandle fptr, int budgetBits) {
+  EncodeSettings settings;
+  settings.budgetBits = budgetBits;
+  const EncodeOutcome outcome = EncodeStream(params, in, std::move(fptr), settings);
+  if (outcome.status == 0 && outcome.stopSignal != 0) return 128 + outcome.stopSignal;
+  return outcome.status;
 }
 
 }  // namespace ostrel
