@@ -1,5 +1,7 @@
 #include "audio/Waveio.h"
 
+#include "platform/StreamConstants.h"
+
 #include "audio/MCI_Buffer.h"
 
 #include <sys/stat.h>
@@ -213,11 +215,11 @@ void Waveio::OpenForWriting(const char* filename) {
   SetTag(h.Format, "fmt ");
   h.Fmt = WAVE_FMT_PCM_BYTES;
   h.Code = WAVE_FORMAT_PCM;
-  h.nChan = 2;
-  h.sRate = 44100;
-  h.BytePerSec = 176400;
-  h.Blocks = 4;
-  h.BitsPerSample = 16;
+  h.nChan = STREAM_CHANNELS;
+  h.sRate = STREAM_SAMPLE_RATE;
+  h.BytePerSec = STREAM_BYTES_PER_SECOND;
+  h.Blocks = STREAM_FRAME_BYTES;
+  h.BitsPerSample = STREAM_SAMPLE_BITS;
   SetTag(h.DataName, "data");
   h.nSamples = 0;
   WriteHeader();

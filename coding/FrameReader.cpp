@@ -9,9 +9,7 @@ namespace ostrel {
 
 namespace {
 
-// The weight quantiser's code range, and the gain and code of a silent weight set.
-constexpr int MIN_WEIGHT_CODE = -32;
-constexpr int MAX_WEIGHT_CODE = 223;
+// The gain of a silent weight set.
 constexpr int SILENT_GAIN = GAIN_MIN;
 
 // Bits that ArithEncoder writes for `Symbols` coded with the table `Cum_Count` (total `Total`):
@@ -162,7 +160,7 @@ bool FrameReader::ReadWeights(Bitstream& in) {
       const int bands = BandsOfSet(c, j);
       for (int k = 0; k < bands; ++k) {
         const int code = Weights[c][j][k];
-        if (code < MIN_WEIGHT_CODE || code > MAX_WEIGHT_CODE) return Fail(FrameDamage::WeightCode);
+        if (code < WEIGHT_CODE_MIN || code > WEIGHT_CODE_MAX) return Fail(FrameDamage::WeightCode);
       }
     }
   }
@@ -252,7 +250,7 @@ void FrameReader::Silence() {
     Locations[c] = 0;
     for (int j = 0; j <= NBlocks; ++j) {
       Gains[c][j] = SILENT_GAIN;
-      for (int k = 0; k < MaxBandCount; ++k) Weights[c][j][k] = MIN_WEIGHT_CODE;
+      for (int k = 0; k < MaxBandCount; ++k) Weights[c][j][k] = WEIGHT_CODE_MIN;
     }
     for (unsigned k = 0; k < TOTAL; ++k) X[c][k] = 0.0f;
   }
