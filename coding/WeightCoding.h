@@ -13,10 +13,10 @@
 // SwitchUsed[ch] is non-zero for a switched channel; Locations[ch] is read only then.
 #pragma once
 
+#include "format/FrameGeometry.h"  // WeightSetCount, KindOfWeightSet
+
 namespace ostrel {
 
-// Weight sets of a channel: NBlocks, or NBlocks + 1 when switched.
-int WeightSetCount(bool switched, int NBlocks);
 // Bands of weight set k (0 .. WeightSetCount - 1) of a channel.
 int WeightSetBands(int k, bool switched, int Location, int LongBandCount, int ShortBandCount,
                    int TranBandCount);

@@ -7,13 +7,13 @@
 #include <memory>
 #include <vector>
 
+#include "analysis/CodingSetup.h"
 #include "analysis/FrameTransform.h"
 #include "audio/Waveio.h"
 #include "coding/WriteFrame.h"
 #include "encoder/Dialogue.h"
 #include "encoder/StepSizeSearch.h"
 #include "format/Bitstream.h"
-#include "psycho/Psycho.h"
 
 namespace ostrel {
 
@@ -68,27 +68,13 @@ class FrameEncoder {
   std::FILE* fptr;
 
   Bitstream Out;
-  Psycho LongModel;
-  Psycho TranModel;
-  Psycho ShortModel;
-  int* LongBands = nullptr;  // band tables, owned by the models
-  int* TranBands = nullptr;
-  int* ShortBands = nullptr;
-  int LongBandCount = 0;
-  int TranBandCount = 0;
-  int ShortBandCount = 0;
+  // The three models, their band tables, and the weights, gains, switch flags and locations.
+  CodingSetup Setup;
 
-  // Working buffers, sized once here and lent to the frame transform and the frame writer, which
-  // keep the pointers. The pointer tables below point into the flat stores.
-  std::vector<int> weightStore;         // [channel][weight set][band], NBLOCKS + 1 sets a channel
-  std::vector<int*> weightRows;         // [channel][weight set]
-  std::vector<int**> Weights;           // [channel]
+  // Working buffers of the coding side, sized once here and lent to the frame writer, which keeps
+  // the pointers. The pointer tables below point into the flat stores.
   std::vector<int> codedWeightStore;    // [channel][position]
   std::vector<int*> CodedWeights;       // [channel]
-  std::vector<int> gainStore;           // [channel][weight set]
-  std::vector<int*> Gains;              // [channel]
-  std::vector<int> SwitchUsed;          // [channel]
-  std::vector<int> Location;            // [channel]
   std::vector<float> tempDataStore;     // [channel][coefficient]: quantised coefficients
   std::vector<float*> TempData;         // [channel]
   std::vector<int> Symbols;             // both channels, 2 * TOTAL
