@@ -150,8 +150,11 @@ bool FrameReader::ReadWeights(Bitstream& in) {
       coded[j] = index - WEIGHT_DIFF_INDEX_OFFSET;
     }
   }
-  DecodeWeights(Weights, CodedWeightRows.data(), SwitchUsed, Locations, Channels, NBlocks, LongBandCount,
-                ShortBandCount, TranBandCount);
+  // ReadTranInfo has refused every location out of range, so this only guards the invariant.
+  if (DecodeWeights(Weights, CodedWeightRows.data(), SwitchUsed, Locations, Channels, NBlocks, LongBandCount,
+                    ShortBandCount, TranBandCount) != 0) {
+    return Fail(FrameDamage::Location);
+  }
   // Each leading code and difference is in range on its own, but a damaged frame can add up to codes
   // outside the quantiser's range, which stand for no weight at all.
   for (int c = 0; c < Channels; ++c) {
@@ -208,6 +211,9 @@ bool FrameReader::ReadSymbols(Bitstream& in, uint32_t frameBits) {
     }
     Symbols[static_cast<size_t>(i)] = static_cast<int>(symbol);
   }
+  // The decoder's sticky flag, read once per block: set only by a table summing to 0, which the
+  // test above already refused.
+  if (Decoder->Failed()) return Fail(FrameDamage::EmptyTable);
   Decoder->CloseDecoder();
   const uint32_t total = BuildCumCount(CumCount, static_cast<unsigned char>(count), CompressedStats);
   const uint32_t blockBits = CodedBlockBits(Symbols.data(), report.SymbolCount, CumCount, total);

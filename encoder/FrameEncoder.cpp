@@ -69,7 +69,7 @@ int FrameEncoder::EvaluateStep(float STEPS) {
 }
 
 FrameEncoder::FrameOutcome FrameEncoder::EncodeFrame() {
-  FrameOutcome outcome{false, false};
+  FrameOutcome outcome{false, false, false};
   int bitsavailable = budgetBits;
   outcome.inputEnded = InFrame->NewFrame(Setup.SwitchUsed(), Setup.Location()) != 0;
 
@@ -92,6 +92,7 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeFrame() {
     Frame->WritePaddingBits(bitsavailable);
   }
   OldStep = CarryOverStep(lastSearch.STEPS, OldStep);
+  outcome.writerFailed = Frame->Failed();
   return outcome;
 }
 
@@ -109,6 +110,16 @@ void ReportWriteFailure(const std::string& path, int error) {
   } else {
     std::fprintf(stderr, "\nError writing \"%s\". The file is incomplete.\n", path.c_str());
   }
+  std::fflush(stderr);
+}
+
+// Says on standard error that the frame writer had to send a substitute for a value its field
+// cannot carry in frame `frame` (counted from 0): the stream no longer decodes to what was coded.
+void ReportWriterFailure(uint32_t frame) {
+  RestoreConsole();
+  std::fflush(stdout);
+  std::fprintf(stderr, "\nInternal error: frame %u held a value the frame layout cannot carry; the stream is "
+               "damaged from there on.\n", frame);
   std::fflush(stderr);
 }
 
@@ -145,6 +156,11 @@ int EncodeFrames(const RunParameters& params, Waveio& in, std::FILE* fptr, int b
       if (outcome.overBudget) {
         RestoreConsole();  // the box waits for an ordinary, echoed Enter on a terminal
         ErrorReport("Padding Error!", 0);
+        ++end;
+        status = 1;
+      }
+      if (outcome.writerFailed) {
+        ReportWriterFailure(FRAMES);
         ++end;
         status = 1;
       }

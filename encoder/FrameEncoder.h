@@ -36,17 +36,18 @@ class FrameEncoder {
   struct FrameOutcome {
     bool inputEnded;  // the source ran out during this frame; the frame was still coded in full
     bool overBudget;  // the frame did not fit even at step size 1 and was written without padding
+    bool writerFailed;  // the frame writer met a value its field cannot carry (WriteFrame::Failed)
   };
 
   // Reads, analyses and writes the next frame: side information, the step-size search, the
   // coded coefficients and the zero padding up to the frame size. Allocates nothing.
-  FrameOutcome EncodeFrame();
+  [[nodiscard]] FrameOutcome EncodeFrame();
 
   // Writes the bits the bit writer still holds, up to a whole word. After the last frame only.
   void FlushBits() { Out.close(); }
 
   // True once any write to the target failed (the bit writer's or the stream's error state).
-  bool WriteFailed() const;
+  [[nodiscard]] bool WriteFailed() const;
 
   // The fixed frame size in bits (known after WriteHeader).
   uint32_t FrameBits() const { return BitsAvailable; }
@@ -95,9 +96,10 @@ class FrameEncoder {
 // The whole run after the dialogue: set-up, the file header with a frame count of 0, "Progress:"
 // and the progress marks, the frame loop, and the shut-down (last bits, frame count patched,
 // source closed, target closed). The loop ends after the frame in which the source ends, a frame
-// does not fit ("Padding Error!"), a lower-case q is typed, SIGINT or SIGTERM arrives, or a write
+// does not fit ("Padding Error!"), the frame writer fails (an internal error, named on standard
+// error), a lower-case q is typed, SIGINT or SIGTERM arrives, or a write
 // to the target fails. Returns the exit status: 0 after a normal run (also one ended by q or a
-// signal), 1 after "Padding Error!", a write failure, or a target that cannot seek back to store
+// signal), 1 after "Padding Error!", a frame writer failure, a write failure, or a target that cannot seek back to store
 // the frame count (a pipe; its header keeps 0), each reported on standard error with the target's
 // name. `budgetBits` > 0 replaces the frame budget (tests only). Closes `fptr`.
 int EncodeFrames(const RunParameters& params, Waveio& in, std::FILE* fptr, int budgetBits = 0);
