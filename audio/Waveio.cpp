@@ -96,12 +96,11 @@ Waveio::Waveio(int inSumDiff, const SoundCardSettings& settings) {
   SumDiff = inSumDiff;
   type = WAVE_SOUNDCARD;
   StereoIO = StereoFile = 1;
-  buffer = new MCI_Buffer(settings);
+  buffer = std::make_unique<MCI_Buffer>(settings);
 }
 
 Waveio::~Waveio() {
   if (fptr != nullptr) std::fclose(fptr);
-  delete buffer;
 }
 
 void Waveio::OpenForReading(const char* filename) {
@@ -412,12 +411,15 @@ void Waveio::CloseWave() {
     return;
   }
   if (type == WAVE_SOUNDCARD) {
-    delete buffer;
-    buffer = nullptr;
+    buffer.reset();
     return;
   }
   SetError(WAVE_ERROR_MODE);
 }
+
+bool Waveio::DeviceOpened() const { return buffer != nullptr && buffer->opened != 0; }
+
+std::string Waveio::DeviceError() const { return buffer != nullptr ? buffer->device_error : std::string(); }
 
 uint32_t Waveio::infosamples() const {
   if (!wave) return 0;
