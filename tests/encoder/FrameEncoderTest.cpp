@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/StreamFixture.h"
 #include "common/TempDir.h"
 #include "common/WavFixture.h"
 #include "encoder/EncoderFixture.h"
@@ -39,9 +40,7 @@ class NullInput {
   int saved;
 };
 
-uint32_t FrameCount(const std::vector<unsigned char>& file) {
-  return uint32_t(file[10]) | uint32_t(file[11]) << 8 | uint32_t(file[12]) << 16 | uint32_t(file[13]) << 24;
-}
+uint32_t FrameCount(const std::vector<unsigned char>& file) { return test::HeaderFrameCount(file); }
 
 TEST(EncodeFrames, PaddingErrorEndsTheRunAfterThatFrame) {
   TempDir dir;
