@@ -16,7 +16,7 @@ const char* const USAGE =
 
 // Sample frames of a 16-bit stereo file.
 bool Frames(const ostrel::Waveio& wav, uint32_t* frames) {
-  if (wav.error != 0 || wav.infochannels() != 2 || wav.inforesolution() != 16) return false;
+  if (wav.Error() != 0 || wav.infochannels() != 2 || wav.inforesolution() != 16) return false;
   *frames = wav.infosamples();
   return true;
 }
