@@ -130,7 +130,7 @@ void PerceptualModel::Mask(const std::vector<double>& power, std::vector<double>
     for (int k = bandFirst_[b]; k < bandFirst_[b + 1]; ++k) logSum += std::log(power[k] + POWER_FLOOR);
     const double arithmetic = energy_[b] / lines + POWER_FLOOR;
     const double sfmDb = 10.0 / std::log(10.0) * (logSum / lines - std::log(arithmetic));
-    tonality_[b] = std::min(sfmDb / SFM_TONE_DB, 1.0);
+    tonality_[b] = std::min(std::max((sfmDb - SFM_NOISE_DB) / (SFM_TONE_DB - SFM_NOISE_DB), 0.0), 1.0);
   }
   mask.resize(bands);
   for (int i = 0; i < bands; ++i) {

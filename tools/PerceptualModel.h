@@ -14,8 +14,9 @@
 //    Bark below a masker and -10 dB per Bark above it), normalised so that a flat spectrum keeps
 //    its level;
 //  - tonality: the spectral flatness of each band's lines, SFM_j = geometric / arithmetic mean in
-//    dB, gives a_j = min(SFM_j / SFM_TONE_DB, 1) (0 noise-like, 1 tone-like); band i takes the
-//    mean of a_j weighted as its spread energy C_i is made up;
+//    dB, gives a_j = (SFM_j - SFM_NOISE_DB) / (SFM_TONE_DB - SFM_NOISE_DB) within 0 .. 1 (0
+//    noise-like, 1 tone-like); band i takes the mean of a_j weighted as its spread energy C_i is
+//    made up;
 //  - offset: O_i = a_i (14.5 + i) + (1 - a_i) 5.5 dB below C_i;
 //  - threshold in quiet: Terhardt's ATH(f) = 3.64 (f/1000)^-0.8 - 6.5 exp(-0.6 (f/1000 - 3.3)^2)
 //    + 0.001 (f/1000)^4 dB SPL, the lowest value over the band's lines;
@@ -30,7 +31,11 @@ constexpr int EAR_WINDOW = 2048;  // samples per analysis window (a power of two
 constexpr int EAR_HOP = EAR_WINDOW / 2;  // samples between window starts
 constexpr int EAR_LINES = EAR_WINDOW / 2 + 1;  // power lines of one window, DC to Nyquist
 constexpr double FULL_SCALE_SINE_SPL = 96.0;  // dB SPL of a 16-bit sine of amplitude 32768
-constexpr double SFM_TONE_DB = -30.0;  // a band this flat (dB) or less counts as a pure tone
+// Spectral flatness (dB) of a band of white noise (the mean log of exponentially distributed line
+// powers, -10 log10(e) * Euler's gamma) and of a band that counts as a pure tone: a Hann-windowed
+// sine reads -14 dB or less in the narrowest bands, far less in wide ones.
+constexpr double SFM_NOISE_DB = -2.5;
+constexpr double SFM_TONE_DB = -12.0;
 
 class PerceptualModel {
  public:
