@@ -19,7 +19,7 @@ namespace ostrel::tools {
 struct NmrMap {
   int frames = 0;
   int bands = 0;
-  double frameSeconds = 0.0;  // time from one frame centre to the next (EAR_HOP / sample rate)
+  double frameSeconds = 0.0;  // seconds from one frame centre to the next (EAR_HOP / sample rate)
   std::vector<double> ratio;  // noise energy / mask energy, frames * bands values, frame by frame
   double At(int frame, int band) const { return ratio[static_cast<size_t>(frame) * bands + band]; }
 };
@@ -27,8 +27,34 @@ struct NmrMap {
 // Channels of samples on the 16-bit scale: channels[c][n].
 using Channels = std::vector<std::vector<double>>;
 
+// Measures a signal as it arrives, a block of samples at a time, holding one window per channel.
+// The model is borrowed and must outlive the meter.
+class NmrMeter {
+ public:
+  // `channels` 1 or more.
+  NmrMeter(const PerceptualModel& model, int channels);
+
+  // Adds `count` samples of every channel: source[c][0 .. count) and decoded[c][0 .. count)
+  // (borrowed, 16-bit scale).
+  void Add(const double* const* source, const double* const* decoded, size_t count);
+
+  // Ends the signal: measures the frames that reach past its end (zeros there) and hands over the
+  // map. The meter is spent afterwards.
+  NmrMap Finish();
+
+ private:
+  void MeasureFrame();
+
+  const PerceptualModel& model_;
+  NmrMap map_;
+  size_t length_ = 0;  // samples added per channel
+  int filled_;         // samples in the current window, counting the zeros before the signal
+  std::vector<std::vector<double>> source_, noise_;  // the current window of each channel
+  std::vector<double> power_, mask_, noiseEnergy_;
+};
+
 // Measures `decoded` against `source` over the first `length` samples of each channel (both hold
-// at least that many, in the same number of channels, 1 or more). `length` 0 gives no frames.
+// at least that many, in the same number of channels, 1 or more); `length` 0 gives no frames.
 NmrMap MeasureNmr(const PerceptualModel& model, const Channels& source, const Channels& decoded, size_t length);
 
 struct NmrSummary {

@@ -37,11 +37,13 @@ constexpr double FULL_SCALE_SINE_SPL = 96.0;  // dB SPL of a 16-bit sine of ampl
 constexpr double SFM_NOISE_DB = -2.5;
 constexpr double SFM_TONE_DB = -12.0;
 
+// Holds work arrays of its own: one object serves one thread.
 class PerceptualModel {
  public:
   // `sampleRate` in samples per second, 8000 .. 192000 (every Bark band then holds lines).
   explicit PerceptualModel(double sampleRate);
 
+  double SampleRate() const { return rate_; }
   int BandCount() const { return static_cast<int>(bandFirst_.size()) - 1; }
   // Lowest and highest frequency (Hz) of the lines of `band`.
   double BandLowHz(int band) const;

@@ -36,21 +36,11 @@ const char* const USAGE =
     "Exit status: 0 compared, 1 the decoded file is shorter than the source, 2 bad arguments or\n"
     "unreadable files, 3 the plot could not be written.\n";
 
-// Reads all sample frames of a 16-bit stereo file into two channels; false when it is not one.
-bool ReadStereo(const char* path, ostrel::tools::Channels* channels, uint32_t* frames, uint32_t* rate) {
-  ostrel::Waveio wav(path, ostrel::WAVE_READ);
+// Sample frames of a 16-bit stereo file.
+bool Frames(const ostrel::Waveio& wav, uint32_t* frames) {
   if (wav.error != 0 || wav.infochannels() != 2 || wav.inforesolution() != 16) return false;
   *frames = wav.infosamples();
-  *rate = wav.infosrate();
-  std::vector<short> first(*frames), second(*frames);
-  if (*frames > 0) wav.IO(first.data(), second.data(), static_cast<int>(*frames));
-  wav.CloseWave();
-  channels->assign(2, std::vector<double>(*frames));
-  for (uint32_t n = 0; n < *frames; ++n) {
-    (*channels)[0][n] = first[n];
-    (*channels)[1][n] = second[n];
-  }
-  return wav.error == 0;
+  return true;
 }
 
 std::string Db(double db) {
@@ -105,15 +95,15 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  ostrel::tools::Channels source, decoded;
-  uint32_t sourceFrames = 0, decodedFrames = 0, sourceRate = 0, decodedRate = 0;
+  ostrel::Waveio source(names[0], ostrel::WAVE_READ), decoded(names[1], ostrel::WAVE_READ);
+  uint32_t sourceFrames = 0, decodedFrames = 0;
   for (int i = 0; i < 2; ++i) {
-    if (!ReadStereo(names[i], i == 0 ? &source : &decoded, i == 0 ? &sourceFrames : &decodedFrames,
-                    i == 0 ? &sourceRate : &decodedRate)) {
+    if (!Frames(i == 0 ? source : decoded, i == 0 ? &sourceFrames : &decodedFrames)) {
       std::fprintf(stderr, "ostrelcmp: %s is not a readable 16-bit stereo WAV file\n", names[i]);
       return 2;
     }
   }
+  const uint32_t sourceRate = source.infosrate(), decodedRate = decoded.infosrate();
   if (sourceRate != decodedRate || sourceRate < 8000 || sourceRate > 192000) {
     std::fprintf(stderr, "ostrelcmp: %s runs at %u Hz and %s at %u Hz; both must share one rate of 8000 .. 192000 Hz\n",
                  names[0], sourceRate, names[1], decodedRate);
@@ -122,16 +112,37 @@ int main(int argc, char** argv) {
   const bool shorter = decodedFrames < sourceFrames;
   const uint32_t frames = shorter ? decodedFrames : sourceFrames;
 
+  const ostrel::tools::PerceptualModel model(sourceRate);
+  ostrel::tools::NmrMeter meter(model, 2);
+  constexpr int CHUNK = 4096;  // sample frames per read
+  std::vector<short> a1(CHUNK), a2(CHUNK), b1(CHUNK), b2(CHUNK);
+  std::vector<double> sourceSamples[2] = {std::vector<double>(CHUNK), std::vector<double>(CHUNK)};
+  std::vector<double> decodedSamples[2] = {std::vector<double>(CHUNK), std::vector<double>(CHUNK)};
+  const double* const sourceChannels[2] = {sourceSamples[0].data(), sourceSamples[1].data()};
+  const double* const decodedChannels[2] = {decodedSamples[0].data(), decodedSamples[1].data()};
   double signal = 0.0, noise = 0.0;
   int peak = 0;
-  for (int c = 0; c < 2; ++c) {
-    for (uint32_t n = 0; n < frames; ++n) {
-      const int a = static_cast<int>(source[c][n]), d = a - static_cast<int>(decoded[c][n]);
-      signal += double(a) * a;
-      noise += double(d) * d;
-      peak = std::abs(d) > peak ? std::abs(d) : peak;
+  for (uint32_t done = 0; done < frames;) {
+    const int n = static_cast<int>(frames - done < CHUNK ? frames - done : CHUNK);
+    source.IO(a1.data(), a2.data(), n);
+    decoded.IO(b1.data(), b2.data(), n);
+    for (int i = 0; i < n; ++i) {
+      const size_t k = static_cast<size_t>(i);
+      const int d1 = a1[k] - b1[k], d2 = a2[k] - b2[k];
+      signal += double(a1[k]) * a1[k] + double(a2[k]) * a2[k];
+      noise += double(d1) * d1 + double(d2) * d2;
+      peak = std::abs(d1) > peak ? std::abs(d1) : peak;
+      peak = std::abs(d2) > peak ? std::abs(d2) : peak;
+      sourceSamples[0][k] = a1[k];
+      sourceSamples[1][k] = a2[k];
+      decodedSamples[0][k] = b1[k];
+      decodedSamples[1][k] = b2[k];
     }
+    meter.Add(sourceChannels, decodedChannels, static_cast<size_t>(n));
+    done += static_cast<uint32_t>(n);
   }
+  source.CloseWave();
+  decoded.CloseWave();
   std::printf("source  %u sample frames (%.3f s)\n", sourceFrames, sourceFrames / double(sourceRate));
   std::printf("decoded %u sample frames (%.3f s)\n", decodedFrames, decodedFrames / double(decodedRate));
   if (noise == 0.0) {
@@ -143,9 +154,7 @@ int main(int argc, char** argv) {
                 frames, peak);
   }
 
-  const ostrel::tools::PerceptualModel model(sourceRate);
-  ostrel::tools::NmrMap map = ostrel::tools::MeasureNmr(model, source, decoded, frames);
-  map.frameSeconds = static_cast<double>(ostrel::tools::EAR_HOP) / sourceRate;
+  const ostrel::tools::NmrMap map = meter.Finish();
   const ostrel::tools::NmrSummary summary = ostrel::tools::Summarise(map, 3);
   std::printf("NMR     %s dB (mean noise-to-mask ratio over %d frames x %d Bark bands)\n",
               Db(summary.totalDb).c_str(), map.frames, map.bands);

@@ -1,6 +1,7 @@
 // The comparator's ear model: its level calibration, and noise heard or masked next to a tone.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -67,6 +68,17 @@ TEST(NoiseToMask, NoiseUnderAToneIsMaskedFarBelowAndAudibleFarAbove) {
     for (size_t n = 0; n < SECOND; ++n) decoded[n] = tone[n] + noise[n];
     const NmrMap map = MeasureNmr(model, {tone, tone}, {decoded, decoded}, SECOND);
     ASSERT_EQ(map.frames, static_cast<int>((SECOND - 1) / EAR_HOP + 2));
+    // Fed in blocks that do not line up with the windows, the meter measures the same.
+    NmrMeter meter(model, 2);
+    for (size_t at = 0; at < SECOND; at += 1000) {
+      const size_t n = std::min<size_t>(1000, SECOND - at);
+      const double* const s[2] = {&tone[at], &tone[at]};
+      const double* const d[2] = {&decoded[at], &decoded[at]};
+      meter.Add(s, d, n);
+    }
+    const NmrMap blocks = meter.Finish();
+    ASSERT_EQ(blocks.frames, map.frames);
+    for (size_t i = 0; i < map.ratio.size(); ++i) ASSERT_DOUBLE_EQ(blocks.ratio[i], map.ratio[i]) << i;
     const NmrSummary summary = Summarise(map, 3);
     ASSERT_EQ(summary.worstBands.size(), 3u);
     EXPECT_EQ(summary.worstBands[0].first, toneBand);
