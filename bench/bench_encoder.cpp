@@ -25,10 +25,10 @@ void PutLE(std::FILE* f, uint32_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) std::fputc(static_cast<int>((value >> (8 * i)) & 0xFF), f);
 }
 
-// The generated source as a WAV file, removed again with the object.
+// The generated source as a WAV file in the build's bench folder, removed again with the object.
 class Source {
  public:
-  Source() : path("/tmp/ostrel-bench-encoder-" + std::to_string(getpid()) + ".wav") { Write(path); }
+  Source() : path(OSTREL_BENCH_DIR "/ostrel-bench-encoder-" + std::to_string(getpid()) + ".wav") { Write(path); }
   ~Source() { std::remove(path.c_str()); }
   const std::string path;
 
