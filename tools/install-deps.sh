@@ -21,7 +21,7 @@ required=''
 for group in "$@"; do
   found=no
   while read -r g package need _; do
-    [ -n "$g" ] && [ "$g" = "$group" ] || continue
+    [ "$g" = "$group" ] || continue
     found=yes
     dpkg -s "$package" >/dev/null 2>&1 && continue
     missing="$missing $package"
