@@ -33,13 +33,15 @@ uint64_t Checksum(const unsigned char* begin, const unsigned char* end) {
   return h;
 }
 
-uint64_t Checksum(const std::vector<unsigned char>& bytes) { return Checksum(bytes.data(), bytes.data() + bytes.size()); }
+uint64_t Checksum(const std::vector<unsigned char>& bytes) {
+  return Checksum(bytes.data(), bytes.data() + bytes.size());
+}
 
 // The header's and each whole frame's checksum, folded to 16 bits, as "hhhh ffff ffff ...". A
 // file whose header cannot be read yields "unreadable".
 std::string PartChecksums(const std::string& path, const std::vector<unsigned char>& file) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
-  std::vector<char> title(256), author(256), comments(65536);
+  std::vector<char> title(FILE_TITLE_MAX + 1), author(FILE_TITLE_MAX + 1), comments(FILE_COMMENTS_MAX + 1);
   unsigned char rate = 0, channels = 0;
   unsigned short sampleRate = 0;
   unsigned frames = 0;
@@ -83,10 +85,10 @@ std::string FirstDifference(const std::string& path, const std::string& actual, 
 }
 
 struct Golden {
-  int row;             // menu row of the dialogue
-  size_t bytes;        // file size
-  uint64_t checksum;   // FNV-1a of the file
-  const char* parts;   // PartChecksums of the file: header, then frame by frame
+  int row;            // menu row of the dialogue
+  size_t bytes;       // file size
+  uint64_t checksum;  // FNV-1a of the file
+  const char* parts;  // PartChecksums of the file: header, then frame by frame
 };
 
 TEST(EncoderGolden, EveryRateProducesTheRecordedStream) {
