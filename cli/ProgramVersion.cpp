@@ -1,8 +1,10 @@
 #include "cli/ProgramVersion.h"
 
+#include "ostrel/version.h"
+
 namespace ostrel {
 
-const char* ProjectVersion() { return OSTREL_VERSION_STRING; }
+const char* ProjectVersion() { return OSTREL_VERSION; }
 
 void PrintVersion(std::FILE* out, const char* program) {
   std::fprintf(out, "%s (Ostrel) %s\n", program, ProjectVersion());
