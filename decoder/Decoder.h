@@ -24,6 +24,11 @@ constexpr int DECODE_BAD_INPUT = 2;
 constexpr int DECODE_WRITE_FAILED = 3;
 
 struct DecodeOptions {
+  // What messages call the input; empty: its path.
+  std::string name;
+  // Decoding only: called once the header has been read, with the frames that will be decoded
+  // and the samples per channel each holds.
+  std::function<void(uint32_t frames, uint32_t samplesPerFrame)> onStart;
   // PrintInfo: one line per frame after the header.
   bool verbose = false;
   // Called after each frame has been read (and, when decoding, synthesised and written) with the
