@@ -25,7 +25,6 @@ namespace {
 
 constexpr unsigned short STREAM_SAMPLE_RATE = 44100;  // samples per second
 constexpr unsigned char STREAM_CHANNELS = 2;
-constexpr std::size_t FILE_MAGIC_BYTES = sizeof FILE_MAGIC - 1;  // no terminator in the file
 constexpr uint64_t WAV_FRAME_BYTES = 4;  // one 16-bit stereo sample frame
 
 const char* const PREFIX = "ostreldec: ";
