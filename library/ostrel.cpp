@@ -10,8 +10,10 @@
 
 #include "audio/Waveio.h"
 #include "format/FileHeader.h"
+#include "format/FrameGeometry.h"
 #include "format/RateTables.h"
 #include "library/FrameDecoder.h"
+#include "platform/StreamConstants.h"
 
 #ifndef OSTREL_VERSION_STRING
 #error "OSTREL_VERSION_STRING must come from the build (the project's version)"
@@ -19,8 +21,9 @@
 
 namespace {
 
-constexpr unsigned short STREAM_SAMPLE_RATE = 44100;  // samples per second
-constexpr unsigned char STREAM_CHANNELS = 2;
+using ostrel::FrameGeometry;
+using ostrel::STREAM_CHANNELS;
+using ostrel::STREAM_SAMPLE_RATE;
 constexpr int BITRATES[] = {96, 112, 128, 160, 192, 256, 392};  // kb/s; the rate code is half
 constexpr int BITRATE_COUNT = sizeof BITRATES / sizeof BITRATES[0];
 
@@ -36,9 +39,6 @@ unsigned char RateCode(int kbps) {
   return 0;
 }
 
-unsigned SamplesPerFrame(unsigned char DataRate) {
-  return static_cast<unsigned>(ostrel::GetBlocks(DataRate) * ostrel::GetLongBlock(DataRate) / 2);
-}
 
 // Fills the stream facts of `info` that the header's fixed fields decide; the strings are the
 // caller's. Returns OSTREL_OK or OSTREL_ERR_UNSUPPORTED.
@@ -52,10 +52,10 @@ int FillInfo(const ostrel::FileHeaderFields& fields, ostrel_info* info) {
   info->sample_rate = fields.SampleRate;
   info->channels = fields.Channels;
   info->frames = fields.Frames;
-  info->samples_per_frame = SamplesPerFrame(fields.DataRate);
-  info->delay = static_cast<uint32_t>(ostrel::GetLongBlock(fields.DataRate) / 2);
-  info->frame_bytes = ostrel::GetBytesPerFrame(
-      ostrel::GetAvailableBits(fields.DataRate, STREAM_SAMPLE_RATE, STREAM_CHANNELS));
+  const FrameGeometry geometry = FrameGeometry::ForRate(fields.DataRate);
+  info->samples_per_frame = geometry.TOTAL;
+  info->delay = geometry.HLSIZE;  // the synthesis delay a decoder drops
+  info->frame_bytes = geometry.FrameBits / 8;
   info->samples = fields.Frames == 0 ? 0 : uint64_t{fields.Frames} * info->samples_per_frame - info->delay;
   info->header_bytes = fields.HeaderBytes;
   return OSTREL_OK;
@@ -111,14 +111,13 @@ extern "C" const int* ostrel_bitrates(int* count) {
 extern "C" long ostrel_samples_per_frame(int kbps) {
   const unsigned char code = RateCode(kbps);
   if (code == 0) return OSTREL_ERR_BITRATE;
-  return static_cast<long>(SamplesPerFrame(code));
+  return static_cast<long>(FrameGeometry::ForRate(code).TOTAL);
 }
 
 extern "C" long ostrel_frame_bytes(int kbps) {
   const unsigned char code = RateCode(kbps);
   if (code == 0) return OSTREL_ERR_BITRATE;
-  return static_cast<long>(
-      ostrel::GetBytesPerFrame(ostrel::GetAvailableBits(code, STREAM_SAMPLE_RATE, STREAM_CHANNELS)));
+  return static_cast<long>(FrameGeometry::ForRate(code).FrameBits / 8);
 }
 
 extern "C" int ostrel_parse_header(const void* data, size_t bytes, ostrel_info* info, char* strings,
