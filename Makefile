@@ -45,8 +45,9 @@ sanitize:
 	$(CMAKE) --build $(ASAN) -j $(JOBS)
 	cd $(ASAN) && ctest --output-on-failure -j $(JOBS)
 
-# Only the sound output runs a second thread, so only its tests are worth the slower build.
-TSAN_TESTS := waveout_tests soundcard_tests
+# The sound output runs a second thread, and the library must allow instances in parallel
+# threads; only their tests are worth the slower build.
+TSAN_TESTS := waveout_tests soundcard_tests library_thread_tests
 tsan:
 	$(CMAKE) -S . -B $(TSAN) -DOSTREL_TSAN=ON
 	$(CMAKE) --build $(TSAN) -j $(JOBS) --target $(TSAN_TESTS)
