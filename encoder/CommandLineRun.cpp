@@ -16,7 +16,7 @@
 #include "cli/ProgressLine.h"
 #include "encoder/CommandLine.h"
 #include "encoder/Dialogue.h"
-#include "encoder/FrameEncoder.h"
+#include "encoder/FrameLoop.h"
 #include "encoder/SourceInput.h"
 #include "format/FileHeader.h"
 #include "format/RateTables.h"
