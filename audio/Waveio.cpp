@@ -320,6 +320,13 @@ size_t Waveio::ReadBytes(size_t bytes) {
   return got;
 }
 
+size_t Waveio::ReadInterleaved(int16_t* interleaved, size_t frames) {
+  if (type != WAVE_READ || !StereoFile) return 0;
+  const size_t got = ReadBytes(frames * 4) / 4;
+  for (size_t i = 0; i < 2 * got; ++i) interleaved[i] = Sample(io_bytes.data() + 2 * i);
+  return got;
+}
+
 void Waveio::WriteBytes(size_t bytes) {
   if (fptr == nullptr) return;
   if (std::fwrite(io_bytes.data(), 1, bytes, fptr) != bytes) SetError(WAVE_ERROR_WRITE);

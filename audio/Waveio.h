@@ -112,6 +112,10 @@ class Waveio : public SampleSource {
   // and when the buffer refuses one (see MCI_Buffer::Append) `error` = 3. Returns 0.
   int IO(short* right, short* left, int size);
 
+  // Read mode, stereo files: stores up to `frames` sample frames interleaved (first, second, ...)
+  // in `interleaved` and returns how many whole ones the data still held (fewer only at its end).
+  size_t ReadInterleaved(int16_t* interleaved, size_t frames);
+
   // As above with float samples. Read mode with SumDiff on a stereo file: right = (a + b) / 2,
   // left = (a - b) / 2, exact. Write mode with SumDiff: for each pair, with w = the integer part
   // of right[n] (toward zero), right[n] becomes right[n] + left[n] and left[n] becomes w - left[n]

@@ -1,6 +1,7 @@
 #include "encoder/CommandLineRun.h"
 
 #include <signal.h>
+#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,16 +11,17 @@
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "cli/OutputName.h"
 #include "cli/ProgramVersion.h"
 #include "cli/ProgressLine.h"
 #include "encoder/CommandLine.h"
 #include "encoder/Dialogue.h"
-#include "encoder/FrameLoop.h"
 #include "encoder/SourceInput.h"
 #include "format/FileHeader.h"
-#include "format/RateTables.h"
+#include "platform/StreamConstants.h"
+#include "ostrel/ostrel.h"
 #include "platform/FileHandle.h"
 #include "platform/OutputFile.h"
 #include "platform/SignalChain.h"
@@ -55,6 +57,80 @@ bool PickTag(bool given, const std::string& option, const std::string& fromSourc
   return true;
 }
 
+// The header strings of one output.
+struct Tags {
+  std::string Title, Author, Comments;
+};
+
+// What coding one source through libostrel came to.
+struct LibraryRun {
+  int status = OSTREL_OK;   // the first failure of the library, or OSTREL_OK
+  int writeError = 0;       // errno of a failed write, when one was seen
+  uint64_t samples = 0;     // samples per channel handed to the encoder
+  uint32_t frames = 0;      // frames of the stream
+  int stopSignal = 0;       // the signal that stopped the run, or 0
+  bool countStored = false; // the frame count was patched into the header
+};
+
+struct FileTarget {
+  std::FILE* file;
+  int error = 0;  // errno of the first failed write
+};
+
+int WriteToFile(void* user, const void* data, size_t bytes) {
+  auto* target = static_cast<FileTarget*>(user);
+  if (std::fwrite(data, 1, bytes, target->file) == bytes) return 0;
+  if (target->error == 0) target->error = errno;
+  return 1;
+}
+
+int SeekFile(void* user, uint64_t offset) {
+  auto* target = static_cast<FileTarget*>(user);
+  return std::fflush(target->file) == 0 && fseeko(target->file, static_cast<off_t>(offset), SEEK_SET) == 0 ? 0 : 1;
+}
+
+// Feeds the source to a libostrel encoder writing to `file` (which stays open), until the source
+// ends or a signal asks for a stop; either way the stream is finished, so it is complete up to
+// where it got.
+LibraryRun EncodeThroughLibrary(int kbps, const Tags& tags, Source& source, std::FILE* file, ProgressLine& progress) {
+  constexpr size_t kChunkFrames = 4096;  // sample frames handed over at a time
+  LibraryRun run;
+  FileTarget target{file};
+  // Without a way back to the start, the frame count stays 0.
+  const bool seekable = lseek(fileno(file), 0, SEEK_CUR) >= 0;
+  StopOnSignal stop;
+  ostrel_encoder* enc = ostrel_encoder_create(kbps, WriteToFile, seekable ? SeekFile : nullptr, &target, &run.status);
+  if (enc == nullptr) return run;
+  run.status = ostrel_encoder_set_tag(enc, "title", tags.Title.c_str());
+  if (run.status == OSTREL_OK) run.status = ostrel_encoder_set_tag(enc, "author", tags.Author.c_str());
+  if (run.status == OSTREL_OK) run.status = ostrel_encoder_set_tag(enc, "comment", tags.Comments.c_str());
+  std::vector<int16_t> chunk(2 * kChunkFrames);
+  while (run.status == OSTREL_OK) {
+    if (StopRequested()) {
+      run.stopSignal = StopSignal();
+      break;
+    }
+    const size_t got = source.reader->ReadInterleaved(chunk.data(), kChunkFrames);
+    if (got > 0) run.status = ostrel_encoder_write(enc, chunk.data(), got);
+    run.samples += got;
+    progress.Update(run.samples);
+    if (got < kChunkFrames) break;
+  }
+  if (run.status == OSTREL_OK) {
+    run.status = ostrel_encoder_finish(enc);
+    run.countStored = seekable && run.status == OSTREL_OK;
+  }
+  run.frames = ostrel_encoder_frames(enc);
+  ostrel_encoder_destroy(enc);
+  source.reader->CloseWave();
+  if (std::fflush(file) != 0 && run.status == OSTREL_OK) {
+    run.status = OSTREL_ERR_WRITE;
+    target.error = errno;
+  }
+  run.writeError = target.error;
+  return run;
+}
+
 // Codes one input into one output. Returns 0, 1, or 128 + the signal that stopped it.
 int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::string& output, bool progressLine,
                   bool summary) {
@@ -79,12 +155,11 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
     std::fprintf(stderr, "%s: %s %s\n", kProgram, inName.c_str(), problem.c_str());
     return ENCODE_EXIT_FAILED;
   }
-  EncodeSettings settings;
-  settings.dialogue = false;
-  if (!PickTag(o.haveTitle, o.title, source.tags.INAM, FILE_TITLE_MAX, "INAM (title)", inName, &settings.Title) ||
-      !PickTag(o.haveArtist, o.artist, source.tags.IART, FILE_TITLE_MAX, "IART (artist)", inName, &settings.Author) ||
+  Tags tags;
+  if (!PickTag(o.haveTitle, o.title, source.tags.INAM, FILE_TITLE_MAX, "INAM (title)", inName, &tags.Title) ||
+      !PickTag(o.haveArtist, o.artist, source.tags.IART, FILE_TITLE_MAX, "IART (artist)", inName, &tags.Author) ||
       !PickTag(o.haveComment, o.comment, source.tags.ICMT, FILE_COMMENTS_MAX, "ICMT (comment)", inName,
-               &settings.Comments)) {
+               &tags.Comments)) {
     return ENCODE_EXIT_FAILED;
   }
 
@@ -112,47 +187,51 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
     }
   }
 
-  const auto DataRate = static_cast<unsigned char>(o.kbps / 2);
-  RunParameters params = DeriveRunParameters(DataRate, source.reader->wave->nSamples, source.reader->wave->sRate);
-  params.sourcePath = inName;
-  params.targetPath = outName;
-  ProgressLine progress(stderr, progressLine, std::string(kProgram) + ": " + inName, source.samples,
-                        params.SAMPLERATE);
-  const uint64_t frameSamples = static_cast<uint64_t>(params.TOTAL);
-  settings.onFrame = [&progress, frameSamples](uint32_t frames) { progress.Update(frames * frameSamples); };
-  const EncodeOutcome outcome = EncodeStream(params, *source.reader, std::move(target), settings);
+  ProgressLine progress(stderr, progressLine, std::string(kProgram) + ": " + inName, source.samples, STREAM_SAMPLE_RATE);
+  LibraryRun run = EncodeThroughLibrary(o.kbps, tags, source, target.get(), progress);
   progress.Clear();
-  if (outcome.status != 0) return ENCODE_EXIT_FAILED;  // reported; the temporary file goes
+  if (std::fclose(target.release()) != 0 && run.status == OSTREL_OK) {
+    run.status = OSTREL_ERR_WRITE;
+    run.writeError = errno;
+  }
+  if (run.status != OSTREL_OK) {
+    // The temporary file goes when `outputFile` does; the target is left as it was.
+    std::string why = ostrel_strerror(run.status);
+    if (run.status == OSTREL_ERR_WRITE && run.writeError != 0) why = std::strerror(run.writeError);
+    if (run.status == OSTREL_ERR_INTERNAL) {
+      std::fprintf(stderr, "%s: %s: a frame could not be coded within its budget (Padding Error!); nothing written\n",
+                   kProgram, inName.c_str());
+    } else {
+      std::fprintf(stderr, "%s: the output is incomplete\n", CannotWrite(kProgram, outName, why).c_str());
+    }
+    return ENCODE_EXIT_FAILED;
+  }
   if (!toStdout && !outputFile.Commit(&reason)) {
     std::fprintf(stderr, "%s\n", CannotWrite(kProgram, output, reason).c_str());
     return ENCODE_EXIT_FAILED;
   }
 
-  const uint64_t coded = outcome.frames * frameSamples;
-  if (outcome.stopSignal != 0) {
+  if (run.stopSignal != 0) {
     std::fprintf(stderr, "%s: %s: stopped by %s after %s; %s holds what was coded\n", kProgram, inName.c_str(),
-                 strsignal(outcome.stopSignal), CodedText(coded, source.samples, params.SAMPLERATE).c_str(),
+                 strsignal(run.stopSignal), CodedText(run.samples, source.samples, STREAM_SAMPLE_RATE).c_str(),
                  outName.c_str());
-    return ENCODE_EXIT_SIGNAL_BASE + outcome.stopSignal;
+    return ENCODE_EXIT_SIGNAL_BASE + run.stopSignal;
   }
-  if (!outcome.countStored && !o.quiet) {
+  if (!run.countStored && !o.quiet) {
     std::fprintf(stderr, "%s: %s cannot seek back: the header's frame count stays 0 (decoders take every frame)\n",
                  kProgram, outName.c_str());
   }
   if (summary) {
     // The header (fixed part, three length-prefixed strings), then the frames in whole 32-bit
     // words and the bit writer's last word.
-    const uint64_t headerBytes = FILE_HEADER_FIXED_BYTES + 1 + settings.Title.size() + 1 + settings.Author.size() +
-                                 2 + settings.Comments.size();
-    const uint64_t frameBits = GetAvailableBits(DataRate, params.SAMPLERATE, static_cast<unsigned char>(params.CHANNELS));
-    const uint64_t bytes = headerBytes + 4 * (outcome.frames * frameBits / 32 + 1);
-    const uint64_t audio = source.samples != 0 && coded > source.samples ? source.samples : coded;
-    const double seconds = static_cast<double>(audio) / params.SAMPLERATE;
-    char duration[32];
-    std::snprintf(duration, sizeof duration, "%.1f s", seconds);
-    std::fprintf(stderr, "%s: %s -> %s: %s, %s of audio, %d kb/s, %.1f s, %s\n", kProgram, inName.c_str(),
-                 outName.c_str(), SizeText(bytes).c_str(), duration, o.kbps, progress.Elapsed(),
-                 SpeedText(seconds, progress.Elapsed()).c_str());
+    const uint64_t headerBytes =
+        FILE_HEADER_FIXED_BYTES + 1 + tags.Title.size() + 1 + tags.Author.size() + 2 + tags.Comments.size();
+    const uint64_t frameBits = static_cast<uint64_t>(ostrel_frame_bytes(o.kbps)) * 8;
+    const uint64_t bytes = headerBytes + 4 * (run.frames * frameBits / 32 + 1);
+    const double seconds = static_cast<double>(run.samples) / STREAM_SAMPLE_RATE;
+    const double elapsed = progress.Elapsed();
+    std::fprintf(stderr, "%s: %s -> %s: %s, %.1f s of audio, %d kb/s, %.1f s, %s\n", kProgram, inName.c_str(),
+                 outName.c_str(), SizeText(bytes).c_str(), seconds, o.kbps, elapsed, SpeedText(seconds, elapsed).c_str());
   }
   return ENCODE_EXIT_OK;
 }

@@ -10,23 +10,17 @@
 #include "library/FrameEncoder.h"
 #include "platform/Console.h"
 #include "platform/ErrorReport.h"
-#include "platform/OutputFile.h"
 #include "platform/SignalChain.h"
 
 namespace ostrel {
 
 namespace {
 
-constexpr const char* kProgram = "ostrelenc";
-
 // Says on standard error that the target could not be written completely. `error` is the errno
 // of the failing call when one is known, else 0.
-void ReportWriteFailure(const std::string& path, int error, bool dialogue) {
+void ReportWriteFailure(const std::string& path, int error) {
   std::fflush(stdout);
-  if (!dialogue) {
-    std::fprintf(stderr, "%s: the file is incomplete\n",
-                 CannotWrite(kProgram, path, std::strerror(error != 0 ? error : EIO)).c_str());
-  } else if (error != 0) {
+  if (error != 0) {
     std::fprintf(stderr, "\nError writing \"%s\": %s. The file is incomplete.\n", path.c_str(),
                  std::strerror(error));
   } else {
@@ -43,40 +37,33 @@ uint64_t SourceSamples(const Waveio& in) {
 
 // Says on standard error that the frame writer had to send a substitute for a value its field
 // cannot carry in frame `frame` (counted from 0): the stream no longer decodes to what was coded.
-void ReportWriterFailure(uint32_t frame, const RunParameters& params, bool dialogue) {
+void ReportWriterFailure(uint32_t frame) {
   RestoreConsole();
   std::fflush(stdout);
-  if (dialogue) {
-    std::fprintf(stderr, "\nInternal error: frame %u held a value the frame layout cannot carry; the stream is "
-                 "damaged from there on.\n", frame);
-  } else {
-    std::fprintf(stderr, "%s: %s: internal error: frame %u held a value the frame layout cannot carry; the stream "
-                 "is damaged from there on\n", kProgram, params.sourcePath.c_str(), frame);
-  }
+  std::fprintf(stderr, "\nInternal error: frame %u held a value the frame layout cannot carry; the stream is "
+               "damaged from there on.\n", frame);
   std::fflush(stderr);
 }
 
 }  // namespace
 
-EncodeOutcome EncodeStream(const RunParameters& params, Waveio& in, FileHandle target,
-                           const EncodeSettings& settings) {
+int EncodeFrames(const RunParameters& params, Waveio& in, FileHandle target, int budgetBits) {
   StopOnSignal stopSignals;
   std::FILE* const fptr = target.get();
-  const bool dialogue = settings.dialogue;
   const uint64_t sourceSamples = SourceSamples(in);
-  EncodeOutcome outcome;
+  int status = 0;
+  int stopSignal = 0;
+  bool stoppedByKey = false;
   bool writeFailed = false;
   int writeError = 0;
   int countError = 0;  // errno of a failed seek back to the frame count; the frames are all there
   {
     FrameEncoder encoder(params.DataRate, in, fptr);
-    if (settings.budgetBits > 0) encoder.SetBudget(settings.budgetBits);
-    encoder.WriteHeader(settings.Title.c_str(), settings.Author.c_str(), settings.Comments.c_str());
+    if (budgetBits > 0) encoder.SetBudget(budgetBits);
+    encoder.WriteHeader();
     Progress progress(params.Length);
-    if (dialogue) {
-      std::printf("Progress:\n");
-      std::fflush(stdout);
-    }
+    std::printf("Progress:\n");
+    std::fflush(stdout);
 
     uint32_t FRAMES = 0;
     int end = 0;
@@ -84,11 +71,9 @@ EncodeOutcome EncodeStream(const RunParameters& params, Waveio& in, FileHandle t
     const char* lastMark = nullptr;
     while (end == 0) {
       if (const char* mark = progress.StartFrame()) {
-        if (dialogue) {
-          std::fputs(mark, stdout);
-          std::fflush(stdout);
-          lastMark = mark;
-        }
+        std::fputs(mark, stdout);
+        std::fflush(stdout);
+        lastMark = mark;
       }
       const FrameEncoder::FrameOutcome frame = encoder.EncodeFrame();
       if (frame.inputEnded) {
@@ -96,31 +81,26 @@ EncodeOutcome EncodeStream(const RunParameters& params, Waveio& in, FileHandle t
         inputEnded = true;
       }
       if (frame.overBudget) {
-        if (dialogue) {
-          RestoreConsole();  // the box waits for an ordinary, echoed Enter on a terminal
-          ErrorReport("Padding Error!", 0);
-        } else {
-          std::fprintf(stderr, "%s: %s: frame %u did not fit its budget (Padding Error!); the file ends there\n",
-                       kProgram, params.sourcePath.c_str(), FRAMES);
-        }
+        RestoreConsole();  // the box waits for an ordinary, echoed Enter on a terminal
+        ErrorReport("Padding Error!", 0);
         ++end;
-        outcome.status = 1;
+        status = 1;
       }
       if (frame.writerFailed) {
-        ReportWriterFailure(FRAMES, params, dialogue);
+        ReportWriterFailure(FRAMES);
         ++end;
-        outcome.status = 1;
+        status = 1;
       }
-      if (dialogue && KeyWaiting()) {
+      if (KeyWaiting()) {
         const int a = ReadKey();
         if (a == 'q') {
           ++end;
-          outcome.stoppedByKey = !inputEnded;
+          stoppedByKey = !inputEnded;
         }
       }
       if (StopRequested()) {
         ++end;
-        if (!inputEnded) outcome.stopSignal = StopSignal();
+        if (!inputEnded) stopSignal = StopSignal();
       }
       // No point coding the rest of the source into a file that no longer takes it.
       if (encoder.WriteFailed()) {
@@ -129,28 +109,23 @@ EncodeOutcome EncodeStream(const RunParameters& params, Waveio& in, FileHandle t
       }
       progress.FrameDone(params.TOTAL);
       ++FRAMES;
-      if (settings.onFrame) settings.onFrame(FRAMES);
     }
-    if (dialogue) RestoreConsole();
-    outcome.frames = FRAMES;
+    RestoreConsole();
     // The marks share one line; end it, so that what follows (a message, the shell's prompt)
     // starts on a line of its own. A complete run ends its marks with "100%", which the counters
     // reach late or, for a short source, never.
-    if (dialogue) {
-      const bool complete = inputEnded && outcome.status == 0 && !writeFailed;
-      if (complete && (lastMark == nullptr || std::strcmp(lastMark, "100%") != 0)) {
-        std::fputs("100%", stdout);
-        lastMark = "100%";
-      }
-      if (lastMark != nullptr) std::fputs("\n", stdout);
-      if (outcome.stopSignal != 0 || outcome.stoppedByKey) {
-        std::printf("Stopped: %s of the source coded.\n",
-                    CodedText(uint64_t{FRAMES} * static_cast<uint64_t>(params.TOTAL), sourceSamples,
-                              params.SAMPLERATE)
-                        .c_str());
-      }
-      std::fflush(stdout);
+    const bool complete = inputEnded && status == 0 && !writeFailed;
+    if (complete && (lastMark == nullptr || std::strcmp(lastMark, "100%") != 0)) {
+      std::fputs("100%", stdout);
+      lastMark = "100%";
     }
+    if (lastMark != nullptr) std::fputs("\n", stdout);
+    if (stopSignal != 0 || stoppedByKey) {
+      std::printf("Stopped: %s of the source coded.\n",
+                  CodedText(uint64_t{FRAMES} * static_cast<uint64_t>(params.TOTAL), sourceSamples, params.SAMPLERATE)
+                      .c_str());
+    }
+    std::fflush(stdout);
 
     encoder.FlushBits();
     // Flushing also retries what an earlier failed write left buffered, which names the cause.
@@ -172,8 +147,6 @@ EncodeOutcome EncodeStream(const RunParameters& params, Waveio& in, FileHandle t
         if (std::fflush(fptr) != 0 || std::ferror(fptr) != 0) {
           writeError = errno;
           writeFailed = true;
-        } else {
-          outcome.countStored = true;
         }
       }
     }
@@ -184,24 +157,16 @@ EncodeOutcome EncodeStream(const RunParameters& params, Waveio& in, FileHandle t
     }
   }
   if (writeFailed) {
-    ReportWriteFailure(params.targetPath, writeError, dialogue);
-    outcome.status = 1;
-    outcome.countStored = false;
-  } else if (countError != 0 && dialogue) {
+    ReportWriteFailure(params.targetPath, writeError);
+    status = 1;
+  } else if (countError != 0) {
     std::fflush(stdout);
     std::fprintf(stderr, "\nCannot store the frame count in \"%s\": %s. Its header keeps the frame count 0.\n",
                  params.targetPath.c_str(), std::strerror(countError));
-    outcome.status = 1;
+    status = 1;
   }
-  return outcome;
-}
-
-int EncodeFrames(const RunParameters& params, Waveio& in, FileHandle fptr, int budgetBits) {
-  EncodeSettings settings;
-  settings.budgetBits = budgetBits;
-  const EncodeOutcome outcome = EncodeStream(params, in, std::move(fptr), settings);
-  if (outcome.status == 0 && outcome.stopSignal != 0) return 128 + outcome.stopSignal;
-  return outcome.status;
+  if (status == 0 && stopSignal != 0) return 128 + stopSignal;
+  return status;
 }
 
 int RunFrameLoop(const RunParameters& params, Waveio& in, FileHandle fptr) {
