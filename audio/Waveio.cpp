@@ -194,6 +194,13 @@ bool Waveio::ReadChunks() {
   }
   h.nSamples = length > kSizeUnknown ? kSizeUnknown : static_cast<uint32_t>(length);
   dataLeft_ = length;
+  // A stated size that the file does not hold is still what was promised.
+  const bool sizeStated = dataSize != kSizeUnknown && !(dataSize == 0 && riffUnpatched);
+  if (length == UINT64_MAX) {
+    promised_ = 0;  // a stream without a stated size promises nothing
+  } else {
+    promised_ = sizeStated && dataSize > length ? dataSize : length;
+  }
   if (position != dataStart && fseeko(fptr, static_cast<off_t>(dataStart), SEEK_SET) != 0) return false;
   return true;
 }
@@ -249,6 +256,7 @@ size_t Waveio::ReadBytes(size_t bytes) {
     const size_t want = dataLeft_ < bytes ? static_cast<size_t>(dataLeft_) : bytes;
     got = std::fread(io_bytes.data(), 1, want, fptr);
     dataLeft_ -= got;
+    read_ += got;
   }
   if (got < bytes) atEnd_ = true;
   return got;

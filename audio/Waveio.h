@@ -122,6 +122,14 @@ class Waveio {
   int inforesolution() const { return wave ? wave->BitsPerSample : 0; }
   int infochannels() const { return wave ? wave->nChan : 0; }
 
+  // Read mode: the sample bytes the header promised (its data size when that is a real size,
+  // otherwise the bytes found to be there; 0 for a stream, such as a pipe, whose header states no
+  // size), and the sample bytes IO has read so far. Fewer read
+  // than promised once IO has reported the end means the file ended early (it was cut, or shrank
+  // while it was read).
+  uint64_t promisedBytes() const { return promised_; }
+  uint64_t bytesRead() const { return read_; }
+
   std::FILE* fptr = nullptr;     // the WAV file (file modes); empty once closed or when it failed to open
   MCI_Buffer* buffer = nullptr;  // sound-card output buffer, owned (sound-card mode only)
   uint32_t count = 0;            // sample frames written so far (write mode)
@@ -150,6 +158,8 @@ class Waveio {
   }
 
   uint64_t dataLeft_ = 0;   // read mode: sample bytes still to come in the data chunk
+  uint64_t promised_ = 0;   // read mode: sample bytes the header promised
+  uint64_t read_ = 0;       // read mode: sample bytes read so far
   bool atEnd_ = false;      // read mode: a read ran past the last sample
   std::vector<unsigned char> io_bytes;  // file bytes of one IO call; grows to the largest call
 };
