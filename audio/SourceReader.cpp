@@ -446,6 +446,8 @@ void SourceReader::OpenConverted(const std::string& path) {
 #endif
   }
   conv_->out.assign(outFrames * 2, 0.0f);
+  wave_ = std::make_unique<Waveio>(
+      [this](float* first, float* second, size_t frames) { return ReadConverted(first, second, frames); });
 #endif
 }
 
@@ -457,7 +459,7 @@ std::string SourceReader::Conversion() const {
 }
 
 uint64_t SourceReader::framesRead() const {
-  if (wave_) return wave_->bytesRead() / 4u;
+  if (canonical()) return wave_->bytesRead() / 4u;
 #ifdef OSTREL_HAVE_SNDFILE
   if (conv_) return conv_->framesRead;
 #endif
@@ -476,6 +478,11 @@ size_t SourceReader::ReadWave(float* first, float* second, size_t frames) {
 size_t SourceReader::Read(float* first, float* second, size_t frames) {
   if (!problem_.empty() || ended_ || frames == 0) return 0;
   if (canonical()) return ReadWave(first, second, frames);
+  return ReadConverted(first, second, frames);
+}
+
+size_t SourceReader::ReadConverted(float* first, float* second, size_t frames) {
+  if (!problem_.empty() || ended_ || frames == 0) return 0;
   size_t done = 0;
 #ifdef OSTREL_HAVE_SNDFILE
   Converter& c = *conv_;

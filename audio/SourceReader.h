@@ -44,9 +44,10 @@ class SourceReader {
   const std::string& problem() const { return problem_; }
 
   bool canonical() const { return wave_ != nullptr && problem_.empty() && !converted_; }
-  // The Waveio reader of a canonical source (read mode, at its first sample), else nullptr. It
-  // stays this object's.
-  Waveio* wave() { return canonical() ? wave_.get() : nullptr; }
+  // The reader the frame transform pulls from, at the source's first sample; nullptr while
+  // problem() is not empty. A canonical source's is Waveio's read mode on the file; a converted
+  // source's is a pull-mode Waveio whose samples are Read's. It stays this object's.
+  Waveio* wave() { return problem_.empty() ? wave_.get() : nullptr; }
 
   // What the source holds, "48000 Hz, 1 channel, 24-bit" (also for a canonical source).
   const std::string& format() const { return format_; }
@@ -80,6 +81,7 @@ class SourceReader {
 
   void OpenConverted(const std::string& path);
   size_t ReadWave(float* first, float* second, size_t frames);
+  size_t ReadConverted(float* first, float* second, size_t frames);
 
   std::unique_ptr<Waveio> wave_;
   std::unique_ptr<Converter> conv_;

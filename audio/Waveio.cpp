@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace ostrel {
 
@@ -84,6 +85,11 @@ Waveio::Waveio(const char* filename, int intype, int inSumDiff) {
   } else {
     SetError(WAVE_ERROR_MODE);
   }
+}
+
+Waveio::Waveio(WavePull pull) : pull_(std::move(pull)) {
+  type = WAVE_PULL;
+  StereoFile = StereoIO = 1;
 }
 
 Waveio::Waveio() : Waveio(0) {}
@@ -303,6 +309,13 @@ int Waveio::IO(short* right, short* left, int size) {
 int Waveio::IO(float* right, float* left, int size) {
   if (size <= 0) return 0;
   const size_t frames = static_cast<size_t>(size);
+  if (type == WAVE_PULL) {
+    const size_t got = atEnd_ ? 0 : pull_(right, left, frames);
+    read_ += 4u * got;
+    for (size_t n = got; n < frames; ++n) right[n] = left[n] = 0.0f;
+    if (got < frames) atEnd_ = true;
+    return got < frames ? 1 : 0;
+  }
   if (type == WAVE_READ) {
     const size_t wanted = frames * (StereoFile ? 4 : 2);
     const size_t got = ReadBytes(wanted);
@@ -392,7 +405,7 @@ void Waveio::OutputPair(float& right, float& left, short* first, short* second) 
 }
 
 void Waveio::CloseWave() {
-  if (type == WAVE_READ) {
+  if (type == WAVE_READ || type == WAVE_PULL) {
     if (fptr != nullptr) std::fclose(fptr);
     fptr = nullptr;
     atEnd_ = true;

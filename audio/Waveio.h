@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -16,6 +17,11 @@ struct SoundCardSettings;  // which device plays, and how (audio/MCI_Buffer.h)
 constexpr int WAVE_READ = 0;
 constexpr int WAVE_WRITE = 1;
 constexpr int WAVE_SOUNDCARD = 3;
+constexpr int WAVE_PULL = 4;  // read mode whose samples come from a caller's function, not a file
+
+// Stores up to `frames` stereo sample frames (floats on the 16-bit scale) and returns how many;
+// fewer only at the end of the samples. The source of a pull-mode Waveio.
+using WavePull = std::function<size_t(float* right, float* left, size_t frames)>;
 
 // Values of Waveio::error. The first error that happens is kept.
 constexpr int WAVE_ERROR_MODE = 1;    // unsupported mode for the operation
@@ -70,6 +76,11 @@ class Waveio {
   Waveio(const char* filename, int intype);
   Waveio(const char* filename, int intype, int inSumDiff);
 
+  // Pull mode: a stereo reader whose float IO takes its samples from `pull` (a source converted
+  // on the way), with the read mode's contract: missing samples are 0 and the result is 1 once
+  // `pull` delivered fewer than asked for. The integer IO is not available (`error` = 1).
+  explicit Waveio(WavePull pull);
+
   // Sound-card mode: always stereo, 44100 Hz, with an MCI_Buffer on the system's default sound
   // output, or on the device `settings` choose. No header record is used. Whether the device
   // opened shows in buffer->opened (and why not in buffer->device_error).
@@ -122,7 +133,7 @@ class Waveio {
   int inforesolution() const { return wave ? wave->BitsPerSample : 0; }
   int infochannels() const { return wave ? wave->nChan : 0; }
 
-  // Read mode: the sample bytes the header promised (its data size when that is a real size,
+  // Read and pull modes: the sample bytes the header promised (its data size when that is a real size,
   // otherwise the bytes found to be there; 0 for a stream, such as a pipe, whose header states no
   // size), and the sample bytes IO has read so far. Fewer read
   // than promised once IO has reported the end means the file ended early (it was cut, or shrank
@@ -160,6 +171,7 @@ class Waveio {
   uint64_t dataLeft_ = 0;   // read mode: sample bytes still to come in the data chunk
   uint64_t promised_ = 0;   // read mode: sample bytes the header promised
   uint64_t read_ = 0;       // read mode: sample bytes read so far
+  WavePull pull_;           // pull mode: where the samples come from
   bool atEnd_ = false;      // read mode: a read ran past the last sample
   std::vector<unsigned char> io_bytes;  // file bytes of one IO call; grows to the largest call
 };

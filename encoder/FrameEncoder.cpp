@@ -135,6 +135,11 @@ void ReportWriteFailure(const std::string& path, int error) {
 
 }  // namespace
 
+bool SourceTailCoded(const RunParameters& params, uint64_t frames, uint64_t sourceFrames) {
+  const uint64_t synthesisDelay = static_cast<uint64_t>(params.LONGSIZE) / 2u;
+  return frames * static_cast<uint64_t>(params.TOTAL) >= sourceFrames + synthesisDelay;
+}
+
 int EncodeFrames(const RunParameters& params, Waveio& in, FileHandle target, int budgetBits) {
   StopOnSignal stopSignals;
   std::FILE* const fptr = target.get();
@@ -160,7 +165,9 @@ int EncodeFrames(const RunParameters& params, Waveio& in, FileHandle target, int
         marksShown = true;
       }
       const FrameEncoder::FrameOutcome outcome = encoder.EncodeFrame();
-      if (outcome.inputEnded) ++end;
+      // A pair cut in half by the end of the file counts as a sample frame.
+      const uint64_t sourceFrames = (in.bytesRead() + 3u) / 4u;
+      if (outcome.inputEnded && SourceTailCoded(params, FRAMES + 1u, sourceFrames)) ++end;
       if (outcome.overBudget) {
         RestoreConsole();  // the box waits for an ordinary, echoed Enter on a terminal
         ErrorReport("Padding Error!", 0);

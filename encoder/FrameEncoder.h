@@ -107,9 +107,17 @@ class FrameEncoder {
   StepSearchResult lastSearch{FIRST_STEP_SIZE, 0, 0};
 };
 
+// Whether `frames` coded frames hold all of a source of `sourceFrames` sample frames: the
+// decoder's output, `frames` x TOTAL samples less the synthesis delay of HLSIZE (LONGSIZE / 2),
+// reaches past the source's last sample. The frame in which the source ends may leave up to
+// HLSIZE samples whose overlap only the next frame completes.
+bool SourceTailCoded(const RunParameters& params, uint64_t frames, uint64_t sourceFrames);
+
 // The whole run after the dialogue: set-up, the file header with a frame count of 0, "Progress:"
 // and the progress marks, the frame loop, and the shut-down (last bits, frame count patched,
-// source closed, target closed). The loop ends after the frame in which the source ends, a frame
+// source closed, target closed). The loop ends after the frame in which the source ends, or the
+// one after it when that frame leaves the source's last samples without their overlap
+// (SourceTailCoded; it codes silence after them), a frame
 // does not fit ("Padding Error!"), a lower-case q is typed, SIGINT, SIGTERM or SIGHUP arrives
 // (a removal of the target armed before is over from the start), or a write
 // to the target fails. Returns the exit status: 0 after a normal run (also one ended by q or a
