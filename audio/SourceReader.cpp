@@ -170,6 +170,14 @@ bool SourceReaderHasSndfile() {
 #endif
 }
 
+const char* SourceReaderReads() {
+#ifdef OSTREL_HAVE_SNDFILE
+  return kReadsWhat;
+#else
+  return kReadsOnlyWav;
+#endif
+}
+
 bool SourceReaderHasSoxr() {
 #ifdef OSTREL_HAVE_SOXR
   return true;

@@ -19,6 +19,9 @@ constexpr int SOURCE_CODED_CHANNELS = 2;
 // Whether this build reads more than canonical WAV (libsndfile), and resamples (libsoxr).
 bool SourceReaderHasSndfile();
 bool SourceReaderHasSoxr();
+// What this build reads, as the end of a sentence: "the encoder reads ..." or "this build reads
+// only 16-bit PCM WAV, ...".
+const char* SourceReaderReads();
 
 // One source file, opened for reading from its first sample.
 //
@@ -66,7 +69,7 @@ class SourceReader {
   uint64_t framesRead() const;
   // After Read has reached the end: fewer frames were read than the header promised (the file
   // was cut, or shrank while it was read).
-  bool EndedEarly() const { return ended_ && framesRead() < promised_; }
+  bool EndedEarly() const { return (ended_ || (wave_ && wave_->ranOut())) && framesRead() < promised_; }
   // Converted samples (of either channel) that were limited to full scale.
   uint64_t clipped() const { return clipped_; }
 

@@ -264,7 +264,10 @@ size_t Waveio::ReadBytes(size_t bytes) {
     dataLeft_ -= got;
     read_ += got;
   }
-  if (got < bytes) atEnd_ = true;
+  if (got < bytes) {
+    if (!atEnd_) ranOut_ = true;
+    atEnd_ = true;
+  }
   return got;
 }
 
@@ -313,7 +316,10 @@ int Waveio::IO(float* right, float* left, int size) {
     const size_t got = atEnd_ ? 0 : pull_(right, left, frames);
     read_ += 4u * got;
     for (size_t n = got; n < frames; ++n) right[n] = left[n] = 0.0f;
-    if (got < frames) atEnd_ = true;
+    if (got < frames) {
+      if (!atEnd_) ranOut_ = true;
+      atEnd_ = true;
+    }
     return got < frames ? 1 : 0;
   }
   if (type == WAVE_READ) {

@@ -140,6 +140,8 @@ class Waveio {
   // while it was read).
   uint64_t promisedBytes() const { return promised_; }
   uint64_t bytesRead() const { return read_; }
+  // Read and pull modes: IO has run past the last sample (CloseWave alone does not count).
+  bool ranOut() const { return ranOut_; }
 
   std::FILE* fptr = nullptr;     // the WAV file (file modes); empty once closed or when it failed to open
   MCI_Buffer* buffer = nullptr;  // sound-card output buffer, owned (sound-card mode only)
@@ -172,7 +174,8 @@ class Waveio {
   uint64_t promised_ = 0;   // read mode: sample bytes the header promised
   uint64_t read_ = 0;       // read mode: sample bytes read so far
   WavePull pull_;           // pull mode: where the samples come from
-  bool atEnd_ = false;      // read mode: a read ran past the last sample
+  bool atEnd_ = false;      // read mode: a read ran past the last sample, or the file is closed
+  bool ranOut_ = false;     // read and pull modes: a read ran past the last sample
   std::vector<unsigned char> io_bytes;  // file bytes of one IO call; grows to the largest call
 };
 
