@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace ostrel {
@@ -142,9 +143,16 @@ class Waveio {
   uint64_t bytesRead() const { return read_; }
   // Read and pull modes: IO has run past the last sample (CloseWave alone does not count).
   bool ranOut() const { return ranOut_; }
+  // Read access for other modules to the state below, which stays public for the tests.
+  int Error() const { return error; }                  // 0, or the first WAVE_ERROR_*
+  const WaveHeader* Header() const { return wave.get(); }  // nullptr in sound-card mode
+  std::FILE* File() const { return fptr; }             // file modes, until closed
+  // Sound-card mode: whether the device opened, and why not (an empty string when it did).
+  bool DeviceOpened() const;
+  std::string DeviceError() const;
 
   std::FILE* fptr = nullptr;     // the WAV file (file modes); empty once closed or when it failed to open
-  MCI_Buffer* buffer = nullptr;  // sound-card output buffer, owned (sound-card mode only)
+  std::unique_ptr<MCI_Buffer> buffer;  // sound-card output buffer (sound-card mode only)
   uint32_t count = 0;            // sample frames written so far (write mode)
   int type = 0;                  // WAVE_READ, WAVE_WRITE or WAVE_SOUNDCARD
   int error = 0;                 // 0, or the first WAVE_ERROR_* that happened

@@ -12,21 +12,20 @@
 #include <string>
 #include <vector>
 
+#include "analysis/CodingSetup.h"
 #include "analysis/FrameInvTransform.h"
 #include "format/FileHeader.h"
+#include "format/FrameGeometry.h"
 #include "format/RateTables.h"
 #include "platform/FileHandle.h"
 #include "platform/OutputFile.h"
-#include "psycho/Psycho.h"
+#include "platform/StreamConstants.h"
 
 namespace ostrel {
 
 namespace {
 
-constexpr unsigned short STREAM_SAMPLE_RATE = 44100;  // samples per second
-constexpr unsigned char STREAM_CHANNELS = 2;
 constexpr std::size_t FILE_MAGIC_BYTES = sizeof FILE_MAGIC - 1;  // no terminator in the file
-constexpr uint64_t WAV_FRAME_BYTES = 4;  // one 16-bit stereo sample frame
 
 const char* const PROGRAM = "ostreldec";
 const std::string PREFIX = std::string(PROGRAM) + ": ";
@@ -44,8 +43,7 @@ struct Stream {
   uint32_t FrameBits = 0;     // the fixed size of every frame
   uint32_t FramesInFile = 0;  // whole frames the file holds
   uint32_t FramesToRead = 0;  // frames to decode: the header's count, limited to what is there
-  int NBlocks = 0, LongSize = 0, ShortSize = 0, TranSize = 0;
-  unsigned Total = 0;         // samples per channel and frame
+  FrameGeometry Geometry;     // block sizes and frame size of the rate code
 };
 
 // Header strings may hold any bytes; keep control characters off the terminal.
@@ -102,12 +100,8 @@ int OpenStream(const std::string& path, Stream& s, std::ostream& log) {
   }
 
   s.HeaderBytes = std::ftell(f);
-  s.NBlocks = GetBlocks(s.DataRate);
-  s.LongSize = GetLongBlock(s.DataRate);
-  s.ShortSize = s.LongSize / 4;
-  s.TranSize = s.ShortSize / 2 + s.LongSize / 2;
-  s.Total = static_cast<unsigned>(s.NBlocks * s.LongSize / 2);
-  s.FrameBits = GetAvailableBits(s.DataRate, s.SampleRate, s.Channels);
+  s.Geometry = FrameGeometry::ForRate(s.DataRate);
+  s.FrameBits = s.Geometry.FrameBits;
 
   struct stat st {};
   if (fstat(fileno(f), &st) != 0 || s.HeaderBytes < 0) {
@@ -143,50 +137,13 @@ bool ReportMissingFrames(const Stream& s, std::ostream& log) {
   return false;
 }
 
-// The frame buffers the reader fills and the synthesis reads, sized for one stream's layout.
-struct FrameBuffers {
-  FrameBuffers(int nblocks, int maxBands) {
-    for (int c = 0; c < STREAM_CHANNELS; ++c) {
-      gainRows[c].assign(static_cast<size_t>(nblocks) + 1, 0);
-      gains[c] = gainRows[c].data();
-      weightRows[c].assign(static_cast<size_t>(nblocks) + 1, std::vector<int>(static_cast<size_t>(maxBands), 0));
-      for (auto& row : weightRows[c]) weightSets[c].push_back(row.data());
-      weights[c] = weightSets[c].data();
-    }
-  }
-  int SwitchUsed[STREAM_CHANNELS] = {0, 0};
-  int Location[STREAM_CHANNELS] = {0, 0};
-  std::vector<int> gainRows[STREAM_CHANNELS];
-  int* gains[STREAM_CHANNELS];
-  std::vector<std::vector<int>> weightRows[STREAM_CHANNELS];
-  std::vector<int*> weightSets[STREAM_CHANNELS];
-  int** weights[STREAM_CHANNELS];
-};
-
-// The three models the encoder builds; the decoder needs only their band tables, which must be
-// identical to the encoder's.
-struct BandTables {
-  explicit BandTables(const Stream& s)
-      : Long(static_cast<unsigned>(s.LongSize), STREAM_SAMPLE_RATE, GetPercepResolution(s.DataRate),
-             GetPercepOffset(s.DataRate), 0),
-        Tran(static_cast<unsigned>(s.TranSize), STREAM_SAMPLE_RATE, GetPercepResolution(s.DataRate),
-             GetPercepOffset(s.DataRate), 0),
-        Short(static_cast<unsigned>(s.ShortSize), STREAM_SAMPLE_RATE, GetPercepResolution(s.DataRate),
-              GetPercepOffset(s.DataRate), 1) {
-    LongBands = Long.GetPsychBands(&LongCount);
-    TranBands = Tran.GetPsychBands(&TranCount);
-    ShortBands = Short.GetPsychBands(&ShortCount);
-  }
-  int MaxCount() const {
-    int m = LongCount > TranCount ? LongCount : TranCount;
-    return m > ShortCount ? m : ShortCount;
-  }
-  Psycho Long, Tran, Short;
-  int* LongBands = nullptr;
-  int* TranBands = nullptr;
-  int* ShortBands = nullptr;
-  int LongCount = 0, TranCount = 0, ShortCount = 0;
-};
+// A frame reader filling the set-up's arrays (the models are the encoder's, so the band tables
+// are identical to the ones the stream was written with) and the coefficient arrays `x`.
+FrameReader MakeReader(const Stream& s, CodingSetup& setup, float** x) {
+  return FrameReader(static_cast<int>(s.Geometry.LSIZE), static_cast<int>(s.Geometry.NBlocks),
+                     static_cast<int>(STREAM_CHANNELS), setup.LongBandCount, setup.ShortBandCount,
+                     setup.TranBandCount, setup.SwitchUsed(), setup.Location(), setup.Gains(), setup.Weights(), x);
+}
 
 // Frames have a fixed size in whole bytes, so each one starts at a known offset; a damaged frame
 // cannot shift the ones after it.
@@ -205,18 +162,13 @@ void ReportDamage(const Stream& s, uint32_t frame, const FrameReport& report, st
 int DecodeStream(Stream& s, Waveio& pcm, const DecodeOptions& options, const std::function<bool()>& sinkOk,
                  std::ostream& log) {
   int status = ReportMissingFrames(s, log) ? DECODE_DAMAGED : DECODE_OK;
-  BandTables bands(s);
-  FrameBuffers buffers(s.NBlocks, bands.MaxCount());
+  CodingSetup setup(s.Geometry);
   float** x = nullptr;
-  FrameInvTransform synthesis(STREAM_CHANNELS, static_cast<unsigned char>(s.NBlocks), static_cast<unsigned>(s.LongSize),
-                              static_cast<unsigned>(s.ShortSize), &pcm, bands.LongCount, bands.ShortCount,
-                              bands.TranCount, bands.LongBands, bands.ShortBands, bands.TranBands, &x,
-                              buffers.weights, buffers.gains, 0);
+  std::unique_ptr<FrameInvTransform> synthesis = setup.MakeInvTransform(&pcm, &x);
   // The synthesis lags the source by half a long block; dropping that much makes the output line
   // up with the encoder's input.
-  synthesis.SetLeadingSkip(static_cast<unsigned>(s.LongSize / 2));
-  FrameReader reader(s.LongSize, s.NBlocks, STREAM_CHANNELS, bands.LongCount, bands.ShortCount, bands.TranCount,
-                     buffers.SwitchUsed, buffers.Location, buffers.gains, buffers.weights, x);
+  synthesis->SetLeadingSkip(s.Geometry.HLSIZE);
+  FrameReader reader = MakeReader(s, setup, x);
 
   uint32_t damaged = 0;
   for (uint32_t f = 0; f < s.FramesToRead; ++f) {
@@ -226,7 +178,7 @@ int DecodeStream(Stream& s, Waveio& pcm, const DecodeOptions& options, const std
       reader.Silence();
       ++damaged;
     }
-    synthesis.NewFrame(buffers.SwitchUsed, buffers.Location);
+    synthesis->NewFrame(setup.SwitchUsed(), setup.Location());
     if (!sinkOk()) return DECODE_WRITE_FAILED;
     if (options.onFrame && !options.onFrame(f, reader.Report())) break;
   }
@@ -251,7 +203,7 @@ void PrintFrameLine(std::ostream& out, uint32_t frame, const FrameReport& r) {
   char line[160];
   if (r.Damage == FrameDamage::None) {
     char where[2][8];
-    for (int c = 0; c < STREAM_CHANNELS; ++c) {
+    for (unsigned c = 0; c < STREAM_CHANNELS; ++c) {
       if (r.SwitchUsed[c] != 0) {
         std::snprintf(where[c], sizeof where[c], "%d", r.Location[c]);
       } else {
@@ -284,8 +236,8 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
   const int opened = OpenStream(in, s, log);
   if (opened != DECODE_OK) return opened;
   // A WAV file's lengths are 32-bit byte counts.
-  const uint64_t samples = s.FramesToRead == 0 ? 0 : uint64_t{s.FramesToRead} * s.Total - s.LongSize / 2;
-  if (samples * WAV_FRAME_BYTES > UINT32_MAX - (WAVE_HEADER_BYTES - 8)) {
+  const uint64_t samples = s.FramesToRead == 0 ? 0 : uint64_t{s.FramesToRead} * s.Geometry.TOTAL - s.Geometry.HLSIZE;
+  if (samples * STREAM_FRAME_BYTES > UINT32_MAX - (WAVE_HEADER_BYTES - 8)) {
     ReportWriteFailure(out, std::to_string(samples) + " sample frames are more than a WAV file can hold", log);
     return DECODE_WRITE_FAILED;
   }
@@ -335,12 +287,12 @@ int PrintInfo(const std::string& in, const DecodeOptions& options, std::ostream&
   const int opened = OpenStream(in, s, log);
   if (opened != DECODE_OK) return opened;
 
-  const uint64_t samples = static_cast<uint64_t>(s.Frames) * s.Total;
+  const uint64_t samples = static_cast<uint64_t>(s.Frames) * s.Geometry.TOTAL;
   const uint64_t ms = samples * 1000 / STREAM_SAMPLE_RATE;
   out << "File:        " << Printable(in) << "\n";
   out << "Data rate:   " << unsigned(s.DataRate) * 2 << " kb/s (rate code " << unsigned(s.DataRate) << ")\n";
   out << "Sample rate: " << s.SampleRate << " Hz, " << unsigned(s.Channels) << " channels\n";
-  out << "Frame size:  " << s.FrameBits << " bits (" << s.FrameBits / 8 << " bytes), " << s.Total
+  out << "Frame size:  " << s.FrameBits << " bits (" << s.FrameBits / 8 << " bytes), " << s.Geometry.TOTAL
       << " samples per channel\n";
   out << "Frames:      " << s.Frames;
   if (s.FramesInFile != s.Frames) out << " (the file holds " << s.FramesInFile << " whole frames)";
@@ -356,12 +308,10 @@ int PrintInfo(const std::string& in, const DecodeOptions& options, std::ostream&
   int status = ReportMissingFrames(s, log) ? DECODE_DAMAGED : DECODE_OK;
   if (!options.verbose && !options.onFrame) return status;
 
-  BandTables bands(s);
-  FrameBuffers buffers(s.NBlocks, bands.MaxCount());
-  std::vector<std::vector<float>> coefficients(STREAM_CHANNELS, std::vector<float>(s.Total));
+  CodingSetup setup(s.Geometry);
+  std::vector<std::vector<float>> coefficients(STREAM_CHANNELS, std::vector<float>(s.Geometry.TOTAL));
   float* x[STREAM_CHANNELS] = {coefficients[0].data(), coefficients[1].data()};
-  FrameReader reader(s.LongSize, s.NBlocks, STREAM_CHANNELS, bands.LongCount, bands.ShortCount, bands.TranCount,
-                     buffers.SwitchUsed, buffers.Location, buffers.gains, buffers.weights, x);
+  FrameReader reader = MakeReader(s, setup, x);
   for (uint32_t f = 0; f < s.FramesToRead; ++f) {
     SeekFrame(s, f);
     const bool intact = reader.ReadFrame(s.file.get(), s.FrameBits);

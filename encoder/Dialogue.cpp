@@ -7,9 +7,10 @@
 #include <climits>
 #include <cstring>
 
-#include "format/RateTables.h"
+#include "format/FrameGeometry.h"
 #include "platform/Console.h"
 #include "platform/OutputFile.h"
+#include "platform/StreamConstants.h"
 
 namespace ostrel {
 
@@ -90,18 +91,19 @@ bool ParseChoice(const std::string& line, int* choice) {
 }
 
 RunParameters DeriveRunParameters(unsigned char DataRate, uint32_t dataBytes, uint32_t sampleRate) {
+  const FrameGeometry g = FrameGeometry::ForRate(DataRate);
   RunParameters p;
   p.DataRate = DataRate;
-  p.CHANNELS = 2;
-  p.NBLOCKS = GetBlocks(DataRate);
-  p.LONGSIZE = GetLongBlock(DataRate);
-  p.Res = GetPercepResolution(DataRate);
-  p.SHORTSIZE = p.LONGSIZE / 4;
-  p.TRANSIZE = p.SHORTSIZE / 2 + p.LONGSIZE / 2;
-  p.TOTAL = p.NBLOCKS * p.LONGSIZE / 2;
-  p.dBOffset = GetPercepOffset(DataRate);
-  p.SAMPLERATE = 44100;
-  p.Length = sampleRate != 0 ? dataBytes / 4u / sampleRate : 0;
+  p.CHANNELS = static_cast<int>(STREAM_CHANNELS);
+  p.NBLOCKS = static_cast<int>(g.NBlocks);
+  p.LONGSIZE = static_cast<int>(g.LSIZE);
+  p.Res = g.Res;
+  p.SHORTSIZE = static_cast<int>(g.SSIZE);
+  p.TRANSIZE = static_cast<int>(g.TRANSIZE);
+  p.TOTAL = static_cast<int>(g.TOTAL);
+  p.dBOffset = g.dBOffset;
+  p.SAMPLERATE = static_cast<unsigned short>(STREAM_SAMPLE_RATE);
+  p.Length = sampleRate != 0 ? dataBytes / STREAM_FRAME_BYTES / sampleRate : 0;
   return p;
 }
 

@@ -21,33 +21,19 @@ FrameEncoder::FrameEncoder(const RunParameters& runParams, Waveio& source, std::
       in(source),
       fptr(target),
       Out(target, 1),
-      LongModel(static_cast<unsigned>(params.LONGSIZE), params.SAMPLERATE, params.Res, params.dBOffset, 0),
-      TranModel(static_cast<unsigned>(params.TRANSIZE), params.SAMPLERATE, params.Res, params.dBOffset, 0),
-      ShortModel(static_cast<unsigned>(params.SHORTSIZE), params.SAMPLERATE, params.Res, params.dBOffset, 1) {
-  OSTREL_DASSERT(params.CHANNELS == 2);
-  LongBands = LongModel.GetPsychBands(&LongBandCount);
-  TranBands = TranModel.GetPsychBands(&TranBandCount);
-  ShortBands = ShortModel.GetPsychBands(&ShortBandCount);
-
+      Setup(BlockSizes::For(static_cast<unsigned>(params.NBLOCKS), static_cast<unsigned>(params.LONGSIZE)),
+            static_cast<unsigned>(params.NBLOCKS), params.Res, params.dBOffset) {
+  OSTREL_DASSERT(params.CHANNELS == static_cast<int>(STREAM_CHANNELS));
   const size_t channels = static_cast<size_t>(params.CHANNELS);
-  const size_t sets = static_cast<size_t>(params.NBLOCKS) + 1;
   const size_t total = static_cast<size_t>(params.TOTAL);
-  // A weight row must hold the largest band count: with 512-sample long blocks the transition
-  // blocks have one band more than the long ones.
-  const size_t rowLength = static_cast<size_t>(std::max({LongBandCount, TranBandCount, ShortBandCount}));
   // Room for a switched channel's coded weights and for an unswitched one's, whichever is more.
-  const int switchedCount = (params.NBLOCKS - 2) * LongBandCount + 2 * TranBandCount + ShortBandCount;
-  const size_t codedLength = static_cast<size_t>(std::max(switchedCount, params.NBLOCKS * LongBandCount));
+  const size_t codedLength = static_cast<size_t>(
+      std::max(CodedWeightCount(true, params.NBLOCKS, Setup.LongBandCount, Setup.ShortBandCount, Setup.TranBandCount),
+               CodedWeightCount(false, params.NBLOCKS, Setup.LongBandCount, Setup.ShortBandCount,
+                                Setup.TranBandCount)));
 
-  weightStore.assign(channels * sets * rowLength, 0);
-  weightRows.resize(channels * sets);
-  Weights.resize(channels);
   codedWeightStore.assign(channels * codedLength, 0);
   CodedWeights.resize(channels);
-  gainStore.assign(channels * sets, 0);
-  Gains.resize(channels);
-  SwitchUsed.assign(channels, 0);
-  Location.assign(channels, 0);
   tempDataStore.assign(channels * total, 0.0f);
   TempData.resize(channels);
   Symbols.assign(channels * total, 0);
@@ -55,21 +41,14 @@ FrameEncoder::FrameEncoder(const RunParameters& runParams, Waveio& source, std::
   CompressedStats.assign(STATISTICS_ENTRIES, 0);
   for (size_t c = 0; c < channels; ++c) {
     TempData[c] = tempDataStore.data() + c * total;
-    Weights[c] = weightRows.data() + c * sets;
     CodedWeights[c] = codedWeightStore.data() + c * codedLength;
-    Gains[c] = gainStore.data() + c * sets;
-    for (size_t s = 0; s < sets; ++s) weightRows[c * sets + s] = weightStore.data() + (c * sets + s) * rowLength;
   }
 
-  InFrame = std::make_unique<FrameTransform>(
-      static_cast<unsigned char>(params.CHANNELS), static_cast<unsigned char>(params.NBLOCKS),
-      static_cast<unsigned>(params.LONGSIZE), static_cast<unsigned>(params.SHORTSIZE), &in, &LongModel,
-      &TranModel, &ShortModel, LongBandCount, ShortBandCount, TranBandCount, LongBands, ShortBands, TranBands,
-      &x, Weights.data(), Gains.data(), 0);
-  Frame = std::make_unique<WriteFrame>(params.LONGSIZE, params.NBLOCKS, params.CHANNELS, LongBandCount,
-                                       ShortBandCount, TranBandCount, SwitchUsed.data(), Location.data(),
-                                       Gains.data(), CodedWeights.data(), CompressedStats.data(), Symbols.data(),
-                                       &Out);
+  InFrame = Setup.MakeTransform(&in, &x);
+  Frame = std::make_unique<WriteFrame>(params.LONGSIZE, params.NBLOCKS, params.CHANNELS, Setup.LongBandCount,
+                                       Setup.ShortBandCount, Setup.TranBandCount, Setup.SwitchUsed(),
+                                       Setup.Location(), Setup.Gains(), CodedWeights.data(), CompressedStats.data(),
+                                       Symbols.data(), &Out);
 }
 
 FrameEncoder::~FrameEncoder() = default;
@@ -90,15 +69,15 @@ int FrameEncoder::EvaluateStep(float STEPS) {
 }
 
 FrameEncoder::FrameOutcome FrameEncoder::EncodeFrame() {
-  FrameOutcome outcome{false, false};
+  FrameOutcome outcome{false, false, false};
   int bitsavailable = budgetBits;
-  outcome.inputEnded = InFrame->NewFrame(SwitchUsed.data(), Location.data()) != 0;
+  outcome.inputEnded = InFrame->NewFrame(Setup.SwitchUsed(), Setup.Location()) != 0;
 
   bitsavailable -= Frame->WriteSyncWord();
   bitsavailable -= Frame->WriteTranInfo();
   bitsavailable -= Frame->WriteGains();
-  CodeWeights(Weights.data(), CodedWeights.data(), SwitchUsed.data(), Location.data(), params.CHANNELS,
-              params.NBLOCKS, LongBandCount, ShortBandCount, TranBandCount);
+  CodeWeights(Setup.Weights(), CodedWeights.data(), Setup.SwitchUsed(), Setup.Location(), params.CHANNELS,
+              params.NBLOCKS, Setup.LongBandCount, Setup.ShortBandCount, Setup.TranBandCount);
   bitsavailable -= Frame->WriteWeights();
 
   lastSearch = SearchStepSize(OldStep, bitsavailable, [this](float STEPS) { return EvaluateStep(STEPS); });
@@ -113,6 +92,7 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeFrame() {
     Frame->WritePaddingBits(bitsavailable);
   }
   OldStep = CarryOverStep(lastSearch.STEPS, OldStep);
+  outcome.writerFailed = Frame->Failed();
   return outcome;
 }
 
@@ -130,6 +110,16 @@ void ReportWriteFailure(const std::string& path, int error) {
   } else {
     std::fprintf(stderr, "\nError writing \"%s\". The file is incomplete.\n", path.c_str());
   }
+  std::fflush(stderr);
+}
+
+// Says on standard error that the frame writer had to send a substitute for a value its field
+// cannot carry in frame `frame` (counted from 0): the stream no longer decodes to what was coded.
+void ReportWriterFailure(uint32_t frame) {
+  RestoreConsole();
+  std::fflush(stdout);
+  std::fprintf(stderr, "\nInternal error: frame %u held a value the frame layout cannot carry; the stream is "
+               "damaged from there on.\n", frame);
   std::fflush(stderr);
 }
 
@@ -171,6 +161,11 @@ int EncodeFrames(const RunParameters& params, Waveio& in, FileHandle target, int
       if (outcome.overBudget) {
         RestoreConsole();  // the box waits for an ordinary, echoed Enter on a terminal
         ErrorReport("Padding Error!", 0);
+        ++end;
+        status = 1;
+      }
+      if (outcome.writerFailed) {
+        ReportWriterFailure(FRAMES);
         ++end;
         status = 1;
       }

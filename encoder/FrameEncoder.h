@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "analysis/CodingSetup.h"
 #include "analysis/FrameTransform.h"
 #include "audio/Waveio.h"
 #include "coding/WriteFrame.h"
@@ -14,7 +15,6 @@
 #include "encoder/StepSizeSearch.h"
 #include "format/Bitstream.h"
 #include "platform/FileHandle.h"
-#include "psycho/Psycho.h"
 
 namespace ostrel {
 
@@ -37,17 +37,18 @@ class FrameEncoder {
   struct FrameOutcome {
     bool inputEnded;  // the source ran out during this frame; the frame was still coded in full
     bool overBudget;  // the frame did not fit even at step size 1 and was written without padding
+    bool writerFailed;  // the frame writer met a value its field cannot carry (WriteFrame::Failed)
   };
 
   // Reads, analyses and writes the next frame: side information, the step-size search, the
   // coded coefficients and the zero padding up to the frame size. Allocates nothing.
-  FrameOutcome EncodeFrame();
+  [[nodiscard]] FrameOutcome EncodeFrame();
 
   // Writes the bits the bit writer still holds, up to a whole word. After the last frame only.
   void FlushBits() { Out.close(); }
 
   // True once any write to the target failed (the bit writer's or the stream's error state).
-  bool WriteFailed() const;
+  [[nodiscard]] bool WriteFailed() const;
 
   // The fixed frame size in bits (known after WriteHeader).
   uint32_t FrameBits() const { return BitsAvailable; }
@@ -69,27 +70,13 @@ class FrameEncoder {
   std::FILE* fptr;
 
   Bitstream Out;
-  Psycho LongModel;
-  Psycho TranModel;
-  Psycho ShortModel;
-  int* LongBands = nullptr;  // band tables, owned by the models
-  int* TranBands = nullptr;
-  int* ShortBands = nullptr;
-  int LongBandCount = 0;
-  int TranBandCount = 0;
-  int ShortBandCount = 0;
+  // The three models, their band tables, and the weights, gains, switch flags and locations.
+  CodingSetup Setup;
 
-  // Working buffers, sized once here and lent to the frame transform and the frame writer, which
-  // keep the pointers. The pointer tables below point into the flat stores.
-  std::vector<int> weightStore;         // [channel][weight set][band], NBLOCKS + 1 sets a channel
-  std::vector<int*> weightRows;         // [channel][weight set]
-  std::vector<int**> Weights;           // [channel]
+  // Working buffers of the coding side, sized once here and lent to the frame writer, which keeps
+  // the pointers. The pointer tables below point into the flat stores.
   std::vector<int> codedWeightStore;    // [channel][position]
   std::vector<int*> CodedWeights;       // [channel]
-  std::vector<int> gainStore;           // [channel][weight set]
-  std::vector<int*> Gains;              // [channel]
-  std::vector<int> SwitchUsed;          // [channel]
-  std::vector<int> Location;            // [channel]
   std::vector<float> tempDataStore;     // [channel][coefficient]: quantised coefficients
   std::vector<float*> TempData;         // [channel]
   std::vector<int> Symbols;             // both channels, 2 * TOTAL
@@ -118,10 +105,11 @@ bool SourceTailCoded(const RunParameters& params, uint64_t frames, uint64_t sour
 // source closed, target closed). The loop ends after the frame in which the source ends, or the
 // one after it when that frame leaves the source's last samples without their overlap
 // (SourceTailCoded; it codes silence after them), a frame
-// does not fit ("Padding Error!"), a lower-case q is typed, SIGINT, SIGTERM or SIGHUP arrives
-// (a removal of the target armed before is over from the start), or a write
+// does not fit ("Padding Error!"), the frame writer fails (an internal error, named on standard
+// error), a lower-case q is typed, SIGINT, SIGTERM or SIGHUP arrives (a removal of the target
+// armed before is over from the start), or a write
 // to the target fails. Returns the exit status: 0 after a normal run (also one ended by q or a
-// signal), 1 after "Padding Error!", a write failure, or a target that cannot seek back to store
+// signal), 1 after "Padding Error!", a frame writer failure, a write failure, or a target that cannot seek back to store
 // the frame count (a pipe; its header keeps 0), each reported on standard error with the target's
 // name. `budgetBits` > 0 replaces the frame budget (tests only). Closes `fptr`.
 int EncodeFrames(const RunParameters& params, Waveio& in, FileHandle fptr, int budgetBits = 0);

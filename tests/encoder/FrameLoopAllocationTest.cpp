@@ -38,10 +38,12 @@ TEST_P(FrameLoopAllocation, FramesAfterTheFirstAllocateNothing) {
     FrameEncoder encoder(params, in, fptr);
     encoder.WriteHeader();
     const int warmUp = 2;
-    for (int frame = 0; frame < warmUp; ++frame) encoder.EncodeFrame();
+    bool writerFailed = false;
+    for (int frame = 0; frame < warmUp; ++frame) writerFailed |= encoder.EncodeFrame().writerFailed;
     const long before = test::AllocationCount();
-    for (int frame = warmUp; frame < frames; ++frame) encoder.EncodeFrame();
+    for (int frame = warmUp; frame < frames; ++frame) writerFailed |= encoder.EncodeFrame().writerFailed;
     EXPECT_EQ(test::AllocationCount() - before, 0);
+    EXPECT_FALSE(writerFailed);
     encoder.FlushBits();
   }
   std::fclose(fptr);
