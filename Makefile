@@ -1,8 +1,10 @@
-# Thin wrapper over CMake. `make run` builds and starts the encoder; `make test` builds and runs
+# Thin wrapper over CMake. `make deps` installs the Debian packages the build wants that are
+# missing (tools/install-deps.sh; as root, otherwise it prints the command); `make run` and
+# `make test` do that first. `make run` builds and starts the encoder; `make test` builds and runs
 # every test; `make sanitize` runs the same tests built with AddressSanitizer and UBSan; `make tsan`
 # runs the tests of the threaded sound output under ThreadSanitizer; `make demo` encodes and
 # decodes a generated signal and prints the sizes and the round trip's SNR; `make fuzz` builds the
-# fuzz targets with clang and runs each for FUZZ_TIME seconds.
+# fuzz targets with clang (installing it when missing) and runs each for FUZZ_TIME seconds.
 BUILD    := build
 ASAN     := build-asan
 TSAN     := build-tsan
@@ -11,21 +13,26 @@ FUZZ_TIME ?= 60
 JOBS     ?= 2
 CMAKE    ?= cmake
 
-.PHONY: all build run test sanitize tsan bench demo fuzz clean
+.PHONY: all deps build run test sanitize tsan bench demo fuzz clean
 
 all: build
+
+deps:
+	tools/install-deps.sh build
 
 build:
 	$(CMAKE) -S . -B $(BUILD)
 	$(CMAKE) --build $(BUILD) -j $(JOBS)
 
 # Only the encoder is needed to start the dialogue; its standard input stays the user's console.
-run:
+run: deps
 	$(CMAKE) -S . -B $(BUILD)
 	$(CMAKE) --build $(BUILD) -j $(JOBS) --target ostrelenc
 	./$(BUILD)/ostrelenc
 
-test: build
+# The packages are checked before the configure step, which decides what is built from them.
+test: deps
+	@$(MAKE) --no-print-directory build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 sanitize:
@@ -54,6 +61,7 @@ demo: build
 	@./$(BUILD)/ostrelcmp demo/source.wav demo/decoded.wav
 
 fuzz: build
+	tools/install-deps.sh fuzz
 	$(CMAKE) -S . -B $(FUZZ) -DCMAKE_CXX_COMPILER=clang++ -DOSTREL_FUZZ=ON -DOSTREL_TESTS=OFF
 	$(CMAKE) --build $(FUZZ) -j $(JOBS) --target fuzz_decoder fuzz_waveio
 	fuzz/make-seeds.sh $(BUILD) $(FUZZ)/corpus
