@@ -361,12 +361,12 @@ SourceReader::SourceReader(const std::string& path) {
     return;
   }
   const WaveHeader& h = *wave_->wave;
-  if (wave_->error == 0 && h.nChan == SOURCE_CODED_CHANNELS && h.sRate == SOURCE_CODED_RATE) {
+  if (wave_->error == 0 && h.nChan == static_cast<int>(STREAM_CHANNELS) && h.sRate == STREAM_SAMPLE_RATE) {
     rate_ = h.sRate;
     channels_ = h.nChan;
     format_ = Describe(rate_, channels_, "16-bit");
-    promised_ = wave_->promisedBytes() / 4u;
-    seconds_ = h.nSamples / 4u / SOURCE_CODED_RATE;
+    promised_ = wave_->promisedBytes() / STREAM_FRAME_BYTES;
+    seconds_ = h.nSamples / STREAM_BYTES_PER_SECOND;
     // A stream without a stated size (nSamples 0xFFFFFFFF) may still hold samples.
     if (h.nSamples == 0) problem_ = "holds no samples";
     return;
@@ -421,7 +421,7 @@ void SourceReader::OpenConverted(const std::string& path) {
     return;
   }
   conv_->channels = channels_;
-  if (channels_ > SOURCE_CODED_CHANNELS) {
+  if (channels_ > static_cast<int>(STREAM_CHANNELS)) {
     std::vector<int> map(static_cast<size_t>(channels_), 0);
     std::vector<ChannelPlace> places;
     if (sf_command(conv_->file, SFC_GET_CHANNEL_MAP_INFO, map.data(),
@@ -434,20 +434,20 @@ void SourceReader::OpenConverted(const std::string& path) {
   }
   conv_->source.assign(kBlockFrames * static_cast<size_t>(channels_), 0.0f);
   conv_->mixed.assign(kBlockFrames * 2, 0.0f);
-  conv_->resample = rate_ != SOURCE_CODED_RATE;
+  conv_->resample = rate_ != STREAM_SAMPLE_RATE;
   size_t outFrames = kBlockFrames;
   if (conv_->resample) {
 #ifdef OSTREL_HAVE_SOXR
     soxr_error_t error = nullptr;
     const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
-    conv_->soxr = soxr_create(static_cast<double>(rate_), SOURCE_CODED_RATE, SOURCE_CODED_CHANNELS, &error, &io,
+    conv_->soxr = soxr_create(static_cast<double>(rate_), STREAM_SAMPLE_RATE, static_cast<int>(STREAM_CHANNELS), &error, &io,
                               &quality, nullptr);
     if (conv_->soxr == nullptr) {
       problem_ = "is " + format_ + ", which the resampler cannot convert (" + error + ")";
       return;
     }
-    outFrames = kBlockFrames * SOURCE_CODED_RATE / rate_ + 64;
+    outFrames = kBlockFrames * STREAM_SAMPLE_RATE / rate_ + 64;
 #else
     problem_ = "is " + format_ + "; this build cannot resample to 44100 Hz (it was built without libsoxr)";
     return;
@@ -462,12 +462,12 @@ void SourceReader::OpenConverted(const std::string& path) {
 std::string SourceReader::Conversion() const {
   if (!converted_ || !problem_.empty()) return "";
   std::string text = format_ + " -> 44100 Hz stereo";
-  if (channels_ > SOURCE_CODED_CHANNELS) text += " (down-mixed: " + mix_.Describe() + ")";
+  if (channels_ > static_cast<int>(STREAM_CHANNELS)) text += " (down-mixed: " + mix_.Describe() + ")";
   return text;
 }
 
 uint64_t SourceReader::framesRead() const {
-  if (canonical()) return wave_->bytesRead() / 4u;
+  if (canonical()) return wave_->bytesRead() / STREAM_FRAME_BYTES;
 #ifdef OSTREL_HAVE_SNDFILE
   if (conv_) return conv_->framesRead;
 #endif
@@ -478,7 +478,7 @@ size_t SourceReader::ReadWave(float* first, float* second, size_t frames) {
   const uint64_t before = wave_->bytesRead();
   const int end = wave_->IO(first, second, static_cast<int>(frames));
   // A pair cut in half by the end of the file still counts: its missing sample is 0.
-  const size_t got = static_cast<size_t>((wave_->bytesRead() - before + 3) / 4);
+  const size_t got = static_cast<size_t>((wave_->bytesRead() - before + STREAM_FRAME_BYTES - 1) / STREAM_FRAME_BYTES);
   if (end != 0) ended_ = true;
   return got;
 }

@@ -9,12 +9,9 @@
 
 #include "audio/DownMix.h"
 #include "audio/Waveio.h"
+#include "platform/StreamConstants.h"
 
 namespace ostrel {
-
-// The sample rate and channel count the encoder codes.
-constexpr uint32_t SOURCE_CODED_RATE = 44100;  // samples per second
-constexpr int SOURCE_CODED_CHANNELS = 2;
 
 // Whether this build reads more than canonical WAV (libsndfile), and resamples (libsoxr).
 bool SourceReaderHasSndfile();

@@ -156,7 +156,7 @@ int EncodeFrames(const RunParameters& params, Waveio& in, FileHandle target, int
       }
       const FrameEncoder::FrameOutcome outcome = encoder.EncodeFrame();
       // A pair cut in half by the end of the file counts as a sample frame.
-      const uint64_t sourceFrames = (in.bytesRead() + 3u) / 4u;
+      const uint64_t sourceFrames = (in.bytesRead() + STREAM_FRAME_BYTES - 1) / STREAM_FRAME_BYTES;
       if (outcome.inputEnded && SourceTailCoded(params, FRAMES + 1u, sourceFrames)) ++end;
       if (outcome.overBudget) {
         RestoreConsole();  // the box waits for an ordinary, echoed Enter on a terminal
