@@ -59,7 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t frames = size / sampleBytes;
   std::vector<int16_t> shorts(2 * frames);
   std::vector<float> floats(2 * frames);
-  if (asFloat) {
+  if (frames == 0) {
+    // No samples: only finish, below.
+  } else if (asFloat) {
     std::memcpy(floats.data(), data, frames * sampleBytes);
   } else {
     std::memcpy(shorts.data(), data, frames * sampleBytes);
