@@ -18,11 +18,9 @@
 #include "format/RateTables.h"
 #include "library/FrameDecoder.h"
 #include "library/FrameEncoder.h"
+#include "ostrel/version.h"
 #include "platform/StreamConstants.h"
 
-#ifndef OSTREL_VERSION_STRING
-#error "OSTREL_VERSION_STRING must come from the build (the project's version)"
-#endif
 
 namespace {
 
@@ -106,7 +104,7 @@ extern "C" const char* ostrel_strerror(int status) {
   }
 }
 
-extern "C" const char* ostrel_version(void) { return OSTREL_VERSION_STRING; }
+extern "C" const char* ostrel_version(void) { return OSTREL_VERSION; }
 
 extern "C" const int* ostrel_bitrates(int* count) {
   if (count != nullptr) *count = BITRATE_COUNT;
