@@ -384,7 +384,8 @@ void SourceReader::OpenConverted(const std::string& path) {
   if (facts.wave) {
     bool supported = false;
     const std::string kind = WavKind(facts, &supported);
-    problem_ = supported ? "is " + Describe(facts.rate, facts.channels, kind) + "; " + kReadsOnlyWav
+    problem_ = supported ? "is " + kind + ", " + Plural(facts.channels, "channel") + ", " + std::to_string(facts.rate) +
+                               " Hz; " + kReadsOnlyWav
                          : "is " + kind + ", which is not supported";
   } else {
     problem_ = std::string("is not a WAV file; ") + kReadsOnlyWav;
@@ -509,6 +510,8 @@ size_t SourceReader::ReadConverted(float* first, float* second, size_t frames) {
     done += n;
   }
 #else
+  (void)first;
+  (void)second;
   ended_ = true;
 #endif
   return done;
