@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "common/TempDir.h"
 #include "common/WavFixture.h"
 #include "decoder/RoundTrip.h"
+#include "ostrel/ostrel.h"
 #ifdef OSTREL_TEST_HAVE_SNDFILE
 #include "common/SoundFile.h"
 #endif
@@ -95,7 +97,9 @@ TEST(KeepTheTail, NoLengthLosesSamplesAtAnyRate) {
       const size_t quietFrom = source.size() + 2 * 64;
       double extra = 0.0;
       for (size_t i = quietFrom; i < decoded.size(); ++i) extra += double(decoded[i]) * decoded[i];
-      if (decoded.size() > quietFrom) EXPECT_LT(std::sqrt(extra / double(decoded.size() - quietFrom)), 400.0);
+      if (decoded.size() > quietFrom) {
+        EXPECT_LT(std::sqrt(extra / double(decoded.size() - quietFrom)), 400.0);
+      }
     }
   }
 }
@@ -190,6 +194,53 @@ TEST(SourceKinds, SixteenBitStereoInAnyFileGivesTheCanonicalBytes) {
   const RunResult r = EncodeWithProgram(dir.File("c.flac"), dir.File("flac.ost"), 2);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(test::ReadAll(dir.File("flac.ost")), test::ReadAll(dir.File("wav.ost")));
+}
+
+// A converted source, handed to libostrel's float input as the reader delivers it (scaled to
+// -1..1), gives ostrelenc's stream byte for byte: the program and the library code the same
+// samples through the same engine, tail frame included.
+TEST(SourceKinds, LibraryFloatInputGivesTheProgramsStream) {
+  if (!SourceReaderHasSndfile() || !SourceReaderHasSoxr()) GTEST_SKIP() << "built without libsndfile or libsoxr";
+  TempDir dir;
+  // 52963 samples at 48 kHz become 48660 at 44.1 kHz, 7700 into the sixth frame of 8192 at
+  // 192 kb/s: more than 8192 - 512, so the stream has a seventh frame for the tail.
+  ASSERT_TRUE(test::WriteSound(dir.File("s.flac"), test::TestSound(52963, 48000, 1), SF_FORMAT_FLAC | SF_FORMAT_PCM_24));
+  ASSERT_EQ(EncodeWithProgram(dir.File("s.flac"), dir.File("s.ost"), 3).status, 0);
+  EXPECT_EQ(test::HeaderFrameCount(test::ReadAll(dir.File("s.ost"))), 7u);
+
+  SourceReader reader(dir.File("s.flac"));
+  ASSERT_EQ(reader.problem(), "");
+  std::vector<unsigned char> stream;
+  size_t at = 0;
+  struct Out {
+    std::vector<unsigned char>* bytes;
+    size_t* at;
+  } out{&stream, &at};
+  auto write = [](void* user, const void* data, size_t n) {
+    auto* o = static_cast<Out*>(user);
+    if (*o->at + n > o->bytes->size()) o->bytes->resize(*o->at + n);
+    std::memcpy(o->bytes->data() + *o->at, data, n);
+    *o->at += n;
+    return 0;
+  };
+  auto seek = [](void* user, uint64_t offset) {
+    *static_cast<Out*>(user)->at = static_cast<size_t>(offset);
+    return 0;
+  };
+  int status = 0;
+  ostrel_encoder* enc = ostrel_encoder_create(192, write, seek, &out, &status);
+  ASSERT_NE(enc, nullptr);
+  std::vector<float> first(3000), second(3000), interleaved(6000);
+  for (size_t got; (got = reader.Read(first.data(), second.data(), first.size())) > 0;) {
+    for (size_t i = 0; i < got; ++i) {
+      interleaved[2 * i] = first[i] / 32768.0f;
+      interleaved[2 * i + 1] = second[i] / 32768.0f;
+    }
+    ASSERT_EQ(ostrel_encoder_write_float(enc, interleaved.data(), got), OSTREL_OK);
+  }
+  ASSERT_EQ(ostrel_encoder_finish(enc), OSTREL_OK);
+  ostrel_encoder_destroy(enc);
+  EXPECT_EQ(stream, test::ReadAll(dir.File("s.ost")));
 }
 
 // Float samples beyond full scale are limited, counted and reported; the run still succeeds.
