@@ -69,9 +69,11 @@ demo: build
 fuzz: build
 	tools/install-deps.sh fuzz
 	$(CMAKE) -S . -B $(FUZZ) -DCMAKE_CXX_COMPILER=clang++ -DOSTREL_FUZZ=ON -DOSTREL_TESTS=OFF
-	$(CMAKE) --build $(FUZZ) -j $(JOBS) --target fuzz_decoder fuzz_waveio
+	$(CMAKE) --build $(FUZZ) -j $(JOBS) --target fuzz_decoder fuzz_encoder fuzz_waveio
 	fuzz/make-seeds.sh $(BUILD) $(FUZZ)/corpus
 	./$(FUZZ)/fuzz/fuzz_decoder -max_total_time=$(FUZZ_TIME) -max_len=20000 -artifact_prefix=$(FUZZ)/ $(FUZZ)/corpus/decoder
+	@mkdir -p $(FUZZ)/corpus/encoder
+	./$(FUZZ)/fuzz/fuzz_encoder -max_total_time=$(FUZZ_TIME) -max_len=400000 -artifact_prefix=$(FUZZ)/ $(FUZZ)/corpus/encoder
 	./$(FUZZ)/fuzz/fuzz_waveio -max_total_time=$(FUZZ_TIME) -artifact_prefix=$(FUZZ)/ $(FUZZ)/corpus/waveio
 
 install: build

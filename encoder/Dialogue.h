@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "audio/Waveio.h"
+#include "audio/SourceReader.h"
 #include "platform/FileHandle.h"
 #include "platform/OutputFile.h"
 #include "platform/StreamConstants.h"
@@ -53,8 +53,8 @@ DialogueConsole StandardDialogueConsole();
 
 struct DialogueResult {
   int status = 0;                // 0: complete; otherwise the exit status to end the program with
-  std::unique_ptr<Waveio> in;    // complete: the source reader (read mode, no sum/difference),
-                                 // positioned at the first sample
+  std::unique_ptr<SourceReader> in;  // complete: the source, at its first sample (a canonical
+                                     // WAV through Waveio's read mode, no sum/difference)
   FileHandle fptr;               // complete: the target, empty, open for binary writing
   std::unique_ptr<OutputFile> target;  // complete: the target, handed over; must outlive the frame
                                        // loop's start, so that a signal before it removes the target
@@ -62,8 +62,8 @@ struct DialogueResult {
 };
 
 // Runs the dialogue: banner, source prompt (asked again while the file cannot be opened, with the
-// reason on `err` when it is not simply missing, or is a folder or not 16-bit PCM stereo at
-// 44100 Hz), target prompt (asked again while it is the source itself or
+// reason on `err` when it is not simply missing, or is a folder, holds no samples, or is not a
+// sound file the SourceReader reads, named in plain words), target prompt (asked again while it is the source itself or
 // cannot be opened for writing, or is a folder; the reason on `err` as "ostrelenc: cannot write
 // PATH: REASON"), the rate menu and the selection message. An answer is the whole line with
 // surrounding blanks trimmed; blank lines are skipped. The target is checked without being
@@ -89,9 +89,5 @@ bool ParseChoice(const std::string& line, int* choice);
 // The run parameters for a rate code and a source of `dataBytes` sample bytes (16-bit stereo) at
 // `sampleRate` (Length 0 when the rate is 0). `DataRate` must be a valid code.
 RunParameters DeriveRunParameters(unsigned char DataRate, uint32_t dataBytes, uint32_t sampleRate);
-
-// Empty when `in` can be coded (16-bit PCM, 2 channels, 44100 Hz); otherwise what the file is,
-// as the end of a sentence about it ("is 16-bit PCM, 1 channel, 48000 Hz").
-std::string SourceFormatProblem(const Waveio& in);
 
 }  // namespace ostrel

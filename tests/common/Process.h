@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,7 @@ struct RunOptions {
   long signalDelayUs = -1;   // >= 0: send `signal` this many microseconds after the start instead
   int signal = 0;            // 0: send nothing
   bool holdInput = false;    // keep standard input open (no end of input) until the program ends
+  std::function<void()> actionAfter;  // once standard output contains `signalAfter`, run this (once)
   // Standard input and output are a terminal of the program's own session: `input` is typed on it
   // (and echoed into `out` with what the program prints there); it stays open until the end.
   bool terminal = false;
@@ -134,7 +136,7 @@ inline RunResult Run(const std::vector<std::string>& argv, const std::string& in
   } else {
     fcntl(in[1], F_SETFL, O_NONBLOCK);
   }
-  bool outOpen = true, errOpen = true, signalled = options.signal == 0;
+  bool outOpen = true, errOpen = true, signalled = options.signal == 0 && !options.actionAfter;
   while (outOpen || errOpen) {
     fd_set rd, wr;
     FD_ZERO(&rd);
@@ -177,7 +179,8 @@ inline RunResult Run(const std::vector<std::string>& argv, const std::string& in
     if (outOpen && FD_ISSET(out[0], &rd)) {
       detail::Drain(out[0], outOpen, result.out);
       if (!signalled && options.signalDelayUs < 0 && result.out.find(options.signalAfter) != std::string::npos) {
-        kill(pid, options.signal);
+        if (options.signal != 0) kill(pid, options.signal);
+        if (options.actionAfter) options.actionAfter();
         signalled = true;
       }
     }

@@ -63,7 +63,7 @@ struct Session {
     std::free(errText);
   }
   ~Session() {
-    if (result.in) result.in->CloseWave();
+    if (result.in) result.in->wave()->CloseWave();
   }
   int Count(const std::string& text, const std::string& what) const {
     int n = 0;
@@ -89,8 +89,8 @@ TEST(Dialogue, CompleteRunPrintsTheDialogueAndLeavesAnEmptyTarget) {
   EXPECT_EQ(s.err, "");
   ASSERT_NE(s.result.fptr, nullptr);
   ASSERT_TRUE(s.result.in);
-  EXPECT_EQ(s.result.in->type, WAVE_READ);
-  EXPECT_EQ(s.result.in->SumDiff, 0);
+  EXPECT_EQ(s.result.in->wave()->type, WAVE_READ);
+  EXPECT_EQ(s.result.in->wave()->SumDiff, 0);
   EXPECT_EQ(test::ReadAll(dir.File("out.ost")).size(), 0u);
 
   const RunParameters& p = s.result.params;
@@ -102,7 +102,7 @@ TEST(Dialogue, CompleteRunPrintsTheDialogueAndLeavesAnEmptyTarget) {
 
   // The reader starts at the first sample and the target takes bytes.
   float r[1], l[1];
-  EXPECT_EQ(s.result.in->IO(r, l, 1), 0);
+  EXPECT_EQ(s.result.in->wave()->IO(r, l, 1), 0);
   EXPECT_EQ(std::fputs("x", s.result.fptr.get()) >= 0, true);
 }
 
@@ -179,10 +179,15 @@ TEST(Dialogue, SourceIsAskedForAgainUntilItCanBeCoded) {
   test::WriteWav(dir.File("mono.wav"), audio, 1, 44100);
   test::WriteWav(dir.File("48k.wav"), audio, 2, 48000);
   test::WriteWav(dir.File("zero.wav"), audio, 2, 0);
-  test::WriteAll(dir.File("8bit.wav"), test::WavBytes(audio, 2, 44100, 8));
+  test::WriteWav(dir.File("empty.wav"), {});
+  std::vector<unsigned char> adpcm = test::WavBytes(audio, 1, 8000, 4);
+  adpcm[20] = 0x11;  // IMA ADPCM
+  test::WriteAll(dir.File("adpcm.wav"), adpcm);
   test::WriteAll(dir.File("notes.txt"), {'h', 'i', '\n'});
   test::WriteWav(dir.File("good.wav"), audio);
-  const std::vector<std::string> bad = {"mono.wav", "48k.wav", "zero.wav", "8bit.wav", "notes.txt"};
+  // With libsndfile mono and 48 kHz are converted; without it they are refused too.
+  std::vector<std::string> bad = {"zero.wav", "empty.wav", "adpcm.wav", "notes.txt"};
+  if (!SourceReaderHasSndfile()) bad.insert(bad.end(), {"mono.wav", "48k.wav"});
   // A file that is there but cannot be opened is "not found" too, with the reason beside it.
   ASSERT_EQ(symlink("loop.wav", dir.File("loop.wav").c_str()), 0);
   std::vector<std::string> answers = {dir.File("missing.wav"), dir.File("loop.wav"), dir.path()};
@@ -192,22 +197,33 @@ TEST(Dialogue, SourceIsAskedForAgainUntilItCanBeCoded) {
   Session s(answers);
   ASSERT_EQ(s.result.status, 0);
   EXPECT_EQ(s.Count(s.out, "File not found\n\nEnter source file path: "), 2);
-  EXPECT_EQ(s.Count(s.out, kSourcePrompt), 9);
+  EXPECT_EQ(s.Count(s.out, kSourcePrompt), 4 + static_cast<int>(bad.size()));
   EXPECT_EQ(s.Count(s.out, kTargetPrompt), 1);
-  EXPECT_EQ(s.Lines(s.err), 7);  // one line for the loop, the folder and each wrong file
+  EXPECT_EQ(s.Lines(s.err), 2 + static_cast<int>(bad.size()));  // the loop, the folder, each wrong file
   EXPECT_NE(s.err.find("Cannot open " + dir.File("loop.wav") + ": Too many levels of symbolic links."),
             std::string::npos)
       << s.err;
-  EXPECT_NE(s.err.find(dir.path() + " is a folder;"), std::string::npos) << s.err;
-  for (const std::string& name : bad) EXPECT_NE(s.err.find(dir.File(name) + " is"), std::string::npos) << name;
-  EXPECT_NE(s.err.find("is 16-bit PCM, 1 channel, 44100 Hz; the encoder needs 16-bit PCM WAV, 2 channels, 44100 Hz."),
-            std::string::npos)
-      << s.err;
-  EXPECT_NE(s.err.find("2 channels, 48000 Hz;"), std::string::npos);
-  EXPECT_NE(s.err.find("2 channels, 0 Hz;"), std::string::npos);
-  EXPECT_NE(s.err.find("is 8-bit PCM"), std::string::npos);
-  EXPECT_NE(s.err.find("notes.txt is not a RIFF/WAVE file"), std::string::npos);
+  EXPECT_NE(s.err.find(dir.path() + " is a folder; " + SourceReaderReads() + ".\n"), std::string::npos) << s.err;
+  for (const std::string& name : bad) EXPECT_NE(s.err.find(dir.File(name) + " "), std::string::npos) << name;
+  EXPECT_NE(s.err.find(dir.File("empty.wav") + " holds no samples.\n"), std::string::npos) << s.err;
+  EXPECT_NE(s.err.find(dir.File("adpcm.wav") + " is ADPCM, which is not supported.\n"), std::string::npos) << s.err;
+  if (!SourceReaderHasSndfile()) {
+    EXPECT_NE(s.err.find("mono.wav is 16-bit PCM, 1 channel, 44100 Hz; this build reads only"), std::string::npos)
+        << s.err;
+  }
   EXPECT_EQ(s.result.params.sourcePath, dir.File("good.wav"));
+}
+
+// A converted source's run parameters: Length from its own rate, the reader a pull-mode Waveio.
+TEST(Dialogue, ConvertedSourceGetsItsLengthFromItsOwnRate) {
+  if (!SourceReaderHasSndfile()) GTEST_SKIP() << "built without libsndfile";
+  TempDir dir;
+  test::WriteWav(dir.File("mono.wav"), std::vector<int16_t>(44100 * 20, 5), 1, 44100);
+  Session s({dir.File("mono.wav"), dir.File("out.ost"), "5"});
+  ASSERT_EQ(s.result.status, 0);
+  EXPECT_FALSE(s.result.in->canonical());
+  EXPECT_EQ(s.result.in->wave()->type, WAVE_PULL);
+  EXPECT_EQ(s.result.params.Length, 20u);
 }
 
 TEST(Dialogue, TargetThatIsTheSourceIsRefusedUnderEveryName) {
