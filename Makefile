@@ -1,5 +1,5 @@
 # Thin wrapper over CMake. `make run` builds and starts the encoder; `make test` builds and runs
-# every test; `make sanitize` runs the same tests built with AddressSanitizer and UBSan; `make tsan`
+# every test; `make install` installs the build; `make sanitize` runs the same tests built with AddressSanitizer and UBSan; `make tsan`
 # runs the tests of the threaded sound output under ThreadSanitizer; `make demo` encodes and
 # decodes a generated signal and prints the sizes and the round trip's SNR; `make fuzz` builds the
 # fuzz targets with clang and runs each for FUZZ_TIME seconds.
@@ -11,7 +11,7 @@ FUZZ_TIME ?= 60
 JOBS     ?= 2
 CMAKE    ?= cmake
 
-.PHONY: all build run test sanitize tsan bench demo fuzz clean
+.PHONY: all build run test install sanitize tsan bench demo fuzz clean
 
 all: build
 
@@ -27,6 +27,11 @@ run:
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Installs what the build has (the GStreamer plugin into lib/.../gstreamer-1.0 under the prefix);
+# PREFIX overrides the configured prefix.
+install: build
+	$(CMAKE) --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
 sanitize:
 	$(CMAKE) -S . -B $(ASAN) -DOSTREL_SANITIZE=ON
