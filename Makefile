@@ -1,8 +1,9 @@
 # Thin wrapper over CMake. `make run` builds and starts the encoder; `make test` builds and runs
-# every test; `make install` installs the build; `make sanitize` runs the same tests built with AddressSanitizer and UBSan; `make tsan`
-# runs the tests of the threaded sound output under ThreadSanitizer; `make demo` encodes and
-# decodes a generated signal and prints the sizes and the round trip's SNR; `make fuzz` builds the
-# fuzz targets with clang and runs each for FUZZ_TIME seconds.
+# every test; `make install` installs the build; `make sanitize` runs the same tests built with
+# AddressSanitizer and UBSan; `make tsan` runs the tests of the threaded sound output under
+# ThreadSanitizer; `make demo` encodes and decodes a generated signal and prints the sizes and the
+# round trip's SNR; `make fuzz` builds the fuzz targets with clang and runs each for FUZZ_TIME
+# seconds.
 BUILD    := build
 ASAN     := build-asan
 TSAN     := build-tsan
