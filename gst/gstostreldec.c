@@ -1,9 +1,9 @@
-/* Each frame decodes to the same number of samples. After a start or a reset (a seek, a
- * discontinuity) the first `delay` samples of the first frame are not valid yet; they are
- * dropped, so the output of a frame k that starts the decoding begins at sample k x samples per
- * frame, which is the frame's timestamp from ostrelparse. From the start of the stream this gives
- * exactly the samples of the ostreldec program; after a seek the samples from the frame's
- * timestamp on are those of a straight decode. */
+/* Each frame decodes to the same number of samples, lagging the input by `delay` samples;
+ * ostrelparse stamps every frame with the time of its first output sample. From the start of the
+ * stream the first `delay` samples of frame 0 are dropped, which gives exactly the samples of the
+ * ostreldec program. After a reset (a seek, a discontinuity) the first frame only rebuilds the
+ * overlap and its output is dropped; the parser starts a seek one frame early for it, so the
+ * samples from the target on are those of a straight decode. */
 #include "gstostreldec.h"
 
 #include <string.h>
@@ -109,6 +109,8 @@ gst_ostrel_dec_handle_frame (GstAudioDecoder * dec, GstBuffer * buffer)
     return GST_FLOW_OK;
   if (self->decoder == NULL)
     return GST_FLOW_NOT_NEGOTIATED;
+  GST_LOG_OBJECT (self, "frame at %" GST_TIME_FORMAT "%s", GST_TIME_ARGS (GST_BUFFER_PTS (buffer)),
+      self->restarted ? ", first after a reset" : "");
 
   out = gst_audio_decoder_allocate_output_buffer (dec, out_bytes);
   if (!gst_buffer_map (buffer, &in_map, GST_MAP_READ)) {
@@ -144,9 +146,15 @@ gst_ostrel_dec_handle_frame (GstAudioDecoder * dec, GstBuffer * buffer)
   }
 
   if (self->restarted) {
-    /* The overlap was still being built: these samples are not part of the output. */
-    gst_buffer_resize (out, (gssize) self->delay * OUTPUT_BYTES_PER_SAMPLE, -1);
     self->restarted = FALSE;
+    if (GST_BUFFER_PTS (buffer) == 0) {
+      /* The start of the stream: these samples stand for nothing before the first source sample. */
+      gst_buffer_resize (out, (gssize) self->delay * OUTPUT_BYTES_PER_SAMPLE, -1);
+    } else {
+      /* The lead-in frame: only its overlap is kept, for the next frame. */
+      gst_buffer_unref (out);
+      return gst_audio_decoder_finish_frame (dec, NULL, 1);
+    }
   }
   return gst_audio_decoder_finish_frame (dec, out, 1);
 }
@@ -156,7 +164,7 @@ gst_ostrel_dec_flush (GstAudioDecoder * dec, gboolean hard)
 {
   GstOstrelDec *self = GST_OSTREL_DEC (dec);
 
-  (void) hard;
+  GST_DEBUG_OBJECT (self, "%s flush: the next frame starts afresh", hard ? "hard" : "soft");
   if (self->decoder != NULL)
     ostrel_frame_decoder_reset (self->decoder);
   self->restarted = TRUE;

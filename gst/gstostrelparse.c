@@ -1,9 +1,9 @@
 /* The stream is a header followed by frames that all have the same size in bytes, so a frame's
- * number follows from its byte offset and the number gives its time exactly: frame k is stamped
- * k x samples per frame. That stamp is where the decoder's output becomes valid when it starts
- * (or restarts after a seek) with frame k, so a seek to time t lands on the frame
- * floor(t / frame duration), the one before the frame whose output holds t whenever that one's
- * leading samples still need the overlap of the frame before. */
+ * number follows from its byte offset, and the number gives its time exactly. The decoder's
+ * output lags its input by `delay` samples: frame k yields the samples from k x samples per frame
+ * - delay on, and that is its timestamp (frame 0, whose first `delay` samples are dropped, is
+ * stamped 0). After a reset the decoder's first frame only rebuilds the overlap, so a seek
+ * starts one frame before the frame that holds the target (the lead-in frame). */
 #include "gstostrelparse.h"
 
 #include <string.h>
@@ -134,8 +134,17 @@ gst_ostrel_parse_header (GstOstrelParse * self, const guint8 * data, gsize size,
   g_free (strings);
 
   gst_base_parse_set_average_bitrate (parse, (guint) info.kbps * 1000);
+  /* One lead-in frame before a seek target, for seeks through the base class's index. */
+  gst_base_parse_set_frame_rate (parse, (guint) info.sample_rate, info.samples_per_frame, 1, 0);
   gst_base_parse_set_min_frame_size (parse, info.frame_bytes);
   return GST_FLOW_OK;
+}
+
+/* The first output sample (per channel) of frame `index`. */
+static guint64
+frame_start_sample (const ostrel_info * info, guint64 index)
+{
+  return index == 0 ? 0 : index * info->samples_per_frame - info->delay;
 }
 
 static GstFlowReturn
@@ -197,25 +206,30 @@ gst_ostrel_parse_handle_frame (GstBaseParse * parse, GstBaseParseFrame * frame, 
   }
   gst_buffer_unmap (frame->buffer, &map);
 
-  GST_BUFFER_PTS (frame->buffer) = gst_util_uint64_scale (index * self->info.samples_per_frame,
-      GST_SECOND, (guint64) self->info.sample_rate);
-  GST_BUFFER_DTS (frame->buffer) = GST_BUFFER_PTS (frame->buffer);
-  GST_BUFFER_DURATION (frame->buffer) = gst_util_uint64_scale ((index + 1) * self->info.samples_per_frame,
-      GST_SECOND, (guint64) self->info.sample_rate) - GST_BUFFER_PTS (frame->buffer);
-  GST_BUFFER_OFFSET (frame->buffer) = index * self->info.samples_per_frame;
-  GST_BUFFER_OFFSET_END (frame->buffer) = (index + 1) * self->info.samples_per_frame;
+  {
+    const guint64 start = frame_start_sample (&self->info, index);
+    const guint64 end = frame_start_sample (&self->info, index + 1);
+
+    GST_BUFFER_PTS (frame->buffer) = gst_util_uint64_scale (start, GST_SECOND, (guint64) self->info.sample_rate);
+    GST_BUFFER_DTS (frame->buffer) = GST_BUFFER_PTS (frame->buffer);
+    GST_BUFFER_DURATION (frame->buffer) =
+        gst_util_uint64_scale (end, GST_SECOND, (guint64) self->info.sample_rate) - GST_BUFFER_PTS (frame->buffer);
+    GST_BUFFER_OFFSET (frame->buffer) = start;
+    GST_BUFFER_OFFSET_END (frame->buffer) = end;
+  }
   return gst_base_parse_finish_frame (parse, frame, (gint) self->info.frame_bytes);
 }
 
-/* Exact conversions between bytes, time and samples per channel: frame boundaries in the byte
- * stream correspond to multiples of the frame duration. */
+/* Exact conversions between bytes, time and samples per channel. A byte position or size counts
+ * the whole frames before it; a time or sample converts to the byte where decoding must start to
+ * give that sample: the lead-in frame before the frame that holds it. */
 static gboolean
 gst_ostrel_parse_convert (GstBaseParse * parse, GstFormat src_format, gint64 src_value,
     GstFormat dest_format, gint64 * dest_value)
 {
   GstOstrelParse *self = GST_OSTREL_PARSE (parse);
   const ostrel_info *info = &self->info;
-  guint64 frames;
+  guint64 frames, sample;
 
   if (!self->have_header || src_value < 0)
     return gst_base_parse_convert_default (parse, src_format, src_value, dest_format, dest_value);
@@ -225,32 +239,11 @@ gst_ostrel_parse_convert (GstBaseParse * parse, GstFormat src_format, gint64 src
   }
 
   if (src_format == GST_FORMAT_BYTES) {
-    /* A byte count is a position in the stream, or its size: whole frames after the header. */
     frames = (guint64) src_value > info->header_bytes ?
         ((guint64) src_value - info->header_bytes) / info->frame_bytes : 0;
     if (info->frames > 0 && frames > info->frames)
       frames = info->frames;
-    if (dest_format == GST_FORMAT_TIME) {
-      *dest_value = (gint64) gst_util_uint64_scale (frames * info->samples_per_frame, GST_SECOND,
-          (guint64) info->sample_rate);
-      return TRUE;
-    }
-    if (dest_format == GST_FORMAT_DEFAULT) {
-      *dest_value = (gint64) (frames * info->samples_per_frame);
-      return TRUE;
-    }
-    return FALSE;
-  }
-
-  if (src_format == GST_FORMAT_TIME || src_format == GST_FORMAT_DEFAULT) {
-    const guint64 sample = src_format == GST_FORMAT_TIME ?
-        gst_util_uint64_scale ((guint64) src_value, (guint64) info->sample_rate, GST_SECOND) :
-        (guint64) src_value;
-    frames = sample / info->samples_per_frame;
-    if (dest_format == GST_FORMAT_BYTES) {
-      *dest_value = (gint64) (info->header_bytes + frames * info->frame_bytes);
-      return TRUE;
-    }
+    sample = frame_start_sample (info, frames);
     if (dest_format == GST_FORMAT_TIME) {
       *dest_value = (gint64) gst_util_uint64_scale (sample, GST_SECOND, (guint64) info->sample_rate);
       return TRUE;
@@ -259,6 +252,29 @@ gst_ostrel_parse_convert (GstBaseParse * parse, GstFormat src_format, gint64 src
       *dest_value = (gint64) sample;
       return TRUE;
     }
+    return FALSE;
+  }
+
+  if (src_format != GST_FORMAT_TIME && src_format != GST_FORMAT_DEFAULT)
+    return FALSE;
+  /* The first sample at or after the time. */
+  sample = src_format == GST_FORMAT_TIME ?
+      gst_util_uint64_scale_ceil ((guint64) src_value, (guint64) info->sample_rate, GST_SECOND) :
+      (guint64) src_value;
+  if (dest_format == GST_FORMAT_BYTES) {
+    frames = (sample + info->delay) / info->samples_per_frame;
+    if (frames > 0)
+      frames--;
+    *dest_value = (gint64) (info->header_bytes + frames * info->frame_bytes);
+    return TRUE;
+  }
+  if (dest_format == GST_FORMAT_TIME) {
+    *dest_value = (gint64) gst_util_uint64_scale (sample, GST_SECOND, (guint64) info->sample_rate);
+    return TRUE;
+  }
+  if (dest_format == GST_FORMAT_DEFAULT) {
+    *dest_value = (gint64) sample;
+    return TRUE;
   }
   return FALSE;
 }

@@ -347,7 +347,9 @@ TEST_F(GstPlugin, SeeksInPlaybinGiveTheSamplesOfAStraightDecode) {
   ASSERT_NE(gst_element_set_state(playbin, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
   for (size_t target : targets) {
     SCOPED_TRACE(target);
-    const gint64 at = gint64(gst_util_uint64_scale(target, GST_SECOND, RATE));
+    // Rounded up: a time between two samples clips the first buffer to the later one, but stamps
+    // it with the time itself.
+    const gint64 at = gint64(gst_util_uint64_scale_ceil(target, GST_SECOND, RATE));
     ASSERT_TRUE(gst_element_seek_simple(playbin, GST_FORMAT_TIME,
                                         GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE), at));
     ASSERT_NE(gst_element_get_state(playbin, nullptr, nullptr, 30 * GST_SECOND), GST_STATE_CHANGE_FAILURE);
