@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -13,11 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "analysis/FrameInvTransform.h"
 #include "format/FileHeader.h"
 #include "format/RateTables.h"
+#include "library/FrameDecoder.h"
 #include "platform/RemoveOnSignal.h"
-#include "psycho/Psycho.h"
 
 namespace ostrel {
 
@@ -25,7 +25,6 @@ namespace {
 
 constexpr unsigned short STREAM_SAMPLE_RATE = 44100;  // samples per second
 constexpr unsigned char STREAM_CHANNELS = 2;
-constexpr std::size_t FILE_MAGIC_BYTES = sizeof FILE_MAGIC - 1;  // no terminator in the file
 constexpr uint64_t WAV_FRAME_BYTES = 4;  // one 16-bit stereo sample frame
 
 const char* const PREFIX = "ostreldec: ";
@@ -149,56 +148,16 @@ bool ReportMissingFrames(const Stream& s, std::ostream& log) {
   return false;
 }
 
-// The frame buffers the reader fills and the synthesis reads, sized for one stream's layout.
-struct FrameBuffers {
-  FrameBuffers(int nblocks, int maxBands) {
-    for (int c = 0; c < STREAM_CHANNELS; ++c) {
-      gainRows[c].assign(static_cast<size_t>(nblocks) + 1, 0);
-      gains[c] = gainRows[c].data();
-      weightRows[c].assign(static_cast<size_t>(nblocks) + 1, std::vector<int>(static_cast<size_t>(maxBands), 0));
-      for (auto& row : weightRows[c]) weightSets[c].push_back(row.data());
-      weights[c] = weightSets[c].data();
-    }
-  }
-  int SwitchUsed[STREAM_CHANNELS] = {0, 0};
-  int Location[STREAM_CHANNELS] = {0, 0};
-  std::vector<int> gainRows[STREAM_CHANNELS];
-  int* gains[STREAM_CHANNELS];
-  std::vector<std::vector<int>> weightRows[STREAM_CHANNELS];
-  std::vector<int*> weightSets[STREAM_CHANNELS];
-  int** weights[STREAM_CHANNELS];
-};
-
-// The three models the encoder builds; the decoder needs only their band tables, which must be
-// identical to the encoder's.
-struct BandTables {
-  explicit BandTables(const Stream& s)
-      : Long(static_cast<unsigned>(s.LongSize), STREAM_SAMPLE_RATE, GetPercepResolution(s.DataRate),
-             GetPercepOffset(s.DataRate), 0),
-        Tran(static_cast<unsigned>(s.TranSize), STREAM_SAMPLE_RATE, GetPercepResolution(s.DataRate),
-             GetPercepOffset(s.DataRate), 0),
-        Short(static_cast<unsigned>(s.ShortSize), STREAM_SAMPLE_RATE, GetPercepResolution(s.DataRate),
-              GetPercepOffset(s.DataRate), 1) {
-    LongBands = Long.GetPsychBands(&LongCount);
-    TranBands = Tran.GetPsychBands(&TranCount);
-    ShortBands = Short.GetPsychBands(&ShortCount);
-  }
-  int MaxCount() const {
-    int m = LongCount > TranCount ? LongCount : TranCount;
-    return m > ShortCount ? m : ShortCount;
-  }
-  Psycho Long, Tran, Short;
-  int* LongBands = nullptr;
-  int* TranBands = nullptr;
-  int* ShortBands = nullptr;
-  int LongCount = 0, TranCount = 0, ShortCount = 0;
-};
-
 // Frames have a fixed size in whole bytes, so each one starts at a known offset; a damaged frame
 // cannot shift the ones after it.
-void SeekFrame(const Stream& s, uint32_t frame) {
+// Reads frame `frame` into `bytes` (FrameBits / 8 of them); what the file lacks reads as zeros.
+void ReadFrameBytes(const Stream& s, uint32_t frame, std::vector<unsigned char>& bytes) {
   const long long offset = static_cast<long long>(s.HeaderBytes) + static_cast<long long>(frame) * (s.FrameBits / 8);
-  fseeko(s.file.get(), static_cast<off_t>(offset), SEEK_SET);
+  std::fill(bytes.begin(), bytes.end(), 0);
+  if (fseeko(s.file.get(), static_cast<off_t>(offset), SEEK_SET) == 0) {
+    const size_t got = std::fread(bytes.data(), 1, bytes.size(), s.file.get());
+    (void)got;  // the file holds whole frames up to FramesToRead; a read error leaves zeros
+  }
 }
 
 void ReportDamage(const Stream& s, uint32_t frame, const FrameReport& report, std::ostream& log) {
@@ -211,30 +170,24 @@ void ReportDamage(const Stream& s, uint32_t frame, const FrameReport& report, st
 int DecodeStream(Stream& s, Waveio& pcm, const DecodeOptions& options, const std::function<bool()>& sinkOk,
                  std::ostream& log) {
   int status = ReportMissingFrames(s, log) ? DECODE_DAMAGED : DECODE_OK;
-  BandTables bands(s);
-  FrameBuffers buffers(s.NBlocks, bands.MaxCount());
-  float** x = nullptr;
-  FrameInvTransform synthesis(STREAM_CHANNELS, static_cast<unsigned char>(s.NBlocks), static_cast<unsigned>(s.LongSize),
-                              static_cast<unsigned>(s.ShortSize), &pcm, bands.LongCount, bands.ShortCount,
-                              bands.TranCount, bands.LongBands, bands.ShortBands, bands.TranBands, &x,
-                              buffers.weights, buffers.gains, 0);
-  // The synthesis lags the source by half a long block; dropping that much makes the output line
-  // up with the encoder's input.
-  synthesis.SetLeadingSkip(static_cast<unsigned>(s.LongSize / 2));
-  FrameReader reader(s.LongSize, s.NBlocks, STREAM_CHANNELS, bands.LongCount, bands.ShortCount, bands.TranCount,
-                     buffers.SwitchUsed, buffers.Location, buffers.gains, buffers.weights, x);
+  FrameDecoder engine(s.DataRate);
+  std::vector<unsigned char> frame(engine.FrameBytes());
 
   uint32_t damaged = 0;
   for (uint32_t f = 0; f < s.FramesToRead; ++f) {
-    SeekFrame(s, f);
-    if (!reader.ReadFrame(s.file.get(), s.FrameBits)) {
-      ReportDamage(s, f, reader.Report(), log);
-      reader.Silence();
+    ReadFrameBytes(s, f, frame);
+    if (!engine.Decode(frame.data(), frame.size())) {
+      ReportDamage(s, f, engine.Report(), log);
       ++damaged;
     }
-    synthesis.NewFrame(buffers.SwitchUsed, buffers.Location);
+    // The synthesis lags the source; the engine says how much of the output comes before the
+    // stream's first sample, and dropping that makes the output line up with the encoder's input.
+    const unsigned skip = engine.Skip();
+    if (skip < engine.Total()) {
+      pcm.IO(engine.Output(0) + skip, engine.Output(1) + skip, static_cast<int>(engine.Total() - skip));
+    }
     if (!sinkOk()) return DECODE_WRITE_FAILED;
-    if (options.onFrame && !options.onFrame(f, reader.Report())) break;
+    if (options.onFrame && !options.onFrame(f, engine.Report())) break;
   }
   if (damaged > 0) {
     log << PREFIX << s.path << ": " << damaged << " of " << s.FramesToRead << " frames were damaged\n";
@@ -427,16 +380,12 @@ int PrintInfo(const std::string& in, const DecodeOptions& options, std::ostream&
   int status = ReportMissingFrames(s, log) ? DECODE_DAMAGED : DECODE_OK;
   if (!options.verbose && !options.onFrame) return status;
 
-  BandTables bands(s);
-  FrameBuffers buffers(s.NBlocks, bands.MaxCount());
-  std::vector<std::vector<float>> coefficients(STREAM_CHANNELS, std::vector<float>(s.Total));
-  float* x[STREAM_CHANNELS] = {coefficients[0].data(), coefficients[1].data()};
-  FrameReader reader(s.LongSize, s.NBlocks, STREAM_CHANNELS, bands.LongCount, bands.ShortCount, bands.TranCount,
-                     buffers.SwitchUsed, buffers.Location, buffers.gains, buffers.weights, x);
+  FrameDecoder engine(s.DataRate);
+  std::vector<unsigned char> frame(engine.FrameBytes());
   for (uint32_t f = 0; f < s.FramesToRead; ++f) {
-    SeekFrame(s, f);
-    const bool intact = reader.ReadFrame(s.file.get(), s.FrameBits);
-    const FrameReport& r = reader.Report();
+    ReadFrameBytes(s, f, frame);
+    const bool intact = engine.Read(frame.data(), frame.size());
+    const FrameReport& r = engine.Report();
     if (options.verbose) PrintFrameLine(out, f, r);
     if (!intact) status = DECODE_DAMAGED;
     if (options.onFrame && !options.onFrame(f, r)) break;
