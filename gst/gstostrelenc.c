@@ -12,6 +12,24 @@
 
 #include "gstostrelcaps.h"
 
+/* A library built without its encoder half leaves these unresolved instead of failing to load
+ * the whole plugin; gst_ostrel_enc_available then says so and no encoder is registered. */
+#pragma weak ostrel_encoder_create
+#pragma weak ostrel_encoder_set_tag
+#pragma weak ostrel_encoder_write
+#pragma weak ostrel_encoder_write_float
+#pragma weak ostrel_encoder_finish
+#pragma weak ostrel_encoder_frames
+#pragma weak ostrel_encoder_destroy
+
+gboolean
+gst_ostrel_enc_available (void)
+{
+  return ostrel_encoder_create != NULL && ostrel_encoder_set_tag != NULL && ostrel_encoder_write != NULL &&
+      ostrel_encoder_write_float != NULL && ostrel_encoder_finish != NULL && ostrel_encoder_frames != NULL &&
+      ostrel_encoder_destroy != NULL;
+}
+
 GST_DEBUG_CATEGORY_STATIC (gst_ostrel_enc_debug);
 #define GST_CAT_DEFAULT gst_ostrel_enc_debug
 

@@ -34,6 +34,9 @@ struct _GstOstrelEnc
 /* The enum type of the bitrate property; values in kb/s. */
 GType gst_ostrel_enc_bitrate_get_type (void);
 
+/* Whether the library the plugin runs with has the encoder half. */
+gboolean gst_ostrel_enc_available (void);
+
 GST_ELEMENT_REGISTER_DECLARE (ostrelenc);
 
 G_END_DECLS

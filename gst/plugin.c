@@ -20,7 +20,10 @@ plugin_init (GstPlugin * plugin)
 
   ok &= GST_ELEMENT_REGISTER (ostrelparse, plugin);
   ok &= GST_ELEMENT_REGISTER (ostreldec, plugin);
-  ok &= GST_ELEMENT_REGISTER (ostrelenc, plugin);
+  if (gst_ostrel_enc_available ())
+    ok &= GST_ELEMENT_REGISTER (ostrelenc, plugin);
+  else
+    GST_WARNING ("libostrel has no encoder: ostrelenc is not registered");
   return ok;
 }
 
