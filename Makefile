@@ -1,9 +1,10 @@
 # Thin wrapper over CMake. `make run` builds and starts the encoder; `make test` builds and runs
-# every test; `make install` installs the build; `make sanitize` runs the same tests built with
-# AddressSanitizer and UBSan; `make tsan` runs the tests of the threaded sound output under
-# ThreadSanitizer; `make demo` encodes and decodes a generated signal and prints the sizes and the
-# round trip's SNR; `make fuzz` builds the fuzz targets with clang and runs each for FUZZ_TIME
-# seconds.
+# every test; `make sanitize` runs the same tests built with AddressSanitizer and UBSan; `make tsan`
+# runs the tests of the threaded sound output under ThreadSanitizer; `make demo` encodes and
+# decodes a generated signal and prints the sizes and the round trip's SNR; `make fuzz` builds the
+# fuzz targets with clang and runs each for FUZZ_TIME seconds. `make install` installs the programs,
+# libostrel (shared and static), its header, pkg-config and CMake package files, the manual
+# pages and the GStreamer plugin under PREFIX (default /usr/local), staged under DESTDIR when it is set.
 BUILD    := build
 ASAN     := build-asan
 TSAN     := build-tsan
@@ -11,8 +12,10 @@ FUZZ     := build-fuzz
 FUZZ_TIME ?= 60
 JOBS     ?= 2
 CMAKE    ?= cmake
+PREFIX   ?= /usr/local
+DESTDIR  ?=
 
-.PHONY: all build run test install sanitize tsan bench demo fuzz clean
+.PHONY: all build run test sanitize tsan bench demo fuzz install clean
 
 all: build
 
@@ -28,11 +31,6 @@ run:
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
-
-# Installs what the build has (the GStreamer plugin into lib/.../gstreamer-1.0 under the prefix);
-# PREFIX overrides the configured prefix.
-install: build
-	$(CMAKE) --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
 sanitize:
 	$(CMAKE) -S . -B $(ASAN) -DOSTREL_SANITIZE=ON
@@ -65,6 +63,9 @@ fuzz: build
 	fuzz/make-seeds.sh $(BUILD) $(FUZZ)/corpus
 	./$(FUZZ)/fuzz/fuzz_decoder -max_total_time=$(FUZZ_TIME) -max_len=20000 -artifact_prefix=$(FUZZ)/ $(FUZZ)/corpus/decoder
 	./$(FUZZ)/fuzz/fuzz_waveio -max_total_time=$(FUZZ_TIME) -artifact_prefix=$(FUZZ)/ $(FUZZ)/corpus/waveio
+
+install: build
+	DESTDIR="$(DESTDIR)" $(CMAKE) --install $(BUILD) --prefix "$(PREFIX)"
 
 clean:
 	rm -rf $(BUILD) $(ASAN) $(TSAN) $(FUZZ) demo

@@ -1,7 +1,6 @@
 #include "decoder/Decoder.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -17,7 +16,8 @@
 #include "format/FileHeader.h"
 #include "format/RateTables.h"
 #include "library/FrameDecoder.h"
-#include "platform/RemoveOnSignal.h"
+#include "platform/FileHandle.h"
+#include "platform/OutputFile.h"
 
 namespace ostrel {
 
@@ -27,18 +27,12 @@ constexpr unsigned short STREAM_SAMPLE_RATE = 44100;  // samples per second
 constexpr unsigned char STREAM_CHANNELS = 2;
 constexpr uint64_t WAV_FRAME_BYTES = 4;  // one 16-bit stereo sample frame
 
-const char* const PREFIX = "ostreldec: ";
-
-struct FileCloser {
-  void operator()(std::FILE* f) const {
-    if (f != nullptr) std::fclose(f);
-  }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+const char* const PROGRAM = "ostreldec";
+const std::string PREFIX = std::string(PROGRAM) + ": ";
 
 // Everything the header fixes about a compressed file, and how many of its frames are there.
 struct Stream {
-  FilePtr file;
+  FileHandle file;
   std::string path;
   std::string Title, Author, Comments;
   unsigned char DataRate = 0;
@@ -196,66 +190,12 @@ int DecodeStream(Stream& s, Waveio& pcm, const DecodeOptions& options, const std
   return status;
 }
 
-// Removes a file on scope exit unless told to keep it, and also when an interrupt or termination
-// signal ends the process first.
-class TempFile {
- public:
-  explicit TempFile(std::string path) : path_(std::move(path)), onSignal_(path_) {}
-  ~TempFile() {
-    if (!kept_) ::unlink(path_.c_str());
-  }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  const std::string& path() const { return path_; }
-  void Keep() {
-    kept_ = true;
-    onSignal_.Disarm();
-  }
-
- private:
-  std::string path_;
-  RemoveOnSignal onSignal_;
-  bool kept_ = false;
-};
-
-bool IsFolder(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// `path` exists and is not a plain file: a symbolic link, a device, a pipe or a socket.
-bool WriteInPlace(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
-}
-
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
-  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-// Creates an empty file with a unique name beside `out`, with the permissions a new file gets.
-// Returns its name, or an empty string (errno set).
-std::string CreateTempBeside(const std::string& out) {
-  std::string pattern = out + ".part-XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = ::mkstemp(name.data());
-  if (fd < 0) return std::string();
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  if (::fchmod(fd, 0666 & ~mask) != 0 || ::close(fd) != 0) {
-    const int saved = errno;
-    ::unlink(name.data());
-    errno = saved;
-    return std::string();
-  }
-  return std::string(name.data());
+void ReportWriteFailure(const std::string& out, const std::string& reason, std::ostream& log) {
+  log << CannotWrite(PROGRAM, out, reason) << "\n";
 }
 
 void ReportWriteFailure(const std::string& out, int error, std::ostream& log) {
-  log << PREFIX << "cannot write " << out << ": " << std::strerror(error != 0 ? error : EIO) << "\n";
+  ReportWriteFailure(out, std::strerror(error != 0 ? error : EIO), log);
 }
 
 }  // namespace
@@ -287,12 +227,10 @@ int DecodeToPcm(const std::string& in, Waveio& pcm, const DecodeOptions& options
 }
 
 int DecodeFile(const std::string& in, const std::string& out, const DecodeOptions& options, std::ostream& log) {
-  if (SameFile(in, out)) {
-    log << PREFIX << "refusing to write " << out << ": it is the input file\n";
-    return DECODE_WRITE_FAILED;
-  }
-  if (IsFolder(out)) {
-    log << PREFIX << "cannot write " << out << ": it is a folder\n";
+  const FileId input = IdOfPath(in);
+  std::string reason = OutputRefusal(out, input);
+  if (!reason.empty()) {
+    ReportWriteFailure(out, reason, log);
     return DECODE_WRITE_FAILED;
   }
   Stream s;
@@ -301,26 +239,19 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
   // A WAV file's lengths are 32-bit byte counts.
   const uint64_t samples = s.FramesToRead == 0 ? 0 : uint64_t{s.FramesToRead} * s.Total - s.LongSize / 2;
   if (samples * WAV_FRAME_BYTES > UINT32_MAX - (WAVE_HEADER_BYTES - 8)) {
-    log << PREFIX << "cannot write " << out << ": " << samples << " sample frames are more than a WAV file can hold\n";
+    ReportWriteFailure(out, std::to_string(samples) + " sample frames are more than a WAV file can hold", log);
     return DECODE_WRITE_FAILED;
   }
 
-  // A symbolic link, a device or a pipe is written into as it is: putting a new file in its place
-  // would destroy the link or the node (/dev/null, /dev/stdout) and send the output nowhere.
-  const bool inPlace = WriteInPlace(out);
-  std::unique_ptr<TempFile> temp;
-  if (!inPlace) {
-    const std::string tempName = CreateTempBeside(out);
-    if (tempName.empty()) {
-      ReportWriteFailure(out, errno, log);
-      return DECODE_WRITE_FAILED;
-    }
-    temp = std::make_unique<TempFile>(tempName);
+  OutputFile output;
+  if (!output.OpenReplacing(out, input, &reason)) {
+    ReportWriteFailure(out, reason, log);
+    return DECODE_WRITE_FAILED;
   }
   int status = DECODE_OK;
   int writeError = 0;
   {
-    Waveio wav((inPlace ? out : temp->path()).c_str(), WAVE_WRITE);
+    Waveio wav(output.WritePath().c_str(), WAVE_WRITE);
     if (wav.error != 0) {
       ReportWriteFailure(out, errno, log);
       return DECODE_WRITE_FAILED;
@@ -345,12 +276,10 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
     ReportWriteFailure(out, writeError, log);
     return status;
   }
-  if (inPlace) return status;
-  if (std::rename(temp->path().c_str(), out.c_str()) != 0) {
-    ReportWriteFailure(out, errno, log);
+  if (!output.Commit(&reason)) {
+    ReportWriteFailure(out, reason, log);
     return DECODE_WRITE_FAILED;
   }
-  temp->Keep();
   return status;
 }
 

@@ -1,6 +1,5 @@
 // ostreldec: decodes an Ostrel compressed file to a WAV file or plays it, or shows what the file
 // holds.
-#include <csignal>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -9,6 +8,7 @@
 #include "decoder/Decoder.h"
 #include "decoder/Player.h"
 #include "platform/Console.h"
+#include "platform/SignalChain.h"
 
 namespace {
 
@@ -70,9 +70,10 @@ bool QuitPressed() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Past a file-size limit a write then fails with EFBIG, which is reported and removes the
-  // partial output, instead of the process being killed with the temporary file left behind.
-  std::signal(SIGXFSZ, SIG_IGN);
+  // Past a file-size limit a write then fails, which is reported and removes the partial output,
+  // instead of the process being killed with the temporary file left behind; a signal that ends
+  // the process removes it too.
+  ostrel::InstallSignalChain();
   bool info = false;
   bool verbose = false;
   bool play = false;

@@ -1,8 +1,6 @@
 #include "encoder/Dialogue.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
@@ -11,7 +9,7 @@
 
 #include "format/RateTables.h"
 #include "platform/Console.h"
-#include "platform/RemoveOnSignal.h"
+#include "platform/OutputFile.h"
 
 namespace ostrel {
 
@@ -23,6 +21,7 @@ constexpr unsigned char kDefaultRate = 64;
 constexpr uint32_t kSourceRate = 44100;
 constexpr uint16_t kSourceChannels = 2;
 constexpr uint16_t kSourceBits = 16;
+constexpr const char* kProgram = "ostrelenc";
 constexpr const char* kSourceNeeded = "the encoder needs 16-bit PCM WAV, 2 channels, 44100 Hz";
 
 std::string Trim(const std::string& s) {
@@ -57,19 +56,12 @@ DialogueResult EndOfInput(const DialogueConsole& console, const char* what) {
   return Failed();
 }
 
-// Called right after an operation on the target's descriptor `fd` failed: closes it, removes the
-// target when the dialogue itself created it, and says "<action> <target>: <reason>." with the
-// reason errno gives.
-DialogueResult TargetFailed(const DialogueConsole& console, int fd, bool created, const char* action,
-                            const std::string& target) {
-  const int reason = errno;
-  close(fd);
-  if (created) unlink(target.c_str());
-  std::fprintf(console.err, "%s %s: %s.\n", action, target.c_str(), std::strerror(reason));
+// Says on `err` why `target` cannot be written.
+DialogueResult TargetFailed(const DialogueConsole& console, const std::string& target, const std::string& reason) {
+  std::fflush(console.out);
+  std::fprintf(console.err, "%s\n", CannotWrite(kProgram, target, reason).c_str());
   return Failed();
 }
-
-bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 std::string Plural(unsigned n, const char* word) {
   return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
@@ -183,65 +175,37 @@ DialogueResult RunDialogue(const DialogueConsole& console) {
     std::fprintf(console.err, "%s %s; %s.\n", source.c_str(), problem.c_str(), kSourceNeeded);
     in.reset();
   }
-  struct stat sourceId;
-  if (fstat(fileno(in->fptr), &sourceId) != 0) std::memset(&sourceId, 0, sizeof sourceId);
+  const FileId sourceId = IdOfDescriptor(fileno(in->fptr));
 
   // Target: opened for writing without truncating it, so that nothing is destroyed until the
-  // dialogue is complete; refused when it is the source under any name.
+  // dialogue is complete; refused when it is the source under any name. One the dialogue
+  // created goes again if the user breaks off before the run starts.
   std::string target;
-  int fd = -1;
-  bool created = false;
+  std::unique_ptr<OutputFile> output;
   for (;;) {
     std::fputs("Enter target file path: ", out);
     if (!ReadAnswer(console, &target)) return EndOfInput(console, "target file path");
-    created = false;
-    fd = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      created = true;
-    } else if (errno == EEXIST) {
-      fd = open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    }
-    if (fd < 0) {
-      const int reason = errno;
-      std::fflush(out);
-      std::fprintf(console.err, "Cannot open %s for writing: %s.\n", target.c_str(), std::strerror(reason));
-      continue;
-    }
-    struct stat targetId;
-    if (fstat(fd, &targetId) == 0 && SameFile(targetId, sourceId)) {
-      close(fd);
-      std::fflush(out);
-      std::fprintf(console.err, "%s is the source file; writing to it would destroy it. Choose another target.\n",
-                   target.c_str());
-      continue;
-    }
-    break;
+    output = std::make_unique<OutputFile>();
+    std::string reason;
+    if (output->OpenInPlace(target, sourceId, &reason)) break;
+    output.reset();
+    TargetFailed(console, target, reason);
   }
-
-  // A target the dialogue created goes again if the user breaks off before the run starts.
-  std::unique_ptr<RemoveOnSignal> removeCreated;
-  if (created) removeCreated = std::make_unique<RemoveOnSignal>(target);
 
   std::fputs("\nAvailable Data Rates:\n", out);
   std::fputs("---------------------\n\n", out);
   for (int row = 1; row <= kMenuRows; ++row) std::fprintf(out, "%d\t%d kb/s\n", row, DataRateForChoice(row) * 2);
   std::fputs("\nEnter target data rate: ", out);
   std::string answer;
-  if (!ReadAnswer(console, &answer)) {
-    close(fd);
-    if (created) unlink(target.c_str());
-    return EndOfInput(console, "data rate");
-  }
+  if (!ReadAnswer(console, &answer)) return EndOfInput(console, "data rate");
   int choice = 0;
   const unsigned char DataRate = ParseChoice(answer, &choice) ? DataRateForChoice(choice) : kDefaultRate;
 
   // The dialogue is complete: now the target is emptied (devices are left as they are).
-  struct stat targetId;
-  if (fstat(fd, &targetId) == 0 && S_ISREG(targetId.st_mode) && ftruncate(fd, 0) != 0) {
-    return TargetFailed(console, fd, created, "Cannot empty", target);
-  }
-  std::FILE* fptr = fdopen(fd, "wb");
-  if (fptr == nullptr) return TargetFailed(console, fd, created, "Cannot write", target);
+  std::string reason;
+  if (!output->Empty(&reason)) return TargetFailed(console, target, reason);
+  FileHandle fptr = output->TakeStream(&reason);
+  if (!fptr) return TargetFailed(console, target, reason);
 
   std::fprintf(out, "\nData Rate Selected: %d kb/s\n", DataRate * 2);
   std::fflush(out);
@@ -251,7 +215,9 @@ DialogueResult RunDialogue(const DialogueConsole& console) {
   result.params.sourcePath = source;
   result.params.targetPath = target;
   result.in = std::move(in);
-  result.fptr = fptr;
+  result.fptr = std::move(fptr);
+  output->HandOver();
+  result.target = std::move(output);
   return result;
 }
 

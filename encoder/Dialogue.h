@@ -8,6 +8,8 @@
 #include <string>
 
 #include "audio/Waveio.h"
+#include "platform/FileHandle.h"
+#include "platform/OutputFile.h"
 
 namespace ostrel {
 
@@ -41,17 +43,22 @@ struct DialogueResult {
   int status = 0;                // 0: complete; otherwise the exit status to end the program with
   std::unique_ptr<Waveio> in;    // complete: the source reader (read mode, no sum/difference),
                                  // positioned at the first sample
-  std::FILE* fptr = nullptr;     // complete: the target, empty, open for binary writing
+  FileHandle fptr;               // complete: the target, empty, open for binary writing
+  std::unique_ptr<OutputFile> target;  // complete: the target, handed over; must outlive the frame
+                                       // loop's start, so that a signal before it removes the target
   RunParameters params;          // complete: every run parameter
 };
 
 // Runs the dialogue: banner, source prompt (asked again while the file cannot be opened, with the
 // reason on `err` when it is not simply missing, or is a folder or not 16-bit PCM stereo at
 // 44100 Hz), target prompt (asked again while it is the source itself or
-// cannot be opened for writing), the rate menu and the selection message. An answer is the whole
-// line with surrounding blanks trimmed; blank lines are skipped. The target is checked without
-// being truncated and is emptied only once the rate has been answered. At end of input it prints
-// a message on `err`, removes a target it created, and returns status 1 with nothing else.
+// cannot be opened for writing, or is a folder; the reason on `err` as "ostrelenc: cannot write
+// PATH: REASON"), the rate menu and the selection message. An answer is the whole line with
+// surrounding blanks trimmed; blank lines are skipped. The target is checked without being
+// truncated and is emptied only once the rate has been answered. At end of input it prints a
+// message on `err`, removes a target it created, and returns status 1 with nothing else. From
+// the moment it creates or empties the target until the frame loop takes over, SIGINT, SIGTERM
+// and SIGHUP remove the target before they end the process.
 DialogueResult RunDialogue(const DialogueConsole& console);
 
 // The rate code a menu choice selects: 1..7 give 196, 128, 96, 80, 64, 56, 48; anything else 64.

@@ -7,12 +7,12 @@
 #include "coding/SymbolSet.h"
 #include "coding/WeightCoding.h"
 #include "encoder/Progress.h"
-#include "encoder/StopSignal.h"
 #include "format/FileHeader.h"
 #include "format/RateTables.h"
 #include "platform/Console.h"
 #include "platform/ErrorReport.h"
 #include "platform/Fatal.h"
+#include "platform/SignalChain.h"
 
 namespace ostrel {
 
@@ -135,11 +135,9 @@ void ReportWriteFailure(const std::string& path, int error) {
 
 }  // namespace
 
-int EncodeFrames(const RunParameters& params, Waveio& in, std::FILE* fptr, int budgetBits) {
-  // The console's terminal-restoring handlers go in first, so that ours, installed over them,
-  // take SIGINT and SIGTERM during the loop and theirs are back in place afterwards.
-  InstallConsoleSignalHandlers();
-  StopSignalGuard stopSignals;
+int EncodeFrames(const RunParameters& params, Waveio& in, FileHandle target, int budgetBits) {
+  StopOnSignal stopSignals;
+  std::FILE* const fptr = target.get();
   int status = 0;
   bool writeFailed = false;
   int writeError = 0;
@@ -214,7 +212,7 @@ int EncodeFrames(const RunParameters& params, Waveio& in, std::FILE* fptr, int b
       }
     }
     in.CloseWave();
-    if (std::fclose(fptr) != 0 && !writeFailed) {
+    if (std::fclose(target.release()) != 0 && !writeFailed) {
       writeError = errno;
       writeFailed = true;
     }

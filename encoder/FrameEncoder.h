@@ -13,6 +13,7 @@
 #include "encoder/Dialogue.h"
 #include "encoder/StepSizeSearch.h"
 #include "format/Bitstream.h"
+#include "platform/FileHandle.h"
 #include "psycho/Psycho.h"
 
 namespace ostrel {
@@ -109,11 +110,12 @@ class FrameEncoder {
 // The whole run after the dialogue: set-up, the file header with a frame count of 0, "Progress:"
 // and the progress marks, the frame loop, and the shut-down (last bits, frame count patched,
 // source closed, target closed). The loop ends after the frame in which the source ends, a frame
-// does not fit ("Padding Error!"), a lower-case q is typed, SIGINT or SIGTERM arrives, or a write
+// does not fit ("Padding Error!"), a lower-case q is typed, SIGINT, SIGTERM or SIGHUP arrives
+// (a removal of the target armed before is over from the start), or a write
 // to the target fails. Returns the exit status: 0 after a normal run (also one ended by q or a
 // signal), 1 after "Padding Error!", a write failure, or a target that cannot seek back to store
 // the frame count (a pipe; its header keeps 0), each reported on standard error with the target's
 // name. `budgetBits` > 0 replaces the frame budget (tests only). Closes `fptr`.
-int EncodeFrames(const RunParameters& params, Waveio& in, std::FILE* fptr, int budgetBits = 0);
+int EncodeFrames(const RunParameters& params, Waveio& in, FileHandle fptr, int budgetBits = 0);
 
 }  // namespace ostrel

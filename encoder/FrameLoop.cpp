@@ -1,11 +1,13 @@
 #include "encoder/FrameLoop.h"
 
+#include <utility>
+
 #include "encoder/FrameEncoder.h"
 
 namespace ostrel {
 
-int RunFrameLoop(const RunParameters& params, Waveio& in, std::FILE* fptr) {
-  return EncodeFrames(params, in, fptr);
+int RunFrameLoop(const RunParameters& params, Waveio& in, FileHandle fptr) {
+  return EncodeFrames(params, in, std::move(fptr));
 }
 
 }  // namespace ostrel

@@ -1,13 +1,15 @@
 #include "platform/Console.h"
 
 #include <poll.h>
-#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+
+#include "platform/SignalChain.h"
 
 namespace ostrel {
 
@@ -20,80 +22,12 @@ struct termios g_keySettings;  // the key-mode settings, to put back after a sto
 volatile sig_atomic_t g_savedFd = -1;
 volatile sig_atomic_t g_keyMode = 0;
 bool g_atexitDone = false;
-bool g_handlersDone = false;
-
-constexpr int kRestoredSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-constexpr int kSignalCount = sizeof kRestoredSignals / sizeof kRestoredSignals[0];
-struct sigaction g_previous[kSignalCount];
-
-void OnSignal(int sig, siginfo_t* info, void* context) {
-  RestoreConsole();
-  int i = 0;
-  while (i < kSignalCount && kRestoredSignals[i] != sig) ++i;
-  if (i == kSignalCount) return;
-  const struct sigaction& previous = g_previous[i];
-  if (previous.sa_flags & SA_SIGINFO) {
-    if (previous.sa_sigaction != nullptr) previous.sa_sigaction(sig, info, context);
-    return;
-  }
-  if (previous.sa_handler == SIG_IGN) return;
-  if (previous.sa_handler == SIG_DFL) {
-    // Take the default action once this handler returns (the signal is blocked until then).
-    struct sigaction fallback = {};
-    fallback.sa_handler = SIG_DFL;
-    sigemptyset(&fallback.sa_mask);
-    sigaction(sig, &fallback, nullptr);
-    raise(sig);
-    return;
-  }
-  previous.sa_handler(sig);
-}
 
 // Whether this process may set the terminal's modes without being stopped for it: it is in the
 // terminal's foreground process group, or the terminal is not its controlling terminal.
 bool InForeground(int fd) {
   const pid_t group = tcgetpgrp(fd);
   return group < 0 || group == getpgrp();
-}
-
-// Ctrl-Z: the shell gets the terminal back in its saved settings while the process is stopped;
-// when the process is continued in the foreground, key mode comes back.
-void OnSuspend(int) {
-  const int savedErrno = errno;
-  const bool keyMode = g_keyMode != 0;
-  RestoreConsole();
-  struct sigaction stop = {}, ours = {};
-  stop.sa_handler = SIG_DFL;
-  sigemptyset(&stop.sa_mask);
-  sigaction(SIGTSTP, &stop, &ours);
-  raise(SIGTSTP);
-  sigset_t suspend;
-  sigemptyset(&suspend);
-  sigaddset(&suspend, SIGTSTP);
-  sigprocmask(SIG_UNBLOCK, &suspend, nullptr);  // stops here until continued
-  sigaction(SIGTSTP, &ours, nullptr);
-  if (keyMode && InForeground(g_savedFd) && tcsetattr(g_savedFd, TCSANOW, &g_keySettings) == 0) g_keyMode = 1;
-  errno = savedErrno;
-}
-
-// Continued after a stop that could not be caught (SIGSTOP): the shell may have reset the
-// terminal meanwhile, so key mode is set again.
-void OnContinue(int) {
-  const int savedErrno = errno;
-  if (g_keyMode && InForeground(g_savedFd)) tcsetattr(g_savedFd, TCSANOW, &g_keySettings);
-  errno = savedErrno;
-}
-
-// Installs `handler` for `sig` unless the signal is ignored or already has a handler.
-void InstallIfDefault(int sig, void (*handler)(int)) {
-  struct sigaction current;
-  if (sigaction(sig, nullptr, &current) != 0) return;
-  if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) return;
-  struct sigaction action = {};
-  action.sa_handler = handler;
-  action.sa_flags = SA_RESTART;
-  sigemptyset(&action.sa_mask);
-  sigaction(sig, &action, nullptr);
 }
 
 void RestoreAtExit() { RestoreConsole(); }
@@ -108,7 +42,7 @@ bool EnterKeyMode(int fd) {
     std::atexit(RestoreAtExit);
     g_atexitDone = true;
   }
-  InstallConsoleSignalHandlers();
+  InstallSignalChain();  // restores the terminal on a signal that ends the process
   g_saved = settings;
   g_savedFd = fd;
   g_keyMode = 1;
@@ -143,18 +77,10 @@ void RestoreConsole() {
   }
 }
 
-void InstallConsoleSignalHandlers() {
-  if (g_handlersDone) return;
-  g_handlersDone = true;
-  for (int i = 0; i < kSignalCount; ++i) {
-    struct sigaction action = {};
-    action.sa_sigaction = OnSignal;
-    action.sa_flags = SA_SIGINFO | SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    sigaction(kRestoredSignals[i], &action, &g_previous[i]);
-  }
-  InstallIfDefault(SIGTSTP, OnSuspend);
-  InstallIfDefault(SIGCONT, OnContinue);
+bool ConsoleInKeyMode() { return g_keyMode != 0; }
+
+void ResumeKeyMode() {
+  if (g_savedFd >= 0 && InForeground(g_savedFd) && tcsetattr(g_savedFd, TCSANOW, &g_keySettings) == 0) g_keyMode = 1;
 }
 
 Console::Console(int fd) : fd_(fd) {}

@@ -7,15 +7,9 @@
 // Terminal handling. The key test and the key read put a terminal into non-canonical, no-echo
 // mode (signals such as Ctrl-C still work) and leave it there until a line is read or the process
 // ends. The first time that happens, the original settings are saved and restored on every way
-// out: by an atexit handler, and by handlers for SIGINT, SIGTERM, SIGHUP and SIGQUIT installed at
-// that moment. Those handlers restore the terminal and then pass the signal on to whatever
-// disposition was in place before them: a function handler installed earlier is called (its
-// program goes on; the next key test enters the mode again), the default action is taken by
-// re-raising the signal, an ignored signal stays ignored.
-// A handler installed after the first key test replaces ours for its signal; if it ends the
-// process by any means other than exit(), it should call RestoreConsole() first (safe there).
-// Job control: Ctrl-Z (SIGTSTP) restores the terminal before the process stops, and on being
-// continued in the foreground (also after SIGSTOP) key mode is set again. A process in the
+// out: by an atexit handler, and by the signal chain (platform/SignalChain.h), installed at that
+// moment if the program has not done so, which restores the terminal first on SIGINT, SIGTERM,
+// SIGHUP and SIGQUIT and takes care of Ctrl-Z and of being continued. A process in the
 // background leaves the terminal's modes alone.
 #pragma once
 
@@ -56,8 +50,10 @@ int ReadKey();                     // StandardInput().ReadKey()
 // Async-signal-safe: callable from a signal handler.
 void RestoreConsole();
 
-// Installs the terminal-restoring signal handlers now (otherwise done at the first key test) so
-// that handlers installed afterwards are the ones that run first.
-void InstallConsoleSignalHandlers();
+// For the job-control handlers of the signal chain; both async-signal-safe.
+// Whether a terminal is in key mode now.
+bool ConsoleInKeyMode();
+// Puts the terminal that was in key mode back into it, when the process is in the foreground.
+void ResumeKeyMode();
 
 }  // namespace ostrel

@@ -1,6 +1,6 @@
 // Runs a program with piped standard input and captures what it prints, for end-to-end tests;
-// on request with a file-size limit or a signal sent once its output shows a given text, for
-// tests of interruption and write failures.
+// on request with a file-size limit, or a signal sent once its output shows a given text or a
+// given time after it started, for tests of interruption and write failures.
 #pragma once
 
 #include <fcntl.h>
@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,7 @@ struct RunOptions {
   std::string workdir;       // the program's working folder; empty: this process's
   long fileSizeLimit = -1;   // bytes a file of the program may grow to; -1: no limit
   std::string signalAfter;   // once standard output contains this text, send `signal` (once)
+  long signalDelayUs = -1;   // >= 0: send `signal` this many microseconds after the start instead
   int signal = 0;            // 0: send nothing
   bool holdInput = false;    // keep standard input open (no end of input) until the program ends
 };
@@ -34,7 +36,7 @@ struct RunOptions {
 namespace detail {
 
 // The child's side of Run: wires the pipes to its standard streams and starts the program.
-// SIGINT, SIGTERM, SIGPIPE and SIGXFSZ get their default actions, as if started from a shell,
+// SIGINT, SIGTERM, SIGHUP, SIGPIPE and SIGXFSZ get their default actions, as if started from a shell,
 // whatever the test runner set up: a program that wants writes beyond a file-size limit to fail
 // with EFBIG rather than be killed must ignore SIGXFSZ itself.
 [[noreturn]] inline void StartChild(const std::vector<std::string>& argv, const RunOptions& options,
@@ -46,6 +48,7 @@ namespace detail {
   if (!options.workdir.empty() && chdir(options.workdir.c_str()) != 0) _exit(127);
   signal(SIGINT, SIG_DFL);
   signal(SIGTERM, SIG_DFL);
+  signal(SIGHUP, SIG_DFL);
   signal(SIGPIPE, SIG_DFL);
   signal(SIGXFSZ, SIG_DFL);
   if (options.fileSizeLimit >= 0) {
@@ -80,6 +83,7 @@ inline RunResult Run(const std::vector<std::string>& argv, const std::string& in
                      const RunOptions& options = {}) {
   int in[2], out[2], err[2];
   if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return {};
+  const auto signalAt = std::chrono::steady_clock::now() + std::chrono::microseconds(options.signalDelayUs);
   pid_t pid = fork();
   if (pid == 0) detail::StartChild(argv, options, in, out, err);
   close(in[0]);
@@ -110,10 +114,24 @@ inline RunResult Run(const std::vector<std::string>& argv, const std::string& in
     if (outOpen) { FD_SET(out[0], &rd); maxfd = out[0] > maxfd ? out[0] : maxfd; }
     if (errOpen) { FD_SET(err[0], &rd); maxfd = err[0] > maxfd ? err[0] : maxfd; }
     if (inputOpen) { FD_SET(in[1], &wr); maxfd = in[1] > maxfd ? in[1] : maxfd; }
-    if (select(maxfd + 1, &rd, &wr, nullptr, nullptr) < 0) {
+    struct timeval wait = {0, 0};
+    const bool timed = !signalled && options.signalDelayUs >= 0;
+    if (timed) {
+      const auto left = std::chrono::duration_cast<std::chrono::microseconds>(signalAt - std::chrono::steady_clock::now());
+      const long us = left.count() > 0 ? static_cast<long>(left.count()) : 0;
+      wait.tv_sec = us / 1000000;
+      wait.tv_usec = us % 1000000;
+    }
+    const int ready = select(maxfd + 1, &rd, &wr, nullptr, timed ? &wait : nullptr);
+    if (ready < 0) {
       if (errno == EINTR) continue;
       break;
     }
+    if (timed && std::chrono::steady_clock::now() >= signalAt) {
+      kill(pid, options.signal);
+      signalled = true;
+    }
+    if (ready == 0) continue;
     if (inputOpen && FD_ISSET(in[1], &wr)) {
       ssize_t n = write(in[1], input.data() + written, input.size() - written);
       if (n > 0) written += static_cast<size_t>(n);
@@ -129,7 +147,7 @@ inline RunResult Run(const std::vector<std::string>& argv, const std::string& in
     }
     if (outOpen && FD_ISSET(out[0], &rd)) {
       detail::Drain(out[0], outOpen, result.out);
-      if (!signalled && result.out.find(options.signalAfter) != std::string::npos) {
+      if (!signalled && options.signalDelayUs < 0 && result.out.find(options.signalAfter) != std::string::npos) {
         kill(pid, options.signal);
         signalled = true;
       }

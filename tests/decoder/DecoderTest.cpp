@@ -244,6 +244,17 @@ TEST_F(DecoderFiles, AFailedRunLeavesTheOldOutputAndNoTemporaryFile) {
   EXPECT_NE(messages.find("it is a folder"), std::string::npos) << messages;
 }
 
+// The temporary name beside the output is shortened where the output's own name is at the limit.
+TEST_F(DecoderFiles, AnOutputNameAtTheLengthLimitIsWritten) {
+  const std::string out = work_.File(std::string(255, 'a'));
+  std::string messages;
+  EXPECT_EQ(Decode(dir_->File("source.ost"), out, &messages), DECODE_OK) << messages;
+  EXPECT_EQ(ReadAll(out).size(), 44 + 2 * OutputSamples(FrameCount(ost_)));
+  RunResult r = test::Run({Program("ostreldec"), dir_->File("source.ost"), out}, "");
+  EXPECT_EQ(r.status, DECODE_OK) << r.err;
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(work_.path()), std::filesystem::directory_iterator()), 1);
+}
+
 // Decodes `in` to `out` in a process that may write files of at most 64 KiB, and exits with the
 // decoder's status after printing its messages.
 [[noreturn]] void DecodeUnderFileLimit(const std::string& in, const std::string& out) {
@@ -289,7 +300,7 @@ TEST_F(DecoderFiles, AnInterruptedRunLeavesNothingBehind) {
   for (size_t i = 10; i < 14; ++i) bytes[i] = 0;  // every whole frame counts
   TempDir inputs;
   WriteAll(inputs.File("long.ost"), bytes);
-  for (int sig : {SIGINT, SIGTERM}) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(sig);
     test::RunOptions options;
     options.signalAfter = "frame 0:";  // -v lists the frames as they are decoded

@@ -61,7 +61,6 @@ struct Session {
   }
   ~Session() {
     if (result.in) result.in->CloseWave();
-    if (result.fptr != nullptr) std::fclose(result.fptr);
   }
   int Count(const std::string& text, const std::string& what) const {
     int n = 0;
@@ -101,7 +100,7 @@ TEST(Dialogue, CompleteRunPrintsTheDialogueAndLeavesAnEmptyTarget) {
   // The reader starts at the first sample and the target takes bytes.
   float r[1], l[1];
   EXPECT_EQ(s.result.in->IO(r, l, 1), 0);
-  EXPECT_EQ(std::fputs("x", s.result.fptr) >= 0, true);
+  EXPECT_EQ(std::fputs("x", s.result.fptr.get()) >= 0, true);
 }
 
 TEST(Dialogue, MenuChoicesAndWhatIsNotAChoice) {
@@ -231,7 +230,7 @@ TEST(Dialogue, TargetThatIsTheSourceIsRefusedUnderEveryName) {
   ASSERT_EQ(s.result.status, 0);
   EXPECT_EQ(s.Count(s.out, kTargetPrompt), 6);
   EXPECT_EQ(s.Lines(s.err), 5);
-  EXPECT_EQ(s.Count(s.err, "is the source file"), 5);
+  EXPECT_EQ(s.Count(s.err, ": it is the input file\n"), 5);
   EXPECT_EQ(test::ReadAll(source), before);
   EXPECT_EQ(s.result.params.targetPath, dir.File("out.ost"));
 }
@@ -244,11 +243,8 @@ TEST(Dialogue, TargetThatCannotBeOpenedIsAskedForAgain) {
   ASSERT_EQ(s.result.status, 0);
   EXPECT_EQ(s.Count(s.out, kTargetPrompt), 3);
   EXPECT_EQ(s.Lines(s.err), 2);
-  EXPECT_NE(s.err.find("Cannot open " + dir.File("missing/out.ost") + " for writing: No such file or directory."),
-            std::string::npos)
-      << s.err;
-  EXPECT_NE(s.err.find("Cannot open " + dir.File("folder") + " for writing: Is a directory."), std::string::npos)
-      << s.err;
+  EXPECT_EQ(s.err, "ostrelenc: cannot write " + dir.File("missing/out.ost") + ": No such file or directory\n" +
+                       "ostrelenc: cannot write " + dir.File("folder") + ": it is a folder\n");
   EXPECT_FALSE(Exists(dir.File("missing")));
 }
 
@@ -274,7 +270,8 @@ TEST(Dialogue, EndOfInputAtEachPromptCreatesAndTruncatesNothing) {
     Session s(c.answers);
     EXPECT_EQ(s.result.status, 1);
     EXPECT_FALSE(s.result.in);
-    EXPECT_EQ(s.result.fptr, nullptr);
+    EXPECT_FALSE(s.result.fptr);
+    EXPECT_FALSE(s.result.target);
     EXPECT_EQ(s.err, std::string("End of input before the ") + c.what + " was given; nothing was encoded.\n");
     EXPECT_EQ(s.out.find("Data Rate Selected"), std::string::npos);
     EXPECT_FALSE(Exists(dir.File("new.ost")));

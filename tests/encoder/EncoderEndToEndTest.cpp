@@ -2,8 +2,11 @@
 // header, the frame count, the size and every frame's sync word, and the progress marks.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -146,7 +149,7 @@ TEST(Encoder, InterruptOrTerminateEndsWithAValidShorterFile) {
   const std::string source = sourceDir.File("in.wav");
   WriteWav(source, Material(60 * 44100, 30000, 7));
   const uint32_t fullRun = 60 * 44100 / 8192 + 1;
-  for (int sig : {SIGINT, SIGTERM}) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(sig);
     TempDir dir;
     RunOptions options;
@@ -160,6 +163,62 @@ TEST(Encoder, InterruptOrTerminateEndsWithAValidShorterFile) {
     EXPECT_GE(frames, 1u);
     EXPECT_LT(frames, fullRun);
     ExpectStream(e.file, kRates[1], frames);
+  }
+}
+
+// A signal at any moment of a scripted run, from the program's start through the dialogue, the
+// hand-over to the frame loop and the frames to the end, leaves either no target or a valid one:
+// a header whose frame count matches the frames the file holds. A target that was there before
+// is either untouched (the signal came before the dialogue emptied it) or one of those two.
+TEST(Encoder, InterruptOrHangUpAtAnyMomentLeavesNoTargetOrAValidOne) {
+  TempDir sourceDir;
+  const std::string source = sourceDir.File("in.wav");
+  WriteWav(source, Material(44100, 20000, 5));
+  const uint32_t fullRun = 44100 / 8192 + 1;
+  // The sweep spans a whole run, measured here, and a little beyond; the delays grow with the
+  // square of the step, so that the start, the dialogue and the hand-over get most of them.
+  const auto start = std::chrono::steady_clock::now();
+  {
+    TempDir dir;
+    ASSERT_EQ(EncodeFile(dir, source, 1).run.status, 0);
+  }
+  const long runUs = static_cast<long>(
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count());
+  constexpr int kSteps = 25;
+  const long spanUs = runUs * 6 / 5;
+  for (int sig : {SIGINT, SIGHUP}) {
+    int absent = 0, stopped = 0, complete = 0;
+    for (int step = 0; step < kSteps; ++step) {
+      const long delayUs = spanUs * step * step / (kSteps * kSteps);
+      SCOPED_TRACE("signal " + std::to_string(sig) + " after " + std::to_string(delayUs) + " us");
+      TempDir dir;
+      const std::vector<unsigned char> old = {'o', 'l', 'd'};
+      const bool existed = step % 2 == 1;
+      if (existed) test::WriteAll(dir.File("out.ost"), old);
+      RunOptions options;
+      options.signal = sig;
+      options.signalDelayUs = delayUs;
+      Encoded e = EncodeFile(dir, source, 1, "", options);
+      struct stat st;
+      if (lstat(dir.File("out.ost").c_str(), &st) != 0) {
+        ++absent;
+        continue;
+      }
+      if (existed && e.file == old) {
+        EXPECT_EQ(e.run.signal, sig);
+        ++absent;
+        continue;
+      }
+      // Ended by the signal only before the frame loop (then the target is gone) or after it.
+      EXPECT_TRUE(e.run.status == 0 || e.run.signal == sig) << e.run.err;
+      ASSERT_GE(e.file.size(), 30u);
+      const uint32_t frames = FrameCount(e.file);
+      ASSERT_GE(frames, 1u);
+      ExpectStream(e.file, kRates[0], frames);
+      ++(frames < fullRun ? stopped : complete);
+    }
+    std::printf("signal %d over %ld us: %d without a new target, %d stopped early, %d complete\n", sig, spanUs,
+                absent, stopped, complete);
   }
 }
 

@@ -69,9 +69,9 @@ TEST(EncoderProgram, RelativeSpellingsAndLinksOfTheSourceAreRefused) {
       RunEncoder(" in put.wav \n./in put.wav\nalias.wav\nnope/x.ost\nout file.ost\nz\n", dir);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err,
-            "./in put.wav is the source file; writing to it would destroy it. Choose another target.\n"
-            "alias.wav is the source file; writing to it would destroy it. Choose another target.\n"
-            "Cannot open nope/x.ost for writing: No such file or directory.\n");
+            "ostrelenc: cannot write ./in put.wav: it is the input file\n"
+            "ostrelenc: cannot write alias.wav: it is the input file\n"
+            "ostrelenc: cannot write nope/x.ost: No such file or directory\n");
   EXPECT_NE(r.out.find("\nData Rate Selected: 128 kb/s\n"), std::string::npos);
   EXPECT_EQ(test::ReadAll(dir.File("in put.wav")), before);
   EXPECT_TRUE(Exists(dir.File("out file.ost")));
@@ -95,18 +95,20 @@ TEST(EncoderProgram, InterruptAtTheRatePromptRemovesOnlyATargetItCreated) {
   TempDir dir;
   test::WriteWav(dir.File("in.wav"), test::Silence(4410));
   test::WriteAll(dir.File("old.ost"), {'k', 'e', 'e', 'p'});
-  for (const char* target : {"new.ost", "old.ost"}) {
-    SCOPED_TRACE(target);
-    test::RunOptions options;
-    options.workdir = dir.path();
-    options.holdInput = true;  // the rate question stays unanswered
-    options.signalAfter = "Enter target data rate: ";
-    options.signal = SIGINT;
-    test::RunResult r = test::Run({test::Program("ostrelenc")}, std::string("in.wav\n") + target + "\n", options);
-    EXPECT_EQ(r.signal, SIGINT);
+  for (int sig : {SIGINT, SIGHUP}) {
+    for (const char* target : {"new.ost", "old.ost"}) {
+      SCOPED_TRACE(std::string(target) + " signal " + std::to_string(sig));
+      test::RunOptions options;
+      options.workdir = dir.path();
+      options.holdInput = true;  // the rate question stays unanswered
+      options.signalAfter = "Enter target data rate: ";
+      options.signal = sig;
+      test::RunResult r = test::Run({test::Program("ostrelenc")}, std::string("in.wav\n") + target + "\n", options);
+      EXPECT_EQ(r.signal, sig);
+    }
+    EXPECT_FALSE(Exists(dir.File("new.ost")));
+    EXPECT_EQ(test::ReadAll(dir.File("old.ost")), (std::vector<unsigned char>{'k', 'e', 'e', 'p'}));
   }
-  EXPECT_FALSE(Exists(dir.File("new.ost")));
-  EXPECT_EQ(test::ReadAll(dir.File("old.ost")), (std::vector<unsigned char>{'k', 'e', 'e', 'p'}));
 }
 
 // A pipe as the target takes the frames, but the frame count cannot be patched in afterwards.

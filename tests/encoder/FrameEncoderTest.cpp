@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/TempDir.h"
@@ -49,14 +50,14 @@ TEST(EncodeFrames, PaddingErrorEndsTheRunAfterThatFrame) {
   WriteWav(source, Material(4 * 16384, 5000, 3));
   RunParameters params = ParametersFor(64, 1, source, target);
   Waveio in(source.c_str(), 0);
-  std::FILE* fptr = std::fopen(target.c_str(), "wb");
+  FileHandle fptr(std::fopen(target.c_str(), "wb"));
   ASSERT_NE(fptr, nullptr);
 
   NullInput quiet;
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
   // 200 bits do not even hold the side information: the search ends at step size 1, over budget.
-  const int status = EncodeFrames(params, in, fptr, 200);
+  const int status = EncodeFrames(params, in, std::move(fptr), 200);
   const std::string out = testing::internal::GetCapturedStdout();
   const std::string err = testing::internal::GetCapturedStderr();
 
