@@ -13,7 +13,7 @@ FrameInvTransform::FrameInvTransform(unsigned char chan, unsigned char nblocks, 
                                      int*** weights, int** gains, int msstereo)
     : Channels(chan),
       NBlocks(nblocks),
-      Sizes(nblocks, lsize, ssize),
+      Sizes(BlockSizes::For(nblocks, lsize)),
       LongWeightCount(longweights),
       ShortWeightCount(shortweights),
       TranWeightCount(tranweights),
@@ -26,8 +26,9 @@ FrameInvTransform::FrameInvTransform(unsigned char chan, unsigned char nblocks, 
       MSStereo(msstereo) {
   const auto& [LSIZE, HLSIZE, TSIZE, SSIZE, HSSIZE, TOTAL] = Sizes;
   OSTREL_DASSERT(Channels == 2);
+  OSTREL_DASSERT(ssize * 4 == lsize);
+  (void)ssize;
 
-  Switch.assign(Channels, std::vector<unsigned char>(NBlocks, 0));
   AudioBuffer.assign(Channels, std::vector<float>(TOTAL, 0.0f));
   XStore.assign(Channels, std::vector<float>(TOTAL + HLSIZE, 0.0f));
   X.resize(Channels);
@@ -53,56 +54,49 @@ void FrameInvTransform::Restore(const float* from, unsigned n, int gain, int K, 
 }
 
 void FrameInvTransform::NewFrame(int* SwitchUsed, int* Location) {
-  const auto& [LSIZE, HLSIZE, TSIZE, SSIZE, HSSIZE, TOTAL] = Sizes;
-  for (unsigned c = 0; c < Channels; ++c) {
-    std::fill(Switch[c].begin(), Switch[c].end(), 0);
-    if (SwitchUsed[c]) {
-      // A pair needs two blocks; a location a damaged stream pushed past that is pulled back
-      // rather than letting the pair run off the end of the frame.
-      int L = std::clamp(Location[c], 0, NBlocks - 2);
-      Switch[c][static_cast<unsigned>(L)] = 1;
-    }
-  }
-
+  // Plain references rather than a structured binding: the lambda below uses them, which
+  // C++17 allows only for variables.
+  const unsigned &HLSIZE = Sizes.HLSIZE, &TSIZE = Sizes.TSIZE, &HSSIZE = Sizes.HSSIZE, &TOTAL = Sizes.TOTAL;
   float* t = Temp.data();
   for (unsigned c = 0; c < Channels; ++c) {
     const float* Xc = X[c];
     float* out = AudioBuffer[c].data();
-    unsigned a = 0;
-    unsigned j = 0;
-    unsigned b = 0;
-    while (b < NBlocks) {
-      if (!Switch[c][b]) {
-        Restore(Xc + a, HLSIZE, Gains[c][j], LongWeightCount, LongBands, Weights[c][j]);
-        MDCT[c].Transform(t, 0);
-        std::copy(t, t + HLSIZE, out + a);
-        a += HLSIZE;
-        j += 1;
-        b += 1;
-        continue;
+    // A pair needs two blocks; a location a damaged stream pushed past that is pulled back rather
+    // than letting the pair run off the end of the frame.
+    const bool switched = SwitchUsed[c] != 0;
+    const int L = switched ? std::clamp(Location[c], 0, NBlocks - 2) : 0;
+    // Each block completes the samples of its left overlap (HLSIZE after a long or start block's
+    // left slope, HSSIZE after a short one's), HLSIZE samples behind the analysis.
+    ForEachWeightSet(Sizes, NBlocks, switched, L, [&](const WeightSetSpan& set) {
+      const float* lines = Xc + set.line;
+      const int gain = Gains[c][set.set];
+      const int* W = Weights[c][set.set];
+      switch (set.kind) {
+        case WeightSetKind::Long:
+          Restore(lines, HLSIZE, gain, LongWeightCount, LongBands, W);
+          MDCT[c].Transform(t, 0);
+          std::copy(t, t + HLSIZE, out + set.sample);
+          break;
+        case WeightSetKind::Start:
+          Restore(lines, TSIZE, gain, TranWeightCount, TransferBands, W);
+          MDCT[c].Transform(t, 1);
+          std::copy(t, t + HLSIZE, out + set.sample);
+          break;
+        case WeightSetKind::Short:
+          for (unsigned s = 0; s < 3; ++s) {
+            const unsigned o = s * HSSIZE;
+            Restore(lines + o, HSSIZE, gain, ShortWeightCount, ShortBands, W);
+            MDCT[c].Transform(t, 2);
+            std::copy(t, t + HSSIZE, out + set.sample - HSSIZE + HLSIZE + o);
+          }
+          break;
+        case WeightSetKind::Stop:
+          Restore(lines, TSIZE, gain, TranWeightCount, TransferBands, W);
+          MDCT[c].Transform(t, 3);
+          std::copy(t, t + HSSIZE, out + set.sample - HSSIZE + HLSIZE);
+          break;
       }
-
-      Restore(Xc + a, TSIZE, Gains[c][j], TranWeightCount, TransferBands, Weights[c][j]);
-      MDCT[c].Transform(t, 1);
-      std::copy(t, t + HLSIZE, out + a);
-      j += 1;
-
-      for (unsigned s = 0; s < 3; ++s) {
-        unsigned o = s * HSSIZE;
-        Restore(Xc + a + TSIZE + o, HSSIZE, Gains[c][j], ShortWeightCount, ShortBands, Weights[c][j]);
-        MDCT[c].Transform(t, 2);
-        std::copy(t, t + HSSIZE, out + a + HLSIZE + o);
-      }
-      j += 1;
-      a += 3 * HSSIZE;
-
-      Restore(Xc + a + TSIZE, TSIZE, Gains[c][j], TranWeightCount, TransferBands, Weights[c][j]);
-      MDCT[c].Transform(t, 3);
-      std::copy(t, t + HSSIZE, out + a + HLSIZE);
-      a += HLSIZE + HSSIZE;
-      j += 1;
-      b += 2;
-    }
+    });
   }
 
   unsigned skip = std::min(LeadingSkip, TOTAL);

@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "analysis/FrameSizes.h"
 #include "audio/Waveio.h"
+#include "format/FrameGeometry.h"
 #include "transform/VariableIMDCT.h"
 
 namespace ostrel {
@@ -57,8 +57,7 @@ class FrameInvTransform {
 
   unsigned char Channels;
   unsigned char NBlocks;
-  std::vector<std::vector<unsigned char>> Switch;  // [channel][block]
-  FrameSizes Sizes;  // LSIZE .. TOTAL; the operations bind them by those names
+  BlockSizes Sizes;  // LSIZE .. TOTAL; the operations bind them by those names
   int LongWeightCount;
   int ShortWeightCount;
   int TranWeightCount;

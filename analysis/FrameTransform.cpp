@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "platform/Fatal.h"
+#include "platform/StreamConstants.h"
 #include "psycho/PsychoTools.h"
 #include "transform/fft.h"
 #include "transform/windows.h"
@@ -10,13 +11,13 @@
 namespace ostrel {
 
 FrameTransform::FrameTransform(unsigned char chan, unsigned char nblocks, unsigned lsize, unsigned ssize,
-                               Waveio* pcm, Psycho* longmodel, Psycho* transfermodel, Psycho* shortmodel,
+                               SampleSource* pcm, Psycho* longmodel, Psycho* transfermodel, Psycho* shortmodel,
                                int longweights, int shortweights, int tranweights, int* longbands,
                                int* shortbands, int* tranbands, float*** x, int*** weights, int** gains,
                                int msstereo)
     : Channels(chan),
       NBlocks(nblocks),
-      Sizes(nblocks, lsize, ssize),
+      Sizes(BlockSizes::For(nblocks, lsize)),
       LongWeightCount(longweights),
       ShortWeightCount(shortweights),
       TranWeightCount(tranweights),
@@ -34,6 +35,8 @@ FrameTransform::FrameTransform(unsigned char chan, unsigned char nblocks, unsign
       MSStereo(msstereo) {
   const auto& [LSIZE, HLSIZE, TSIZE, SSIZE, HSSIZE, TOTAL] = Sizes;
   OSTREL_DASSERT(Channels == 2);
+  OSTREL_DASSERT(ssize * 4 == lsize);
+  (void)ssize;
 
   Switch.assign(Channels, std::vector<unsigned char>(NBlocks, 0));
   AudioBuffer.assign(Channels, std::vector<float>(TOTAL, 0.0f));
@@ -59,10 +62,12 @@ FrameTransform::FrameTransform(unsigned char chan, unsigned char nblocks, unsign
 FrameTransform::~FrameTransform() = default;
 
 int FrameTransform::NewFrame(int* SwitchUsed, int* Location) {
-  const auto& [LSIZE, HLSIZE, TSIZE, SSIZE, HSSIZE, TOTAL] = Sizes;
+  // Plain references rather than a structured binding: the lambda below uses them, which
+  // C++17 allows only for variables.
+  const unsigned &HLSIZE = Sizes.HLSIZE, &TSIZE = Sizes.TSIZE, &HSSIZE = Sizes.HSSIZE, &TOTAL = Sizes.TOTAL;
   for (auto& flags : Switch) std::fill(flags.begin(), flags.end(), 0);
 
-  int Last = PCM->IO(AudioBuffer[0].data(), AudioBuffer[1].data(), static_cast<int>(TOTAL));
+  int Last = PCM->Read(AudioBuffer[0].data(), AudioBuffer[1].data(), static_cast<int>(TOTAL));
 
   LocateTransients();
 
@@ -80,49 +85,44 @@ int FrameTransform::NewFrame(int* SwitchUsed, int* Location) {
   for (unsigned c = 0; c < Channels; ++c) {
     float* Xc = X[c];
     const float* in = AudioBuffer[c].data();
-    unsigned a = 0;  // sample and line position
-    unsigned j = 0;  // weight set
-    unsigned b = 0;  // long block
-    while (b < NBlocks) {
-      if (!Switch[c][b]) {
-        for (unsigned i = 0; i < HLSIZE; ++i) Xc[a + HLSIZE + i] = in[a + i];
-        MDCT[c].Transform(Xc + a, 0);
-        LongModel->ComputeModel(Xc + a, Weights[c][j]);
-        Gains[c][j] = WeightAndGain(c, a, HLSIZE, LongWeightCount, LongBands, Weights[c][j], 1);
-        a += HLSIZE;
-        j += 1;
-        b += 1;
-        continue;
+    // A block's new samples land on the upper half of its transform input; the lower half still
+    // holds the previous block's samples (or, for a short block, the upper half of the block
+    // before it, which is no longer needed).
+    ForEachWeightSet(Sizes, NBlocks, SwitchUsed[c] != 0, Location[c], [&](const WeightSetSpan& set) {
+      float* block = Xc + set.line;
+      const float* fresh = in + set.sample;
+      int*& W = Weights[c][set.set];
+      int& gain = Gains[c][set.set];
+      switch (set.kind) {
+        case WeightSetKind::Long:
+          for (unsigned i = 0; i < HLSIZE; ++i) block[HLSIZE + i] = fresh[i];
+          MDCT[c].Transform(block, 0);
+          LongModel->ComputeModel(block, W);
+          gain = WeightAndGain(c, set.line, HLSIZE, LongWeightCount, LongBands, W, 1);
+          break;
+        case WeightSetKind::Start:  // a long left slope and HSSIZE new samples
+          for (unsigned i = 0; i < HSSIZE; ++i) block[HLSIZE + i] = fresh[i];
+          MDCT[c].Transform(block, 1);
+          TransferModel->ComputeModel(block, W);
+          gain = WeightAndGain(c, set.line, TSIZE, TranWeightCount, TransferBands, W, 1);
+          break;
+        case WeightSetKind::Short:  // three short blocks, modelled, weighted and gained as one set
+          for (unsigned s = 0; s < 3; ++s) {
+            const unsigned o = s * HSSIZE;
+            for (unsigned i = 0; i < HSSIZE; ++i) block[HSSIZE + o + i] = fresh[o + i];
+            MDCT[c].Transform(block + o, 2);
+          }
+          ShortModel->ComputeModel(block, W);
+          gain = WeightAndGain(c, set.line, 3 * HSSIZE, ShortWeightCount, ShortBands, W, 3);
+          break;
+        case WeightSetKind::Stop:  // a short left slope and HLSIZE new samples
+          for (unsigned i = 0; i < HLSIZE; ++i) block[HSSIZE + i] = fresh[i];
+          MDCT[c].Transform(block, 3);
+          TransferModel->ComputeModel(block, W);
+          gain = WeightAndGain(c, set.line, TSIZE, TranWeightCount, TransferBands, W, 1);
+          break;
       }
-
-      // Start block: a long left slope and HSSIZE new samples.
-      for (unsigned i = 0; i < HSSIZE; ++i) Xc[a + HLSIZE + i] = in[a + i];
-      MDCT[c].Transform(Xc + a, 1);
-      TransferModel->ComputeModel(Xc + a, Weights[c][j]);
-      Gains[c][j] = WeightAndGain(c, a, TSIZE, TranWeightCount, TransferBands, Weights[c][j], 1);
-      j += 1;
-
-      // Three short blocks, modelled, weighted and gained as one set. Each block's new samples
-      // land on the upper (mirror) half of the block before it, which is no longer needed.
-      for (unsigned s = 0; s < 3; ++s) {
-        unsigned o = s * HSSIZE;
-        for (unsigned i = 0; i < HSSIZE; ++i) Xc[a + TSIZE + HSSIZE + o + i] = in[a + HSSIZE + o + i];
-        MDCT[c].Transform(Xc + a + TSIZE + o, 2);
-      }
-      ShortModel->ComputeModel(Xc + a + TSIZE, Weights[c][j]);
-      Gains[c][j] = WeightAndGain(c, a + TSIZE, 3 * HSSIZE, ShortWeightCount, ShortBands, Weights[c][j], 3);
-      j += 1;
-      a += 3 * HSSIZE;
-
-      // Stop block: a short left slope and HLSIZE new samples.
-      for (unsigned i = 0; i < HLSIZE; ++i) Xc[a + TSIZE + HSSIZE + i] = in[a + HSSIZE + i];
-      MDCT[c].Transform(Xc + a + TSIZE, 3);
-      TransferModel->ComputeModel(Xc + a + TSIZE, Weights[c][j]);
-      Gains[c][j] = WeightAndGain(c, a + TSIZE, TSIZE, TranWeightCount, TransferBands, Weights[c][j], 1);
-      j += 1;
-      a += HLSIZE + HSSIZE;
-      b += 2;
-    }
+    });
   }
   return Last;
 }
@@ -144,8 +144,10 @@ int FrameTransform::WeightAndGain(unsigned c, unsigned p, unsigned n, int K, con
     float v = std::fabs(lines[i]);
     if (v > m) m = v;
   }
-  if (m <= 10.0f) m = 10.0f;
-  if (m >= 29.0f) m = 29.0f;
+  constexpr float lowest = static_cast<float>(GAIN_MIN);
+  constexpr float highest = static_cast<float>(GAIN_MAX);
+  if (m <= lowest) m = lowest;
+  if (m >= highest) m = highest;
   int gain = iceil(m);
   float g = static_cast<float>(gain);
   for (unsigned i = 0; i < n; ++i) lines[i] = lines[i] / g;

@@ -18,8 +18,8 @@ MCI_Buffer::MCI_Buffer(const SoundCardSettings& settings) { Setup(settings); }
 
 void MCI_Buffer::Setup(const SoundCardSettings& settings) {
   // Whole stereo frames only, so Append always lands exactly on the end of a buffer.
-  unsigned bytes = settings.bufferBytes - settings.bufferBytes % 4;
-  if (bytes < 4) bytes = 4;
+  unsigned bytes = settings.bufferBytes - settings.bufferBytes % STREAM_FRAME_BYTES;
+  if (bytes < STREAM_FRAME_BYTES) bytes = STREAM_FRAME_BYTES;
   if (bytes > MCI_BUFFER_BYTES) bytes = MCI_BUFFER_BYTES;
   nsamples = bytes;
   timeout = settings.timeoutMs;
@@ -35,12 +35,12 @@ void MCI_Buffer::Setup(const SoundCardSettings& settings) {
   }
 
   wave_format.FormatTag = WAVE_FORMAT_PCM_TAG;
-  wave_format.Channels = 2;
-  wave_format.SamplesPerSec = 44100;
-  wave_format.AvgBytesPerSec = 176400;
-  wave_format.BlockAlign = 4;
+  wave_format.Channels = STREAM_CHANNELS;
+  wave_format.SamplesPerSec = STREAM_SAMPLE_RATE;
+  wave_format.AvgBytesPerSec = STREAM_BYTES_PER_SECOND;
+  wave_format.BlockAlign = STREAM_FRAME_BYTES;
   pcm_format.Format = wave_format;
-  pcm_format.BitsPerSample = 16;
+  pcm_format.BitsPerSample = STREAM_SAMPLE_BITS;
 
   if (WaveOutDevice::Open(&device, settings.device, pcm_format, &MCI_Buffer::MCI_CallBack,
                           reinterpret_cast<uintptr_t>(this), &device_error) == WAVEOUT_OK) {

@@ -8,11 +8,12 @@
 #include <string>
 
 #include "platform/Semaphore.h"
+#include "platform/StreamConstants.h"
 #include "platform/WaveOut.h"
 
 namespace ostrel {
 
-constexpr unsigned MCI_BUFFER_BYTES = 176400;  // bytes of one buffer: one second of 44.1 kHz stereo
+constexpr unsigned MCI_BUFFER_BYTES = STREAM_BYTES_PER_SECOND;  // bytes of one buffer: one second
 constexpr int MCI_BUFFER_COUNT = 3;            // buffers: one filled, two queued
 constexpr unsigned MCI_TIMEOUT_MS = 10000;     // longest wait for the device to finish a buffer
 constexpr unsigned MCI_CLOSE_RETRY_MS = 1000;  // pause between attempts to close a device still playing

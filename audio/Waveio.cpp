@@ -1,5 +1,7 @@
 #include "audio/Waveio.h"
 
+#include "platform/StreamConstants.h"
+
 #include "audio/MCI_Buffer.h"
 
 #include <sys/stat.h>
@@ -94,12 +96,11 @@ Waveio::Waveio(int inSumDiff, const SoundCardSettings& settings) {
   SumDiff = inSumDiff;
   type = WAVE_SOUNDCARD;
   StereoIO = StereoFile = 1;
-  buffer = new MCI_Buffer(settings);
+  buffer = std::make_unique<MCI_Buffer>(settings);
 }
 
 Waveio::~Waveio() {
   if (fptr != nullptr) std::fclose(fptr);
-  delete buffer;
 }
 
 void Waveio::OpenForReading(const char* filename) {
@@ -213,11 +214,11 @@ void Waveio::OpenForWriting(const char* filename) {
   SetTag(h.Format, "fmt ");
   h.Fmt = WAVE_FMT_PCM_BYTES;
   h.Code = WAVE_FORMAT_PCM;
-  h.nChan = 2;
-  h.sRate = 44100;
-  h.BytePerSec = 176400;
-  h.Blocks = 4;
-  h.BitsPerSample = 16;
+  h.nChan = STREAM_CHANNELS;
+  h.sRate = STREAM_SAMPLE_RATE;
+  h.BytePerSec = STREAM_BYTES_PER_SECOND;
+  h.Blocks = STREAM_FRAME_BYTES;
+  h.BitsPerSample = STREAM_SAMPLE_BITS;
   SetTag(h.DataName, "data");
   h.nSamples = 0;
   WriteHeader();
@@ -410,12 +411,15 @@ void Waveio::CloseWave() {
     return;
   }
   if (type == WAVE_SOUNDCARD) {
-    delete buffer;
-    buffer = nullptr;
+    buffer.reset();
     return;
   }
   SetError(WAVE_ERROR_MODE);
 }
+
+bool Waveio::DeviceOpened() const { return buffer != nullptr && buffer->opened != 0; }
+
+std::string Waveio::DeviceError() const { return buffer != nullptr ? buffer->device_error : std::string(); }
 
 uint32_t Waveio::infosamples() const {
   if (!wave) return 0;

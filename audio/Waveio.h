@@ -5,7 +5,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <vector>
+
+#include "audio/SampleSource.h"
 
 namespace ostrel {
 
@@ -51,7 +54,7 @@ struct WaveHeader {
 // One object moves samples in one mode. In both IO forms `right` carries the first sample of each
 // stored pair and `left` the second; a mono file uses `right` only. Float samples are on the 16-bit
 // scale (no normalisation).
-class Waveio {
+class Waveio : public SampleSource {
  public:
   // File modes. `intype` 0 reads `filename`, 1 writes it (created or truncated); any other value
   // sets `error` = 1. `inSumDiff` nonzero converts stereo pairs to and from half sum and half
@@ -100,6 +103,9 @@ class Waveio {
   // as for writing is appended as by the integer IO.
   int IO(float* right, float* left, int size);
 
+  // The float IO as the encoder's sample source (read mode).
+  int Read(float* right, float* left, int size) override { return IO(right, left, size); }
+
   // Sound-card mode only (elsewhere `error` = 1): the buffer's Set_Volume (low 16 bits, both
   // channels), Clear_Buffer (playback stops, what is queued is discarded, the next samples prime
   // it anew) and Stop (CloseWave then discards instead of playing out).
@@ -122,8 +128,16 @@ class Waveio {
   int inforesolution() const { return wave ? wave->BitsPerSample : 0; }
   int infochannels() const { return wave ? wave->nChan : 0; }
 
+  // Read access for other modules to the state below, which stays public for the tests.
+  int Error() const { return error; }                  // 0, or the first WAVE_ERROR_*
+  const WaveHeader* Header() const { return wave.get(); }  // nullptr in sound-card mode
+  std::FILE* File() const { return fptr; }             // file modes, until closed
+  // Sound-card mode: whether the device opened, and why not (an empty string when it did).
+  bool DeviceOpened() const;
+  std::string DeviceError() const;
+
   std::FILE* fptr = nullptr;     // the WAV file (file modes); empty once closed or when it failed to open
-  MCI_Buffer* buffer = nullptr;  // sound-card output buffer, owned (sound-card mode only)
+  std::unique_ptr<MCI_Buffer> buffer;  // sound-card output buffer (sound-card mode only)
   uint32_t count = 0;            // sample frames written so far (write mode)
   int type = 0;                  // WAVE_READ, WAVE_WRITE or WAVE_SOUNDCARD
   int error = 0;                 // 0, or the first WAVE_ERROR_* that happened

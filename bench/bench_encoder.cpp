@@ -12,42 +12,29 @@
 #include <vector>
 
 #include "audio/Waveio.h"
-#include "encoder/FrameEncoder.h"
+#include "encoder/FrameLoop.h"
+#include "library/FrameEncoder.h"
+#include "platform/StreamConstants.h"
 
 namespace {
 
 using namespace ostrel;
 
 constexpr int kSeconds = 60;
-constexpr int kRate = 44100;
+constexpr int kRate = static_cast<int>(ostrel::STREAM_SAMPLE_RATE);
 
-void PutLE(std::FILE* f, uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) std::fputc(static_cast<int>((value >> (8 * i)) & 0xFF), f);
-}
-
-// The generated source as a WAV file, removed again with the object.
+// The generated source as a WAV file in the build's bench folder, removed again with the object.
 class Source {
  public:
-  Source() : path("/tmp/ostrel-bench-encoder-" + std::to_string(getpid()) + ".wav") { Write(path); }
+  Source() : path(OSTREL_BENCH_DIR "/ostrel-bench-encoder-" + std::to_string(getpid()) + ".wav") { Write(path); }
   ~Source() { std::remove(path.c_str()); }
   const std::string path;
 
  private:
   static void Write(const std::string& p) {
     const uint32_t frames = kSeconds * kRate;
-    std::FILE* f = std::fopen(p.c_str(), "wb");
-    std::fwrite("RIFF", 1, 4, f);
-    PutLE(f, 36 + frames * 4, 4);
-    std::fwrite("WAVEfmt ", 1, 8, f);
-    PutLE(f, 16, 4);
-    PutLE(f, 1, 2);
-    PutLE(f, 2, 2);
-    PutLE(f, kRate, 4);
-    PutLE(f, kRate * 4, 4);
-    PutLE(f, 4, 2);
-    PutLE(f, 16, 2);
-    std::fwrite("data", 1, 4, f);
-    PutLE(f, frames * 4, 4);
+    // The project's own WAV writer makes the canonical header.
+    ostrel::Waveio out(p.c_str(), ostrel::WAVE_WRITE);
     std::mt19937 rng(2024);
     std::normal_distribution<double> noise(0.0, 400.0);
     const double tones[] = {110.0, 220.0, 277.2, 329.6, 440.0, 1318.5, 3520.0};
@@ -66,10 +53,11 @@ class Source {
       // A sharp click about every 0.7 s, alternating between the channels.
       const uint32_t phase = n % 30870;
       if (phase < 12) ((n / 30870) % 2 == 0 ? left : right) += (phase % 2 == 0 ? 20000.0 : -20000.0);
-      PutLE(f, static_cast<uint16_t>(static_cast<int16_t>(std::lround(std::fmax(-32768.0, std::fmin(32767.0, left))))), 2);
-      PutLE(f, static_cast<uint16_t>(static_cast<int16_t>(std::lround(std::fmax(-32768.0, std::fmin(32767.0, right))))), 2);
+      short first = static_cast<short>(std::lround(std::fmax(-32768.0, std::fmin(32767.0, left))));
+      short second = static_cast<short>(std::lround(std::fmax(-32768.0, std::fmin(32767.0, right))));
+      out.IO(&first, &second, 1);
     }
-    std::fclose(f);
+    out.CloseWave();
   }
 };
 
@@ -86,7 +74,7 @@ void BM_EncodeSixtySeconds(benchmark::State& state) {
     Waveio in(source.c_str(), 0);
     std::FILE* fptr = std::fopen(target.c_str(), "wb");
     {
-      FrameEncoder encoder(params, in, fptr);
+      FrameEncoder encoder(params.DataRate, in, fptr);
       encoder.WriteHeader();
       bool ended = false;
       while (!ended) {

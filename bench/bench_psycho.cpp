@@ -4,6 +4,7 @@
 #include <random>
 #include <vector>
 
+#include "platform/StreamConstants.h"
 #include "psycho/Psycho.h"
 
 namespace {
@@ -20,7 +21,7 @@ std::vector<float> Coefficients(int lines, int blockLines, unsigned seed) {
 }
 
 void Run(benchmark::State& state, unsigned XfmSize, int isShort) {
-  ostrel::Psycho model(XfmSize, 44100, 1.0f, 0.0f, isShort);
+  ostrel::Psycho model(XfmSize, ostrel::STREAM_SAMPLE_RATE, 1.0f, 0.0f, isShort);
   int count = 0;
   model.GetPsychBands(&count);
   const int blockLines = static_cast<int>(XfmSize / 2);

@@ -39,7 +39,7 @@ class ArithDecoder {
   uint32_t CloseDecoder();
 
   // True when Decode met a table with total 0 in the current block; cleared by ReNewStats.
-  bool Failed() const { return error; }
+  [[nodiscard]] bool Failed() const { return error; }
 
  private:
   // The next bit of the block, or 0 once MaxLength bits have been taken.

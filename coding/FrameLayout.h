@@ -17,6 +17,7 @@
 #pragma once
 
 #include "coding/ArithCommon.h"
+#include "platform/StreamConstants.h"  // GAIN_MIN/GAIN_MAX, STEP_SIZE_MIN/STEP_SIZE_MAX, WEIGHT_CODE_MIN/MAX
 
 namespace ostrel {
 
@@ -34,8 +35,6 @@ constexpr int SwitchLocationLen(int NBlocks) {
 
 // Field 3: gains. A gain g (GAIN_MIN..GAIN_MAX) is sent as the gain codebook's code of index
 // g - GAIN_OFFSET.
-constexpr int GAIN_MIN = 10;
-constexpr int GAIN_MAX = 29;
 constexpr int GAIN_OFFSET = GAIN_MIN;
 constexpr int GAIN_TABLE_SIZE = GAIN_MAX - GAIN_MIN + 1;  // codebook entries: 20
 
@@ -51,8 +50,6 @@ constexpr int WEIGHT_TABLE_SIZE = WEIGHT_DIFF_INDEX_MAX + 1;  // codebook entrie
 
 // Field 5: step size, sent as step - 1.
 constexpr int STEP_SIZE_LEN = 5;  // bits
-constexpr int STEP_SIZE_MIN = 1;
-constexpr int STEP_SIZE_MAX = 32;
 
 // The symbol alphabet of a step size S: 2S signed values (-S..-1, 1..S), then RUN_SYMBOL_COUNT
 // runs of 1..RUN_SYMBOL_COUNT zeros.

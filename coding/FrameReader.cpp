@@ -9,9 +9,7 @@ namespace ostrel {
 
 namespace {
 
-// The weight quantiser's code range, and the gain and code of a silent weight set.
-constexpr int MIN_WEIGHT_CODE = -32;
-constexpr int MAX_WEIGHT_CODE = 223;
+// The gain of a silent weight set.
 constexpr int SILENT_GAIN = GAIN_MIN;
 
 // Bits that ArithEncoder writes for `Symbols` coded with the table `Cum_Count` (total `Total`):
@@ -152,8 +150,11 @@ bool FrameReader::ReadWeights(Bitstream& in) {
       coded[j] = index - WEIGHT_DIFF_INDEX_OFFSET;
     }
   }
-  DecodeWeights(Weights, CodedWeightRows.data(), SwitchUsed, Locations, Channels, NBlocks, LongBandCount,
-                ShortBandCount, TranBandCount);
+  // ReadTranInfo has refused every location out of range, so this only guards the invariant.
+  if (DecodeWeights(Weights, CodedWeightRows.data(), SwitchUsed, Locations, Channels, NBlocks, LongBandCount,
+                    ShortBandCount, TranBandCount) != 0) {
+    return Fail(FrameDamage::Location);
+  }
   // Each leading code and difference is in range on its own, but a damaged frame can add up to codes
   // outside the quantiser's range, which stand for no weight at all.
   for (int c = 0; c < Channels; ++c) {
@@ -162,7 +163,7 @@ bool FrameReader::ReadWeights(Bitstream& in) {
       const int bands = BandsOfSet(c, j);
       for (int k = 0; k < bands; ++k) {
         const int code = Weights[c][j][k];
-        if (code < MIN_WEIGHT_CODE || code > MAX_WEIGHT_CODE) return Fail(FrameDamage::WeightCode);
+        if (code < WEIGHT_CODE_MIN || code > WEIGHT_CODE_MAX) return Fail(FrameDamage::WeightCode);
       }
     }
   }
@@ -210,6 +211,9 @@ bool FrameReader::ReadSymbols(Bitstream& in, uint32_t frameBits) {
     }
     Symbols[static_cast<size_t>(i)] = static_cast<int>(symbol);
   }
+  // The decoder's sticky flag, read once per block: set only by a table summing to 0, which the
+  // test above already refused.
+  if (Decoder->Failed()) return Fail(FrameDamage::EmptyTable);
   Decoder->CloseDecoder();
   const uint32_t total = BuildCumCount(CumCount, static_cast<unsigned char>(count), CompressedStats);
   const uint32_t blockBits = CodedBlockBits(Symbols.data(), report.SymbolCount, CumCount, total);
@@ -262,7 +266,7 @@ void FrameReader::Silence() {
     Locations[c] = 0;
     for (int j = 0; j <= NBlocks; ++j) {
       Gains[c][j] = SILENT_GAIN;
-      for (int k = 0; k < MaxBandCount; ++k) Weights[c][j][k] = MIN_WEIGHT_CODE;
+      for (int k = 0; k < MaxBandCount; ++k) Weights[c][j][k] = WEIGHT_CODE_MIN;
     }
     for (unsigned k = 0; k < TOTAL; ++k) X[c][k] = 0.0f;
   }

@@ -65,10 +65,10 @@ class FrameReader {
   // gains 10..29, weight codes -32..223 and the coefficients value / step size; returns true. On a
   // damaged frame returns false, Report().Damage says why, and the arrays hold a partial frame:
   // call Silence() before handing them to the synthesis.
-  bool ReadFrame(std::FILE* fptr, uint32_t frameBits);
+  [[nodiscard]] bool ReadFrame(std::FILE* fptr, uint32_t frameBits);
   // The same for a frame in memory: the `bytes` bytes at `frame` (borrowed for the call), at least
   // frameBits / 8 of them; bytes past the frame read as zeros, which gives the same result.
-  bool ReadFrame(const unsigned char* frame, std::size_t bytes, uint32_t frameBits);
+  [[nodiscard]] bool ReadFrame(const unsigned char* frame, std::size_t bytes, uint32_t frameBits);
 
   // Fills the borrowed arrays with a frame of silence that the synthesis accepts: no switching,
   // gains 10, weight codes -32, all coefficients 0. Keeps the overlap of the synthesis continuous

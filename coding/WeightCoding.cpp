@@ -21,13 +21,14 @@ int ValidLocation(int Location, int NBlocks) {
 
 }  // namespace
 
-int WeightSetCount(bool switched, int NBlocks) { return switched ? NBlocks + 1 : NBlocks; }
-
 int WeightSetBands(int k, bool switched, int Location, int LongBandCount, int ShortBandCount,
                    int TranBandCount) {
-  if (!switched) return LongBandCount;
-  if (k == Location || k == Location + 2) return TranBandCount;
-  if (k == Location + 1) return ShortBandCount;
+  switch (KindOfWeightSet(k, switched, Location)) {
+    case WeightSetKind::Start:
+    case WeightSetKind::Stop: return TranBandCount;
+    case WeightSetKind::Short: return ShortBandCount;
+    case WeightSetKind::Long: break;
+  }
   return LongBandCount;
 }
 

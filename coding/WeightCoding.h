@@ -13,10 +13,10 @@
 // SwitchUsed[ch] is non-zero for a switched channel; Locations[ch] is read only then.
 #pragma once
 
+#include "format/FrameGeometry.h"  // WeightSetCount, KindOfWeightSet
+
 namespace ostrel {
 
-// Weight sets of a channel: NBlocks, or NBlocks + 1 when switched.
-int WeightSetCount(bool switched, int NBlocks);
 // Bands of weight set k (0 .. WeightSetCount - 1) of a channel.
 int WeightSetBands(int k, bool switched, int Location, int LongBandCount, int ShortBandCount,
                    int TranBandCount);
@@ -34,7 +34,7 @@ void CodeWeights(int*** Weights, int** CodedWeights, const int* SwitchUsed, cons
 // from a damaged stream may lie outside 0..NBlocks - 2: the nearest valid location is used instead,
 // so that nothing is read or written out of bounds, and the result is nonzero. Returns 0 when every
 // switched channel's location was valid.
-int DecodeWeights(int*** Weights, int** CodedWeights, const int* SwitchUsed, const int* Locations,
+[[nodiscard]] int DecodeWeights(int*** Weights, int** CodedWeights, const int* SwitchUsed, const int* Locations,
                   int NChan, int NBlocks, int LongBandCount, int ShortBandCount, int TranBandCount);
 
 // Statistics tool, not used by the encoder. With finished = 0 it adds the frame's differences

@@ -55,7 +55,7 @@ class WriteFrame {
   // (sent masked to the field), a symbol count above MAX_SYMBOL_COUNT (only that many sent), or a
   // symbol the arithmetic coder could not code (outside the alphabet or of frequency 0). The
   // stream of such a frame does not decode to the encoder's data; the flag stays set.
-  bool Failed() const { return error; }
+  [[nodiscard]] bool Failed() const { return error; }
 
  private:
   // Writes one codebook entry; returns its length.

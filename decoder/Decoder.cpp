@@ -14,18 +14,17 @@
 #include <vector>
 
 #include "format/FileHeader.h"
+#include "format/FrameGeometry.h"
 #include "format/RateTables.h"
 #include "library/FrameDecoder.h"
 #include "platform/FileHandle.h"
 #include "platform/OutputFile.h"
+#include "platform/StreamConstants.h"
 
 namespace ostrel {
 
 namespace {
 
-constexpr unsigned short STREAM_SAMPLE_RATE = 44100;  // samples per second
-constexpr unsigned char STREAM_CHANNELS = 2;
-constexpr uint64_t WAV_FRAME_BYTES = 4;  // one 16-bit stereo sample frame
 
 const char* const PROGRAM = "ostreldec";
 const std::string PREFIX = std::string(PROGRAM) + ": ";
@@ -43,8 +42,7 @@ struct Stream {
   uint32_t FrameBits = 0;     // the fixed size of every frame
   uint32_t FramesInFile = 0;  // whole frames the file holds
   uint32_t FramesToRead = 0;  // frames to decode: the header's count, limited to what is there
-  int NBlocks = 0, LongSize = 0, ShortSize = 0, TranSize = 0;
-  unsigned Total = 0;         // samples per channel and frame
+  FrameGeometry Geometry;     // block sizes and frame size of the rate code
 };
 
 // Header strings may hold any bytes; keep control characters off the terminal.
@@ -101,12 +99,8 @@ int OpenStream(const std::string& path, Stream& s, std::ostream& log) {
   }
 
   s.HeaderBytes = std::ftell(f);
-  s.NBlocks = GetBlocks(s.DataRate);
-  s.LongSize = GetLongBlock(s.DataRate);
-  s.ShortSize = s.LongSize / 4;
-  s.TranSize = s.ShortSize / 2 + s.LongSize / 2;
-  s.Total = static_cast<unsigned>(s.NBlocks * s.LongSize / 2);
-  s.FrameBits = GetAvailableBits(s.DataRate, s.SampleRate, s.Channels);
+  s.Geometry = FrameGeometry::ForRate(s.DataRate);
+  s.FrameBits = s.Geometry.FrameBits;
 
   struct stat st {};
   if (fstat(fileno(f), &st) != 0 || s.HeaderBytes < 0) {
@@ -204,7 +198,7 @@ void PrintFrameLine(std::ostream& out, uint32_t frame, const FrameReport& r) {
   char line[160];
   if (r.Damage == FrameDamage::None) {
     char where[2][8];
-    for (int c = 0; c < STREAM_CHANNELS; ++c) {
+    for (unsigned c = 0; c < STREAM_CHANNELS; ++c) {
       if (r.SwitchUsed[c] != 0) {
         std::snprintf(where[c], sizeof where[c], "%d", r.Location[c]);
       } else {
@@ -237,8 +231,8 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
   const int opened = OpenStream(in, s, log);
   if (opened != DECODE_OK) return opened;
   // A WAV file's lengths are 32-bit byte counts.
-  const uint64_t samples = s.FramesToRead == 0 ? 0 : uint64_t{s.FramesToRead} * s.Total - s.LongSize / 2;
-  if (samples * WAV_FRAME_BYTES > UINT32_MAX - (WAVE_HEADER_BYTES - 8)) {
+  const uint64_t samples = s.FramesToRead == 0 ? 0 : uint64_t{s.FramesToRead} * s.Geometry.TOTAL - s.Geometry.HLSIZE;
+  if (samples * STREAM_FRAME_BYTES > UINT32_MAX - (WAVE_HEADER_BYTES - 8)) {
     ReportWriteFailure(out, std::to_string(samples) + " sample frames are more than a WAV file can hold", log);
     return DECODE_WRITE_FAILED;
   }
@@ -288,12 +282,12 @@ int PrintInfo(const std::string& in, const DecodeOptions& options, std::ostream&
   const int opened = OpenStream(in, s, log);
   if (opened != DECODE_OK) return opened;
 
-  const uint64_t samples = static_cast<uint64_t>(s.Frames) * s.Total;
+  const uint64_t samples = static_cast<uint64_t>(s.Frames) * s.Geometry.TOTAL;
   const uint64_t ms = samples * 1000 / STREAM_SAMPLE_RATE;
   out << "File:        " << Printable(in) << "\n";
   out << "Data rate:   " << unsigned(s.DataRate) * 2 << " kb/s (rate code " << unsigned(s.DataRate) << ")\n";
   out << "Sample rate: " << s.SampleRate << " Hz, " << unsigned(s.Channels) << " channels\n";
-  out << "Frame size:  " << s.FrameBits << " bits (" << s.FrameBits / 8 << " bytes), " << s.Total
+  out << "Frame size:  " << s.FrameBits << " bits (" << s.FrameBits / 8 << " bytes), " << s.Geometry.TOTAL
       << " samples per channel\n";
   out << "Frames:      " << s.Frames;
   if (s.FramesInFile != s.Frames) out << " (the file holds " << s.FramesInFile << " whole frames)";

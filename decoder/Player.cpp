@@ -9,8 +9,8 @@ namespace ostrel {
 
 int PlayFile(const std::string& in, const PlayOptions& options, std::ostream& log) {
   Waveio pcm(0, options.soundCard);
-  if (!pcm.buffer->opened) {
-    log << "ostreldec: cannot play " << in << ": " << pcm.buffer->device_error << "\n";
+  if (!pcm.DeviceOpened()) {
+    log << "ostreldec: cannot play " << in << ": " << pcm.DeviceError() << "\n";
     return DECODE_WRITE_FAILED;
   }
   if (options.volume >= 0) pcm.Set_Volume(options.volume);
@@ -19,7 +19,7 @@ int PlayFile(const std::string& in, const PlayOptions& options, std::ostream& lo
   DecodeOptions decode;
   decode.onFrame = [&](uint32_t, const FrameReport&) {
     // A device that no longer takes samples would cost a full timeout for every one of them.
-    if (pcm.error == WAVE_ERROR_DEVICE) return false;
+    if (pcm.Error() == WAVE_ERROR_DEVICE) return false;
     if (options.stopWanted && options.stopWanted()) {
       stopped = true;
       return false;
@@ -27,7 +27,7 @@ int PlayFile(const std::string& in, const PlayOptions& options, std::ostream& lo
     return true;
   };
   const int status = DecodeToPcm(in, pcm, decode, log);
-  const bool deviceFailed = pcm.error == WAVE_ERROR_DEVICE;
+  const bool deviceFailed = pcm.Error() == WAVE_ERROR_DEVICE;
   if (stopped || deviceFailed) pcm.Stop();
   pcm.CloseWave();
   if (deviceFailed) {

@@ -7,9 +7,10 @@
 #include <climits>
 #include <cstring>
 
-#include "format/RateTables.h"
+#include "format/FrameGeometry.h"
 #include "platform/Console.h"
 #include "platform/OutputFile.h"
+#include "platform/StreamConstants.h"
 
 namespace ostrel {
 
@@ -18,9 +19,6 @@ namespace {
 constexpr int kMenuRows = 7;
 constexpr unsigned char kMenuRates[kMenuRows] = {196, 128, 96, 80, 64, 56, 48};
 constexpr unsigned char kDefaultRate = 64;
-constexpr uint32_t kSourceRate = 44100;
-constexpr uint16_t kSourceChannels = 2;
-constexpr uint16_t kSourceBits = 16;
 constexpr const char* kProgram = "ostrelenc";
 constexpr const char* kSourceNeeded = "the encoder needs 16-bit PCM WAV, 2 channels, 44100 Hz";
 
@@ -97,18 +95,19 @@ bool ParseChoice(const std::string& line, int* choice) {
 }
 
 RunParameters DeriveRunParameters(unsigned char DataRate, uint32_t dataBytes, uint32_t sampleRate) {
+  const FrameGeometry g = FrameGeometry::ForRate(DataRate);
   RunParameters p;
   p.DataRate = DataRate;
-  p.CHANNELS = 2;
-  p.NBLOCKS = GetBlocks(DataRate);
-  p.LONGSIZE = GetLongBlock(DataRate);
-  p.Res = GetPercepResolution(DataRate);
-  p.SHORTSIZE = p.LONGSIZE / 4;
-  p.TRANSIZE = p.SHORTSIZE / 2 + p.LONGSIZE / 2;
-  p.TOTAL = p.NBLOCKS * p.LONGSIZE / 2;
-  p.dBOffset = GetPercepOffset(DataRate);
-  p.SAMPLERATE = 44100;
-  p.Length = sampleRate != 0 ? dataBytes / 4u / sampleRate : 0;
+  p.CHANNELS = static_cast<int>(STREAM_CHANNELS);
+  p.NBLOCKS = static_cast<int>(g.NBlocks);
+  p.LONGSIZE = static_cast<int>(g.LSIZE);
+  p.Res = g.Res;
+  p.SHORTSIZE = static_cast<int>(g.SSIZE);
+  p.TRANSIZE = static_cast<int>(g.TRANSIZE);
+  p.TOTAL = static_cast<int>(g.TOTAL);
+  p.dBOffset = g.dBOffset;
+  p.SAMPLERATE = static_cast<unsigned short>(STREAM_SAMPLE_RATE);
+  p.Length = sampleRate != 0 ? dataBytes / STREAM_FRAME_BYTES / sampleRate : 0;
   return p;
 }
 
@@ -133,7 +132,7 @@ std::string SourceFormatProblem(const Waveio& in) {
                      Plural(h.nChan, "channel") + ", " + std::to_string(h.sRate) + " Hz";
   if (std::strcmp(h.DataName, "data") != 0) return what + ", without a data chunk";
   if (in.error != 0) return what;
-  if (h.BitsPerSample != kSourceBits || h.nChan != kSourceChannels || h.sRate != kSourceRate) return what;
+  if (h.BitsPerSample != STREAM_SAMPLE_BITS || h.nChan != STREAM_CHANNELS || h.sRate != STREAM_SAMPLE_RATE) return what;
   return "";
 }
 

@@ -10,19 +10,22 @@
 #include "audio/Waveio.h"
 #include "platform/FileHandle.h"
 #include "platform/OutputFile.h"
+#include "platform/StreamConstants.h"
 
 namespace ostrel {
 
 // Fixed after the dialogue. Sizes in samples (per channel) unless said otherwise.
 struct RunParameters {
   unsigned char DataRate = 64;     // rate code: kb/s divided by two
-  int CHANNELS = 2;                // the encoder always codes two channels
-  unsigned short SAMPLERATE = 44100;
-  int NBLOCKS = 0;                 // long blocks per frame
-  int LONGSIZE = 0;                // long transform length
-  int SHORTSIZE = 0;               // LONGSIZE / 4
-  int TRANSIZE = 0;                // SHORTSIZE / 2 + LONGSIZE / 2
-  int TOTAL = 0;                   // NBLOCKS * LONGSIZE / 2: new samples per channel and frame
+  // The stream's fixed format (platform/StreamConstants.h) and the rate's frame geometry
+  // (format/FrameGeometry.h), under the driver's names.
+  int CHANNELS = static_cast<int>(STREAM_CHANNELS);  // the encoder always codes two channels
+  unsigned short SAMPLERATE = static_cast<unsigned short>(STREAM_SAMPLE_RATE);
+  int NBLOCKS = 0;                 // long blocks per frame: NBlocks
+  int LONGSIZE = 0;                // long transform length: LSIZE
+  int SHORTSIZE = 0;               // short transform length: SSIZE
+  int TRANSIZE = 0;                // transition transform length: TRANSIZE
+  int TOTAL = 0;                   // new samples per channel and frame: TOTAL
   float Res = 0.0f;                // band width of the psychoacoustic models
   float dBOffset = 0.0f;           // level offset of the psychoacoustic models, in dB
   uint32_t Length = 0;             // source length in whole seconds

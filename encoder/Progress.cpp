@@ -1,15 +1,13 @@
 #include "encoder/Progress.h"
 
+#include "platform/StreamConstants.h"
+
 namespace ostrel {
 
-namespace {
-constexpr int SAMPLES_PER_SECOND = 44100;
-}
-
 const char* Progress::StartFrame() {
-  if (t <= SAMPLES_PER_SECOND) return nullptr;
+  if (t <= static_cast<int>(STREAM_SAMPLE_RATE)) return nullptr;
   ++T;
-  t -= SAMPLES_PER_SECOND;
+  t -= static_cast<int>(STREAM_SAMPLE_RATE);
   // The sixteenth is tested only when a second was counted: T changes nowhere else when a
   // sixteenth is at least a second, and a source shorter than 16 seconds (a sixteenth of 0)
   // then gets one mark per counted second rather than one per frame.

@@ -56,7 +56,7 @@ class Bitstream {
   // bits pushed back. Lets callers check their own bit accounting.
   uint64_t BitCount() const { return bitCount; }
   // True once a byte could not be written to the file (a full disk, an I/O error).
-  bool WriteFailed() const { return writeFailed; }
+  [[nodiscard]] bool WriteFailed() const { return writeFailed; }
   // Read mode: 1 once a word was requested after the end of the file.
   int EndInput() const { return endinput; }
 

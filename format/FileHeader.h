@@ -62,7 +62,7 @@ void UpdateFileHeader(unsigned char DataRate, unsigned short SampleRate, unsigne
 // Reads a header from the current position of `fptr`. `Title` and `Author` must hold 256 bytes,
 // `Comments` 65536; each is zero-terminated. Returns 0 when the magic and version are right and
 // the whole header was there; -1 otherwise (every field is still read as far as the file goes).
-int ReadFileHeader(char* Title, char* Author, char* Comments, unsigned char* DataRate,
+[[nodiscard]] int ReadFileHeader(char* Title, char* Author, char* Comments, unsigned char* DataRate,
                    unsigned short* SampleRate, unsigned char* Channels, unsigned int* Frames,
                    std::FILE* fptr);
 

@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   constexpr int CHUNK = 257;  // sample frames per read; odd so reads end inside sample pairs too
   const bool sumDiff = size > 0 && (data[0] & 1) != 0;
   ostrel::Waveio wav(input.path().c_str(), 0, sumDiff ? 1 : 0);
-  if (wav.error != 0) return 0;
+  if (wav.Error() != 0) return 0;
   std::vector<short> s1(CHUNK), s2(CHUNK);
   std::vector<float> f1(CHUNK), f2(CHUNK);
   // Each read consumes at least one byte until the end, so this ends; the bound is a safeguard.

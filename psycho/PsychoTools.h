@@ -8,12 +8,9 @@
 
 #include <memory>
 
-namespace ostrel {
+#include "platform/StreamConstants.h"  // WEIGHT_CODE_MIN .. WEIGHT_CODE_MAX, the quantiser's range
 
-// Range of the weight codes the quantiser produces and the stream carries. Code c stands for the
-// amplitude weight 10^(c / 15): one step is 1/15 of a decade of amplitude (4/3 dB).
-constexpr int WEIGHT_CODE_MIN = -32;
-constexpr int WEIGHT_CODE_MAX = 223;
+namespace ostrel {
 
 // Fills z[0 .. N/2 - 1] with the critical-band rate in Bark of each spectral line of a transform of
 // N samples at SRate samples per second (line n stands for n / N * SRate Hz). z[0] = 0.

@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
   }
 
   ostrel::Waveio wav(out.c_str(), ostrel::WAVE_WRITE);
-  if (wav.error != 0) {
+  if (wav.Error() != 0) {
     std::fprintf(stderr, "ostrelgen: cannot create %s\n", out.c_str());
     return 1;
   }
@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
     done += n;
   }
   wav.CloseWave();  // patches the lengths, flushes and closes
-  if (wav.error != 0) {
+  if (wav.Error() != 0) {
     std::fprintf(stderr, "ostrelgen: cannot write %s\n", out.c_str());
     return 1;
   }

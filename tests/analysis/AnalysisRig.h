@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "analysis/CodingSetup.h"
 #include "analysis/FrameInvTransform.h"
 #include "analysis/FrameTransform.h"
 #include "audio/Waveio.h"
+#include "format/FrameGeometry.h"
 #include "psycho/Psycho.h"
 
 namespace ostrel {
@@ -37,59 +39,39 @@ namespace test {
 // Marks weight-set entries that no set may touch.
 constexpr int kUntouched = 9999;
 
+// A frame of `nblocks` long blocks of `lsize` samples; the sizes come from the format's geometry.
 struct Sizes {
   unsigned lsize;
   unsigned char nblocks;
-  unsigned hl() const { return lsize / 2; }
-  unsigned hs() const { return lsize / 8; }
-  unsigned tsize() const { return (hl() + hs()) / 2; }
-  unsigned total() const { return hl() * nblocks; }
+  BlockSizes blocks() const { return BlockSizes::For(nblocks, lsize); }
+  unsigned hl() const { return blocks().HLSIZE; }
+  unsigned hs() const { return blocks().HSSIZE; }
+  unsigned tsize() const { return blocks().TSIZE; }
+  unsigned total() const { return blocks().TOTAL; }
 };
 
-// The three models of one long-block size and the caller-owned arrays both transforms share.
-struct Models {
-  Models(Sizes s, float offset)
-      : longModel(s.lsize, 44100, 1.0f, offset, 0),
-        tranModel(s.hl() + s.hs(), 44100, 1.0f, offset, 0),
-        shortModel(s.lsize / 4, 44100, 1.0f, offset, 1) {
-    longBands = longModel.GetPsychBands(&longCount);
-    tranBands = tranModel.GetPsychBands(&tranCount);
-    shortBands = shortModel.GetPsychBands(&shortCount);
-    int maxCount = std::max({longCount, tranCount, shortCount});
-    for (unsigned c = 0; c < 2; ++c) {
-      weightStore[c].assign(s.nblocks + 1u, std::vector<int>(static_cast<size_t>(maxCount), kUntouched));
-      for (auto& set : weightStore[c]) weightSets[c].push_back(set.data());
-      weights[c] = weightSets[c].data();
-      gainStore[c].assign(s.nblocks + 1u, kUntouched);
-      gains[c] = gainStore[c].data();
-    }
+// The coding set-up of one long-block size (band width 1 Bark, level offset `offset`) with every
+// weight code and gain marked untouched, and views of its arrays for the checks.
+struct Models : CodingSetup {
+  Models(test::Sizes s, float offset) : CodingSetup(s.blocks(), s.nblocks, 1.0f, offset, kUntouched) {}
+  void MarkUntouched() { Fill(kUntouched); }
+  size_t RowLength() const { return static_cast<size_t>(MaxBandCount()); }
+  // Weight set j of channel c, the whole row.
+  std::vector<int> Row(unsigned c, unsigned j) { return std::vector<int>(Weights()[c][j], Weights()[c][j] + RowLength()); }
+  // Every weight row, and every gain, of channel c.
+  std::vector<std::vector<int>> Rows(unsigned c) {
+    std::vector<std::vector<int>> rows;
+    for (unsigned j = 0; j <= Blocks(); ++j) rows.push_back(Row(c, j));
+    return rows;
   }
-  void MarkUntouched() {
-    for (unsigned c = 0; c < 2; ++c) {
-      for (auto& set : weightStore[c]) std::fill(set.begin(), set.end(), kUntouched);
-      std::fill(gainStore[c].begin(), gainStore[c].end(), kUntouched);
-    }
-  }
-
-  Psycho longModel, tranModel, shortModel;
-  int longCount = 0, tranCount = 0, shortCount = 0;
-  int* longBands = nullptr;
-  int* tranBands = nullptr;
-  int* shortBands = nullptr;
-  std::vector<std::vector<int>> weightStore[2];
-  std::vector<int*> weightSets[2];
-  int** weights[2] = {nullptr, nullptr};
-  std::vector<int> gainStore[2];
-  int* gains[2] = {nullptr, nullptr};
+  std::vector<int> GainRow(unsigned c) { return std::vector<int>(Gains()[c], Gains()[c] + Blocks() + 1); }
 };
 
 // A FrameTransform reading `wavPath`.
 struct Encoder {
   Encoder(Sizes s, Models& m, const std::string& wavPath, int msstereo = 0)
       : sizes(s), in(std::make_unique<Waveio>(wavPath.c_str(), 0)) {
-    transform = std::make_unique<FrameTransform>(
-        2, s.nblocks, s.lsize, s.lsize / 4, in.get(), &m.longModel, &m.tranModel, &m.shortModel, m.longCount,
-        m.shortCount, m.tranCount, m.longBands, m.shortBands, m.tranBands, &X, m.weights, m.gains, msstereo);
+    transform = m.MakeTransform(in.get(), &X, msstereo);
   }
   int NewFrame() { return transform->NewFrame(switchUsed, location); }
 
@@ -104,9 +86,7 @@ struct Encoder {
 // A FrameInvTransform over the same models' tables and arrays; `out` may be nullptr.
 struct Decoder {
   Decoder(Sizes s, Models& m, Waveio* out) : sizes(s) {
-    transform = std::make_unique<FrameInvTransform>(2, s.nblocks, s.lsize, s.lsize / 4, out, m.longCount,
-                                                    m.shortCount, m.tranCount, m.longBands, m.shortBands,
-                                                    m.tranBands, &X, m.weights, m.gains, 0);
+    transform = m.MakeInvTransform(out, &X);
   }
   // Takes the encoder's coefficients of the current frame and synthesises them.
   void Replay(const Encoder& e, int* switchUsed, int* location) {

@@ -141,13 +141,13 @@ std::vector<float> SynthesiseOnce(Sizes s, Models& m, int switchUsed, int locati
   for (unsigned c = 0; c < 2; ++c) {
     for (unsigned i = 0; i < s.total(); ++i) d.X[c][i] = dist(rng);
     for (unsigned j = 0; j <= s.nblocks; ++j) {
-      m.gainStore[c][j] = 10 + static_cast<int>(j % 20);
-      for (size_t k = 0; k < m.weightStore[c][j].size(); ++k) {
-        m.weightStore[c][j][k] = static_cast<int>((j * 7 + k * 3) % 40);
+      m.Gains()[c][j] = 10 + static_cast<int>(j % 20);
+      for (size_t k = 0; k < m.RowLength(); ++k) {
+        m.Weights()[c][j][k] = static_cast<int>((j * 7 + k * 3) % 40);
       }
     }
   }
-  if (codeOverride != 0) m.weightStore[0][3][2] = codeOverride;
+  if (codeOverride != 0) m.Weights()[0][3][2] = codeOverride;
   int used[2] = {switchUsed, 0};
   int loc[2] = {location, 0};
   d.transform->NewFrame(used, loc);

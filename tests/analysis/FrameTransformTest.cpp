@@ -29,24 +29,19 @@ struct Block {
   unsigned set;
 };
 
-// The blocks of one channel's frame in coding order, for a pair at `pair` (or -1 for none).
+// The blocks of one channel's frame in coding order, for a pair at `pair` (or -1 for none): the
+// format's walk over the weight sets, the short triple split into its three blocks.
 std::vector<Block> Layout(Sizes s, int pair) {
-  const unsigned hl = s.hl(), hs = s.hs(), ts = s.tsize();
   std::vector<Block> blocks;
-  unsigned set = 0;
-  for (unsigned b = 0; b < s.nblocks; ++b) {
-    unsigned p = b * hl;
-    if (static_cast<int>(b) != pair) {
-      blocks.push_back({0, p, hl, p, hl, set++});
-      continue;
+  ForEachWeightSet(s.blocks(), s.nblocks, pair >= 0, pair, [&](const WeightSetSpan& set) {
+    const int type = static_cast<int>(set.kind);
+    if (set.kind != WeightSetKind::Short) {
+      blocks.push_back({type, set.sample, set.samples, set.line, set.lines, set.set});
+      return;
     }
-    blocks.push_back({1, p, hs, p, ts, set});
-    ++set;
-    for (unsigned k = 0; k < 3; ++k) blocks.push_back({2, p + hs + k * hs, hs, p + ts + k * hs, hs, set});
-    ++set;
-    blocks.push_back({3, p + 4 * hs, hl, p + ts + 3 * hs, ts, set++});
-    ++b;
-  }
+    const unsigned hs = s.hs();
+    for (unsigned k = 0; k < 3; ++k) blocks.push_back({type, set.sample + k * hs, hs, set.line + k * hs, hs, set.set});
+  });
   return blocks;
 }
 
@@ -95,14 +90,14 @@ TEST(FrameTransform, SilenceGivesLongBlocksZeroLinesLowestCodesAndGainTen) {
       EXPECT_EQ(FrameTransformPeer::OldPower(*e.transform, c), 1.0f);
       for (unsigned i = 0; i < s.total(); ++i) ASSERT_EQ(e.X[c][i], 0.0f) << "line " << i;
       for (unsigned j = 0; j < s.nblocks; ++j) {
-        EXPECT_EQ(m.gainStore[c][j], 10);
-        for (int k = 0; k < m.longCount; ++k) EXPECT_EQ(m.weightStore[c][j][k], -32);
-        for (size_t k = static_cast<size_t>(m.longCount); k < m.weightStore[c][j].size(); ++k) {
-          EXPECT_EQ(m.weightStore[c][j][k], kUntouched);
+        EXPECT_EQ(m.Gains()[c][j], 10);
+        for (int k = 0; k < m.LongBandCount; ++k) EXPECT_EQ(m.Weights()[c][j][k], -32);
+        for (size_t k = static_cast<size_t>(m.LongBandCount); k < m.RowLength(); ++k) {
+          EXPECT_EQ(m.Weights()[c][j][k], kUntouched);
         }
       }
-      EXPECT_EQ(m.gainStore[c][s.nblocks], kUntouched);
-      EXPECT_EQ(m.weightStore[c][s.nblocks][0], kUntouched);
+      EXPECT_EQ(m.Gains()[c][s.nblocks], kUntouched);
+      EXPECT_EQ(m.Weights()[c][s.nblocks][0], kUntouched);
     }
   }
 }
@@ -141,22 +136,22 @@ TEST(FrameTransform, TransientPairTakesThreeSetsAndLeavesEveryOtherBlockInPlace)
       // and each line restored by gain and weight within float rounding (two divisions and two
       // multiplications, each correctly rounded: a few ulp).
       std::vector<float> raw = ref[c].Frame(Channel(input, c, frame * s.total(), s.total()), expectedPair[c]);
-      std::vector<int> codes(m.weightStore[c][0].size());
+      std::vector<int> codes(m.RowLength());
       for (const Block& bl : Layout(s, expectedPair[c])) {
         // The short triple is one set: check it once, at its first block.
         if (bl.type == 2 && bl.lineStart != expectedPair[c] * s.hl() + s.tsize()) continue;
         SCOPED_TRACE(testing::Message() << "set " << bl.set << " type " << bl.type << " line " << bl.lineStart);
-        int count = bl.type == 0 ? m.longCount : bl.type == 2 ? m.shortCount : m.tranCount;
-        const int* bands = bl.type == 0 ? m.longBands : bl.type == 2 ? m.shortBands : m.tranBands;
-        Psycho& model = bl.type == 0 ? m.longModel : bl.type == 2 ? m.shortModel : m.tranModel;
+        int count = bl.type == 0 ? m.LongBandCount : bl.type == 2 ? m.ShortBandCount : m.TranBandCount;
+        const int* bands = bl.type == 0 ? m.LongBands : bl.type == 2 ? m.ShortBands : m.TranBands;
+        Psycho& model = bl.type == 0 ? m.LongModel : bl.type == 2 ? m.ShortModel : m.TranModel;
         unsigned setLines = bl.type == 2 ? 3 * s.hs() : bl.lines;
         std::vector<float> modelled(raw.begin() + bl.lineStart, raw.begin() + bl.lineStart + setLines);
         model.ComputeModel(modelled.data(), codes.data());
-        const std::vector<int>& got = m.weightStore[c][bl.set];
+        const std::vector<int> got = m.Row(c, bl.set);
         for (int k = 0; k < count; ++k) ASSERT_EQ(got[k], codes[k]) << "band " << k;
         for (size_t k = static_cast<size_t>(count); k < got.size(); ++k) ASSERT_EQ(got[k], kUntouched);
 
-        const int gain = m.gainStore[c][bl.set];
+        const int gain = m.Gains()[c][bl.set];
         ASSERT_GE(gain, 10);
         ASSERT_LE(gain, 29);
         float peak = 0.0f;
@@ -187,7 +182,7 @@ TEST(FrameTransform, TransientPairTakesThreeSetsAndLeavesEveryOtherBlockInPlace)
         }
       }
       if (expectedPair[c] < 0) {
-        EXPECT_EQ(m.gainStore[c][s.nblocks], kUntouched);
+        EXPECT_EQ(m.Gains()[c][s.nblocks], kUntouched);
       }
     }
 
@@ -211,8 +206,8 @@ TEST(FrameTransform, TransientPairTakesThreeSetsAndLeavesEveryOtherBlockInPlace)
       for (unsigned j = 0; j < s.nblocks; ++j) {
         if (j == 5 || j == 6) continue;
         unsigned j0 = j < 5 ? j : j + 1;
-        EXPECT_EQ(m.gainStore[0][j0], m.gainStore[1][j]) << "set " << j;
-        EXPECT_EQ(m.weightStore[0][j0], m.weightStore[1][j]) << "set " << j;
+        EXPECT_EQ(m.Gains()[0][j0], m.Gains()[1][j]) << "set " << j;
+        EXPECT_EQ(m.Row(0, j0), m.Row(1, j)) << "set " << j;
       }
     }
   }
@@ -275,9 +270,9 @@ TEST(FrameTransform, OnlyTheReadThatRunsPastTheEndReportsIt) {
   for (unsigned c = 0; c < 2; ++c) {
     int sets = e.switchUsed[c] ? s.nblocks + 1 : s.nblocks;
     for (int j = 0; j < sets; ++j) {
-      EXPECT_GE(m.gainStore[c][j], 10);
-      EXPECT_LE(m.gainStore[c][j], 29);
-      EXPECT_NE(m.weightStore[c][j][0], kUntouched);
+      EXPECT_GE(m.Gains()[c][j], 10);
+      EXPECT_LE(m.Gains()[c][j], 29);
+      EXPECT_NE(m.Weights()[c][j][0], kUntouched);
     }
   }
 }
@@ -300,8 +295,8 @@ TEST(FrameTransform, MidSideFlagChangesNothing) {
       EXPECT_EQ(plain.switchUsed[c], ms.switchUsed[c]);
       EXPECT_EQ(plain.location[c], ms.location[c]);
       EXPECT_EQ(0, std::memcmp(plain.X[c], ms.X[c], s.total() * sizeof(float)));
-      EXPECT_EQ(plainModels.weightStore[c], msModels.weightStore[c]);
-      EXPECT_EQ(plainModels.gainStore[c], msModels.gainStore[c]);
+      EXPECT_EQ(plainModels.Rows(c), msModels.Rows(c));
+      EXPECT_EQ(plainModels.GainRow(c), msModels.GainRow(c));
     }
   }
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/StreamFixture.h"
 #include "common/TempDir.h"
 #include "decoder/Decoder.h"
 
@@ -35,7 +36,8 @@ std::vector<unsigned char> Header(unsigned char rate, uint32_t frames) {
 }
 
 TEST(FuzzRegression, FramesOfConstantBytesAreDamageNotACrash) {
-  for (unsigned char rate : {196, 128, 96, 80, 64, 56, 48}) {
+  for (const test::RateRow& row : test::RateRows()) {
+    const unsigned char rate = row.code;
     SCOPED_TRACE(static_cast<int>(rate));
     for (unsigned char fill : {0x00, 0xFF, 0x4A}) {
       std::vector<unsigned char> bytes = Header(rate, 2);

@@ -13,29 +13,10 @@
 
 #include "common/Process.h"
 #include "common/TempDir.h"
+#include "common/StreamFixture.h"
 #include "common/WavFixture.h"
 
 namespace ostrel::test {
-
-// The encoder's data-rate menu: row, rate code, long block length (samples), blocks per frame,
-// frame size in bits.
-struct RateRow {
-  int row;
-  unsigned char code;
-  int longSize, nBlocks;
-  uint32_t frameBits;
-  int Total() const { return longSize / 2 * nBlocks; }
-};
-
-inline void PrintTo(const RateRow& r, std::ostream* os) { *os << "row " << r.row << " (" << r.code * 2 << " kb/s)"; }
-
-inline const std::vector<RateRow>& RateRows() {
-  static const std::vector<RateRow> rows = {
-      {1, 196, 512, 32, 72824}, {2, 128, 512, 32, 47560},  {3, 96, 1024, 16, 35672},  {4, 80, 2048, 16, 59448},
-      {5, 64, 2048, 16, 47560}, {6, 56, 2048, 16, 41616}, {7, 48, 2048, 16, 35672},
-  };
-  return rows;
-}
 
 inline bool HaveEncoder() { return access(Program("ostrelenc").c_str(), X_OK) == 0; }
 
@@ -45,11 +26,7 @@ inline void Encode(const std::string& wav, const std::string& ost, int row) {
   ASSERT_EQ(r.status, 0) << r.out << r.err;
 }
 
-// The header's frame count.
-inline uint32_t FrameCount(const std::vector<unsigned char>& ost) {
-  if (ost.size() < 14) return 0;
-  return ost[10] | ost[11] << 8 | ost[12] << 16 | static_cast<uint32_t>(ost[13]) << 24;
-}
+inline uint32_t FrameCount(const std::vector<unsigned char>& ost) { return HeaderFrameCount(ost); }
 
 // The interleaved samples of a canonical 16-bit WAV file (the bytes after its 44-byte header).
 inline Stereo WavSamples(const std::string& path) {

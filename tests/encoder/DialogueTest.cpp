@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/StreamFixture.h"
 #include "common/TempDir.h"
 #include "common/WavFixture.h"
 
@@ -104,8 +105,7 @@ TEST(Dialogue, CompleteRunPrintsTheDialogueAndLeavesAnEmptyTarget) {
 }
 
 TEST(Dialogue, MenuChoicesAndWhatIsNotAChoice) {
-  const unsigned char rates[] = {196, 128, 96, 80, 64, 56, 48};
-  for (int choice = 1; choice <= 7; ++choice) EXPECT_EQ(DataRateForChoice(choice), rates[choice - 1]);
+  for (const test::RateRow& r : test::RateRows()) EXPECT_EQ(DataRateForChoice(r.row), r.code);
   for (int choice : {0, 8, -1, INT_MIN, INT_MAX}) EXPECT_EQ(DataRateForChoice(choice), 64) << choice;
 
   struct Case {
@@ -139,26 +139,17 @@ TEST(Dialogue, MenuChoicesAndWhatIsNotAChoice) {
 }
 
 TEST(Dialogue, RunParametersForEveryRate) {
-  struct Row {
-    unsigned char rate;
-    int nblocks, longsize, shortsize, transize, total;
-    float res, offset;
-  };
-  const Row rows[] = {{196, 32, 512, 128, 320, 8192, 0.5f, -40.0f},   {128, 32, 512, 128, 320, 8192, 0.8f, -20.0f},
-                      {96, 16, 1024, 256, 640, 8192, 1.0f, -10.0f},   {80, 16, 2048, 512, 1280, 16384, 1.0f, 0.0f},
-                      {64, 16, 2048, 512, 1280, 16384, 1.0f, 15.0f},  {56, 16, 2048, 512, 1280, 16384, 1.0f, 20.0f},
-                      {48, 16, 2048, 512, 1280, 16384, 1.0f, 30.0f}};
-  for (const Row& r : rows) {
-    SCOPED_TRACE(static_cast<int>(r.rate));
-    RunParameters p = DeriveRunParameters(r.rate, 10584000, 44100);
-    EXPECT_EQ(p.DataRate, r.rate);
+  for (const test::RateRow& r : test::RateRows()) {
+    SCOPED_TRACE(static_cast<int>(r.code));
+    RunParameters p = DeriveRunParameters(r.code, 10584000, 44100);
+    EXPECT_EQ(p.DataRate, r.code);
     EXPECT_EQ(p.CHANNELS, 2);
     EXPECT_EQ(p.SAMPLERATE, 44100);
-    EXPECT_EQ(p.NBLOCKS, r.nblocks);
-    EXPECT_EQ(p.LONGSIZE, r.longsize);
-    EXPECT_EQ(p.SHORTSIZE, r.shortsize);
-    EXPECT_EQ(p.TRANSIZE, r.transize);
-    EXPECT_EQ(p.TOTAL, r.total);
+    EXPECT_EQ(p.NBLOCKS, r.nBlocks);
+    EXPECT_EQ(p.LONGSIZE, r.longSize);
+    EXPECT_EQ(p.SHORTSIZE, r.longSize / 4);             // 128, 256 or 512
+    EXPECT_EQ(p.TRANSIZE, r.longSize * 5 / 8);          // 320, 640 or 1280
+    EXPECT_EQ(p.TOTAL, r.Total());
     EXPECT_EQ(p.Res, r.res);
     EXPECT_EQ(p.dBOffset, r.offset);
     EXPECT_EQ(p.Length, 60u);  // a 60-second source

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/Process.h"
+#include "common/StreamFixture.h"
 #include "common/TempDir.h"
 #include "common/WavFixture.h"
 #include "encoder/EncoderFixture.h"
@@ -26,15 +27,8 @@ using test::RunResult;
 using test::TempDir;
 using test::WriteWav;
 
-struct Rate {
-  int row;            // menu row
-  int code;           // rate code in the header
-  uint32_t total;     // new samples per channel and frame
-  uint32_t frameBits;
-};
-const Rate kRates[] = {{1, 196, 8192, 72824},  {2, 128, 8192, 47560},  {3, 96, 8192, 35672},
-                       {4, 80, 16384, 59448},  {5, 64, 16384, 47560},  {6, 56, 16384, 41616},
-                       {7, 48, 16384, 35672}};
+using Rate = test::RateRow;
+const std::vector<Rate>& kRates = test::RateRows();
 
 struct Encoded {
   RunResult run;
@@ -69,9 +63,7 @@ std::string Marks(const std::string& out) {
   return marks;
 }
 
-uint32_t FrameCount(const std::vector<unsigned char>& file) {
-  return uint32_t(file[10]) | uint32_t(file[11]) << 8 | uint32_t(file[12]) << 16 | uint32_t(file[13]) << 24;
-}
+uint32_t FrameCount(const std::vector<unsigned char>& file) { return test::HeaderFrameCount(file); }
 
 // The header of a finished file with `frames` frames at `rate`, its size, and a sync word at the
 // start of every frame.
@@ -114,7 +106,7 @@ TEST(Encoder, EveryRateOnAShortSource) {
     TempDir dir;
     Encoded e = Encode(dir, samples, rate.row);
     EXPECT_EQ(e.run.status, 0) << e.run.err;
-    ExpectStream(e.file, rate, 66150 / rate.total + 1);
+    ExpectStream(e.file, rate, 66150 / static_cast<uint32_t>(rate.Total()) + 1);
     EXPECT_EQ(Marks(e.run.out), ".");
   }
 }

@@ -1,4 +1,5 @@
-#include "encoder/FrameEncoder.h"
+#include "encoder/FrameLoop.h"
+#include "library/FrameEncoder.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/StreamFixture.h"
 #include "common/TempDir.h"
 #include "common/WavFixture.h"
 #include "encoder/EncoderFixture.h"
@@ -40,9 +42,7 @@ class NullInput {
   int saved;
 };
 
-uint32_t FrameCount(const std::vector<unsigned char>& file) {
-  return uint32_t(file[10]) | uint32_t(file[11]) << 8 | uint32_t(file[12]) << 16 | uint32_t(file[13]) << 24;
-}
+uint32_t FrameCount(const std::vector<unsigned char>& file) { return test::HeaderFrameCount(file); }
 
 TEST(EncodeFrames, PaddingErrorEndsTheRunAfterThatFrame) {
   TempDir dir;

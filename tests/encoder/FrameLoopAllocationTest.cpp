@@ -10,7 +10,8 @@
 #include "common/TempDir.h"
 #include "common/WavFixture.h"
 #include "encoder/EncoderFixture.h"
-#include "encoder/FrameEncoder.h"
+#include "encoder/FrameLoop.h"
+#include "library/FrameEncoder.h"
 
 namespace ostrel {
 namespace {
@@ -35,13 +36,15 @@ TEST_P(FrameLoopAllocation, FramesAfterTheFirstAllocateNothing) {
   std::FILE* fptr = std::fopen(target.c_str(), "wb");
   ASSERT_NE(fptr, nullptr);
   {
-    FrameEncoder encoder(params, in, fptr);
+    FrameEncoder encoder(params.DataRate, in, fptr);
     encoder.WriteHeader();
     const int warmUp = 2;
-    for (int frame = 0; frame < warmUp; ++frame) encoder.EncodeFrame();
+    bool writerFailed = false;
+    for (int frame = 0; frame < warmUp; ++frame) writerFailed |= encoder.EncodeFrame().writerFailed;
     const long before = test::AllocationCount();
-    for (int frame = warmUp; frame < frames; ++frame) encoder.EncodeFrame();
+    for (int frame = warmUp; frame < frames; ++frame) writerFailed |= encoder.EncodeFrame().writerFailed;
     EXPECT_EQ(test::AllocationCount() - before, 0);
+    EXPECT_FALSE(writerFailed);
     encoder.FlushBits();
   }
   std::fclose(fptr);

@@ -2,28 +2,29 @@
 
 #include <gtest/gtest.h>
 
+#include "common/StreamFixture.h"
+#include "format/FrameGeometry.h"
+
 namespace ostrel {
 namespace {
 
 TEST(RateTables, LayoutOfEveryCode) {
-  struct Row {
-    unsigned char code;
-    int blocks, longBlock;
-    float res, offset;
-    uint32_t bits;
-  };
-  const Row rows[] = {{196, 32, 512, 0.5f, -40.0f, 72824}, {128, 32, 512, 0.8f, -20.0f, 47560},
-                      {96, 16, 1024, 1.0f, -10.0f, 35672}, {80, 16, 2048, 1.0f, 0.0f, 59448},
-                      {64, 16, 2048, 1.0f, 15.0f, 47560},  {56, 16, 2048, 1.0f, 20.0f, 41616},
-                      {48, 16, 2048, 1.0f, 30.0f, 35672}};
-  for (const Row& r : rows) {
+  for (const test::RateRow& r : test::RateRows()) {
     SCOPED_TRACE(static_cast<int>(r.code));
     EXPECT_TRUE(IsValidDataRate(r.code));
-    EXPECT_EQ(GetBlocks(r.code), r.blocks);
-    EXPECT_EQ(GetLongBlock(r.code), r.longBlock);
+    EXPECT_EQ(GetBlocks(r.code), r.nBlocks);
+    EXPECT_EQ(GetLongBlock(r.code), r.longSize);
     EXPECT_EQ(GetPercepResolution(r.code), r.res);
     EXPECT_EQ(GetPercepOffset(r.code), r.offset);
-    EXPECT_EQ(GetAvailableBits(r.code, 44100, 2), r.bits);
+    EXPECT_EQ(GetAvailableBits(r.code, 44100, 2), r.frameBits);
+    // The geometry both front ends take from the code.
+    const FrameGeometry g = FrameGeometry::ForRate(r.code);
+    EXPECT_EQ(g.NBlocks, static_cast<unsigned>(r.nBlocks));
+    EXPECT_EQ(g.LSIZE, static_cast<unsigned>(r.longSize));
+    EXPECT_EQ(g.TOTAL, static_cast<unsigned>(r.Total()));
+    EXPECT_EQ(g.FrameBits, r.frameBits);
+    EXPECT_EQ(g.Res, r.res);
+    EXPECT_EQ(g.dBOffset, r.offset);
   }
 }
 

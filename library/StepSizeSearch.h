@@ -2,11 +2,12 @@
 // and the quantiser it drives.
 #pragma once
 
+#include "platform/StreamConstants.h"
+
 namespace ostrel {
 
-// Step sizes are whole numbers held in floats; the search never leaves this range.
-constexpr float MIN_STEP_SIZE = 1.0f;
-constexpr float MAX_STEP_SIZE = 32.0f;
+// Step sizes are whole numbers held in floats; the search never leaves STEP_SIZE_MIN ..
+// STEP_SIZE_MAX.
 // Where the first frame's search starts.
 constexpr float FIRST_STEP_SIZE = 6.0f;
 
@@ -41,9 +42,9 @@ StepSearchResult SearchStepSize(float OldStep, int bitsavailable, Evaluate&& eva
   while (finished == 0) {
     result.ArithBits = evaluate(result.STEPS);
     ++result.Evaluations;
-    if (bitsavailable > result.ArithBits && DOWN == 0 && result.STEPS < MAX_STEP_SIZE) {
+    if (bitsavailable > result.ArithBits && DOWN == 0 && result.STEPS < static_cast<float>(STEP_SIZE_MAX)) {
       result.STEPS += 1.0f;
-    } else if (bitsavailable < result.ArithBits && result.STEPS > MIN_STEP_SIZE) {
+    } else if (bitsavailable < result.ArithBits && result.STEPS > static_cast<float>(STEP_SIZE_MIN)) {
       result.STEPS -= 1.0f;
       ++DOWN;
     } else {

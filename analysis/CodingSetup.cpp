@@ -1,0 +1,52 @@
+#include "analysis/CodingSetup.h"
+
+#include <algorithm>
+
+namespace ostrel {
+
+CodingSetup::CodingSetup(const BlockSizes& blockSizes, unsigned nblocks, float Res, float dBOffset, int fill)
+    : LongModel(blockSizes.LSIZE, STREAM_SAMPLE_RATE, Res, dBOffset, 0),
+      TranModel(blockSizes.HLSIZE + blockSizes.HSSIZE, STREAM_SAMPLE_RATE, Res, dBOffset, 0),
+      ShortModel(blockSizes.SSIZE, STREAM_SAMPLE_RATE, Res, dBOffset, 1),
+      sizes(blockSizes),
+      NBlocks(nblocks) {
+  LongBands = LongModel.GetPsychBands(&LongBandCount);
+  TranBands = TranModel.GetPsychBands(&TranBandCount);
+  ShortBands = ShortModel.GetPsychBands(&ShortBandCount);
+
+  // With 512-sample long blocks the transition blocks have one band more than the long ones.
+  rowLength = std::max({LongBandCount, TranBandCount, ShortBandCount});
+  const size_t sets = static_cast<size_t>(NBlocks) + 1;
+  const size_t row = static_cast<size_t>(rowLength);
+  weightStore.assign(STREAM_CHANNELS * sets * row, fill);
+  weightRows.resize(STREAM_CHANNELS * sets);
+  gainStore.assign(STREAM_CHANNELS * sets, fill);
+  for (size_t c = 0; c < STREAM_CHANNELS; ++c) {
+    for (size_t s = 0; s < sets; ++s) weightRows[c * sets + s] = weightStore.data() + (c * sets + s) * row;
+    WeightTables[c] = weightRows.data() + c * sets;
+    GainRows[c] = gainStore.data() + c * sets;
+  }
+}
+
+CodingSetup::CodingSetup(const FrameGeometry& geometry, int fill)
+    : CodingSetup(geometry, geometry.NBlocks, geometry.Res, geometry.dBOffset, fill) {}
+
+std::unique_ptr<FrameTransform> CodingSetup::MakeTransform(SampleSource* pcm, float*** x, int msstereo) {
+  return std::make_unique<FrameTransform>(STREAM_CHANNELS, static_cast<unsigned char>(NBlocks), sizes.LSIZE,
+                                          sizes.SSIZE, pcm, &LongModel, &TranModel, &ShortModel, LongBandCount,
+                                          ShortBandCount, TranBandCount, LongBands, ShortBands, TranBands, x,
+                                          WeightTables, GainRows, msstereo);
+}
+
+std::unique_ptr<FrameInvTransform> CodingSetup::MakeInvTransform(Waveio* pcm, float*** x) {
+  return std::make_unique<FrameInvTransform>(STREAM_CHANNELS, static_cast<unsigned char>(NBlocks), sizes.LSIZE,
+                                             sizes.SSIZE, pcm, LongBandCount, ShortBandCount, TranBandCount,
+                                             LongBands, ShortBands, TranBands, x, WeightTables, GainRows, 0);
+}
+
+void CodingSetup::Fill(int value) {
+  std::fill(weightStore.begin(), weightStore.end(), value);
+  std::fill(gainStore.begin(), gainStore.end(), value);
+}
+
+}  // namespace ostrel

@@ -1,0 +1,105 @@
+// The encoder's engine: the coding objects and working buffers of one stream, and the coding of
+// one frame. The ostrelenc frame loop and libostrel's encoder both code through it.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "analysis/CodingSetup.h"
+#include "analysis/FrameTransform.h"
+#include "audio/SampleSource.h"
+#include "coding/WriteFrame.h"
+#include "format/Bitstream.h"
+#include "format/ByteSink.h"
+#include "format/FrameGeometry.h"
+#include "library/StepSizeSearch.h"
+
+namespace ostrel {
+
+// Entries of the statistics arrays: enough for the largest alphabet (2 * 32 + 64 symbols).
+constexpr int STATISTICS_ENTRIES = 320;
+
+class FrameEncoder {
+ public:
+  // Builds, for the geometry of rate code `DataRate` (IsValidDataRate must hold), in this order:
+  // the bit writer on `fptr`, the long, transition and short models and their band tables, every
+  // working buffer, the frame transform reading from `in`, and the frame writer. Nothing is
+  // written yet. `in` and `fptr` stay the caller's and must outlive the object.
+  FrameEncoder(unsigned char DataRate, SampleSource& in, std::FILE* fptr);
+  // The same writing the stream's bytes to `sink` (borrowed) instead of a file.
+  FrameEncoder(unsigned char DataRate, SampleSource& in, ByteSink* sink);
+  ~FrameEncoder();
+  FrameEncoder(const FrameEncoder&) = delete;
+  FrameEncoder& operator=(const FrameEncoder&) = delete;
+
+  // Queries the frame size and writes the file header with a frame count of 0 and the three
+  // strings (each at most as long as its field; the program's streams hold "None").
+  void WriteHeader(const char* Title = "None", const char* Author = "None", const char* Comments = "None");
+
+  struct FrameOutcome {
+    bool inputEnded;  // the source ran out during this frame; the frame was still coded in full
+    bool overBudget;  // the frame did not fit even at step size 1 and was written without padding
+    bool writerFailed;  // the frame writer met a value its field cannot carry (WriteFrame::Failed)
+  };
+
+  // Reads, analyses and writes the next frame: side information, the step-size search, the
+  // coded coefficients and the zero padding up to the frame size. Allocates nothing.
+  [[nodiscard]] FrameOutcome EncodeFrame();
+
+  // Writes the bits the bit writer still holds, up to a whole word. After the last frame only.
+  void FlushBits() { Out.close(); }
+
+  // True once any write to the target failed (the bit writer's or the stream's error state).
+  [[nodiscard]] bool WriteFailed() const;
+
+  // The fixed frame size in bits (known after WriteHeader).
+  uint32_t FrameBits() const { return BitsAvailable; }
+  // Replaces the frame budget the search and the padding work with. For tests that need a frame
+  // that cannot fit; a real run always uses the rate's frame size.
+  void SetBudget(int bits) { budgetBits = bits; }
+
+  // The last frame's step size and the number of step sizes its search tried.
+  float LastStepSize() const { return lastSearch.STEPS; }
+  int LastEvaluations() const { return lastSearch.Evaluations; }
+  // The step size the next frame's search starts from.
+  float NextStartStep() const { return OldStep; }
+
+ private:
+  int EvaluateStep(float STEPS);
+  void Build();
+
+  unsigned char DataRate;
+  FrameGeometry geometry;
+  SampleSource& in;
+  std::FILE* fptr = nullptr;
+  ByteSink* sink = nullptr;
+
+  Bitstream Out;
+  // The three models, their band tables, and the weights, gains, switch flags and locations.
+  CodingSetup Setup;
+
+  // Working buffers of the coding side, sized once here and lent to the frame writer, which keeps
+  // the pointers. The pointer tables below point into the flat stores.
+  std::vector<int> codedWeightStore;    // [channel][position]
+  std::vector<int*> CodedWeights;       // [channel]
+  std::vector<float> tempDataStore;     // [channel][coefficient]: quantised coefficients
+  std::vector<float*> TempData;         // [channel]
+  std::vector<int> Symbols;             // both channels, 2 * TOTAL
+  std::vector<unsigned> ActualStatistics;
+  std::vector<unsigned char> CompressedStats;
+  float** x = nullptr;                  // the frame's coefficients, published by the transform
+
+  std::unique_ptr<FrameTransform> InFrame;
+  std::unique_ptr<WriteFrame> Frame;
+
+  bool headerFailed = false;  // the sink refused the header
+  uint32_t BitsAvailable = 0;
+  int budgetBits = 0;
+  float OldStep = FIRST_STEP_SIZE;
+  int SymbolCount = 0;
+  StepSearchResult lastSearch{FIRST_STEP_SIZE, 0, 0};
+};
+
+}  // namespace ostrel

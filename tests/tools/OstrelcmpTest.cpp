@@ -1,0 +1,123 @@
+// ostrelcmp end to end: its report, a decoded file shorter than and shifted against its source,
+// and the --plot image.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/Process.h"
+#include "common/TempDir.h"
+#include "common/WavFixture.h"
+
+namespace ostrel::test {
+namespace {
+
+constexpr size_t SECOND = 44100;  // sample frames
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+class Ostrelcmp : public testing::Test {
+ protected:
+  void SetUp() override {
+    // A 1 kHz tone with quiet white noise in both channels: the source.
+    source_ = Sine(SECOND, 1000.0, 8000.0);
+    const Stereo noise = Noise(SECOND, 2000.0, 3);
+    for (size_t i = 0; i < source_.size(); ++i) source_[i] = Clip16(double(source_[i]) + noise[i]);
+    WriteWav(dir_.File("source.wav"), source_);
+  }
+  // Runs ostrelcmp with `args`.
+  static RunResult Cmp(std::vector<std::string> args) {
+    args.insert(args.begin(), Program("ostrelcmp"));
+    return test::Run(args, "");
+  }
+  TempDir dir_;
+  Stereo source_;
+};
+
+// A decoded file that runs on past the source (as the decoder's does) is cut at the source's end;
+// the SNR line keeps its place and form, and the NMR report follows it.
+TEST_F(Ostrelcmp, ReportsSnrFirstThenTheNoiseToMaskFigures) {
+  Stereo decoded = source_;
+  const Stereo lsb = Noise(SECOND, 1.4, 5);  // -1, 0 or +1
+  for (size_t i = 0; i < decoded.size(); ++i) decoded[i] = Clip16(double(decoded[i]) + lsb[i]);
+  decoded.resize(decoded.size() + 2 * 1000, 0);
+  WriteWav(dir_.File("decoded.wav"), decoded);
+  const RunResult r = Cmp({dir_.File("source.wav"), dir_.File("decoded.wav")});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::vector<std::string> lines = Lines(r.out);
+  ASSERT_GE(lines.size(), 6u) << r.out;
+  EXPECT_TRUE(std::regex_match(lines[2], std::regex(R"(SNR     \d+\.\d\d dB over 44100 sample frames, peak difference 1)")))
+      << lines[2];
+  // One-LSB noise is far under the mask of this signal.
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(lines[3], m, std::regex(R"(NMR     (-\d+\.\d\d) dB \(.* 45 frames x 25 Bark bands\))")))
+      << lines[3];
+  EXPECT_LT(std::stod(m[1]), -20.0);
+  EXPECT_EQ(lines[4].rfind("audible 0.0 % of frames (0 of 45)", 0), 0u) << lines[4];
+  EXPECT_EQ(lines[5].rfind("worst   band ", 0), 0u) << lines[5];
+}
+
+// A decoder that lost its alignment and its last samples: the shift shows as loud audible noise,
+// the missing part is named on standard error, and the exit status says the comparison is partial.
+TEST_F(Ostrelcmp, AShiftedShorterDecodedFileIsAudibleAndReportedShort) {
+  Stereo decoded(2 * 64, 0);
+  decoded.insert(decoded.end(), source_.begin(), source_.end() - 2 * 5000);
+  WriteWav(dir_.File("decoded.wav"), decoded);
+  const RunResult r = Cmp({dir_.File("source.wav"), dir_.File("decoded.wav")});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE(r.err.find("decoded.wav is shorter than"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("(39164 of 44100 sample frames); compared over the 39164 frames it holds"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.out.find("SNR     "), std::string::npos) << r.out;
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(NMR     \+(\d+\.\d\d) dB)"))) << r.out;
+  EXPECT_GT(std::stod(m[1]), 5.0);
+  EXPECT_NE(r.out.find("audible 100.0 % of frames"), std::string::npos) << r.out;
+}
+
+// The heat map is a complete PNG file with the plot's dimensions; it never takes an input's place.
+TEST_F(Ostrelcmp, PlotWritesAPngImage) {
+  Stereo decoded = source_;
+  for (size_t i = SECOND / 2 * 2; i < SECOND * 2; ++i) decoded[i] = Clip16(decoded[i] * 0.5);
+  WriteWav(dir_.File("decoded.wav"), decoded);
+  const std::string png = dir_.File("nmr.png");
+  const RunResult r = Cmp({"--plot", png, dir_.File("source.wav"), dir_.File("decoded.wav")});
+#ifndef OSTREL_HAVE_PNG
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("plotting is not available"), std::string::npos) << r.err;
+  EXPECT_TRUE(ReadAll(png).empty());
+  GTEST_SKIP() << "built without libpng: --plot only says that plotting is not available";
+#else
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::vector<unsigned char> bytes = ReadAll(png);
+  ASSERT_GT(bytes.size(), 1000u);
+  const std::vector<unsigned char> signature = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  EXPECT_EQ(std::vector<unsigned char>(bytes.begin(), bytes.begin() + 8), signature);
+  EXPECT_EQ(std::string(bytes.begin() + 12, bytes.begin() + 16), "IHDR");
+  auto be32 = [&](size_t at) {
+    return uint32_t(bytes[at]) << 24 | uint32_t(bytes[at + 1]) << 16 | uint32_t(bytes[at + 2]) << 8 | bytes[at + 3];
+  };
+  // 45 frames of 20 pixels between margins of 90 and 120; 25 bands of 16 pixels between 58 and 56.
+  EXPECT_EQ(be32(16), 90u + 45u * 20u + 120u);
+  EXPECT_EQ(be32(20), 58u + 25u * 16u + 56u);
+  EXPECT_EQ(std::string(bytes.end() - 8, bytes.end() - 4), "IEND");
+  EXPECT_NE(r.out.find("plot    " + png), std::string::npos) << r.out;
+
+  const std::vector<unsigned char> sourceBytes = ReadAll(dir_.File("source.wav"));
+  const RunResult onInput = Cmp({"--plot", dir_.File("source.wav"), dir_.File("source.wav"), dir_.File("decoded.wav")});
+  EXPECT_EQ(onInput.status, 2);
+  EXPECT_NE(onInput.err.find("not one of the inputs"), std::string::npos) << onInput.err;
+  EXPECT_EQ(ReadAll(dir_.File("source.wav")), sourceBytes);
+#endif
+}
+
+}  // namespace
+}  // namespace ostrel::test
