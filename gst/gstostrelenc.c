@@ -12,24 +12,6 @@
 
 #include "gstostrelcaps.h"
 
-/* A library built without its encoder half leaves these unresolved instead of failing to load
- * the whole plugin; gst_ostrel_enc_available then says so and no encoder is registered. */
-#pragma weak ostrel_encoder_create
-#pragma weak ostrel_encoder_set_tag
-#pragma weak ostrel_encoder_write
-#pragma weak ostrel_encoder_write_float
-#pragma weak ostrel_encoder_finish
-#pragma weak ostrel_encoder_frames
-#pragma weak ostrel_encoder_destroy
-
-gboolean
-gst_ostrel_enc_available (void)
-{
-  return ostrel_encoder_create != NULL && ostrel_encoder_set_tag != NULL && ostrel_encoder_write != NULL &&
-      ostrel_encoder_write_float != NULL && ostrel_encoder_finish != NULL && ostrel_encoder_frames != NULL &&
-      ostrel_encoder_destroy != NULL;
-}
-
 GST_DEBUG_CATEGORY_STATIC (gst_ostrel_enc_debug);
 #define GST_CAT_DEFAULT gst_ostrel_enc_debug
 
@@ -84,6 +66,7 @@ gst_ostrel_enc_reset (GstOstrelEnc * self)
   ostrel_encoder_destroy (self->encoder);
   self->encoder = NULL;
   self->at_eos = FALSE;
+  self->finished = FALSE;
   g_clear_pointer (&self->upstream_tags, gst_tag_list_unref);
   g_byte_array_set_size (self->pending, 0);
   self->pending_samples = 0;
@@ -257,8 +240,11 @@ gst_ostrel_enc_finish (GstOstrelEnc * self)
   GstFlowReturn ret;
   int status;
 
+  if (self->finished)
+    return GST_FLOW_OK;
   if (self->encoder == NULL && !gst_ostrel_enc_create (self))
     return GST_FLOW_ERROR;
+  self->finished = TRUE;
   status = ostrel_encoder_finish (self->encoder);
   ret = gst_ostrel_enc_push (self);
   if (self->flow != GST_FLOW_OK)

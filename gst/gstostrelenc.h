@@ -22,6 +22,7 @@ struct _GstOstrelEnc
   ostrel_encoder *encoder;      /* made with the first samples, so that tags can still go in */
   gboolean is_float;            /* F32LE input, else S16LE */
   gboolean at_eos;              /* the next drain is the end of the stream */
+  gboolean finished;            /* the stream is complete; the base class may drain again */
   GstTagList *upstream_tags;    /* stream tags from upstream so far */
   GByteArray *pending;          /* stream bytes the library wrote, not yet passed on */
   gint pending_samples;         /* input samples per channel those bytes account for */
@@ -33,9 +34,6 @@ struct _GstOstrelEnc
 
 /* The enum type of the bitrate property; values in kb/s. */
 GType gst_ostrel_enc_bitrate_get_type (void);
-
-/* Whether the library the plugin runs with has the encoder half. */
-gboolean gst_ostrel_enc_available (void);
 
 GST_ELEMENT_REGISTER_DECLARE (ostrelenc);
 

@@ -20,10 +20,7 @@ plugin_init (GstPlugin * plugin)
 
   ok &= GST_ELEMENT_REGISTER (ostrelparse, plugin);
   ok &= GST_ELEMENT_REGISTER (ostreldec, plugin);
-  if (gst_ostrel_enc_available ())
-    ok &= GST_ELEMENT_REGISTER (ostrelenc, plugin);
-  else
-    GST_WARNING ("libostrel has no encoder: ostrelenc is not registered");
+  ok &= GST_ELEMENT_REGISTER (ostrelenc, plugin);
   return ok;
 }
 
