@@ -1,4 +1,4 @@
-#include "gstostrelcaps.h"
+#include "gst/gstostrelcaps.h"
 
 GstCaps *
 gst_ostrel_caps_from_info (const ostrel_info * info)

@@ -4,11 +4,11 @@
  * ostreldec program. After a reset (a seek, a discontinuity) the first frame only rebuilds the
  * overlap and its output is dropped; the parser starts a seek one frame early for it, so the
  * samples from the target on are those of a straight decode. */
-#include "gstostreldec.h"
+#include "gst/gstostreldec.h"
 
 #include <string.h>
 
-#include "gstostrelcaps.h"
+#include "gst/gstostrelcaps.h"
 
 GST_DEBUG_CATEGORY_STATIC (gst_ostrel_dec_debug);
 #define GST_CAT_DEFAULT gst_ostrel_dec_debug

@@ -4,13 +4,13 @@
  * each library call, as encoded data through the base class, and the bytes after a jump back as
  * a new byte segment followed by a plain buffer, which makes a file sink rewrite them in place
  * (the way wavenc rewrites its header). Downstream that cannot seek leaves the count at 0. */
-#include "gstostrelenc.h"
+#include "gst/gstostrelenc.h"
 
 #include <string.h>
 
 #include <gst/tag/tag.h>
 
-#include "gstostrelcaps.h"
+#include "gst/gstostrelcaps.h"
 
 GST_DEBUG_CATEGORY_STATIC (gst_ostrel_enc_debug);
 #define GST_CAT_DEFAULT gst_ostrel_enc_debug

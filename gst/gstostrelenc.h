@@ -4,7 +4,7 @@
 
 #include <gst/audio/gstaudioencoder.h>
 
-#include "include/ostrel/ostrel.h"
+#include "ostrel/ostrel.h"
 
 G_BEGIN_DECLS
 

@@ -4,11 +4,11 @@
  * - delay on, and that is its timestamp (frame 0, whose first `delay` samples are dropped, is
  * stamped 0). After a reset the decoder's first frame only rebuilds the overlap, so a seek
  * starts one frame before the frame that holds the target (the lead-in frame). */
-#include "gstostrelparse.h"
+#include "gst/gstostrelparse.h"
 
 #include <string.h>
 
-#include "gstostrelcaps.h"
+#include "gst/gstostrelcaps.h"
 
 GST_DEBUG_CATEGORY_STATIC (gst_ostrel_parse_debug);
 #define GST_CAT_DEFAULT gst_ostrel_parse_debug

@@ -5,7 +5,7 @@
 
 #include <gst/base/gstbaseparse.h>
 
-#include "include/ostrel/ostrel.h"
+#include "ostrel/ostrel.h"
 
 G_BEGIN_DECLS
 

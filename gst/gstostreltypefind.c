@@ -1,6 +1,6 @@
-#include "gstostreltypefind.h"
+#include "gst/gstostreltypefind.h"
 
-#include "gstostrelcaps.h"
+#include "gst/gstostrelcaps.h"
 
 GST_DEBUG_CATEGORY_STATIC (ostrel_type_find_debug);
 #define GST_CAT_DEFAULT ostrel_type_find_debug

@@ -1,10 +1,10 @@
 /* The gstostrel plugin: type finder, parser, decoder and encoder of Ostrel streams. */
 #include <gst/gst.h>
 
-#include "gstostreldec.h"
-#include "gstostrelenc.h"
-#include "gstostrelparse.h"
-#include "gstostreltypefind.h"
+#include "gst/gstostreldec.h"
+#include "gst/gstostrelenc.h"
+#include "gst/gstostrelparse.h"
+#include "gst/gstostreltypefind.h"
 
 #ifndef PACKAGE
 #define PACKAGE "ostrel"

@@ -17,7 +17,7 @@
 #include "common/Process.h"
 #include "common/TempDir.h"
 #include "common/WavFixture.h"
-#include "include/ostrel/ostrel.h"
+#include "ostrel/ostrel.h"
 
 namespace ostrel::test {
 namespace {
