@@ -264,16 +264,20 @@ TEST_F(GstPlugin, EncoderPipelineWritesTheProgramsBytes) {
   ASSERT_EQ(h.status, OSTREL_OK);
   ASSERT_GT(h.info.frames, 0u);
 
-  // A file sink can seek: the frame count is patched in as by the program.
-  RunResult r = Launch("filesrc location=" + dir.File("s.wav") +
-                       " ! wavparse ! audioconvert ! ostrelenc bitrate=256 ! filesink location=" + dir.File("e.ost"));
-  ASSERT_EQ(r.status, 0) << r.out << r.err;
-  const std::vector<unsigned char> got = ReadAll(dir.File("e.ost"));
-  ASSERT_EQ(got.size(), expected.size());
-  EXPECT_TRUE(got == expected);
+  // A file sink can seek: the frame count is patched in as by the program. Float input on the
+  // 16-bit scale gives the same stream.
+  for (const char* format : {"S16LE", "F32LE"}) {
+    SCOPED_TRACE(format);
+    RunResult r = Launch("filesrc location=" + dir.File("s.wav") + " ! wavparse ! audioconvert ! audio/x-raw,format=" +
+                         format + " ! ostrelenc bitrate=256 ! filesink location=" + dir.File("e.ost"));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const std::vector<unsigned char> got = ReadAll(dir.File("e.ost"));
+    ASSERT_EQ(got.size(), expected.size());
+    EXPECT_TRUE(got == expected);
+  }
 
   // A pipe cannot: the same bytes with a frame count of 0.
-  r = Launch("filesrc location=" + dir.File("s.wav") + " ! wavparse ! audioconvert ! ostrelenc bitrate=256 ! fdsink fd=1");
+  RunResult r = Launch("filesrc location=" + dir.File("s.wav") + " ! wavparse ! audioconvert ! ostrelenc bitrate=256 ! fdsink fd=1");
   ASSERT_EQ(r.status, 0) << r.err;
   std::vector<unsigned char> unpatched = expected;
   for (int i = 10; i < 14; ++i) unpatched[size_t(i)] = 0;
