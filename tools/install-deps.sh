@@ -6,15 +6,22 @@
 # Usage: tools/install-deps.sh [GROUP...]   (default: build; the groups are those of the list)
 set -u
 
-# group      package          need      what for
+# group      package                           need      what for
 PACKAGES='
-build        libasound2-dev   optional  the system sound output (ALSA)
-build        libgtest-dev     optional  the unit tests (GoogleTest)
-build        libpng-dev       optional  ostrelcmp --plot (PNG heat maps)
-build        libsndfile1-dev  optional  sources other than 16-bit stereo 44100 Hz WAV (libsndfile)
-build        libsoxr-dev      optional  sources at other sample rates (libsoxr resampler)
-fuzz         clang            required  the fuzz targets (libFuzzer)
-fuzz         libclang-rt-dev  required  the sanitizer and fuzzer runtimes
+build        libasound2-dev                    optional  the system sound output (ALSA)
+build        libgtest-dev                      optional  the unit tests (GoogleTest)
+build        libpng-dev                        optional  ostrelcmp --plot (PNG heat maps)
+build        libsndfile1-dev                   optional  sources other than 16-bit stereo 44100 Hz WAV (libsndfile)
+build        libsoxr-dev                       optional  sources at other sample rates (libsoxr resampler)
+build        pkg-config                        optional  finding GStreamer's development files
+build        libgstreamer1.0-dev               optional  the GStreamer plugin
+build        libgstreamer-plugins-base1.0-dev  optional  the GStreamer plugin (audio base classes)
+build        gstreamer1.0-tools                optional  the plugin's tests (gst-launch-1.0, gst-inspect-1.0)
+build        gstreamer1.0-plugins-base         optional  the plugin's tests (audioconvert, playbin, decodebin)
+build        gstreamer1.0-plugins-good         optional  the plugin's tests (wavparse, wavenc)
+build        gstreamer1.0-plugins-base-apps    optional  gst-play-1.0
+fuzz         clang                             required  the fuzz targets (libFuzzer)
+fuzz         libclang-rt-dev                   required  the sanitizer and fuzzer runtimes
 '
 
 [ $# -gt 0 ] || set -- build
