@@ -5,6 +5,9 @@
 # runs the tests of the threaded sound output under ThreadSanitizer; `make demo` encodes and
 # decodes a generated signal and prints the sizes and the round trip's SNR; `make fuzz` builds the
 # fuzz targets with clang (installing it when missing) and runs each for FUZZ_TIME seconds.
+# `make install` installs the programs,
+# libostrel (shared and static), its header, pkg-config and CMake package files and the manual
+# pages under PREFIX (default /usr/local), staged under DESTDIR when it is set.
 BUILD    := build
 ASAN     := build-asan
 TSAN     := build-tsan
@@ -12,8 +15,10 @@ FUZZ     := build-fuzz
 FUZZ_TIME ?= 60
 JOBS     ?= 2
 CMAKE    ?= cmake
+PREFIX   ?= /usr/local
+DESTDIR  ?=
 
-.PHONY: all deps build run test sanitize tsan bench demo fuzz clean
+.PHONY: all deps build run test sanitize tsan bench demo fuzz install clean
 
 all: build
 
@@ -67,6 +72,9 @@ fuzz: build
 	fuzz/make-seeds.sh $(BUILD) $(FUZZ)/corpus
 	./$(FUZZ)/fuzz/fuzz_decoder -max_total_time=$(FUZZ_TIME) -max_len=20000 -artifact_prefix=$(FUZZ)/ $(FUZZ)/corpus/decoder
 	./$(FUZZ)/fuzz/fuzz_waveio -max_total_time=$(FUZZ_TIME) -artifact_prefix=$(FUZZ)/ $(FUZZ)/corpus/waveio
+
+install: build
+	DESTDIR="$(DESTDIR)" $(CMAKE) --install $(BUILD) --prefix "$(PREFIX)"
 
 clean:
 	rm -rf $(BUILD) $(ASAN) $(TSAN) $(FUZZ) demo

@@ -31,7 +31,7 @@ CodingSetup::CodingSetup(const BlockSizes& blockSizes, unsigned nblocks, float R
 CodingSetup::CodingSetup(const FrameGeometry& geometry, int fill)
     : CodingSetup(geometry, geometry.NBlocks, geometry.Res, geometry.dBOffset, fill) {}
 
-std::unique_ptr<FrameTransform> CodingSetup::MakeTransform(Waveio* pcm, float*** x, int msstereo) {
+std::unique_ptr<FrameTransform> CodingSetup::MakeTransform(SampleSource* pcm, float*** x, int msstereo) {
   return std::make_unique<FrameTransform>(STREAM_CHANNELS, static_cast<unsigned char>(NBlocks), sizes.LSIZE,
                                           sizes.SSIZE, pcm, &LongModel, &TranModel, &ShortModel, LongBandCount,
                                           ShortBandCount, TranBandCount, LongBands, ShortBands, TranBands, x,

@@ -9,6 +9,7 @@
 
 #include "analysis/FrameInvTransform.h"
 #include "analysis/FrameTransform.h"
+#include "audio/SampleSource.h"
 #include "audio/Waveio.h"
 #include "format/FrameGeometry.h"
 #include "platform/StreamConstants.h"
@@ -31,7 +32,7 @@ class CodingSetup {
 
   // A frame transform reading `pcm` (borrowed) with these models, tables and arrays; *x receives
   // its coefficient arrays. The set-up must outlive it.
-  std::unique_ptr<FrameTransform> MakeTransform(Waveio* pcm, float*** x, int msstereo = 0);
+  std::unique_ptr<FrameTransform> MakeTransform(SampleSource* pcm, float*** x, int msstereo = 0);
   // A frame inverse transform writing to `pcm` (borrowed, or nullptr) with these tables and arrays;
   // *x receives its coefficient arrays. The set-up must outlive it.
   std::unique_ptr<FrameInvTransform> MakeInvTransform(Waveio* pcm, float*** x);

@@ -46,6 +46,8 @@ class FrameInvTransform {
   // The last frame's TOTAL output samples of `channel` (including any skipped ones), valid until
   // the next NewFrame. With a writer in SumDiff mode the writer may have altered them.
   const float* Output(unsigned channel) const { return AudioBuffer[channel].data(); }
+  // The same samples for a caller that hands them on to a writer that may alter them.
+  float* MutableOutput(unsigned channel) { return AudioBuffer[channel].data(); }
   unsigned Total() const { return Sizes.TOTAL; }
 
  private:

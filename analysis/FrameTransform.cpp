@@ -11,7 +11,7 @@
 namespace ostrel {
 
 FrameTransform::FrameTransform(unsigned char chan, unsigned char nblocks, unsigned lsize, unsigned ssize,
-                               Waveio* pcm, Psycho* longmodel, Psycho* transfermodel, Psycho* shortmodel,
+                               SampleSource* pcm, Psycho* longmodel, Psycho* transfermodel, Psycho* shortmodel,
                                int longweights, int shortweights, int tranweights, int* longbands,
                                int* shortbands, int* tranbands, float*** x, int*** weights, int** gains,
                                int msstereo)
@@ -65,7 +65,7 @@ int FrameTransform::NewFrame(int* SwitchUsed, int* Location) {
   const auto& [LSIZE, HLSIZE, TSIZE, SSIZE, HSSIZE, TOTAL] = Sizes;
   for (auto& flags : Switch) std::fill(flags.begin(), flags.end(), 0);
 
-  int Last = PCM->IO(AudioBuffer[0].data(), AudioBuffer[1].data(), static_cast<int>(TOTAL));
+  int Last = PCM->Read(AudioBuffer[0].data(), AudioBuffer[1].data(), static_cast<int>(TOTAL));
 
   LocateTransients();
 

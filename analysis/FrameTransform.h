@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "audio/Waveio.h"
+#include "audio/SampleSource.h"
 #include "format/FrameGeometry.h"
 #include "psycho/Psycho.h"
 #include "transform/VariableMDCT.h"
@@ -32,7 +32,7 @@ class FrameTransform {
   // gains[c] needs NBlocks + 1 ints. *x receives the per-channel coefficient arrays (owned by this
   // object, TOTAL + HLSIZE floats each) through which the caller reads each frame's coefficients.
   // msstereo is stored only; any sum/difference coding of the channels is the reader's.
-  FrameTransform(unsigned char chan, unsigned char nblocks, unsigned lsize, unsigned ssize, Waveio* pcm,
+  FrameTransform(unsigned char chan, unsigned char nblocks, unsigned lsize, unsigned ssize, SampleSource* pcm,
                  Psycho* longmodel, Psycho* transfermodel, Psycho* shortmodel, int longweights,
                  int shortweights, int tranweights, int* longbands, int* shortbands, int* tranbands,
                  float*** x, int*** weights, int** gains, int msstereo);
@@ -85,7 +85,7 @@ class FrameTransform {
   Psycho* LongModel;
   Psycho* TransferModel;
   Psycho* ShortModel;
-  Waveio* PCM;
+  SampleSource* PCM;
   std::vector<float> TranDetectWindow;  // HSSIZE-point Hamming window
   int Difference;                       // detector segments per long block
   int NPartials;                        // detector segments per frame

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "audio/SampleSource.h"
+
 namespace ostrel {
 
 class MCI_Buffer;         // the sound-card output buffer (sound-card mode)
@@ -52,7 +54,7 @@ struct WaveHeader {
 // One object moves samples in one mode. In both IO forms `right` carries the first sample of each
 // stored pair and `left` the second; a mono file uses `right` only. Float samples are on the 16-bit
 // scale (no normalisation).
-class Waveio {
+class Waveio : public SampleSource {
  public:
   // File modes. `intype` 0 reads `filename`, 1 writes it (created or truncated); any other value
   // sets `error` = 1. `inSumDiff` nonzero converts stereo pairs to and from half sum and half
@@ -100,6 +102,9 @@ class Waveio {
   // SumDiff both are written through roundfs and left unchanged. Sound-card mode: the pair formed
   // as for writing is appended as by the integer IO.
   int IO(float* right, float* left, int size);
+
+  // The float IO as the encoder's sample source (read mode).
+  int Read(float* right, float* left, int size) override { return IO(right, left, size); }
 
   // Sound-card mode only (elsewhere `error` = 1): the buffer's Set_Volume (low 16 bits, both
   // channels), Clear_Buffer (playback stops, what is queued is discarded, the next samples prime

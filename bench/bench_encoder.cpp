@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "audio/Waveio.h"
-#include "encoder/FrameEncoder.h"
+#include "encoder/FrameLoop.h"
+#include "library/FrameEncoder.h"
 #include "platform/StreamConstants.h"
 
 namespace {
@@ -73,7 +74,7 @@ void BM_EncodeSixtySeconds(benchmark::State& state) {
     Waveio in(source.c_str(), 0);
     std::FILE* fptr = std::fopen(target.c_str(), "wb");
     {
-      FrameEncoder encoder(params, in, fptr);
+      FrameEncoder encoder(params.DataRate, in, fptr);
       encoder.WriteHeader();
       bool ended = false;
       while (!ended) {

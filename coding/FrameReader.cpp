@@ -225,6 +225,16 @@ bool FrameReader::ReadSymbols(Bitstream& in, uint32_t frameBits) {
 bool FrameReader::ReadFrame(std::FILE* fptr, uint32_t frameBits) {
   report = FrameReport{};
   Input.emplace(fptr, 0);
+  return ReadFields(frameBits);
+}
+
+bool FrameReader::ReadFrame(const unsigned char* frame, std::size_t bytes, uint32_t frameBits) {
+  report = FrameReport{};
+  Input.emplace(frame, bytes);
+  return ReadFields(frameBits);
+}
+
+bool FrameReader::ReadFields(uint32_t frameBits) {
   if (!Decoder) Decoder = std::make_unique<ArithDecoder>(&*Input);
   Bitstream& in = *Input;
 

@@ -66,6 +66,9 @@ class FrameReader {
   // damaged frame returns false, Report().Damage says why, and the arrays hold a partial frame:
   // call Silence() before handing them to the synthesis.
   [[nodiscard]] bool ReadFrame(std::FILE* fptr, uint32_t frameBits);
+  // The same for a frame in memory: the `bytes` bytes at `frame` (borrowed for the call), at least
+  // frameBits / 8 of them; bytes past the frame read as zeros, which gives the same result.
+  [[nodiscard]] bool ReadFrame(const unsigned char* frame, std::size_t bytes, uint32_t frameBits);
 
   // Fills the borrowed arrays with a frame of silence that the synthesis accepts: no switching,
   // gains 10, weight codes -32, all coefficients 0. Keeps the overlap of the synthesis continuous
@@ -84,6 +87,7 @@ class FrameReader {
   bool ReadWeights(Bitstream& in);
   void ReadStats(Bitstream& in);
   bool ReadSymbols(Bitstream& in, uint32_t frameBits);
+  bool ReadFields(uint32_t frameBits);
   bool PastFrame(const Bitstream& in, uint32_t frameBits) const { return in.BitCount() > frameBits; }
 
   int NBlocks;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 
 #include "coding/FrameLayout.h"
 #include "platform/Fatal.h"
@@ -80,7 +81,11 @@ int DecodeWeights(int*** Weights, int** CodedWeights, const int* SwitchUsed, con
 
 int WriteWeights(int** CodedWeights, const int* SwitchUsed, int NChan, int NBlocks, int LongBandCount,
                  int ShortBandCount, int TranBandCount, int finished) {
+  // One histogram for the process, as the tool's output is one file; the lock keeps two threads'
+  // frames from corrupting it.
   static int32_t Stats[WEIGHT_TABLE_SIZE] = {};
+  static std::mutex StatsLock;
+  const std::lock_guard<std::mutex> hold(StatsLock);
 
   if (finished == 0) {
     for (int ch = 0; ch < NChan; ++ch) {

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -12,11 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "analysis/CodingSetup.h"
-#include "analysis/FrameInvTransform.h"
 #include "format/FileHeader.h"
 #include "format/FrameGeometry.h"
 #include "format/RateTables.h"
+#include "library/FrameDecoder.h"
 #include "platform/FileHandle.h"
 #include "platform/OutputFile.h"
 #include "platform/StreamConstants.h"
@@ -25,7 +25,6 @@ namespace ostrel {
 
 namespace {
 
-constexpr std::size_t FILE_MAGIC_BYTES = sizeof FILE_MAGIC - 1;  // no terminator in the file
 
 const char* const PROGRAM = "ostreldec";
 const std::string PREFIX = std::string(PROGRAM) + ": ";
@@ -137,19 +136,16 @@ bool ReportMissingFrames(const Stream& s, std::ostream& log) {
   return false;
 }
 
-// A frame reader filling the set-up's arrays (the models are the encoder's, so the band tables
-// are identical to the ones the stream was written with) and the coefficient arrays `x`.
-FrameReader MakeReader(const Stream& s, CodingSetup& setup, float** x) {
-  return FrameReader(static_cast<int>(s.Geometry.LSIZE), static_cast<int>(s.Geometry.NBlocks),
-                     static_cast<int>(STREAM_CHANNELS), setup.LongBandCount, setup.ShortBandCount,
-                     setup.TranBandCount, setup.SwitchUsed(), setup.Location(), setup.Gains(), setup.Weights(), x);
-}
-
 // Frames have a fixed size in whole bytes, so each one starts at a known offset; a damaged frame
 // cannot shift the ones after it.
-void SeekFrame(const Stream& s, uint32_t frame) {
+// Reads frame `frame` into `bytes` (FrameBits / 8 of them); what the file lacks reads as zeros.
+void ReadFrameBytes(const Stream& s, uint32_t frame, std::vector<unsigned char>& bytes) {
   const long long offset = static_cast<long long>(s.HeaderBytes) + static_cast<long long>(frame) * (s.FrameBits / 8);
-  fseeko(s.file.get(), static_cast<off_t>(offset), SEEK_SET);
+  std::fill(bytes.begin(), bytes.end(), 0);
+  if (fseeko(s.file.get(), static_cast<off_t>(offset), SEEK_SET) == 0) {
+    const size_t got = std::fread(bytes.data(), 1, bytes.size(), s.file.get());
+    (void)got;  // the file holds whole frames up to FramesToRead; a read error leaves zeros
+  }
 }
 
 void ReportDamage(const Stream& s, uint32_t frame, const FrameReport& report, std::ostream& log) {
@@ -162,25 +158,24 @@ void ReportDamage(const Stream& s, uint32_t frame, const FrameReport& report, st
 int DecodeStream(Stream& s, Waveio& pcm, const DecodeOptions& options, const std::function<bool()>& sinkOk,
                  std::ostream& log) {
   int status = ReportMissingFrames(s, log) ? DECODE_DAMAGED : DECODE_OK;
-  CodingSetup setup(s.Geometry);
-  float** x = nullptr;
-  std::unique_ptr<FrameInvTransform> synthesis = setup.MakeInvTransform(&pcm, &x);
-  // The synthesis lags the source by half a long block; dropping that much makes the output line
-  // up with the encoder's input.
-  synthesis->SetLeadingSkip(s.Geometry.HLSIZE);
-  FrameReader reader = MakeReader(s, setup, x);
+  FrameDecoder engine(s.DataRate);
+  std::vector<unsigned char> frame(engine.FrameBytes());
 
   uint32_t damaged = 0;
   for (uint32_t f = 0; f < s.FramesToRead; ++f) {
-    SeekFrame(s, f);
-    if (!reader.ReadFrame(s.file.get(), s.FrameBits)) {
-      ReportDamage(s, f, reader.Report(), log);
-      reader.Silence();
+    ReadFrameBytes(s, f, frame);
+    if (!engine.Decode(frame.data(), frame.size())) {
+      ReportDamage(s, f, engine.Report(), log);
       ++damaged;
     }
-    synthesis->NewFrame(setup.SwitchUsed(), setup.Location());
+    // The synthesis lags the source; the engine says how much of the output comes before the
+    // stream's first sample, and dropping that makes the output line up with the encoder's input.
+    const unsigned skip = engine.Skip();
+    if (skip < engine.Total()) {
+      pcm.IO(engine.Output(0) + skip, engine.Output(1) + skip, static_cast<int>(engine.Total() - skip));
+    }
     if (!sinkOk()) return DECODE_WRITE_FAILED;
-    if (options.onFrame && !options.onFrame(f, reader.Report())) break;
+    if (options.onFrame && !options.onFrame(f, engine.Report())) break;
   }
   if (damaged > 0) {
     log << PREFIX << s.path << ": " << damaged << " of " << s.FramesToRead << " frames were damaged\n";
@@ -308,14 +303,12 @@ int PrintInfo(const std::string& in, const DecodeOptions& options, std::ostream&
   int status = ReportMissingFrames(s, log) ? DECODE_DAMAGED : DECODE_OK;
   if (!options.verbose && !options.onFrame) return status;
 
-  CodingSetup setup(s.Geometry);
-  std::vector<std::vector<float>> coefficients(STREAM_CHANNELS, std::vector<float>(s.Geometry.TOTAL));
-  float* x[STREAM_CHANNELS] = {coefficients[0].data(), coefficients[1].data()};
-  FrameReader reader = MakeReader(s, setup, x);
+  FrameDecoder engine(s.DataRate);
+  std::vector<unsigned char> frame(engine.FrameBytes());
   for (uint32_t f = 0; f < s.FramesToRead; ++f) {
-    SeekFrame(s, f);
-    const bool intact = reader.ReadFrame(s.file.get(), s.FrameBits);
-    const FrameReport& r = reader.Report();
+    ReadFrameBytes(s, f, frame);
+    const bool intact = engine.Read(frame.data(), frame.size());
+    const FrameReport& r = engine.Report();
     if (options.verbose) PrintFrameLine(out, f, r);
     if (!intact) status = DECODE_DAMAGED;
     if (options.onFrame && !options.onFrame(f, r)) break;

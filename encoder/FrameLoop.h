@@ -9,6 +9,18 @@
 
 namespace ostrel {
 
+// The whole run after the dialogue: set-up, the file header with a frame count of 0, "Progress:"
+// and the progress marks, the frame loop, and the shut-down (last bits, frame count patched,
+// source closed, target closed). The loop ends after the frame in which the source ends, a frame
+// does not fit ("Padding Error!"), the frame writer fails (an internal error, named on standard
+// error), a lower-case q is typed, SIGINT, SIGTERM or SIGHUP arrives (a removal of the target
+// armed before is over from the start), or a write
+// to the target fails. Returns the exit status: 0 after a normal run (also one ended by q or a
+// signal), 1 after "Padding Error!", a frame writer failure, a write failure, or a target that cannot seek back to store
+// the frame count (a pipe; its header keeps 0), each reported on standard error with the target's
+// name. `budgetBits` > 0 replaces the frame budget (tests only). Closes `fptr`.
+int EncodeFrames(const RunParameters& params, Waveio& in, FileHandle fptr, int budgetBits = 0);
+
 // Codes the source `in` (read mode, positioned at the first sample) into the empty target `fptr`
 // (open for binary writing) with the run parameters of the dialogue. Closes both `in` (CloseWave)
 // and `fptr` before it returns. Returns the process exit status.

@@ -20,6 +20,15 @@ Bitstream::Bitstream(std::FILE* infptr, int direction)
   }
 }
 
+Bitstream::Bitstream(const unsigned char* data, std::size_t bytes)
+    : memory(data), memoryBytes(bytes), buffer(0), ForceBackBuffer(0), ForceBackCount(0), counter(32), endinput(0),
+      Direction(0) {
+  readnext();
+}
+
+Bitstream::Bitstream(ByteSink* target)
+    : sink(target), buffer(0), ForceBackBuffer(0), ForceBackCount(0), counter(0), endinput(0), Direction(1) {}
+
 void Bitstream::putbits(uint32_t value, int n) {
   OSTREL_DASSERT(n >= 1 && n <= 32);
   OSTREL_DASSERT(n == 32 || value < (1u << n));
@@ -104,12 +113,19 @@ void Bitstream::resetforceback() {
   ForceBackCount = 0;
 }
 
-bool Bitstream::endfile() const { return std::feof(fptr) != 0; }
+bool Bitstream::endfile() const { return fptr != nullptr ? std::feof(fptr) != 0 : memoryEnd; }
 
 void Bitstream::readnext() {
   uint32_t word = 0;
   for (int i = 0; i < 4; ++i) {
-    int c = std::fgetc(fptr);
+    int c = EOF;
+    if (fptr != nullptr) {
+      c = std::fgetc(fptr);
+    } else if (memoryNext < memoryBytes) {
+      c = memory[memoryNext++];
+    } else {
+      memoryEnd = true;
+    }
     word = (word << 8) | static_cast<uint32_t>(c == EOF ? 0 : c);
   }
   buffer = word;
@@ -117,6 +133,12 @@ void Bitstream::readnext() {
 }
 
 void Bitstream::writenext() {
+  if (sink != nullptr) {
+    const unsigned char word[4] = {static_cast<unsigned char>(buffer >> 24), static_cast<unsigned char>(buffer >> 16),
+                                   static_cast<unsigned char>(buffer >> 8), static_cast<unsigned char>(buffer)};
+    if (!sink->Put(word, sizeof word)) writeFailed = true;
+    return;
+  }
   for (int shift = 24; shift >= 0; shift -= 8) {
     if (std::fputc(static_cast<int>((buffer >> shift) & 0xFFu), fptr) == EOF) writeFailed = true;
   }

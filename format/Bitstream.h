@@ -3,8 +3,11 @@
 // bit stream whatever the host's byte order.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+
+#include "format/ByteSink.h"
 
 namespace ostrel {
 
@@ -13,6 +16,11 @@ class Bitstream {
   // `infptr` is an open binary file; it stays the caller's (never closed here). `direction` 0 reads,
   // any other value writes. A reader loads the first word at once.
   Bitstream(std::FILE* infptr, int direction);
+  // A reader of the `bytes` bytes at `data` (borrowed; must outlive the reader), which behave as a
+  // file of that length: past them the reader sees the end of the file.
+  Bitstream(const unsigned char* data, std::size_t bytes);
+  // A writer whose words go to `sink` (borrowed) instead of a file.
+  explicit Bitstream(ByteSink* sink);
 
   Bitstream(const Bitstream&) = delete;
   Bitstream& operator=(const Bitstream&) = delete;
@@ -32,7 +40,8 @@ class Bitstream {
   // Drops every pushed-back bit.
   void resetforceback();
 
-  // True once the file's end-of-file indicator is set.
+  // True once the file's end-of-file indicator is set (a memory reader: once a byte past its end
+  // was asked for).
   bool endfile() const;
 
   // Loads the next stream word into `buffer` (missing bytes read as zeros); `counter` = 32.
@@ -52,7 +61,12 @@ class Bitstream {
   int EndInput() const { return endinput; }
 
  private:
-  std::FILE* fptr;
+  std::FILE* fptr = nullptr;
+  ByteSink* sink = nullptr;
+  const unsigned char* memory = nullptr;  // memory reader: the bytes, their count, the next one
+  std::size_t memoryBytes = 0;
+  std::size_t memoryNext = 0;
+  bool memoryEnd = false;
   uint32_t buffer;
   uint32_t ForceBackBuffer;
   int32_t ForceBackCount;

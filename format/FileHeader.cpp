@@ -6,31 +6,35 @@ namespace ostrel {
 
 namespace {
 
-void PutByte(unsigned value, std::FILE* fptr) { std::fputc(static_cast<int>(value & 0xFFu), fptr); }
-
-void PutLE(unsigned value, int bytes, std::FILE* fptr) {
-  for (int i = 0; i < bytes; ++i) PutByte(value >> (8 * i), fptr);
+void PutLE(std::vector<unsigned char>& out, unsigned value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
 }
 
-void WriteFixedPart(unsigned char DataRate, unsigned short SampleRate, unsigned char Channels,
-                    unsigned int Frames, std::FILE* fptr) {
-  std::fwrite(FILE_MAGIC, 1, 5, fptr);
-  PutByte(FILE_VERSION, fptr);
-  PutByte(DataRate, fptr);
-  PutLE(SampleRate, 2, fptr);
-  PutByte(Channels, fptr);
-  PutLE(Frames, 4, fptr);
-}
-
-void WriteString(const char* text, std::size_t maxLength, int lengthBytes, std::FILE* fptr) {
+void PutString(std::vector<unsigned char>& out, const char* text, std::size_t maxLength, int lengthBytes) {
   std::size_t length = text != nullptr ? std::strlen(text) : 0;
   length &= maxLength;  // the length field keeps the low 8 or 16 bits
-  PutLE(static_cast<unsigned>(length), lengthBytes, fptr);
-  if (length != 0) std::fwrite(text, 1, length, fptr);
+  PutLE(out, static_cast<unsigned>(length), lengthBytes);
+  out.insert(out.end(), text, text + length);
+}
+
+void PutFixedPart(std::vector<unsigned char>& out, unsigned char DataRate, unsigned short SampleRate,
+                  unsigned char Channels, uint32_t Frames) {
+  out.insert(out.end(), FILE_MAGIC, FILE_MAGIC + FILE_MAGIC_BYTES);
+  out.push_back(FILE_VERSION);
+  out.push_back(DataRate);
+  PutLE(out, SampleRate, 2);
+  out.push_back(Channels);
+  PutLE(out, Frames, 4);
+}
+
+unsigned GetLE(const unsigned char* p, int bytes) {
+  unsigned value = 0;
+  for (int i = 0; i < bytes; ++i) value |= static_cast<unsigned>(p[i]) << (8 * i);
+  return value;
 }
 
 // Reads `bytes` little-endian bytes; false when the file ends first.
-bool GetLE(unsigned* value, int bytes, std::FILE* fptr) {
+bool ReadLE(unsigned* value, int bytes, std::FILE* fptr) {
   *value = 0;
   for (int i = 0; i < bytes; ++i) {
     int c = std::fgetc(fptr);
@@ -42,7 +46,7 @@ bool GetLE(unsigned* value, int bytes, std::FILE* fptr) {
 
 bool ReadString(char* text, int lengthBytes, std::FILE* fptr) {
   unsigned length = 0;
-  bool complete = GetLE(&length, lengthBytes, fptr);
+  bool complete = ReadLE(&length, lengthBytes, fptr);
   std::size_t got = 0;
   if (complete && length != 0) {
     got = std::fread(text, 1, length, fptr);
@@ -54,19 +58,62 @@ bool ReadString(char* text, int lengthBytes, std::FILE* fptr) {
 
 }  // namespace
 
+std::vector<unsigned char> FileHeaderBytes(const char* Title, const char* Author, const char* Comments,
+                                           unsigned char DataRate, unsigned short SampleRate,
+                                           unsigned char Channels, uint32_t Frames) {
+  std::vector<unsigned char> out;
+  PutFixedPart(out, DataRate, SampleRate, Channels, Frames);
+  PutString(out, Title, FILE_TITLE_MAX, 1);
+  PutString(out, Author, FILE_TITLE_MAX, 1);
+  PutString(out, Comments, FILE_COMMENTS_MAX, 2);
+  return out;
+}
+
+int ParseFileHeader(const unsigned char* data, std::size_t bytes, FileHeaderFields* fields) {
+  *fields = FileHeaderFields{};
+  const std::size_t lead = bytes < FILE_MAGIC_BYTES ? bytes : FILE_MAGIC_BYTES;
+  if (std::memcmp(data, FILE_MAGIC, lead) != 0) return FILE_HEADER_FOREIGN;
+  if (bytes > FILE_MAGIC_BYTES && data[FILE_MAGIC_BYTES] != FILE_VERSION) return FILE_HEADER_FOREIGN;
+  // Fixed part and the title's length field.
+  std::size_t need = FILE_HEADER_FIXED_BYTES + 1;
+  fields->HeaderBytes = need;
+  if (bytes < need) return FILE_HEADER_SHORT;
+  fields->DataRate = data[6];
+  fields->SampleRate = static_cast<unsigned short>(GetLE(data + 7, 2));
+  fields->Channels = data[9];
+  fields->Frames = GetLE(data + FILE_FRAMES_OFFSET, 4);
+  const int lengthBytes[3] = {1, 1, 2};
+  std::size_t* offsets[3] = {&fields->TitleOffset, &fields->AuthorOffset, &fields->CommentsOffset};
+  std::size_t* lengths[3] = {&fields->TitleBytes, &fields->AuthorBytes, &fields->CommentsBytes};
+  std::size_t at = FILE_HEADER_FIXED_BYTES;
+  for (int k = 0; k < 3; ++k) {
+    need = at + static_cast<std::size_t>(lengthBytes[k]);
+    fields->HeaderBytes = need;
+    if (bytes < need) return FILE_HEADER_SHORT;
+    const std::size_t length = GetLE(data + at, lengthBytes[k]);
+    at = need;
+    *offsets[k] = at;
+    *lengths[k] = length;
+    at += length;
+    fields->HeaderBytes = at;
+    if (bytes < at) return FILE_HEADER_SHORT;
+  }
+  return FILE_HEADER_OK;
+}
+
 void WriteFileHeader(const char* Title, const char* Author, const char* Comments, unsigned char DataRate,
                      unsigned short SampleRate, unsigned char Channels, std::FILE* fptr) {
-  WriteFixedPart(DataRate, SampleRate, Channels, 0, fptr);
-  WriteString(Title, FILE_TITLE_MAX, 1, fptr);
-  WriteString(Author, FILE_TITLE_MAX, 1, fptr);
-  WriteString(Comments, FILE_COMMENTS_MAX, 2, fptr);
+  const std::vector<unsigned char> bytes = FileHeaderBytes(Title, Author, Comments, DataRate, SampleRate, Channels, 0);
+  std::fwrite(bytes.data(), 1, bytes.size(), fptr);
 }
 
 void UpdateFileHeader(unsigned char DataRate, unsigned short SampleRate, unsigned char Channels,
                       unsigned int Frames, std::FILE* fptr) {
   // Where the stream cannot seek, the bytes would land after the frames instead of over the header.
   if (std::fseek(fptr, 0, SEEK_SET) != 0) return;
-  WriteFixedPart(DataRate, SampleRate, Channels, Frames, fptr);
+  std::vector<unsigned char> fixed;
+  PutFixedPart(fixed, DataRate, SampleRate, Channels, Frames);
+  std::fwrite(fixed.data(), 1, fixed.size(), fptr);
 }
 
 int ReadFileHeader(char* Title, char* Author, char* Comments, unsigned char* DataRate,
@@ -79,14 +126,14 @@ int ReadFileHeader(char* Title, char* Author, char* Comments, unsigned char* Dat
   if (std::strcmp(magic, FILE_MAGIC) != 0) result = -1;
 
   unsigned value = 0;
-  if (!GetLE(&value, 1, fptr) || value != FILE_VERSION) result = -1;
-  if (!GetLE(&value, 1, fptr)) result = -1;
+  if (!ReadLE(&value, 1, fptr) || value != FILE_VERSION) result = -1;
+  if (!ReadLE(&value, 1, fptr)) result = -1;
   *DataRate = static_cast<unsigned char>(value);
-  if (!GetLE(&value, 2, fptr)) result = -1;
+  if (!ReadLE(&value, 2, fptr)) result = -1;
   *SampleRate = static_cast<unsigned short>(value);
-  if (!GetLE(&value, 1, fptr)) result = -1;
+  if (!ReadLE(&value, 1, fptr)) result = -1;
   *Channels = static_cast<unsigned char>(value);
-  if (!GetLE(&value, 4, fptr)) result = -1;
+  if (!ReadLE(&value, 4, fptr)) result = -1;
   *Frames = value;
 
   // A header cut short must not pass as a good one.

@@ -11,7 +11,7 @@ void VariableMDCT::Transform(float* x, int type) {
     state.Buffer[i] = x[shape.left + i];
     x[shape.left + i] = x[shape.left + i] * shape.falling[i];
   }
-  mdct(x, shape.left + shape.right, shape.right, 1);
+  mdct(x, shape.left + shape.right, shape.right, 1, state.Work.data());
 }
 
 }  // namespace ostrel

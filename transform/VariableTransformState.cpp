@@ -19,6 +19,7 @@ VariableTransformState::VariableTransformState(VariableTransformState&& in) noex
     : Buffer(std::move(in.Buffer)),
       LongWindow(std::move(in.LongWindow)),
       ShortWindow(std::move(in.ShortWindow)),
+      Work(std::move(in.Work)),
       LLength(in.LLength),
       HLLength(in.HLLength),
       SLength(in.SLength),
@@ -26,6 +27,7 @@ VariableTransformState::VariableTransformState(VariableTransformState&& in) noex
   in.Buffer.clear();
   in.LongWindow.clear();
   in.ShortWindow.clear();
+  in.Work.clear();
   in.LLength = in.HLLength = in.SLength = in.HSLength = 0;
 }
 
@@ -45,7 +47,9 @@ void VariableTransformState::Build(int Llength, int Slength) {
   std::vector<float> buffer;
   std::vector<float> longWindow;
   std::vector<float> shortWindow;
+  std::vector<float> work;
   if (LLength != 0) {
+    work.assign(LLength, 0.0f);
     buffer.assign(HLLength, 0.0f);
     longWindow.resize(LLength);
     shortWindow.resize(SLength);
@@ -55,6 +59,7 @@ void VariableTransformState::Build(int Llength, int Slength) {
   Buffer = std::move(buffer);
   LongWindow = std::move(longWindow);
   ShortWindow = std::move(shortWindow);
+  Work = std::move(work);
 }
 
 BlockShape VariableTransformState::Shape(int type) const {

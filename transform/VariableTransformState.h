@@ -37,6 +37,7 @@ struct VariableTransformState {
   std::vector<float> Buffer;
   std::vector<float> LongWindow;
   std::vector<float> ShortWindow;
+  std::vector<float> Work;  // LLength floats: the MDCT's scratch, so no transform shares a cache
   int LLength;
   int HLLength;
   int SLength;

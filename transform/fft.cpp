@@ -11,7 +11,7 @@ namespace ostrel {
 
 namespace {
 
-// Allocates `count` floats for a process-wide cache, or ends the process: a transform that
+// Allocates `count` floats for a cache, or ends the process: a transform that
 // cannot get its work storage has no way to produce a result.
 std::unique_ptr<float[]> AllocateCache(long count) {
   std::unique_ptr<float[]> block(new (std::nothrow) float[static_cast<size_t>(count)]);
@@ -29,10 +29,15 @@ struct CompFFTCache {
   int oldq1 = 0;
 };
 
+// One table per thread: encoders and decoders in different threads never share it.
 CompFFTCache& GetCompFFTCache() {
-  static CompFFTCache cache;
+  thread_local CompFFTCache cache;
   return cache;
 }
+
+// The transform proper on a work table of `rowStride` floats a row (at least 2 * q1), with at
+// least p1 rows; the result does not depend on the stride.
+void CompFFTWith(float* data, int nn, int isign, int p1, int q1, float* table, int rowStride);
 
 }  // namespace
 
@@ -97,7 +102,6 @@ void CompFFT(float* data, int nn, int isign) {
     ++logq1;
   }
   const int q1 = 1 << logq1;
-  const float d2pn = static_cast<float>(6.283185307179586 / nn);
 
   // The table only grows, each dimension to the largest value met so far.
   CompFFTCache& cache = GetCompFFTCache();
@@ -109,9 +113,26 @@ void CompFFT(float* data, int nn, int isign) {
   if (!cache.intermed) {
     cache.intermed = AllocateCache(static_cast<long>(cache.oldp1) * 2 * cache.oldq1);
   }
-  float* const table = cache.intermed.get();
-  const int rowStride = 2 * cache.oldq1;  // floats
+  CompFFTWith(data, nn, isign, p1, q1, cache.intermed.get(), 2 * cache.oldq1);
+}
 
+void CompFFT(float* data, int nn, int isign, float* table) {
+  if (nn < 1) return;
+  OSTREL_DASSERT(isign == 1 || isign == -1);
+  int logq1 = 0;
+  int p1 = nn;
+  while (p1 % 2 == 0) {
+    p1 /= 2;
+    ++logq1;
+  }
+  const int q1 = 1 << logq1;
+  CompFFTWith(data, nn, isign, p1, q1, table, 2 * q1);
+}
+
+namespace {
+
+void CompFFTWith(float* data, int nn, int isign, int p1, int q1, float* table, int rowStride) {
+  const float d2pn = static_cast<float>(6.283185307179586 / nn);
   for (int i = 0; i < p1; ++i) {
     float* row = table + static_cast<long>(i) * rowStride;
     for (int m = 0; m < q1; ++m) {
@@ -153,6 +174,8 @@ void CompFFT(float* data, int nn, int isign) {
     cursin1 = curcos1Old * sa1 + cursin1 * ca1;
   }
 }
+
+}  // namespace
 
 void CompFFTCacheShape(int* rows, int* rowComplex) {
   const CompFFTCache& cache = GetCompFFTCache();
@@ -271,8 +294,9 @@ constexpr int kFft640Points = 640;
 constexpr int kFft640Rows = 5;
 constexpr int kFft640RowPoints = 128;
 
+// Read-only once built, so threads may share it; the scratch rows live on each call's stack.
 struct Fft640Cache {
-  std::unique_ptr<float[]> tempr, tempi, twiddler, twiddlei;
+  std::unique_ptr<float[]> twiddler, twiddlei;
   std::unique_ptr<float[]> wr, wi;  // 5 x 5, row k then column j
 };
 
@@ -280,8 +304,6 @@ struct Fft640Cache {
 const Fft640Cache& GetFft640Cache() {
   static const Fft640Cache cache = [] {
     Fft640Cache c;
-    c.tempr = AllocateCache(kFft640Points);
-    c.tempi = AllocateCache(kFft640Points);
     c.twiddler = AllocateCache(kFft640Points);
     c.twiddlei = AllocateCache(kFft640Points);
     c.wr = AllocateCache(kFft640Rows * kFft640Rows);
@@ -310,8 +332,8 @@ const Fft640Cache& GetFft640Cache() {
 
 void fft640(float* xr, float* xi) {
   const Fft640Cache& c = GetFft640Cache();
-  float* const tempr = c.tempr.get();
-  float* const tempi = c.tempi.get();
+  float tempr[kFft640Points];
+  float tempi[kFft640Points];
 
   // 5-point DFTs across the rows: T[128k + n] = sum_j z[n + 128j] * exp(-2*pi*i*j*k/5).
   for (int n = 0; n < kFft640RowPoints; ++n) {

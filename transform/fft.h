@@ -1,8 +1,9 @@
 // Discrete Fourier transforms in single precision, and a rounding helper.
 //
-// Every routine keeps its work storage in process-wide caches that are built on first use, only
-// grow, and are never released; a call at a size already met allocates nothing. The caches make
-// the routines non-reentrant: call them from one thread only.
+// The routines keep their work storage in caches that are built on first use, only grow, and are
+// never released; a call at a size already met allocates nothing. CompFFT's table is kept per
+// thread, and the read-only tables of fftl and fft640 are built once for all threads, so threads
+// may transform at the same time. The CompFFT form with a caller's table uses no cache at all.
 #pragma once
 
 namespace ostrel {
@@ -20,7 +21,11 @@ void FFT(float* data, int nn, int isign);
 // "Not enough memory!\n" (exit status 1) when its work table cannot be allocated.
 void CompFFT(float* data, int nn, int isign);
 
-// Shape of CompFFT's cached work table: the number of rows (largest odd factor met so far) and
+// As above with the caller's work table of 2 * nn floats (borrowed, overwritten) instead of the
+// thread's cache: allocates nothing and never ends the process. Same results, bit for bit.
+void CompFFT(float* data, int nn, int isign, float* table);
+
+// Shape of the calling thread's CompFFT work table: the number of rows (largest odd factor met so far) and
 // the complex values per row (largest power-of-two factor met so far); both 0 before the first
 // call. Diagnostic only.
 void CompFFTCacheShape(int* rows, int* rowComplex);

@@ -16,8 +16,9 @@ struct MdctWork {
   int oldN = 0;
 };
 
+// One work array per thread, like CompFFT's table.
 float* GetFFTarray(int N) {
-  static MdctWork work;
+  thread_local MdctWork work;
   if (N > work.oldN) {
     work.FFTarray.reset();
     work.oldN = N;
@@ -29,9 +30,19 @@ float* GetFFTarray(int N) {
   return work.FFTarray.get();
 }
 
+// The transform on `work` (N/2 floats); `table` is CompFFT's work table (N/2 floats), or null
+// for the thread's cache.
+void MdctWith(float* data, int N, int b, int isign, float* work, float* table);
+
 }  // namespace
 
-void mdct(float* data, int N, int b, int isign) {
+void mdct(float* data, int N, int b, int isign) { MdctWith(data, N, b, isign, GetFFTarray(N), nullptr); }
+
+void mdct(float* data, int N, int b, int isign, float* work) { MdctWith(data, N, b, isign, work, work + N / 2); }
+
+namespace {
+
+void MdctWith(float* data, int N, int b, int isign, float* work, float* table) {
   OSTREL_DASSERT(N > 0 && N % 4 == 0);
   OSTREL_DASSERT(b > 0 && b < N && b % 4 == 0);
   OSTREL_DASSERT(isign == 1 || isign == -1);
@@ -42,7 +53,6 @@ void mdct(float* data, int N, int b, int isign) {
   const float freq = static_cast<float>(6.28318530717959 / N);
   const float fac = isign == 1 ? 2.0f : static_cast<float>(2.0 / N);
   const float sign = static_cast<float>(isign);
-  float* const work = GetFFTarray(N);
 
   // Rotation seeds: library cos/sin in double of the float freq, rounded to float. freq / 8 is
   // exact in either precision, so the eighth-angle pair does not depend on where it is scaled.
@@ -80,7 +90,11 @@ void mdct(float* data, int N, int b, int isign) {
     s = s * cfreq + cOld * sfreq;
   }
 
-  CompFFT(work, quarter, -isign);
+  if (table != nullptr) {
+    CompFFT(work, quarter, -isign, table);
+  } else {
+    CompFFT(work, quarter, -isign);
+  }
 
   c = static_cast<float>(std::cos(eighth));
   s = static_cast<float>(std::sin(eighth));
@@ -114,5 +128,7 @@ void mdct(float* data, int N, int b, int isign) {
     s = s * cfreq + cOld * sfreq;
   }
 }
+
+}  // namespace
 
 }  // namespace ostrel

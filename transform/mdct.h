@@ -14,8 +14,13 @@ namespace ostrel {
 //   y[n] = (2/N) * sum_k X[k] * basis(n, k) into data[n], n = 0..N-1. Inverse after forward gives
 //   the input plus its time-domain aliases: odd about a/2 - 1/2, even about N - b/2 - 1/2.
 //
-// Keeps one process-wide work array sized by the largest N met (N/2 floats); ends the process
-// with "Not enough memory!\n" (exit status 1) if it cannot be allocated. Not reentrant.
+// Keeps a work array per thread sized by the largest N met (N/2 floats), and uses CompFFT's
+// per-thread table; ends the process with "Not enough memory!\n" (exit status 1) if either cannot
+// be allocated.
 void mdct(float* data, int N, int b, int isign);
+
+// As above with the caller's work array of N floats (borrowed, overwritten) in place of both
+// caches: allocates nothing and never ends the process. Same results, bit for bit.
+void mdct(float* data, int N, int b, int isign, float* work);
 
 }  // namespace ostrel

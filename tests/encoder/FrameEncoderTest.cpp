@@ -1,4 +1,5 @@
-#include "encoder/FrameEncoder.h"
+#include "encoder/FrameLoop.h"
+#include "library/FrameEncoder.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

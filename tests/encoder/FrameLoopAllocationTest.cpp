@@ -10,7 +10,8 @@
 #include "common/TempDir.h"
 #include "common/WavFixture.h"
 #include "encoder/EncoderFixture.h"
-#include "encoder/FrameEncoder.h"
+#include "encoder/FrameLoop.h"
+#include "library/FrameEncoder.h"
 
 namespace ostrel {
 namespace {
@@ -35,7 +36,7 @@ TEST_P(FrameLoopAllocation, FramesAfterTheFirstAllocateNothing) {
   std::FILE* fptr = std::fopen(target.c_str(), "wb");
   ASSERT_NE(fptr, nullptr);
   {
-    FrameEncoder encoder(params, in, fptr);
+    FrameEncoder encoder(params.DataRate, in, fptr);
     encoder.WriteHeader();
     const int warmUp = 2;
     bool writerFailed = false;

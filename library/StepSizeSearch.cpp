@@ -1,4 +1,4 @@
-#include "encoder/StepSizeSearch.h"
+#include "library/StepSizeSearch.h"
 
 #include "psycho/PsychoTools.h"
 

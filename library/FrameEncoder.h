@@ -1,5 +1,5 @@
-// The encoder's coding objects and working buffers for one run, the coding of one frame, and the
-// whole run after the dialogue: set-up, file header, frame loop and shut-down.
+// The encoder's engine: the coding objects and working buffers of one stream, and the coding of
+// one frame. The ostrelenc frame loop and libostrel's encoder both code through it.
 #pragma once
 
 #include <cstdint>
@@ -9,12 +9,12 @@
 
 #include "analysis/CodingSetup.h"
 #include "analysis/FrameTransform.h"
-#include "audio/Waveio.h"
+#include "audio/SampleSource.h"
 #include "coding/WriteFrame.h"
-#include "encoder/Dialogue.h"
-#include "encoder/StepSizeSearch.h"
 #include "format/Bitstream.h"
-#include "platform/FileHandle.h"
+#include "format/ByteSink.h"
+#include "format/FrameGeometry.h"
+#include "library/StepSizeSearch.h"
 
 namespace ostrel {
 
@@ -23,16 +23,20 @@ constexpr int STATISTICS_ENTRIES = 320;
 
 class FrameEncoder {
  public:
-  // Builds, in this order: the bit writer on `fptr`, the long, transition and short models and
-  // their band tables, every working buffer, the frame transform reading from `in`, and the frame
-  // writer. Nothing is written yet. `in` and `fptr` stay the caller's and must outlive the object.
-  FrameEncoder(const RunParameters& params, Waveio& in, std::FILE* fptr);
+  // Builds, for the geometry of rate code `DataRate` (IsValidDataRate must hold), in this order:
+  // the bit writer on `fptr`, the long, transition and short models and their band tables, every
+  // working buffer, the frame transform reading from `in`, and the frame writer. Nothing is
+  // written yet. `in` and `fptr` stay the caller's and must outlive the object.
+  FrameEncoder(unsigned char DataRate, SampleSource& in, std::FILE* fptr);
+  // The same writing the stream's bytes to `sink` (borrowed) instead of a file.
+  FrameEncoder(unsigned char DataRate, SampleSource& in, ByteSink* sink);
   ~FrameEncoder();
   FrameEncoder(const FrameEncoder&) = delete;
   FrameEncoder& operator=(const FrameEncoder&) = delete;
 
-  // Queries the frame size and writes the file header (frame count 0, strings "None").
-  void WriteHeader();
+  // Queries the frame size and writes the file header with a frame count of 0 and the three
+  // strings (each at most as long as its field; the program's streams hold "None").
+  void WriteHeader(const char* Title = "None", const char* Author = "None", const char* Comments = "None");
 
   struct FrameOutcome {
     bool inputEnded;  // the source ran out during this frame; the frame was still coded in full
@@ -64,10 +68,13 @@ class FrameEncoder {
 
  private:
   int EvaluateStep(float STEPS);
+  void Build();
 
-  RunParameters params;
-  Waveio& in;
-  std::FILE* fptr;
+  unsigned char DataRate;
+  FrameGeometry geometry;
+  SampleSource& in;
+  std::FILE* fptr = nullptr;
+  ByteSink* sink = nullptr;
 
   Bitstream Out;
   // The three models, their band tables, and the weights, gains, switch flags and locations.
@@ -87,23 +94,12 @@ class FrameEncoder {
   std::unique_ptr<FrameTransform> InFrame;
   std::unique_ptr<WriteFrame> Frame;
 
+  bool headerFailed = false;  // the sink refused the header
   uint32_t BitsAvailable = 0;
   int budgetBits = 0;
   float OldStep = FIRST_STEP_SIZE;
   int SymbolCount = 0;
   StepSearchResult lastSearch{FIRST_STEP_SIZE, 0, 0};
 };
-
-// The whole run after the dialogue: set-up, the file header with a frame count of 0, "Progress:"
-// and the progress marks, the frame loop, and the shut-down (last bits, frame count patched,
-// source closed, target closed). The loop ends after the frame in which the source ends, a frame
-// does not fit ("Padding Error!"), the frame writer fails (an internal error, named on standard
-// error), a lower-case q is typed, SIGINT, SIGTERM or SIGHUP arrives (a removal of the target
-// armed before is over from the start), or a write
-// to the target fails. Returns the exit status: 0 after a normal run (also one ended by q or a
-// signal), 1 after "Padding Error!", a frame writer failure, a write failure, or a target that cannot seek back to store
-// the frame count (a pipe; its header keeps 0), each reported on standard error with the target's
-// name. `budgetBits` > 0 replaces the frame budget (tests only). Closes `fptr`.
-int EncodeFrames(const RunParameters& params, Waveio& in, FileHandle fptr, int budgetBits = 0);
 
 }  // namespace ostrel

@@ -1,0 +1,63 @@
+#include "library/FrameDecoder.h"
+
+#include "analysis/CodingSetup.h"
+#include "analysis/FrameInvTransform.h"
+#include "format/FrameGeometry.h"
+#include "platform/StreamConstants.h"
+
+namespace ostrel {
+
+struct FrameDecoder::Parts {
+  explicit Parts(unsigned char DataRate) : geometry(FrameGeometry::ForRate(DataRate)), setup(geometry) { Build(); }
+
+  // The synthesis and the reader that fills its coefficient arrays; built anew to forget the overlap.
+  void Build() {
+    reader.reset();
+    synthesis.reset();
+    float** x = nullptr;
+    synthesis = setup.MakeInvTransform(nullptr, &x);
+    reader = std::make_unique<FrameReader>(static_cast<int>(geometry.LSIZE), static_cast<int>(geometry.NBlocks),
+                                           static_cast<int>(STREAM_CHANNELS), setup.LongBandCount,
+                                           setup.ShortBandCount, setup.TranBandCount, setup.SwitchUsed(),
+                                           setup.Location(), setup.Gains(), setup.Weights(), x);
+  }
+
+  FrameGeometry geometry;
+  CodingSetup setup;
+  std::unique_ptr<FrameInvTransform> synthesis;
+  std::unique_ptr<FrameReader> reader;
+};
+
+FrameDecoder::FrameDecoder(unsigned char DataRate) : parts(std::make_unique<Parts>(DataRate)) {
+  total = parts->geometry.TOTAL;
+  delay = parts->geometry.HLSIZE;  // the synthesis lags the source by half a long block
+  pendingSkip = delay;
+  frameBits = parts->geometry.FrameBits;
+}
+
+FrameDecoder::~FrameDecoder() = default;
+
+bool FrameDecoder::Read(const unsigned char* frame, std::size_t bytes) {
+  return parts->reader->ReadFrame(frame, bytes, frameBits);
+}
+
+bool FrameDecoder::Decode(const unsigned char* frame, std::size_t bytes) {
+  const bool intact = Read(frame, bytes);
+  if (!intact) parts->reader->Silence();
+  parts->synthesis->NewFrame(parts->setup.SwitchUsed(), parts->setup.Location());
+  skip = pendingSkip < total ? pendingSkip : total;
+  pendingSkip -= skip;
+  return intact;
+}
+
+void FrameDecoder::Reset() {
+  parts->Build();
+  pendingSkip = delay;
+  skip = 0;
+}
+
+float* FrameDecoder::Output(unsigned channel) { return parts->synthesis->MutableOutput(channel); }
+
+const FrameReport& FrameDecoder::Report() const { return parts->reader->Report(); }
+
+}  // namespace ostrel

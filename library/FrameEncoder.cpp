@@ -1,0 +1,109 @@
+#include "library/FrameEncoder.h"
+
+#include <algorithm>
+
+#include "coding/SymbolSet.h"
+#include "coding/WeightCoding.h"
+#include "format/FileHeader.h"
+#include "platform/Fatal.h"
+#include "platform/StreamConstants.h"
+
+namespace ostrel {
+
+FrameEncoder::FrameEncoder(unsigned char rate, SampleSource& source, std::FILE* target)
+    : DataRate(rate), geometry(FrameGeometry::ForRate(rate)), in(source), fptr(target), Out(target, 1), Setup(geometry) {
+  Build();
+}
+
+FrameEncoder::FrameEncoder(unsigned char rate, SampleSource& source, ByteSink* target)
+    : DataRate(rate), geometry(FrameGeometry::ForRate(rate)), in(source), sink(target), Out(target), Setup(geometry) {
+  Build();
+}
+
+void FrameEncoder::Build() {
+  const size_t channels = STREAM_CHANNELS;
+  const size_t total = geometry.TOTAL;
+  const int NBLOCKS = static_cast<int>(geometry.NBlocks);
+  // Room for a switched channel's coded weights and for an unswitched one's, whichever is more.
+  const size_t codedLength = static_cast<size_t>(
+      std::max(CodedWeightCount(true, NBLOCKS, Setup.LongBandCount, Setup.ShortBandCount, Setup.TranBandCount),
+               CodedWeightCount(false, NBLOCKS, Setup.LongBandCount, Setup.ShortBandCount,
+                                Setup.TranBandCount)));
+
+  codedWeightStore.assign(channels * codedLength, 0);
+  CodedWeights.resize(channels);
+  tempDataStore.assign(channels * total, 0.0f);
+  TempData.resize(channels);
+  Symbols.assign(channels * total, 0);
+  ActualStatistics.assign(STATISTICS_ENTRIES, 0);
+  CompressedStats.assign(STATISTICS_ENTRIES, 0);
+  for (size_t c = 0; c < channels; ++c) {
+    TempData[c] = tempDataStore.data() + c * total;
+    CodedWeights[c] = codedWeightStore.data() + c * codedLength;
+  }
+
+  InFrame = Setup.MakeTransform(&in, &x);
+  Frame = std::make_unique<WriteFrame>(static_cast<int>(geometry.LSIZE), NBLOCKS, static_cast<int>(STREAM_CHANNELS),
+                                       Setup.LongBandCount,
+                                       Setup.ShortBandCount, Setup.TranBandCount, Setup.SwitchUsed(),
+                                       Setup.Location(), Setup.Gains(), CodedWeights.data(), CompressedStats.data(),
+                                       Symbols.data(), &Out);
+}
+
+FrameEncoder::~FrameEncoder() = default;
+
+void FrameEncoder::WriteHeader(const char* Title, const char* Author, const char* Comments) {
+  BitsAvailable = geometry.FrameBits;
+  if (budgetBits <= 0) budgetBits = static_cast<int>(BitsAvailable);
+  const std::vector<unsigned char> header =
+      FileHeaderBytes(Title, Author, Comments, DataRate, static_cast<unsigned short>(STREAM_SAMPLE_RATE),
+                      static_cast<unsigned char>(STREAM_CHANNELS), 0);
+  if (fptr != nullptr) {
+    std::fwrite(header.data(), 1, header.size(), fptr);
+  } else if (!sink->Put(header.data(), header.size())) {
+    headerFailed = true;
+  }
+}
+
+int FrameEncoder::EvaluateStep(float STEPS) {
+  const int Steps = static_cast<int>(STEPS);
+  const unsigned count = geometry.TOTAL;
+  const int channels = static_cast<int>(STREAM_CHANNELS);
+  QuantiseCoefficients(x, TempData.data(), STEPS, channels, count);
+  SymbolCount = ConstructSymbolSet(TempData.data(), Symbols.data(), Steps, channels, count);
+  return CollectStatistics(Symbols.data(), ActualStatistics.data(), CompressedStats.data(), SymbolCount, Steps);
+}
+
+FrameEncoder::FrameOutcome FrameEncoder::EncodeFrame() {
+  FrameOutcome outcome{false, false, false};
+  int bitsavailable = budgetBits;
+  outcome.inputEnded = InFrame->NewFrame(Setup.SwitchUsed(), Setup.Location()) != 0;
+
+  bitsavailable -= Frame->WriteSyncWord();
+  bitsavailable -= Frame->WriteTranInfo();
+  bitsavailable -= Frame->WriteGains();
+  CodeWeights(Setup.Weights(), CodedWeights.data(), Setup.SwitchUsed(), Setup.Location(),
+              static_cast<int>(STREAM_CHANNELS), static_cast<int>(geometry.NBlocks), Setup.LongBandCount, Setup.ShortBandCount, Setup.TranBandCount);
+  bitsavailable -= Frame->WriteWeights();
+
+  lastSearch = SearchStepSize(OldStep, bitsavailable, [this](float STEPS) { return EvaluateStep(STEPS); });
+  const int Steps = static_cast<int>(lastSearch.STEPS);
+
+  bitsavailable -= Frame->WriteStepSize(Steps);
+  bitsavailable -= Frame->WriteStats(Steps);
+  bitsavailable -= Frame->WriteSymbols(SymbolCount, Steps);
+  if (bitsavailable < 0) {
+    outcome.overBudget = true;
+  } else {
+    Frame->WritePaddingBits(bitsavailable);
+  }
+  OldStep = CarryOverStep(lastSearch.STEPS, OldStep);
+  outcome.writerFailed = Frame->Failed();
+  return outcome;
+}
+
+bool FrameEncoder::WriteFailed() const {
+  return Out.WriteFailed() || headerFailed || (fptr != nullptr && std::ferror(fptr) != 0);
+}
+
+}  // namespace ostrel

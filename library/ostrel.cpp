@@ -1,0 +1,315 @@
+// The C interface of libostrel: a thin layer over the engine classes of this folder. Every entry
+// point catches what the engine throws (only std::bad_alloc) and turns it into a status.
+#include "ostrel/ostrel.h"
+
+#include <climits>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "audio/Waveio.h"
+#include "format/FileHeader.h"
+#include "format/FrameGeometry.h"
+#include "format/RateTables.h"
+#include "library/FrameDecoder.h"
+#include "platform/StreamConstants.h"
+
+#ifndef OSTREL_VERSION_STRING
+#error "OSTREL_VERSION_STRING must come from the build (the project's version)"
+#endif
+
+namespace {
+
+using ostrel::FrameGeometry;
+using ostrel::STREAM_CHANNELS;
+using ostrel::STREAM_SAMPLE_RATE;
+constexpr int BITRATES[] = {96, 112, 128, 160, 192, 256, 392};  // kb/s; the rate code is half
+constexpr int BITRATE_COUNT = sizeof BITRATES / sizeof BITRATES[0];
+
+void SetStatus(int* status, int value) {
+  if (status != nullptr) *status = value;
+}
+
+// The rate code of `kbps`, or 0 when it is not one of the seven rates.
+unsigned char RateCode(int kbps) {
+  for (int rate : BITRATES) {
+    if (rate == kbps) return static_cast<unsigned char>(kbps / 2);
+  }
+  return 0;
+}
+
+
+// Fills the stream facts of `info` that the header's fixed fields decide; the strings are the
+// caller's. Returns OSTREL_OK or OSTREL_ERR_UNSUPPORTED.
+int FillInfo(const ostrel::FileHeaderFields& fields, ostrel_info* info) {
+  *info = ostrel_info{};
+  if (!ostrel::IsValidDataRate(fields.DataRate) || fields.SampleRate != STREAM_SAMPLE_RATE ||
+      fields.Channels != STREAM_CHANNELS) {
+    return OSTREL_ERR_UNSUPPORTED;
+  }
+  info->kbps = fields.DataRate * 2;
+  info->sample_rate = fields.SampleRate;
+  info->channels = fields.Channels;
+  info->frames = fields.Frames;
+  const FrameGeometry geometry = FrameGeometry::ForRate(fields.DataRate);
+  info->samples_per_frame = geometry.TOTAL;
+  info->delay = geometry.HLSIZE;  // the synthesis delay a decoder drops
+  info->frame_bytes = geometry.FrameBits / 8;
+  info->samples = fields.Frames == 0 ? 0 : uint64_t{fields.Frames} * info->samples_per_frame - info->delay;
+  info->header_bytes = fields.HeaderBytes;
+  return OSTREL_OK;
+}
+
+int ParseStatus(int parsed) {
+  return parsed == ostrel::FILE_HEADER_FOREIGN ? OSTREL_ERR_NOT_OSTREL : OSTREL_ERR_TRUNCATED;
+}
+
+// Reads until `bytes` bytes are in or the callback reports the end. Returns how many came.
+size_t ReadFull(ostrel_read_fn read, void* user, unsigned char* data, size_t bytes) {
+  size_t got = 0;
+  while (got < bytes) {
+    const size_t n = read(user, data + got, bytes - got);
+    if (n == 0 || n > bytes - got) break;
+    got += n;
+  }
+  return got;
+}
+
+inline int16_t Pcm(float sample) { return ostrel::roundfs(sample); }
+
+}  // namespace
+
+// ---- Status, version, stream facts --------------------------------------------------------
+
+extern "C" const char* ostrel_strerror(int status) {
+  switch (status) {
+    case OSTREL_OK: return "success";
+    case OSTREL_ERR_ARGUMENT: return "invalid argument";
+    case OSTREL_ERR_BITRATE: return "unsupported data rate (96, 112, 128, 160, 192, 256 or 392 kb/s)";
+    case OSTREL_ERR_TAG: return "unknown tag, or a tag value too long for its field";
+    case OSTREL_ERR_STATE: return "call not allowed in the object's present state";
+    case OSTREL_ERR_WRITE: return "the write callback failed; the stream is incomplete";
+    case OSTREL_ERR_SEEK: return "the seek callback failed; the frame count stays 0";
+    case OSTREL_ERR_NOT_OSTREL: return "not an Ostrel stream (wrong magic or version)";
+    case OSTREL_ERR_TRUNCATED: return "the stream's header is cut short";
+    case OSTREL_ERR_UNSUPPORTED: return "an Ostrel stream this library cannot decode";
+    case OSTREL_ERR_DAMAGED: return "damaged frame (decoded as silence)";
+    case OSTREL_ERR_MEMORY: return "out of memory";
+    case OSTREL_ERR_INTERNAL: return "internal failure; the stream is incomplete";
+    default: return "unknown status";
+  }
+}
+
+extern "C" const char* ostrel_version(void) { return OSTREL_VERSION_STRING; }
+
+extern "C" const int* ostrel_bitrates(int* count) {
+  if (count != nullptr) *count = BITRATE_COUNT;
+  return BITRATES;
+}
+
+extern "C" long ostrel_samples_per_frame(int kbps) {
+  const unsigned char code = RateCode(kbps);
+  if (code == 0) return OSTREL_ERR_BITRATE;
+  return static_cast<long>(FrameGeometry::ForRate(code).TOTAL);
+}
+
+extern "C" long ostrel_frame_bytes(int kbps) {
+  const unsigned char code = RateCode(kbps);
+  if (code == 0) return OSTREL_ERR_BITRATE;
+  return static_cast<long>(FrameGeometry::ForRate(code).FrameBits / 8);
+}
+
+extern "C" int ostrel_parse_header(const void* data, size_t bytes, ostrel_info* info, char* strings,
+                                   size_t strings_bytes) {
+  if ((data == nullptr && bytes != 0) || info == nullptr) return OSTREL_ERR_ARGUMENT;
+  static const char EMPTY[] = "";
+  const auto* p = static_cast<const unsigned char*>(data);
+  ostrel::FileHeaderFields fields;
+  const int parsed = ostrel::ParseFileHeader(p != nullptr ? p : reinterpret_cast<const unsigned char*>(EMPTY),
+                                             bytes, &fields);
+  if (parsed != ostrel::FILE_HEADER_OK) return ParseStatus(parsed);
+  const int filled = FillInfo(fields, info);
+  if (filled != OSTREL_OK) return filled;
+
+  // The three strings one after the other in the caller's buffer, each cut to what is left.
+  const size_t offsets[3] = {fields.TitleOffset, fields.AuthorOffset, fields.CommentsOffset};
+  const size_t lengths[3] = {fields.TitleBytes, fields.AuthorBytes, fields.CommentsBytes};
+  const char** targets[3] = {&info->title, &info->author, &info->comment};
+  size_t used = 0;
+  for (int k = 0; k < 3; ++k) {
+    if (strings == nullptr || used >= strings_bytes) {
+      *targets[k] = EMPTY;
+      continue;
+    }
+    const size_t room = strings_bytes - used - 1;
+    const size_t n = lengths[k] < room ? lengths[k] : room;
+    std::memcpy(strings + used, p + offsets[k], n);
+    strings[used + n] = '\0';
+    *targets[k] = strings + used;
+    used += n + 1;
+  }
+  return OSTREL_OK;
+}
+
+// ---- Frame decoder -----------------------------------------------------------------------
+
+struct ostrel_frame_decoder {
+  explicit ostrel_frame_decoder(unsigned char code) : engine(code) {}
+  ostrel::FrameDecoder engine;
+};
+
+extern "C" ostrel_frame_decoder* ostrel_frame_decoder_create(int kbps, int* status) {
+  const unsigned char code = RateCode(kbps);
+  if (code == 0) {
+    SetStatus(status, OSTREL_ERR_BITRATE);
+    return nullptr;
+  }
+  try {
+    auto* dec = new ostrel_frame_decoder(code);
+    SetStatus(status, OSTREL_OK);
+    return dec;
+  } catch (const std::bad_alloc&) {
+    SetStatus(status, OSTREL_ERR_MEMORY);
+    return nullptr;
+  }
+}
+
+extern "C" int ostrel_frame_decoder_decode(ostrel_frame_decoder* dec, const void* frame, size_t bytes,
+                                           int16_t* interleaved) {
+  if (dec == nullptr || frame == nullptr || interleaved == nullptr || bytes != dec->engine.FrameBytes()) {
+    return OSTREL_ERR_ARGUMENT;
+  }
+  const bool intact = dec->engine.Decode(static_cast<const unsigned char*>(frame), bytes);
+  const float* first = dec->engine.Output(0);
+  const float* second = dec->engine.Output(1);
+  const unsigned total = dec->engine.Total();
+  for (unsigned i = 0; i < total; ++i) {
+    interleaved[2 * i] = Pcm(first[i]);
+    interleaved[2 * i + 1] = Pcm(second[i]);
+  }
+  return intact ? OSTREL_OK : OSTREL_ERR_DAMAGED;
+}
+
+extern "C" void ostrel_frame_decoder_reset(ostrel_frame_decoder* dec) {
+  if (dec == nullptr) return;
+  try {
+    dec->engine.Reset();
+  } catch (const std::bad_alloc&) {
+    // The engine keeps its old synthesis when the new one cannot be built; the next frames then
+    // carry the old overlap, which a player drops as it does after any reset.
+  }
+}
+
+extern "C" void ostrel_frame_decoder_destroy(ostrel_frame_decoder* dec) { delete dec; }
+
+// ---- Stream decoder ----------------------------------------------------------------------
+
+struct ostrel_decoder {
+  ostrel_read_fn read = nullptr;
+  void* user = nullptr;
+  ostrel_info info{};
+  std::string title, author, comment;
+  std::unique_ptr<ostrel::FrameDecoder> engine;
+  std::vector<unsigned char> frame;
+  uint32_t toRead = 0;   // frames to decode: the header's count, or all there are when it is 0
+  uint32_t decoded = 0;
+  int damaged = 0;
+  unsigned next = 0;     // the next output sample of the last frame decoded, and its end
+  unsigned end = 0;
+  bool ended = false;
+};
+
+extern "C" ostrel_decoder* ostrel_decoder_create(ostrel_read_fn read, void* user, int* status) {
+  if (read == nullptr) {
+    SetStatus(status, OSTREL_ERR_ARGUMENT);
+    return nullptr;
+  }
+  try {
+    // The header is read exactly, so that the frames start right after it.
+    std::vector<unsigned char> header(ostrel::FILE_MAGIC_BYTES + 1);
+    size_t have = ReadFull(read, user, header.data(), header.size());
+    ostrel::FileHeaderFields fields;
+    int parsed = ostrel::ParseFileHeader(header.data(), have, &fields);
+    // Too short to hold the magic and version: not a stream of ours, as ostreldec says too.
+    if (have < header.size()) parsed = ostrel::FILE_HEADER_FOREIGN;
+    while (parsed == ostrel::FILE_HEADER_SHORT) {
+      header.resize(fields.HeaderBytes);
+      const size_t want = fields.HeaderBytes - have;
+      const size_t got = ReadFull(read, user, header.data() + have, want);
+      have += got;
+      parsed = ostrel::ParseFileHeader(header.data(), have, &fields);
+      if (got < want) break;
+    }
+    if (parsed != ostrel::FILE_HEADER_OK) {
+      SetStatus(status, ParseStatus(parsed));
+      return nullptr;
+    }
+    auto dec = std::make_unique<ostrel_decoder>();
+    const int filled = FillInfo(fields, &dec->info);
+    if (filled != OSTREL_OK) {
+      SetStatus(status, filled);
+      return nullptr;
+    }
+    const auto text = [&header](size_t offset, size_t bytes) {
+      return std::string(reinterpret_cast<const char*>(header.data()) + offset, bytes);
+    };
+    dec->title = text(fields.TitleOffset, fields.TitleBytes);
+    dec->author = text(fields.AuthorOffset, fields.AuthorBytes);
+    dec->comment = text(fields.CommentsOffset, fields.CommentsBytes);
+    dec->read = read;
+    dec->user = user;
+    dec->engine = std::make_unique<ostrel::FrameDecoder>(fields.DataRate);
+    dec->frame.assign(dec->engine->FrameBytes(), 0);
+    dec->toRead = fields.Frames == 0 ? UINT32_MAX : fields.Frames;
+    SetStatus(status, OSTREL_OK);
+    return dec.release();
+  } catch (const std::bad_alloc&) {
+    SetStatus(status, OSTREL_ERR_MEMORY);
+    return nullptr;
+  }
+}
+
+extern "C" int ostrel_decoder_info(const ostrel_decoder* dec, ostrel_info* info) {
+  if (dec == nullptr || info == nullptr) return OSTREL_ERR_ARGUMENT;
+  *info = dec->info;
+  info->title = dec->title.c_str();
+  info->author = dec->author.c_str();
+  info->comment = dec->comment.c_str();
+  return OSTREL_OK;
+}
+
+extern "C" long ostrel_decoder_read(ostrel_decoder* dec, int16_t* interleaved, size_t frames) {
+  if (dec == nullptr || interleaved == nullptr || frames == 0) return OSTREL_ERR_ARGUMENT;
+  if (frames > static_cast<size_t>(LONG_MAX)) frames = static_cast<size_t>(LONG_MAX);
+  while (dec->next == dec->end) {
+    if (dec->ended || dec->decoded >= dec->toRead) return 0;
+    // A frame cut short at the end of the stream is not decoded, as ostreldec does.
+    if (ReadFull(dec->read, dec->user, dec->frame.data(), dec->frame.size()) < dec->frame.size()) {
+      dec->ended = true;
+      return 0;
+    }
+    if (!dec->engine->Decode(dec->frame.data(), dec->frame.size())) ++dec->damaged;
+    ++dec->decoded;
+    dec->next = dec->engine->Skip();
+    dec->end = dec->engine->Total();
+  }
+  const size_t left = dec->end - dec->next;
+  const size_t n = frames < left ? frames : left;
+  const float* first = dec->engine->Output(0) + dec->next;
+  const float* second = dec->engine->Output(1) + dec->next;
+  for (size_t i = 0; i < n; ++i) {
+    interleaved[2 * i] = Pcm(first[i]);
+    interleaved[2 * i + 1] = Pcm(second[i]);
+  }
+  dec->next += static_cast<unsigned>(n);
+  return static_cast<long>(n);
+}
+
+extern "C" uint32_t ostrel_decoder_frames_decoded(const ostrel_decoder* dec) {
+  return dec != nullptr ? dec->decoded : 0;
+}
+
+extern "C" int ostrel_decoder_damaged_frames(const ostrel_decoder* dec) { return dec != nullptr ? dec->damaged : 0; }
+
+extern "C" void ostrel_decoder_destroy(ostrel_decoder* dec) { delete dec; }
