@@ -32,13 +32,11 @@ void FrameEncoder::Build() {
 
   codedWeightStore.assign(channels * codedLength, 0);
   CodedWeights.resize(channels);
-  tempDataStore.assign(channels * total, 0.0f);
-  TempData.resize(channels);
+  Candidates = std::make_unique<FrameCandidates>(static_cast<int>(channels), static_cast<unsigned>(total));
   Symbols.assign(channels * total, 0);
   ActualStatistics.assign(STATISTICS_ENTRIES, 0);
   CompressedStats.assign(STATISTICS_ENTRIES, 0);
   for (size_t c = 0; c < channels; ++c) {
-    TempData[c] = tempDataStore.data() + c * total;
     CodedWeights[c] = codedWeightStore.data() + c * codedLength;
   }
 
@@ -66,12 +64,8 @@ void FrameEncoder::WriteHeader(const char* Title, const char* Author, const char
 }
 
 int FrameEncoder::EvaluateStep(float STEPS) {
-  const int Steps = static_cast<int>(STEPS);
-  const unsigned count = geometry.TOTAL;
-  const int channels = static_cast<int>(STREAM_CHANNELS);
-  QuantiseCoefficients(x, TempData.data(), STEPS, channels, count);
-  SymbolCount = ConstructSymbolSet(TempData.data(), Symbols.data(), Steps, channels, count);
-  return CollectStatistics(Symbols.data(), ActualStatistics.data(), CompressedStats.data(), SymbolCount, Steps);
+  SymbolCount = Candidates->BuildSymbols(STEPS, Symbols.data(), ActualStatistics.data());
+  return CountedStatisticsBits(ActualStatistics.data(), CompressedStats.data(), static_cast<int>(STEPS));
 }
 
 FrameEncoder::FrameOutcome FrameEncoder::EncodeFrame() {
@@ -86,6 +80,7 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeFrame() {
               static_cast<int>(STREAM_CHANNELS), static_cast<int>(geometry.NBlocks), Setup.LongBandCount, Setup.ShortBandCount, Setup.TranBandCount);
   bitsavailable -= Frame->WriteWeights();
 
+  Candidates->Gather(x);
   lastSearch = SearchStepSize(OldStep, bitsavailable, [this](float STEPS) { return EvaluateStep(STEPS); });
   const int Steps = static_cast<int>(lastSearch.STEPS);
 

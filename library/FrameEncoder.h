@@ -84,8 +84,7 @@ class FrameEncoder {
   // the pointers. The pointer tables below point into the flat stores.
   std::vector<int> codedWeightStore;    // [channel][position]
   std::vector<int*> CodedWeights;       // [channel]
-  std::vector<float> tempDataStore;     // [channel][coefficient]: quantised coefficients
-  std::vector<float*> TempData;         // [channel]
+  std::unique_ptr<FrameCandidates> Candidates;  // the frame's coefficients that can be non-zero
   std::vector<int> Symbols;             // both channels, 2 * TOTAL
   std::vector<unsigned> ActualStatistics;
   std::vector<unsigned char> CompressedStats;
