@@ -5,9 +5,9 @@
 # runs the tests of the threaded sound output under ThreadSanitizer; `make demo` encodes and
 # decodes a generated signal and prints the sizes and the round trip's SNR; `make fuzz` builds the
 # fuzz targets with clang (installing it when missing) and runs each for FUZZ_TIME seconds.
-# `make install` installs the programs,
-# libostrel (shared and static), its header, pkg-config and CMake package files and the manual
-# pages under PREFIX (default /usr/local), staged under DESTDIR when it is set.
+# `make install` installs the programs, libostrel (shared and static), its header, pkg-config and
+# CMake package files and the manual pages under PREFIX (default /usr/local), staged under
+# DESTDIR when it is set.
 BUILD    := build
 ASAN     := build-asan
 TSAN     := build-tsan
@@ -45,8 +45,9 @@ sanitize:
 	$(CMAKE) --build $(ASAN) -j $(JOBS)
 	cd $(ASAN) && ctest --output-on-failure -j $(JOBS)
 
-# Only the sound output runs a second thread, so only its tests are worth the slower build.
-TSAN_TESTS := waveout_tests soundcard_tests
+# The sound output runs a second thread, and the library must allow instances in parallel
+# threads; only their tests are worth the slower build.
+TSAN_TESTS := waveout_tests soundcard_tests library_thread_tests
 tsan:
 	$(CMAKE) -S . -B $(TSAN) -DOSTREL_TSAN=ON
 	$(CMAKE) --build $(TSAN) -j $(JOBS) --target $(TSAN_TESTS)
@@ -68,9 +69,11 @@ demo: build
 fuzz: build
 	tools/install-deps.sh fuzz
 	$(CMAKE) -S . -B $(FUZZ) -DCMAKE_CXX_COMPILER=clang++ -DOSTREL_FUZZ=ON -DOSTREL_TESTS=OFF
-	$(CMAKE) --build $(FUZZ) -j $(JOBS) --target fuzz_decoder fuzz_waveio
+	$(CMAKE) --build $(FUZZ) -j $(JOBS) --target fuzz_decoder fuzz_encoder fuzz_waveio
 	fuzz/make-seeds.sh $(BUILD) $(FUZZ)/corpus
 	./$(FUZZ)/fuzz/fuzz_decoder -max_total_time=$(FUZZ_TIME) -max_len=20000 -artifact_prefix=$(FUZZ)/ $(FUZZ)/corpus/decoder
+	@mkdir -p $(FUZZ)/corpus/encoder
+	./$(FUZZ)/fuzz/fuzz_encoder -max_total_time=$(FUZZ_TIME) -max_len=400000 -artifact_prefix=$(FUZZ)/ $(FUZZ)/corpus/encoder
 	./$(FUZZ)/fuzz/fuzz_waveio -max_total_time=$(FUZZ_TIME) -artifact_prefix=$(FUZZ)/ $(FUZZ)/corpus/waveio
 
 install: build
