@@ -5,6 +5,10 @@
 #include <new>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/Fatal.h"
 
 namespace ostrel {
@@ -188,23 +192,63 @@ namespace {
 constexpr int kFftlRows = 7;     // lengths 4096 down to 64
 constexpr int kFftlStages = 12;  // log2 of the longest length
 
+// Row r serves log2 length m = 12 - r. Stage l of that length (l = 0 .. m - 2) rotates by the
+// twiddles u_j, j = 0 .. le1 - 1 (le1 = 2^(m-l-1)): u_0 = 1 and u_{j+1} = u_j * w in float
+// arithmetic, w = exp(-i*pi/le1) evaluated in extended precision from pi as the nearest float.
+// They are stored as the recurrence gives them, so every butterfly of a stage is independent of
+// the others and the result is the same bit for bit as advancing the recurrence in the loop.
 struct FftlTables {
-  float wreal[kFftlRows][kFftlStages];
-  float wimag[kFftlRows][kFftlStages];
+  std::unique_ptr<float[]> real, imag;  // every row's stages laid end to end
+  int offset[kFftlRows][kFftlStages];   // where stage l of row r starts
+  std::unique_ptr<int[]> reversed;      // row r: where output k < N/2 ends up, at reversedAt[r]
+  int reversedAt[kFftlRows];
 };
 
-// Row r serves log2 length m = 12 - r; entry l is the step exp(-i*pi/le1), le1 = 2^(m-l-1),
-// evaluated in extended precision from pi as the nearest float.
 const FftlTables& GetFftlTables() {
   static const FftlTables tables = [] {
     FftlTables t{};
+    long total = 0;
+    for (int r = 0; r < kFftlRows; ++r) {
+      const int m = kFftlStages - r;
+      for (int l = 0; l + 1 < m; ++l) {
+        t.offset[r][l] = static_cast<int>(total);
+        total += 1L << (m - l - 1);
+      }
+    }
+    t.real = AllocateCache(total);
+    t.imag = AllocateCache(total);
+    long reversedTotal = 0;
+    for (int r = 0; r < kFftlRows; ++r) {
+      t.reversedAt[r] = static_cast<int>(reversedTotal);
+      reversedTotal += 1L << (kFftlStages - r - 1);
+    }
+    t.reversed.reset(new int[static_cast<size_t>(reversedTotal)]);
+    for (int r = 0; r < kFftlRows; ++r) {
+      const int m = kFftlStages - r;
+      for (int k = 0; k < (1 << (m - 1)); ++k) {
+        int p = 0;
+        for (int b = 0; b < m; ++b) p |= ((k >> b) & 1) << (m - 1 - b);
+        t.reversed[t.reversedAt[r] + k] = p;
+      }
+    }
     const long double pi = static_cast<long double>(3.1415927410125732f);
     for (int r = 0; r < kFftlRows; ++r) {
       const int m = kFftlStages - r;
-      for (int l = 0; l < m; ++l) {
-        const long double le1 = static_cast<long double>(1L << (m - l - 1));
-        t.wreal[r][l] = static_cast<float>(std::cos(pi / le1));
-        t.wimag[r][l] = static_cast<float>(-std::sin(pi / le1));
+      for (int l = 0; l + 1 < m; ++l) {
+        const int le1 = 1 << (m - l - 1);
+        const float wr = static_cast<float>(std::cos(pi / static_cast<long double>(le1)));
+        const float wi = static_cast<float>(-std::sin(pi / static_cast<long double>(le1)));
+        float* ur = t.real.get() + t.offset[r][l];
+        float* ui = t.imag.get() + t.offset[r][l];
+        float u_r = 1.0f;
+        float u_i = 0.0f;
+        for (int j = 0; j < le1; ++j) {
+          ur[j] = u_r;
+          ui[j] = u_i;
+          const float urOld = u_r;
+          u_r = urOld * wr - u_i * wi;
+          u_i = urOld * wi + u_i * wr;
+        }
       }
     }
     return t;
@@ -212,48 +256,67 @@ const FftlTables& GetFftlTables() {
   return tables;
 }
 
+int FftlLog2(int N) {
+  switch (N) {
+    case 64: return 6;
+    case 128: return 7;
+    case 256: return 8;
+    case 512: return 9;
+    case 1024: return 10;
+    case 2048: return 11;
+    case 4096: return 12;
+    default: FatalError("FFT ERROR!\n");
+  }
+}
+
+// The decimation-in-frequency stages of fftl before the last (le = 2) one.
+void FftlStages(float* xreal, float* ximag, int N, int m) {
+  const FftlTables& tables = GetFftlTables();
+  const int r = kFftlStages - m;
+  for (int l = 0; l + 1 < m; ++l) {
+    const int le = 1 << (m - l);
+    const int le1 = le / 2;
+    const float* ur = tables.real.get() + tables.offset[r][l];
+    const float* ui = tables.imag.get() + tables.offset[r][l];
+    for (int i0 = 0; i0 < N; i0 += le) {
+      float* ar = xreal + i0;
+      float* ai = ximag + i0;
+      float* br = ar + le1;
+      float* bi = ai + le1;
+      int j = 0;
+#if defined(__SSE2__)
+      // The same operations on four butterflies at a time.
+      for (; j + 4 <= le1; j += 4) {
+        const __m128 xr = _mm_loadu_ps(ar + j), yr = _mm_loadu_ps(br + j);
+        const __m128 xi = _mm_loadu_ps(ai + j), yi = _mm_loadu_ps(bi + j);
+        const __m128 wr = _mm_loadu_ps(ur + j), wi = _mm_loadu_ps(ui + j);
+        const __m128 dr = _mm_sub_ps(xr, yr);
+        const __m128 di = _mm_sub_ps(xi, yi);
+        _mm_storeu_ps(ar + j, _mm_add_ps(xr, yr));
+        _mm_storeu_ps(ai + j, _mm_add_ps(xi, yi));
+        _mm_storeu_ps(br + j, _mm_sub_ps(_mm_mul_ps(dr, wr), _mm_mul_ps(di, wi)));
+        _mm_storeu_ps(bi + j, _mm_add_ps(_mm_mul_ps(di, wr), _mm_mul_ps(dr, wi)));
+      }
+#endif
+      for (; j < le1; ++j) {
+        const float tr = ar[j] + br[j];
+        const float ti = ai[j] + bi[j];
+        const float dr = ar[j] - br[j];
+        const float di = ai[j] - bi[j];
+        ar[j] = tr;
+        ai[j] = ti;
+        br[j] = dr * ur[j] - di * ui[j];
+        bi[j] = di * ur[j] + dr * ui[j];
+      }
+    }
+  }
+}
+
 }  // namespace
 
 void fftl(float* xreal, float* ximag, int N) {
-  int m;
-  switch (N) {
-    case 64: m = 6; break;
-    case 128: m = 7; break;
-    case 256: m = 8; break;
-    case 512: m = 9; break;
-    case 1024: m = 10; break;
-    case 2048: m = 11; break;
-    case 4096: m = 12; break;
-    default: FatalError("FFT ERROR!\n");
-  }
-  const FftlTables& tables = GetFftlTables();
-  const int r = kFftlStages - m;
-
-  // Decimation in frequency; the last stage (le = 2) needs no twiddle and is done separately.
-  for (int l = 0; l < m - 1; ++l) {
-    const int le = 1 << (m - l);
-    const int le1 = le / 2;
-    const float wr = tables.wreal[r][l];
-    const float wi = tables.wimag[r][l];
-    float ur = 1.0f;
-    float ui = 0.0f;
-    for (int j = 0; j < le1; ++j) {
-      for (int i = j; i < N; i += le) {
-        const int ip = i + le1;
-        const float tr = xreal[i] + xreal[ip];
-        const float ti = ximag[i] + ximag[ip];
-        const float dr = xreal[i] - xreal[ip];
-        const float di = ximag[i] - ximag[ip];
-        xreal[i] = tr;
-        ximag[i] = ti;
-        xreal[ip] = dr * ur - di * ui;
-        ximag[ip] = di * ur + dr * ui;
-      }
-      const float urOld = ur;
-      ur = urOld * wr - ui * wi;
-      ui = urOld * wi + ui * wr;
-    }
-  }
+  const int m = FftlLog2(N);
+  FftlStages(xreal, ximag, N, m);
   for (int i = 0; i < N; i += 2) {
     const float tr = xreal[i] + xreal[i + 1];
     const float ti = ximag[i] + ximag[i + 1];
@@ -276,6 +339,24 @@ void fftl(float* xreal, float* ximag, int N) {
     }
     j += k;
   }
+}
+
+float fftlBandPower(float* xreal, float* ximag, int N, int first, int last) {
+  const int m = FftlLog2(N);
+  OSTREL_DASSERT(first >= 0 && first <= last && last <= N / 2);
+  FftlStages(xreal, ximag, N, m);
+  // Outputs below N/2 come from the sums of the last stage at even positions; the differences
+  // and the reordering are not needed.
+  const FftlTables& tables = GetFftlTables();
+  const int* reversed = tables.reversed.get() + tables.reversedAt[kFftlStages - m];
+  float Power = 0.0f;
+  for (int k = first; k < last; ++k) {
+    const int p = reversed[k];
+    const float re = xreal[p] + xreal[p + 1];
+    const float im = ximag[p] + ximag[p + 1];
+    Power = Power + (re * re + im * im);
+  }
+  return Power;
 }
 
 void ifft(float* xreal, float* ximag, int N) {
