@@ -45,6 +45,69 @@ void CompFFTWith(float* data, int nn, int isign, int p1, int q1, float* table, i
 
 }  // namespace
 
+namespace {
+
+// FFT's stage twiddles for stages up to kFftTableStages (transforms up to 2^kFftTableStages
+// points). Stage s (mmax = 2^(s+1) floats) advances w_0 = 1 by w_{m+1} = w_m * (wpr + i*wpi) in
+// float arithmetic; the stage steps come from the same one-sine-per-stage sequence whatever the
+// length, so one table serves every length. Stored as the recurrence gives them, in pairs for
+// two butterflies a vector: wr as (wr, wr) and wi as (-wi, wi), the sign of a float product
+// being exact.
+constexpr int kFftTableStages = 11;
+
+struct FftTwiddles {
+  std::unique_ptr<float[]> wr[2], wi[2];  // [isign > 0]; stage s starts at pair 2^s - 1
+};
+
+const FftTwiddles& GetFftTwiddles() {
+  static const FftTwiddles tables = [] {
+    FftTwiddles t;
+    const long pairs = (1L << kFftTableStages) - 1;
+    for (int positive = 0; positive < 2; ++positive) {
+      t.wr[positive] = AllocateCache(2 * pairs);
+      t.wi[positive] = AllocateCache(2 * pairs);
+      float theta = 1.5707963705062866f;
+      if (positive == 0) theta = -theta;
+      float wpin = 0.0f;
+      for (int stage = 0; stage < kFftTableStages; ++stage) {
+        const int mmax = 2 << stage;
+        const float wpi = wpin;
+        wpin = SinF(theta);
+        const float wpr = (1.0f - wpin * wpin) - wpin * wpin;
+        theta = theta * 0.5f;
+        float* wr = t.wr[positive].get() + 2 * ((1L << stage) - 1);
+        float* wi = t.wi[positive].get() + 2 * ((1L << stage) - 1);
+        float w_r = 1.0f;
+        float w_i = 0.0f;
+        for (int m = 0; m < mmax / 2; ++m) {
+          wr[2 * m] = w_r;
+          wr[2 * m + 1] = w_r;
+          wi[2 * m] = -w_i;
+          wi[2 * m + 1] = w_i;
+          const float wrOld = w_r;
+          w_r = wrOld * wpr - w_i * wpi;
+          w_i = wrOld * wpi + w_i * wpr;
+        }
+      }
+    }
+    return t;
+  }();
+  return tables;
+}
+
+// The butterfly of FFT: element k (at data + k) is rotated by (wr, wi) and combined with
+// element i.
+inline void Butterfly(float* data, int i, int k, float wr, float wi) {
+  const float tempr = wr * data[k] - wi * data[k + 1];
+  const float tempi = wr * data[k + 1] + wi * data[k];
+  data[k] = data[i] - tempr;
+  data[k + 1] = data[i + 1] - tempi;
+  data[i] = data[i] + tempr;
+  data[i + 1] = data[i + 1] + tempi;
+}
+
+}  // namespace
+
 void FFT(float* data, int nn, int isign) {
   const int n = 2 * nn;
 
@@ -63,6 +126,37 @@ void FFT(float* data, int nn, int isign) {
     j += m;
   }
 
+  if (nn <= (1 << kFftTableStages)) {
+    const FftTwiddles& tables = GetFftTwiddles();
+    const float* wrAll = tables.wr[isign < 0 ? 0 : 1].get();
+    const float* wiAll = tables.wi[isign < 0 ? 0 : 1].get();
+    int stage = 0;
+    for (int mmax = 2; mmax < n; mmax *= 2, ++stage) {
+      const float* wr = wrAll + 2 * ((1L << stage) - 1);
+      const float* wi = wiAll + 2 * ((1L << stage) - 1);
+      const int istep = 2 * mmax;
+      for (int i0 = 0; i0 < n; i0 += istep) {
+        int m = 0;
+#if defined(__SSE2__)
+        // Two butterflies a vector: tempr = wr*dr + (-wi)*di, tempi = wr*di + wi*dr.
+        for (; m + 4 <= mmax; m += 4) {
+          float* a = data + i0 + m;
+          float* d = a + mmax;
+          const __m128 x = _mm_loadu_ps(d);
+          const __m128 swapped = _mm_shuffle_ps(x, x, _MM_SHUFFLE(2, 3, 0, 1));
+          const __m128 t = _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(wr + m), x), _mm_mul_ps(_mm_loadu_ps(wi + m), swapped));
+          const __m128 y = _mm_loadu_ps(a);
+          _mm_storeu_ps(d, _mm_sub_ps(y, t));
+          _mm_storeu_ps(a, _mm_add_ps(y, t));
+        }
+#endif
+        for (; m < mmax; m += 2) Butterfly(data, i0 + m, i0 + m + mmax, wr[m], wi[m + 1]);
+      }
+    }
+    return;
+  }
+
+  // Longer transforms advance the twiddles in the loop, as the tables were built.
   // The stage step (wpr, wpi) = (cos phi, sin phi), phi = +-2*pi/mmax, comes from one sine per
   // stage: sin(phi) is the previous stage's sin(theta), and cos(phi) = 1 - 2*sin^2(phi/2).
   float theta = 1.5707963705062866f;
@@ -78,15 +172,7 @@ void FFT(float* data, int nn, int isign) {
     float wr = 1.0f;
     float wi = 0.0f;
     for (int m = 0; m < mmax; m += 2) {
-      for (int i = m; i < n; i += istep) {
-        const int k = i + mmax;
-        const float tempr = wr * data[k] - wi * data[k + 1];
-        const float tempi = wr * data[k + 1] + wi * data[k];
-        data[k] = data[i] - tempr;
-        data[k + 1] = data[i + 1] - tempi;
-        data[i] = data[i] + tempr;
-        data[i + 1] = data[i + 1] + tempi;
-      }
+      for (int i = m; i < n; i += istep) Butterfly(data, i, i + mmax, wr, wi);
       const float wrOld = wr;
       wr = wrOld * wpr - wi * wpi;
       wi = wrOld * wpi + wi * wpr;
