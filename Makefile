@@ -56,6 +56,7 @@ tsan:
 bench: build
 	$(CMAKE) --build $(BUILD) -j $(JOBS) --target bench_all
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+	bench/whole-file.sh $(BUILD)
 
 demo: build
 	@mkdir -p demo

@@ -1,12 +1,40 @@
 // ostrelenc: the interactive encoder. The dialogue asks for source, target and data rate; the
 // frame loop codes the source.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
 #include <utility>
 
 #include "encoder/Dialogue.h"
 #include "encoder/FrameLoop.h"
 #include "platform/SignalChain.h"
 
-int main() {
+namespace {
+
+// `--threads N` (1 .. 64): the frame loop's threads, by default one per available core up to the
+// two it can use. Returns 0, or -1 after a usage message.
+int ParseThreads(int argc, char** argv, int* threads) {
+  const unsigned cores = std::thread::hardware_concurrency();
+  *threads = cores >= 2 ? 2 : 1;
+  for (int i = 1; i < argc; ++i) {
+    char* end = nullptr;
+    const long n = std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc ? std::strtol(argv[i + 1], &end, 10) : 0;
+    if (end == nullptr || *end != '\0' || n < 1 || n > 64) {
+      std::fprintf(stderr, "Usage: ostrelenc [--threads N]   (N from 1 to 64; the dialogue asks for the rest)\n");
+      return -1;
+    }
+    *threads = static_cast<int>(n);
+    ++i;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int threads = 1;
+  if (ParseThreads(argc, argv, &threads) != 0) return 2;
   // Before anything else, so that no signal finds the program half set up. Past a file-size
   // limit a write then fails, which the frame loop reports (the file keeps the frame count 0).
   ostrel::InstallSignalChain();
@@ -14,5 +42,6 @@ int main() {
   // signal takes over.
   ostrel::DialogueResult dialogue = ostrel::RunDialogue(ostrel::StandardDialogueConsole());
   if (dialogue.status != 0) return dialogue.status;
+  dialogue.params.threads = threads;
   return ostrel::RunFrameLoop(dialogue.params, *dialogue.in, std::move(dialogue.fptr));
 }
