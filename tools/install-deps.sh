@@ -6,7 +6,7 @@
 # Usage: tools/install-deps.sh [GROUP...]   (default: build; the groups are those of the list)
 set -u
 
-# group      package                           need      what for
+# group      package                           need      what for   (no apostrophes: the list is one quoted string)
 PACKAGES='
 build        libasound2-dev                    optional  the system sound output (ALSA)
 build        libgtest-dev                      optional  the unit tests (GoogleTest)
@@ -16,9 +16,9 @@ build        libsoxr-dev                       optional  sources at other sample
 build        pkg-config                        optional  finding the development files of libsndfile, libsoxr and GStreamer
 build        libgstreamer1.0-dev               optional  the GStreamer plugin
 build        libgstreamer-plugins-base1.0-dev  optional  the GStreamer plugin (audio base classes)
-build        gstreamer1.0-tools                optional  the plugin's tests (gst-launch-1.0, gst-inspect-1.0)
-build        gstreamer1.0-plugins-base         optional  the plugin's tests (audioconvert, playbin, decodebin)
-build        gstreamer1.0-plugins-good         optional  the plugin's tests (wavparse, wavenc)
+build        gstreamer1.0-tools                optional  tests of the plugin (gst-launch-1.0, gst-inspect-1.0)
+build        gstreamer1.0-plugins-base         optional  tests of the plugin (audioconvert, playbin, decodebin)
+build        gstreamer1.0-plugins-good         optional  tests of the plugin (wavparse, wavenc)
 build        gstreamer1.0-plugins-base-apps    optional  gst-play-1.0
 fuzz         clang                             required  the fuzz targets (libFuzzer)
 fuzz         libclang-rt-dev                   required  the sanitizer and fuzzer runtimes
