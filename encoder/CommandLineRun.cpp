@@ -301,7 +301,7 @@ int RunEncoderCommandLine(int argc, char** argv) {
   size_t next = 0;
   bool passedOn = false;
   std::fflush(nullptr);
-  while (next < count || !running.empty()) {
+  while ((next < count && !StopRequested()) || !running.empty()) {
     while (!StopRequested() && next < count && running.size() < static_cast<size_t>(o.jobs)) {
       const std::string input = o.inputs[next++];
       const pid_t child = fork();

@@ -238,6 +238,22 @@ TEST_F(EncoderCommandLine, ASignalLeavesAValidShorterFileAndItsStatus) {
     EXPECT_EQ(file.size(), test::ExpectedFileSize(frames, 47560));
     EXPECT_FALSE(std::ifstream(dir_.File("next.ost")).good());
   }
+
+  // With jobs, a signal to the program reaches every running job; none is started after it.
+  test::WriteWav(dir_.File("long2.wav"), test::Material(60 * 44100, 30000, 10));
+  test::RunOptions options;
+  options.signal = SIGTERM;
+  options.signalDelayUs = 150000;
+  RunResult r = Encoder({"-f", "-j", "2", longSource, dir_.File("long2.wav"), dir_.File("next.wav")}, "", options);
+  EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
+  for (const char* name : {"long.ost", "long2.ost"}) {
+    SCOPED_TRACE(name);
+    const Bytes file = ReadAll(dir_.File(name));
+    const uint32_t frames = test::HeaderFrameCount(file);
+    EXPECT_LT(frames, fullRun);
+    EXPECT_EQ(file.size(), test::ExpectedFileSize(frames, 47560));
+  }
+  EXPECT_FALSE(std::ifstream(dir_.File("next.ost")).good());
 }
 
 }  // namespace
