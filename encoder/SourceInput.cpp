@@ -1,6 +1,7 @@
 #include "encoder/SourceInput.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -17,6 +18,7 @@ constexpr const char* kStandardInput = "/dev/stdin";
 
 std::string OpenSource(const std::string& path, Source* source) {
   const std::string file = path == STANDARD_STREAM_NAME ? kStandardInput : path;
+  if (path == STANDARD_STREAM_NAME && isatty(STDIN_FILENO)) return "is a terminal; pipe a sound file into it";
   // The reader says only that a file cannot be opened; the probe says why.
   if (path != STANDARD_STREAM_NAME) {
     std::FILE* probe = std::fopen(file.c_str(), "rb");

@@ -193,6 +193,16 @@ TEST_F(EncoderCommandLine, StandardOutputAsAPipe) {
   EXPECT_EQ(test::HeaderFrameCount(Bytes(r.out.begin(), r.out.end())), 0u);
   EXPECT_EQ(r.out.substr(FILE_HEADER_FIXED_BYTES), std::string(expected.begin() + FILE_HEADER_FIXED_BYTES, expected.end()));
   EXPECT_EQ(Encoder({"-q", source_, "-o", "-"}).err, "");
+
+  // A terminal is neither a source nor a target for a stream.
+  test::RunOptions terminal;
+  terminal.terminal = true;
+  RunResult fromTerminal = Encoder({"-", "-o", dir_.File("t.ost")}, "", terminal);
+  EXPECT_EQ(fromTerminal.status, 1);
+  EXPECT_EQ(fromTerminal.err, "ostrelenc: standard input is a terminal; pipe a sound file into it\n");
+  RunResult toTerminal = Encoder({source_, "-o", "-"}, "", terminal);
+  EXPECT_EQ(toTerminal.status, 1);
+  EXPECT_NE(toTerminal.err.find("not writing a compressed stream to a terminal"), std::string::npos) << toTerminal.err;
 }
 
 // Several jobs give the bytes one job gives; the status is the worst of the files.
