@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -180,6 +181,18 @@ TEST_F(EncoderCommandLine, TagsFromOptionsOrTheSourcesInfoChunkElseNone) {
   EXPECT_EQ(tooLong.status, 1);
   EXPECT_NE(tooLong.err.find("INAM (title) tag is 300 bytes long"), std::string::npos) << tooLong.err;
   EXPECT_FALSE(std::ifstream(dir_.File("long.ost")).good());
+}
+
+// A write that fails (here past a file-size limit) is reported with the output's name, and the
+// unfinished output is not left behind.
+TEST_F(EncoderCommandLine, AWriteFailureLeavesNothingBehind) {
+  test::RunOptions limited;
+  limited.fileSizeLimit = 20000;
+  RunResult r = Encoder({source_}, "", limited);
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ostrelenc: cannot write " + dir_.File("in.ost") + ": File too large; nothing was left behind\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), std::filesystem::directory_iterator()), 1);
 }
 
 // On a pipe the frames are all there but the frame count cannot be stored; decoders take every
