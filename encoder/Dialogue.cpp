@@ -112,8 +112,8 @@ RunParameters DeriveRunParameters(unsigned char DataRate, uint32_t dataBytes, ui
 }
 
 std::string SourceFormatProblem(const Waveio& in) {
-  if (in.error == WAVE_ERROR_OPEN || !in.wave) return "cannot be opened";
-  const WaveHeader& h = *in.wave;
+  if (in.Error() == WAVE_ERROR_OPEN || in.Header() == nullptr) return "cannot be opened";
+  const WaveHeader& h = *in.Header();
   if (std::strcmp(h.RiffID, "RIFF") != 0 || std::strcmp(h.FileTypeName, "WAVE") != 0) {
     return "is not a RIFF/WAVE file";
   }
@@ -123,7 +123,7 @@ std::string SourceFormatProblem(const Waveio& in) {
   }
   // Error 0 means PCM, also for an extensible format chunk.
   char kind[32];
-  if (h.Code == WAVE_FORMAT_PCM || (h.Code == WAVE_FORMAT_EXTENSIBLE && in.error == 0)) {
+  if (h.Code == WAVE_FORMAT_PCM || (h.Code == WAVE_FORMAT_EXTENSIBLE && in.Error() == 0)) {
     std::snprintf(kind, sizeof kind, "PCM");
   } else {
     std::snprintf(kind, sizeof kind, "format 0x%04X", static_cast<unsigned>(h.Code));
@@ -131,7 +131,7 @@ std::string SourceFormatProblem(const Waveio& in) {
   std::string what = "is " + std::to_string(h.BitsPerSample) + "-bit " + kind + ", " +
                      Plural(h.nChan, "channel") + ", " + std::to_string(h.sRate) + " Hz";
   if (std::strcmp(h.DataName, "data") != 0) return what + ", without a data chunk";
-  if (in.error != 0) return what;
+  if (in.Error() != 0) return what;
   if (h.BitsPerSample != STREAM_SAMPLE_BITS || h.nChan != STREAM_CHANNELS || h.sRate != STREAM_SAMPLE_RATE) return what;
   return "";
 }
@@ -174,7 +174,7 @@ DialogueResult RunDialogue(const DialogueConsole& console) {
     std::fprintf(console.err, "%s %s; %s.\n", source.c_str(), problem.c_str(), kSourceNeeded);
     in.reset();
   }
-  const FileId sourceId = IdOfDescriptor(fileno(in->fptr));
+  const FileId sourceId = IdOfDescriptor(fileno(in->File()));
 
   // Target: opened for writing without truncating it, so that nothing is destroyed until the
   // dialogue is complete; refused when it is the source under any name. One the dialogue
@@ -210,7 +210,7 @@ DialogueResult RunDialogue(const DialogueConsole& console) {
   std::fflush(out);
 
   DialogueResult result;
-  result.params = DeriveRunParameters(DataRate, in->wave->nSamples, in->wave->sRate);
+  result.params = DeriveRunParameters(DataRate, in->Header()->nSamples, in->Header()->sRate);
   result.params.sourcePath = source;
   result.params.targetPath = target;
   result.in = std::move(in);
