@@ -8,8 +8,8 @@
 namespace ostrel {
 
 FrameInvTransform::FrameInvTransform(unsigned char chan, unsigned char nblocks, unsigned lsize, unsigned ssize,
-                                     Waveio* pcm, int longweights, int shortweights, int tranweights,
-                                     int* longbands, int* shortbands, int* tranbands, float*** x,
+                                     SampleSink* pcm, int longweights, int shortweights, int tranweights,
+                                     const int* longbands, const int* shortbands, const int* tranbands, float*** x,
                                      int*** weights, int** gains, int msstereo)
     : Channels(chan),
       NBlocks(nblocks),
@@ -102,7 +102,7 @@ void FrameInvTransform::NewFrame(int* SwitchUsed, int* Location) {
   unsigned skip = std::min(LeadingSkip, TOTAL);
   LeadingSkip -= skip;
   if (PCM != nullptr && skip < TOTAL) {
-    PCM->IO(AudioBuffer[0].data() + skip, AudioBuffer[1].data() + skip, static_cast<int>(TOTAL - skip));
+    PCM->Write(AudioBuffer[0].data() + skip, AudioBuffer[1].data() + skip, static_cast<int>(TOTAL - skip));
   }
 }
 

@@ -19,6 +19,9 @@ for f in libostrel.a libostrel.so pkgconfig/ostrel.pc cmake/Ostrel/OstrelConfig.
 done
 soname=$(objdump -p "$libdir/libostrel.so" | awk '/SONAME/ {print $2}')
 [ -n "$soname" ] && [ -e "$libdir/$soname" ] || { echo "no soname link ($soname)"; exit 1; }
+# The library decodes to memory only: neither the shared library nor a static link needs ALSA.
+if objdump -p "$libdir/libostrel.so" | grep -q 'NEEDED.*libasound'; then echo "libostrel.so needs ALSA"; exit 1; fi
+if grep -q asound "$libdir/pkgconfig/ostrel.pc"; then echo "ostrel.pc lists ALSA"; exit 1; fi
 
 export PKG_CONFIG_PATH=$libdir/pkgconfig
 cc=${CC:-cc}
