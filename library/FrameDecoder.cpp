@@ -34,7 +34,7 @@ struct FrameDecoder::Parts {
 
 FrameDecoder::FrameDecoder(unsigned char DataRate) : parts(std::make_unique<Parts>(DataRate)) {
   total = parts->geometry.TOTAL;
-  delay = parts->geometry.HLSIZE;  // the synthesis lags the source by half a long block
+  delay = DelayOf(parts->geometry);
   pendingSkip = delay;
   frameBits = parts->geometry.FrameBits;
 }
