@@ -33,8 +33,9 @@ FrameInvTransform::FrameInvTransform(unsigned char chan, unsigned char nblocks, 
   XStore.assign(Channels, std::vector<float>(TOTAL + HLSIZE, 0.0f));
   X.resize(Channels);
   for (unsigned c = 0; c < Channels; ++c) X[c] = XStore[c].data();
-  MDCT.reset(new VariableIMDCT[Channels]);
-  for (unsigned c = 0; c < Channels; ++c) MDCT[c] = VariableIMDCT(static_cast<int>(LSIZE), static_cast<int>(SSIZE));
+  // Built in place: assigning a transform builds its windows a second time.
+  MDCT.reserve(Channels);
+  for (unsigned c = 0; c < Channels; ++c) MDCT.emplace_back(static_cast<int>(LSIZE), static_cast<int>(SSIZE));
   *x = X.data();
   Temp.assign(LSIZE, 0.0f);
 }

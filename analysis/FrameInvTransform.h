@@ -69,7 +69,7 @@ class FrameInvTransform {
   std::vector<float*> X;                        // the pointer array handed to the caller
   int*** Weights;
   int** Gains;
-  std::unique_ptr<VariableIMDCT[]> MDCT;  // one per channel
+  std::vector<VariableIMDCT> MDCT;  // one per channel
   SampleSink* PCM;
   int MSStereo;
   std::vector<float> Temp;  // LSIZE floats: one block's lines, then its output samples
