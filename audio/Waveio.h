@@ -42,6 +42,14 @@ constexpr uint16_t WAVE_FORMAT_EXTENSIBLE = 0xFFFE;  // accepted when its sub-fo
 constexpr uint32_t WAVE_HEADER_BYTES = 44;   // the canonical header the writer produces
 constexpr uint32_t WAVE_FMT_PCM_BYTES = 16;  // size of a plain PCM fmt chunk body
 
+// The text tags of a source's RIFF LIST/INFO chunk that the encoder can carry (read mode); empty
+// when the file has none. The stored terminators are dropped.
+struct WaveTags {
+  std::string INAM;  // name (title)
+  std::string IART;  // artist
+  std::string ICMT;  // comment
+};
+
 // The header record. Tags are 4 characters plus a terminator.
 struct WaveHeader {
   char RiffID[5];          // "RIFF"
@@ -76,10 +84,19 @@ class Waveio : public SampleSource, public SampleSink {
   // (format 1, or 0xFFFE with a PCM sub-format) sets `error` = 4 and is never read as audio: the
   // record keeps what was found, the file is closed, and IO yields silence with the result 1.
   //
+  // LIST chunks of form INFO met on the way are read for their INAM, IART and ICMT entries
+  // (`tags`); in a file that can seek, also one that follows the data chunk.
+  //
   // Write mode writes a canonical 44-byte header (2 channels, 44100 Hz, 16 bits, zero lengths)
-  // that CloseWave patches.
+  // that CloseWave patches. On an output that cannot seek back (a pipe, a socket, a terminal) the
+  // header carries the lengths 0xFFFFFFFF from the start instead, which readers take as "up to
+  // the end of the stream", since it can never be patched.
   Waveio(const char* filename, int intype);
   Waveio(const char* filename, int intype, int inSumDiff);
+
+  // The same on a stream already open (standard input or output, for instance), which the object
+  // now owns and closes. A null `stream` sets `error` = 2.
+  Waveio(std::FILE* stream, int intype);
 
   // Pull mode: a stereo reader whose float IO takes its samples from `pull` (a source converted
   // on the way), with the read mode's contract: missing samples are 0 and the result is 1 once
@@ -172,11 +189,16 @@ class Waveio : public SampleSource, public SampleSink {
   int StereoIO = 0;              // the caller exchanges two channels (set like StereoFile)
   int SumDiff = 0;               // sum/difference conversion in the float IO
   std::unique_ptr<WaveHeader> wave;  // the header record (file modes)
+  WaveTags tags;                 // read mode: the source's LIST/INFO text
 
  private:
-  void OpenForReading(const char* filename);
-  void OpenForWriting(const char* filename);
+  void Start(std::FILE* stream);
+  void OpenForReading();
+  void OpenForWriting();
   bool ReadChunks();
+  // Reads the INFO entries of a LIST chunk of `size` bytes whose header was just read; leaves
+  // the position after the chunk body (`size` bytes on). False when the file ends inside it.
+  bool ReadListChunk(uint32_t size);
   void WriteHeader();
   // Read mode: fills `bytes` sample bytes into `io_bytes` as far as the data goes; returns how many.
   size_t ReadBytes(size_t bytes);
@@ -190,6 +212,7 @@ class Waveio : public SampleSource, public SampleSink {
     if (error == 0) error = code;
   }
 
+  bool sizesUnknown_ = false;  // write mode: the output cannot seek back; lengths 0xFFFFFFFF
   uint64_t dataLeft_ = 0;   // read mode: sample bytes still to come in the data chunk
   uint64_t promised_ = 0;   // read mode: sample bytes the header promised
   uint64_t read_ = 0;       // read mode: sample bytes read so far

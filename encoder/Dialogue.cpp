@@ -1,12 +1,14 @@
 #include "encoder/Dialogue.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 
+#include "cli/LineEditor.h"
 #include "format/FrameGeometry.h"
 #include "platform/Console.h"
 #include "platform/OutputFile.h"
@@ -28,15 +30,35 @@ std::string Trim(const std::string& s) {
   return s.substr(begin, end - begin);
 }
 
-// The next non-blank answer line, trimmed. False at end of input.
-bool ReadAnswer(const DialogueConsole& console, std::string* answer) {
-  std::fflush(console.out);
+enum class Answer { Path, Rate };
+
+// Shows `prompt` and reads the next non-blank answer line, trimmed; at a terminal a blank answer
+// shows the prompt again, and a path is cleaned up as typed paths are. False at end of input.
+bool ReadAnswer(const DialogueConsole& console, const char* prompt, Answer kind, std::string* answer) {
   std::string line;
-  while (console.readLine(line)) {
-    *answer = Trim(line);
+  if (!console.terminal) {
+    std::fputs(prompt, console.out);
+    std::fflush(console.out);
+    while (console.readLine(line)) {
+      *answer = Trim(line);
+      if (!answer->empty()) return true;
+    }
+    return false;
+  }
+  for (;;) {
+    std::fflush(console.out);
+    bool read = false;
+    if (console.editLine) {
+      read = console.editLine(prompt, line);
+    } else {
+      std::fputs(prompt, console.out);
+      std::fflush(console.out);
+      read = console.readLine(line);
+    }
+    if (!read) return false;
+    *answer = kind == Answer::Path ? CleanTypedPath(line) : Trim(line);
     if (!answer->empty()) return true;
   }
-  return false;
 }
 
 // The result of a dialogue that ends without a run.
@@ -68,7 +90,27 @@ DialogueConsole StandardDialogueConsole() {
   console.readLine = [](std::string& line) { return ReadLine(line); };
   console.out = stdout;
   console.err = stderr;
+  console.terminal = isatty(STDIN_FILENO) != 0;
+  if (console.terminal && LineEditingAvailable()) {
+    console.editLine = [](const std::string& prompt, std::string& line) { return EditLine(prompt, line); };
+  }
   return console;
+}
+
+bool DataRateForTypedAnswer(const std::string& answer, unsigned char* DataRate) {
+  int choice = 0;
+  if (!ParseChoice(answer, &choice)) return false;
+  if (choice >= 1 && choice <= kMenuRows) {
+    *DataRate = DataRateForChoice(choice);
+    return true;
+  }
+  for (unsigned char code : kMenuRates) {
+    if (choice == 2 * code) {
+      *DataRate = code;
+      return true;
+    }
+  }
+  return false;
 }
 
 unsigned char DataRateForChoice(int choice) {
@@ -119,8 +161,9 @@ DialogueResult RunDialogue(const DialogueConsole& console) {
   std::unique_ptr<SourceReader> in;
   FileId sourceId;
   for (;;) {
-    std::fputs("Enter source file path: ", out);
-    if (!ReadAnswer(console, &source)) return EndOfInput(console, "source file path");
+    if (!ReadAnswer(console, "Enter source file path: ", Answer::Path, &source)) {
+      return EndOfInput(console, "source file path");
+    }
     std::FILE* probe = std::fopen(source.c_str(), "rb");
     if (probe == nullptr) {
       const int reason = errno;
@@ -153,8 +196,9 @@ DialogueResult RunDialogue(const DialogueConsole& console) {
   std::string target;
   std::unique_ptr<OutputFile> output;
   for (;;) {
-    std::fputs("Enter target file path: ", out);
-    if (!ReadAnswer(console, &target)) return EndOfInput(console, "target file path");
+    if (!ReadAnswer(console, "Enter target file path: ", Answer::Path, &target)) {
+      return EndOfInput(console, "target file path");
+    }
     output = std::make_unique<OutputFile>();
     std::string reason;
     if (output->OpenInPlace(target, sourceId, &reason)) break;
@@ -165,11 +209,17 @@ DialogueResult RunDialogue(const DialogueConsole& console) {
   std::fputs("\nAvailable Data Rates:\n", out);
   std::fputs("---------------------\n\n", out);
   for (int row = 1; row <= kMenuRows; ++row) std::fprintf(out, "%d\t%d kb/s\n", row, DataRateForChoice(row) * 2);
-  std::fputs("\nEnter target data rate: ", out);
+  std::fputs("\n", out);
   std::string answer;
-  if (!ReadAnswer(console, &answer)) return EndOfInput(console, "data rate");
+  if (!ReadAnswer(console, "Enter target data rate: ", Answer::Rate, &answer)) {
+    return EndOfInput(console, "data rate");
+  }
   int choice = 0;
-  const unsigned char DataRate = ParseChoice(answer, &choice) ? DataRateForChoice(choice) : kDefaultRate;
+  unsigned char DataRate = ParseChoice(answer, &choice) ? DataRateForChoice(choice) : kDefaultRate;
+  if (console.terminal && !DataRateForTypedAnswer(answer, &DataRate)) {
+    std::fflush(out);
+    std::fprintf(console.err, "%s: %s: not understood, using %d kb/s\n", kProgram, answer.c_str(), kDefaultRate * 2);
+  }
 
   // The dialogue is complete: now the target is emptied (devices are left as they are).
   std::string reason;

@@ -38,9 +38,18 @@ struct DialogueConsole {
   std::function<bool(std::string& line)> readLine;  // one answer line; false at end of input
   std::FILE* out = nullptr;                         // banner, prompts, menu, selection message
   std::FILE* err = nullptr;                         // one-line complaints about an answer
+  // The answers are typed on a terminal: a path answer has its surrounding quotes removed and a
+  // leading ~ expanded (CleanTypedPath), an empty answer asks again, and at the rate prompt a
+  // figure in kb/s selects that rate and an answer that is not understood is said to be. Piped
+  // answers (false) are taken as they always were.
+  bool terminal = false;
+  // With `terminal`, when set: reads one answer showing `prompt` itself (line editing), instead
+  // of the prompt being printed on `out` and `readLine` reading.
+  std::function<bool(const std::string& prompt, std::string& line)> editLine;
 };
 
-// Standard input through the console layer, standard output and standard error.
+// Standard input through the console layer (with line editing when it is a terminal and the build
+// has libedit), standard output and standard error.
 DialogueConsole StandardDialogueConsole();
 
 struct DialogueResult {
@@ -67,6 +76,11 @@ DialogueResult RunDialogue(const DialogueConsole& console);
 
 // The rate code a menu choice selects: 1..7 give 196, 128, 96, 80, 64, 56, 48; anything else 64.
 unsigned char DataRateForChoice(int choice);
+
+// The rate code a typed answer selects at a terminal: a menu row 1..7, or one of the seven data
+// rates in kb/s (96 .. 392, "256" or "256 kb/s"). False when it is neither: the caller then takes
+// the design's 128 kb/s and says the answer was not understood.
+bool DataRateForTypedAnswer(const std::string& answer, unsigned char* DataRate);
 
 // Reads a number from an answer line as "%d" would: blanks, an optional sign, digits; whatever
 // follows is ignored. False when the line does not start that way. Values beyond the int range

@@ -1,16 +1,25 @@
-// ostrelenc: the interactive encoder. The dialogue asks for source, target and data rate; the
-// frame loop codes the source.
+// ostrelenc: the encoder. Without arguments (or with only --threads) the dialogue asks for source,
+// target and data rate and the frame loop codes the source; other arguments are the command line.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <utility>
 
+#include "encoder/CommandLineRun.h"
 #include "encoder/Dialogue.h"
 #include "encoder/FrameLoop.h"
 #include "platform/SignalChain.h"
 
 namespace {
+
+// True when every argument is part of a `--threads N` pair: the dialogue's own option.
+bool DialogueArguments(int argc, char** argv) {
+  for (int i = 1; i < argc; i += 2) {
+    if (std::strcmp(argv[i], "--threads") != 0) return false;
+  }
+  return true;
+}
 
 // `--threads N` (1 .. 64): the frame loop's threads, by default one per available core up to the
 // two it can use. Returns 0, or -1 after a usage message.
@@ -33,6 +42,10 @@ int ParseThreads(int argc, char** argv, int* threads) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (!DialogueArguments(argc, argv)) {
+    ostrel::InstallSignalChain();
+    return ostrel::RunEncoderCommandLine(argc, argv);
+  }
   int threads = 1;
   if (ParseThreads(argc, argv, &threads) != 0) return 2;
   // Before anything else, so that no signal finds the program half set up. Past a file-size

@@ -9,6 +9,7 @@ set -u
 # group      package                           need      what for   (no apostrophes: the list is one quoted string)
 PACKAGES='
 build        libasound2-dev                    optional  the system sound output (ALSA)
+build        libedit-dev                       optional  line editing in the dialogue of the encoder (libedit)
 build        libgtest-dev                      optional  the unit tests (GoogleTest)
 build        libpng-dev                        optional  ostrelcmp --plot (PNG heat maps)
 build        libsndfile1-dev                   optional  sources other than 16-bit stereo 44100 Hz WAV (libsndfile)

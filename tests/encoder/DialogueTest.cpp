@@ -38,7 +38,8 @@ struct Session {
   DialogueResult result;
   std::string out, err;
 
-  explicit Session(std::vector<std::string> lines) {
+  // `terminal`: the answers count as typed on a terminal (without line editing).
+  explicit Session(std::vector<std::string> lines, bool terminal = false) {
     std::deque<std::string> queue(lines.begin(), lines.end());
     char* outText = nullptr;
     char* errText = nullptr;
@@ -46,6 +47,7 @@ struct Session {
     DialogueConsole console;
     console.out = open_memstream(&outText, &outSize);
     console.err = open_memstream(&errText, &errSize);
+    console.terminal = terminal;
     console.readLine = [&queue](std::string& line) {
       if (queue.empty()) return false;
       line = queue.front();
@@ -297,6 +299,46 @@ TEST(Dialogue, AnswersAreWholeTrimmedLines) {
   EXPECT_EQ(s.result.params.targetPath, dir.File("my output.ost"));
   EXPECT_EQ(s.result.params.DataRate, 80);
   EXPECT_TRUE(Exists(dir.File("my output.ost")));
+}
+
+// Typed on a terminal: a dropped or quoted path is cleaned up, ~ is the home folder, an empty
+// answer asks again, the rate may be given in kb/s, and an answer that is neither a row nor a rate
+// is said not to be understood before the design's 128 kb/s is taken. Piped, the same answers
+// are taken as they always were.
+TEST(Dialogue, TypedAnswersAtATerminal) {
+  TempDir dir;
+  test::WriteWav(dir.File("in put.wav"), test::Silence(4410));
+  const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+  setenv("HOME", dir.path().c_str(), 1);
+  {
+    Session s({"  '" + dir.File("in put.wav") + "' ", "", "~/out.ost", "256 kb/s"}, true);
+    ASSERT_EQ(s.result.status, 0) << s.err;
+    EXPECT_EQ(s.result.params.sourcePath, dir.File("in put.wav"));
+    EXPECT_EQ(s.result.params.targetPath, dir.path() + "/out.ost");
+    EXPECT_EQ(s.Count(s.out, kTargetPrompt), 2);  // asked again after the empty answer
+    EXPECT_EQ(s.result.params.DataRate, 128);
+    EXPECT_EQ(s.err, "");
+  }
+  for (const char* figure : {"96", "112", "128", "160", "192", "392"}) {
+    Session s({"\"" + dir.File("in put.wav") + "\"", dir.File("out.ost"), figure}, true);
+    ASSERT_EQ(s.result.status, 0) << s.err;
+    EXPECT_EQ(s.result.params.DataRate * 2, std::atoi(figure));
+  }
+  for (const char* answer : {"abc", "100", "0", "8"}) {
+    Session s({dir.File("in put.wav"), dir.File("out.ost"), answer}, true);
+    ASSERT_EQ(s.result.status, 0) << s.err;
+    EXPECT_EQ(s.result.params.DataRate, 64);
+    EXPECT_EQ(s.err, std::string("ostrelenc: ") + answer + ": not understood, using 128 kb/s\n");
+  }
+  {
+    Session piped({dir.File("in put.wav"), dir.File("out.ost"), "256"});
+    EXPECT_EQ(piped.result.params.DataRate, 64);
+    EXPECT_EQ(piped.err, "");
+    Session quoted({"'" + dir.File("in put.wav") + "'", "~/x.ost"});
+    EXPECT_EQ(quoted.result.status, 1);  // neither answer is taken apart: the source is not found
+    EXPECT_NE(quoted.out.find("File not found"), std::string::npos);
+  }
+  setenv("HOME", home.c_str(), 1);
 }
 
 }  // namespace
