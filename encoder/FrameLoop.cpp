@@ -115,10 +115,10 @@ int EncodeFrames(const RunParameters& params, Waveio& in, FileHandle target, int
     }
     RestoreConsole();
     // The marks share one line; end it, so that what follows (a message, the shell's prompt)
-    // starts on a line of its own. A complete run ends its marks with "100%", which the counters
-    // reach late or, for a short source, never.
+    // starts on a line of its own. A complete run shows "100%", which the counters reach late
+    // or, for a short source, never; once they have shown it, the dots they print after it stay.
     const bool complete = inputEnded && status == 0 && !writeFailed;
-    if (complete && (lastMark == nullptr || std::strcmp(lastMark, "100%") != 0)) {
+    if (complete && progress.Sixteenths() < 16) {
       std::fputs("100%", stdout);
       lastMark = "100%";
     }
