@@ -6,7 +6,7 @@ namespace ostrel {
 
 namespace {
 
-enum LongOnly { kInfo = 1000, kPlay, kDevice, kVolume, kProgress };
+enum LongOnly { kInfo = OPTION_PROGRESS + 1, kPlay, kDevice, kVolume };
 
 const struct option kLongOptions[] = {
     {"output", required_argument, nullptr, 'o'},
@@ -18,7 +18,7 @@ const struct option kLongOptions[] = {
     {"verbose", no_argument, nullptr, 'v'},
     {"force", no_argument, nullptr, 'f'},
     {"quiet", no_argument, nullptr, 'q'},
-    {"progress", no_argument, nullptr, kProgress},
+    {"progress", no_argument, nullptr, OPTION_PROGRESS},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -42,7 +42,6 @@ bool EndsWith(const std::string& s, const std::string& end) {
 DecoderAction ParseDecoderCommandLine(int argc, char** argv, DecoderOptions* o, std::string* problem) {
   opterr = 0;
   optind = 1;
-  bool haveOutput = false;
   bool modeGiven = false;
   auto setMode = [&](DecoderMode mode) {
     if (modeGiven && o->mode != mode) {
@@ -55,15 +54,14 @@ DecoderAction ParseDecoderCommandLine(int argc, char** argv, DecoderOptions* o, 
   };
   int c;
   while ((c = getopt_long(argc, argv, ":o:tvfqhV", kLongOptions, nullptr)) != -1) {
+    switch (TakeCommonOption(c, argv, o, problem)) {
+      case CommonOption::Taken: continue;
+      case CommonOption::Help: return DecoderAction::Help;
+      case CommonOption::Version: return DecoderAction::Version;
+      case CommonOption::UsageError: return DecoderAction::UsageError;
+      case CommonOption::NotCommon: break;
+    }
     switch (c) {
-      case 'o':
-        haveOutput = true;
-        o->output = optarg;
-        if (o->output.empty()) {
-          *problem = "-o needs a file name (or - for standard output)";
-          return DecoderAction::UsageError;
-        }
-        break;
       case 't':
         if (!setMode(DecoderMode::Test)) return DecoderAction::UsageError;
         break;
@@ -91,34 +89,17 @@ DecoderAction ParseDecoderCommandLine(int argc, char** argv, DecoderOptions* o, 
       case 'v':
         o->verbose = true;
         break;
-      case 'f':
-        o->force = true;
+      default:  // taken above
         break;
-      case 'q':
-        o->quiet = true;
-        break;
-      case kProgress:
-        o->progress = true;
-        break;
-      case 'h':
-        return DecoderAction::Help;
-      case 'V':
-        return DecoderAction::Version;
-      case ':':
-        *problem = std::string("option ") + argv[optind - 1] + " needs a value";
-        return DecoderAction::UsageError;
-      default:
-        *problem = std::string("unknown option ") + argv[optind - 1];
-        return DecoderAction::UsageError;
     }
   }
   for (int i = optind; i < argc; ++i) o->inputs.emplace_back(argv[i]);
   // The older form: an input and the output it decodes to, replaced as it always was, so that
   // the scripts written for it keep working.
-  if (!modeGiven && !haveOutput && o->inputs.size() == 2 && !EndsWith(o->inputs[1], ".ost")) {
+  if (!modeGiven && !o->haveOutput && o->inputs.size() == 2 && !EndsWith(o->inputs[1], ".ost")) {
     o->output = o->inputs[1];
     o->inputs.pop_back();
-    haveOutput = true;
+    o->haveOutput = true;
     o->force = true;
   }
   if (o->inputs.empty()) {
@@ -133,11 +114,11 @@ DecoderAction ParseDecoderCommandLine(int argc, char** argv, DecoderOptions* o, 
     *problem = "--play goes without -v";
     return DecoderAction::UsageError;
   }
-  if (haveOutput && o->mode != DecoderMode::Decode) {
+  if (o->haveOutput && o->mode != DecoderMode::Decode) {
     *problem = "-o goes with decoding, not with --test, --info or --play";
     return DecoderAction::UsageError;
   }
-  if (haveOutput && o->inputs.size() != 1) {
+  if (o->haveOutput && o->inputs.size() != 1) {
     *problem = "-o goes with one input file";
     return DecoderAction::UsageError;
   }

@@ -5,22 +5,18 @@
 #include <string>
 #include <vector>
 
+#include "cli/CommonOptions.h"
 #include "decoder/Player.h"
 
 namespace ostrel {
 
 enum class DecoderMode { Decode, Test, Info, Play };
 
-struct DecoderOptions {
+struct DecoderOptions : CommonOptions {  // output: also the older form's second name
   DecoderMode mode = DecoderMode::Decode;
   bool verbose = false;
-  std::string output;               // -o (or the older form's second name); "-": standard output
-  bool force = false;
-  bool quiet = false;
-  bool progress = false;            // --progress: also when standard error is not a terminal
   bool playSettings = false;        // --device or --volume given
   PlayOptions play;                 // --device, --volume (stopWanted is the program's)
-  std::vector<std::string> inputs;  // "-": standard input
 };
 
 enum class DecoderAction { Run, Help, Version, UsageError };

@@ -16,7 +16,7 @@ namespace {
 
 constexpr int kMaxJobs = 64;
 
-enum LongOnly { kTitle = 1000, kArtist, kComment, kProgress };
+enum LongOnly { kTitle = OPTION_PROGRESS + 1, kArtist, kComment };
 
 const struct option kLongOptions[] = {
     {"bitrate", required_argument, nullptr, 'b'},
@@ -27,7 +27,7 @@ const struct option kLongOptions[] = {
     {"force", no_argument, nullptr, 'f'},
     {"jobs", required_argument, nullptr, 'j'},
     {"quiet", no_argument, nullptr, 'q'},
-    {"progress", no_argument, nullptr, kProgress},
+    {"progress", no_argument, nullptr, OPTION_PROGRESS},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -65,9 +65,15 @@ bool TagFits(const std::string& value, size_t maxBytes, const char* option, std:
 CommandLineAction ParseEncoderCommandLine(int argc, char** argv, EncoderOptions* o, std::string* problem) {
   opterr = 0;  // the messages are ours
   optind = 1;
-  bool haveOutput = false;
   int c;
   while ((c = getopt_long(argc, argv, ":b:o:fj:qhV", kLongOptions, nullptr)) != -1) {
+    switch (TakeCommonOption(c, argv, o, problem)) {
+      case CommonOption::Taken: continue;
+      case CommonOption::Help: return CommandLineAction::Help;
+      case CommonOption::Version: return CommandLineAction::Version;
+      case CommonOption::UsageError: return CommandLineAction::UsageError;
+      case CommonOption::NotCommon: break;
+    }
     long value = 0;
     switch (c) {
       case 'b':
@@ -93,17 +99,6 @@ CommandLineAction ParseEncoderCommandLine(int argc, char** argv, EncoderOptions*
         o->comment = optarg;
         if (!TagFits(o->comment, FILE_COMMENTS_MAX, "--comment", problem)) return CommandLineAction::UsageError;
         break;
-      case 'o':
-        haveOutput = true;
-        o->output = optarg;
-        if (o->output.empty()) {
-          *problem = "-o needs a file name (or - for standard output)";
-          return CommandLineAction::UsageError;
-        }
-        break;
-      case 'f':
-        o->force = true;
-        break;
       case 'j':
         if (!ParseNumber(optarg, 1, kMaxJobs, &value)) {
           *problem = std::string("--jobs takes a number from 1 to ") + std::to_string(kMaxJobs) + ", not '" + optarg + "'";
@@ -111,22 +106,8 @@ CommandLineAction ParseEncoderCommandLine(int argc, char** argv, EncoderOptions*
         }
         o->jobs = static_cast<int>(value);
         break;
-      case 'q':
-        o->quiet = true;
+      default:  // taken above
         break;
-      case kProgress:
-        o->progress = true;
-        break;
-      case 'h':
-        return CommandLineAction::Help;
-      case 'V':
-        return CommandLineAction::Version;
-      case ':':
-        *problem = std::string("option ") + argv[optind - 1] + " needs a value";
-        return CommandLineAction::UsageError;
-      default:
-        *problem = std::string("unknown option ") + argv[optind - 1];
-        return CommandLineAction::UsageError;
     }
   }
   for (int i = optind; i < argc; ++i) o->inputs.emplace_back(argv[i]);
@@ -134,7 +115,7 @@ CommandLineAction ParseEncoderCommandLine(int argc, char** argv, EncoderOptions*
     *problem = "no input file";
     return CommandLineAction::UsageError;
   }
-  if (haveOutput && o->inputs.size() != 1) {
+  if (o->haveOutput && o->inputs.size() != 1) {
     *problem = "-o goes with one input file";
     return CommandLineAction::UsageError;
   }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/CommonOptions.h"
+
 namespace ostrel {
 
 // Exit statuses of ostrelenc with arguments (a run stopped by a signal: 128 + its number).
@@ -13,16 +15,11 @@ constexpr int ENCODE_EXIT_FAILED = 1;  // a file could not be read, coded or wri
 constexpr int ENCODE_EXIT_USAGE = 2;
 constexpr int ENCODE_EXIT_SIGNAL_BASE = 128;
 
-struct EncoderOptions {
+struct EncoderOptions : CommonOptions {
   int kbps = 128;
   bool haveTitle = false, haveArtist = false, haveComment = false;
   std::string title, artist, comment;  // the header's title, author and comments
-  std::string output;                  // -o; empty: each input's name with .ost; "-": standard output
-  bool force = false;
-  int jobs = 1;
-  bool quiet = false;
-  bool progress = false;               // --progress: also when standard error is not a terminal
-  std::vector<std::string> inputs;     // "-": standard input
+  int jobs = 1;                        // without -o each input's output is its name with .ost
 };
 
 enum class CommandLineAction { Run, Help, Version, UsageError };
