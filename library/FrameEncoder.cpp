@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "coding/FrameLayout.h"
 #include "coding/SymbolSet.h"
 #include "coding/WeightCoding.h"
 #include "format/FileHeader.h"
@@ -74,7 +75,13 @@ int FrameEncoder::EvaluateStep(float STEPS) {
   return CollectStatistics(Symbols.data(), ActualStatistics.data(), CompressedStats.data(), SymbolCount, Steps);
 }
 
+void FrameEncoder::SetQuality(bool on) {
+  if (on && !quality) quality = std::make_unique<QualityChoices>(geometry, Setup);
+  if (!on) quality.reset();
+}
+
 FrameEncoder::FrameOutcome FrameEncoder::EncodeFrame() {
+  if (quality) return EncodeQualityFrame();
   FrameOutcome outcome{false, false, false};
   int bitsavailable = budgetBits;
   outcome.inputEnded = InFrame->NewFrame(Setup.SwitchUsed(), Setup.Location()) != 0;
@@ -89,6 +96,73 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeFrame() {
   lastSearch = SearchStepSize(OldStep, bitsavailable, [this](float STEPS) { return EvaluateStep(STEPS); });
   const int Steps = static_cast<int>(lastSearch.STEPS);
 
+  bitsavailable -= Frame->WriteStepSize(Steps);
+  bitsavailable -= Frame->WriteStats(Steps);
+  bitsavailable -= Frame->WriteSymbols(SymbolCount, Steps);
+  if (bitsavailable < 0) {
+    outcome.overBudget = true;
+  } else {
+    Frame->WritePaddingBits(bitsavailable);
+  }
+  OldStep = CarryOverStep(lastSearch.STEPS, OldStep);
+  outcome.writerFailed = Frame->Failed();
+  return outcome;
+}
+
+FrameEncoder::FrameOutcome FrameEncoder::EncodeQualityFrame() {
+  // Bits the arithmetic coder may need beyond the estimate the search works with.
+  constexpr int SAFETY_BITS = 64;
+  // Rounds of lowering the most audible bands' codes into the bits the search left over.
+  constexpr int SPEND_ROUNDS = 4;
+  FrameOutcome outcome{false, false, false};
+  outcome.inputEnded = InFrame->NewFrame(Setup.SwitchUsed(), Setup.Location()) != 0;
+  quality->Capture(x);
+  quality->StartCodes();
+  quality->Apply(x);
+
+  int fixedBits = FRAME_SYNC_WORD_LEN + STEP_SIZE_LEN;
+  for (unsigned c = 0; c < STREAM_CHANNELS; ++c) {
+    fixedBits += SWITCH_FLAG_LEN + (Setup.SwitchUsed()[c] != 0 ? SwitchLocationLen(static_cast<int>(geometry.NBlocks)) : 0);
+  }
+  const int room = budgetBits - fixedBits - SAFETY_BITS;
+  int side = quality->SideBits();
+  lastSearch = SearchStepSize(OldStep, room - side, [this](float STEPS) { return EvaluateStep(STEPS); });
+  const float STEPS = lastSearch.STEPS;
+  int used = side + lastSearch.ArithBits;
+  bool current = true;  // the last evaluation belongs to the codes in place
+  for (int round = 0; round < SPEND_ROUNDS && used < room; ++round) {
+    quality->Save();
+    const int lowered = quality->LowerAudible(TempData.data(), static_cast<int>(STEPS), room - used);
+    if (lowered == 0) break;
+    quality->Apply(x);
+    const int trialSide = quality->SideBits();
+    const int trialBits = EvaluateStep(STEPS);
+    ++lastSearch.Evaluations;
+    if (trialSide + trialBits <= room) {
+      used = trialSide + trialBits;
+      side = trialSide;
+      current = true;
+    } else {
+      quality->Restore();
+      quality->Apply(x);
+      current = false;
+      break;
+    }
+  }
+  if (!current) {
+    lastSearch.ArithBits = EvaluateStep(STEPS);
+    ++lastSearch.Evaluations;
+  }
+  const int Steps = static_cast<int>(STEPS);
+
+  int bitsavailable = budgetBits;
+  bitsavailable -= Frame->WriteSyncWord();
+  bitsavailable -= Frame->WriteTranInfo();
+  bitsavailable -= Frame->WriteGains();
+  CodeWeights(Setup.Weights(), CodedWeights.data(), Setup.SwitchUsed(), Setup.Location(),
+              static_cast<int>(STREAM_CHANNELS), static_cast<int>(geometry.NBlocks), Setup.LongBandCount,
+              Setup.ShortBandCount, Setup.TranBandCount);
+  bitsavailable -= Frame->WriteWeights();
   bitsavailable -= Frame->WriteStepSize(Steps);
   bitsavailable -= Frame->WriteStats(Steps);
   bitsavailable -= Frame->WriteSymbols(SymbolCount, Steps);

@@ -14,6 +14,7 @@
 #include "format/Bitstream.h"
 #include "format/ByteSink.h"
 #include "format/FrameGeometry.h"
+#include "library/QualityChoices.h"
 #include "library/StepSizeSearch.h"
 
 namespace ostrel {
@@ -48,6 +49,11 @@ class FrameEncoder {
   // coded coefficients and the zero padding up to the frame size. Allocates nothing.
   [[nodiscard]] FrameOutcome EncodeFrame();
 
+  // Selects the quality mode (QualityChoices: weight codes and gains chosen against the noise's
+  // audibility within the frame's budget) or, with false, the reference encoder's choices, which
+  // are the default. The stream's format is the same. Before the first frame only.
+  void SetQuality(bool on);
+
   // Writes the bits the bit writer still holds, up to a whole word. After the last frame only.
   void FlushBits() { Out.close(); }
 
@@ -69,6 +75,8 @@ class FrameEncoder {
  private:
   int EvaluateStep(float STEPS);
   void Build();
+  // EncodeFrame in the quality mode.
+  FrameOutcome EncodeQualityFrame();
 
   unsigned char DataRate;
   FrameGeometry geometry;
@@ -93,6 +101,7 @@ class FrameEncoder {
 
   std::unique_ptr<FrameTransform> InFrame;
   std::unique_ptr<WriteFrame> Frame;
+  std::unique_ptr<QualityChoices> quality;  // set in the quality mode only
 
   bool headerFailed = false;  // the sink refused the header
   uint32_t BitsAvailable = 0;

@@ -1,0 +1,238 @@
+#include "library/QualityChoices.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "coding/FrameLayout.h"
+#include "psycho/Psycho.h"
+#include "psycho/PsychoTools.h"
+#include "transform/fft.h"  // iceil
+
+namespace ostrel {
+
+namespace {
+
+// The bits one code step lower costs per line quantised to a non-zero value: a code step is 1/15
+// decade of amplitude, log2(10^(1/15)) bits.
+constexpr float BITS_PER_CODE_STEP = 0.2215f;
+
+}  // namespace
+
+QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& codingSetup)
+    : geometry(frameGeometry),
+      setup(codingSetup),
+      weightCodes(GetHuffEnc00()),
+      gainCodes(GetGainHuffEnc(static_cast<int>(frameGeometry.LSIZE))) {
+  const size_t slots = STREAM_CHANNELS * (geometry.NBlocks + 1) * static_cast<size_t>(setup.MaxBandCount());
+  raw.assign(STREAM_CHANNELS * geometry.TOTAL, 0.0f);
+  modelCodes.assign(slots, WEIGHT_CODE_MIN);
+  lowestCodes.assign(slots, WEIGHT_CODE_MIN);
+  mask.assign(slots, 0.0f);
+  nonzero.assign(slots, 0.0f);
+  priority.assign(slots, 0.0f);
+  saved.assign(slots, WEIGHT_CODE_MIN);
+  savedGains.assign(STREAM_CHANNELS * (geometry.NBlocks + 1), GAIN_MIN);
+  order.assign(slots, 0);
+  athLong.assign(geometry.HLSIZE, 0.0f);
+  athTran.assign(geometry.TSIZE, 0.0f);
+  athShort.assign(geometry.HSSIZE, 0.0f);
+  SetAbthr(athLong.data(), static_cast<int>(geometry.LSIZE), STREAM_SAMPLE_RATE, geometry.dBOffset);
+  SetAbthr(athTran.data(), static_cast<int>(geometry.TRANSIZE), STREAM_SAMPLE_RATE, geometry.dBOffset);
+  SetAbthr(athShort.data(), static_cast<int>(geometry.SSIZE), STREAM_SAMPLE_RATE, geometry.dBOffset);
+}
+
+template <typename Visit>
+void QualityChoices::ForEachSet(Visit&& visit) const {
+  for (unsigned c = 0; c < STREAM_CHANNELS; ++c) {
+    const bool switched = setup.SwitchUsed()[c] != 0;
+    ForEachWeightSet(geometry, geometry.NBlocks, switched, setup.Location()[c], [&](const WeightSetSpan& set) {
+      switch (set.kind) {
+        case WeightSetKind::Long:
+          visit(c, set, setup.LongBands, setup.LongBandCount, 1, athLong.data());
+          break;
+        case WeightSetKind::Start:
+        case WeightSetKind::Stop:
+          visit(c, set, setup.TranBands, setup.TranBandCount, 1, athTran.data());
+          break;
+        case WeightSetKind::Short:
+          visit(c, set, setup.ShortBands, setup.ShortBandCount, 3, athShort.data());
+          break;
+      }
+    });
+  }
+}
+
+void QualityChoices::Capture(float* const* x) {
+  int*** W = setup.Weights();
+  int** G = setup.Gains();
+  ForEachSet([&](unsigned c, const WeightSetSpan& set, const int* bands, int count, int repeats, const float* ath) {
+    const float* in = x[c] + set.line;
+    float* out = raw.data() + c * geometry.TOTAL + set.line;
+    const float gain = static_cast<float>(G[c][set.set]);
+    for (int k = 0; k < count; ++k) {
+      const int s = Slot(c, set.set, k);
+      modelCodes[s] = W[c][set.set][k];
+      mask[s] = 0.0f;
+      lowestCodes[s] = WEIGHT_CODE_MIN;
+    }
+    unsigned h = 0;
+    for (int r = 0; r < repeats; ++r) {
+      unsigned line = 0;
+      for (int k = 0; k < count; ++k) {
+        const int s = Slot(c, set.set, k);
+        const float w = DecompressWeights(modelCodes[s]);
+        const float level = w * w;
+        float peak = 0.0f;
+        for (int i = 0; i < bands[k]; ++i, ++h, ++line) {
+          out[h] = in[h] * gain * w;
+          peak = std::max(peak, std::fabs(out[h]));
+          mask[s] += std::max(level, ath[line]);
+        }
+        // The lowest code whose weight keeps this band's peak within the largest gain.
+        int lowest = lowestCodes[s];
+        while (lowest < WEIGHT_CODE_MAX && DecompressWeights(lowest) * static_cast<float>(GAIN_MAX) < peak) ++lowest;
+        lowestCodes[s] = lowest;
+      }
+    }
+  });
+}
+
+void QualityChoices::StartCodes() {
+  int*** W = setup.Weights();
+  ForEachSet([&](unsigned c, const WeightSetSpan& set, const int*, int count, int, const float*) {
+    int* codes = W[c][set.set];
+    for (int k = 0; k < count; ++k) codes[k] = std::max(modelCodes[Slot(c, set.set, k)], lowestCodes[Slot(c, set.set, k)]);
+    MendSteps(codes, count);
+  });
+}
+
+void QualityChoices::MendSteps(int* codes, int count) {
+  for (int k = 1; k < count; ++k) {
+    if (codes[k] - codes[k - 1] > WEIGHT_STEP_UP) codes[k] = codes[k - 1] + WEIGHT_STEP_UP;
+  }
+  for (int k = count - 1; k > 0; --k) {
+    if (codes[k] - codes[k - 1] < WEIGHT_STEP_DOWN) codes[k - 1] = codes[k] - WEIGHT_STEP_DOWN;
+  }
+}
+
+void QualityChoices::Apply(float* const* x) {
+  int*** W = setup.Weights();
+  int** G = setup.Gains();
+  ForEachSet([&](unsigned c, const WeightSetSpan& set, const int* bands, int count, int repeats, const float*) {
+    const float* in = raw.data() + c * geometry.TOTAL + set.line;
+    float* out = x[c] + set.line;
+    const int* codes = W[c][set.set];
+    unsigned h = 0;
+    float m = 1.0f;
+    for (int r = 0; r < repeats; ++r) {
+      for (int k = 0; k < count; ++k) {
+        const float w = DecompressWeights(codes[k]);
+        for (int i = 0; i < bands[k]; ++i, ++h) {
+          out[h] = in[h] / w;
+          m = std::max(m, std::fabs(out[h]));
+        }
+      }
+    }
+    m = std::min(std::max(m, static_cast<float>(GAIN_MIN)), static_cast<float>(GAIN_MAX));
+    const int gain = iceil(m);
+    G[c][set.set] = gain;
+    const float g = static_cast<float>(gain);
+    for (unsigned i = 0; i < h; ++i) out[i] /= g;
+  });
+}
+
+int QualityChoices::SideBits() const {
+  int*** W = setup.Weights();
+  int** G = setup.Gains();
+  int bits = 0;
+  ForEachSet([&](unsigned c, const WeightSetSpan& set, const int*, int count, int, const float*) {
+    const int* codes = W[c][set.set];
+    bits += gainCodes[static_cast<size_t>(G[c][set.set] - GAIN_OFFSET)].length + LEADING_WEIGHT_LEN;
+    for (int k = 1; k < count; ++k) {
+      const int index = codes[k] - codes[k - 1] + WEIGHT_DIFF_INDEX_OFFSET;
+      bits += weightCodes[static_cast<size_t>(std::min(std::max(index, 0), WEIGHT_DIFF_INDEX_MAX))].length;
+    }
+  });
+  return bits;
+}
+
+int QualityChoices::LowerAudible(const float* const* q, int Steps, int bits) {
+  int*** W = setup.Weights();
+  int** G = setup.Gains();
+  const float S = static_cast<float>(Steps);
+  int candidates = 0;
+  ForEachSet([&](unsigned c, const WeightSetSpan& set, const int* bands, int count, int repeats, const float*) {
+    const float* in = raw.data() + c * geometry.TOTAL + set.line;
+    const float* qc = q[c] + set.line;
+    const int* codes = W[c][set.set];
+    const float g = static_cast<float>(G[c][set.set]);
+    for (int k = 0; k < count; ++k) {
+      const int s = Slot(c, set.set, k);
+      nonzero[s] = 0.0f;
+      priority[s] = 0.0f;
+    }
+    unsigned h = 0;
+    for (int r = 0; r < repeats; ++r) {
+      for (int k = 0; k < count; ++k) {
+        const int s = Slot(c, set.set, k);
+        const float step = DecompressWeights(codes[k]) * g / S;
+        float noise = 0.0f;
+        for (int i = 0; i < bands[k]; ++i, ++h) {
+          const float e = in[h] - qc[h] * step;
+          noise += e * e;
+          if (qc[h] != 0.0f) nonzero[s] += 1.0f;
+        }
+        priority[s] += noise;
+      }
+    }
+    for (int k = 0; k < count; ++k) {
+      const int s = Slot(c, set.set, k);
+      priority[s] = mask[s] > 0.0f ? priority[s] / mask[s] : 0.0f;
+      // A band can go lower while it stays within the largest gain and its noise is not nil.
+      if (priority[s] > 0.0f && codes[k] > lowestCodes[s]) order[static_cast<size_t>(candidates++)] = s;
+    }
+  });
+  std::sort(order.begin(), order.begin() + candidates, [this](int a, int b) {
+    return priority[static_cast<size_t>(a)] > priority[static_cast<size_t>(b)] || (priority[static_cast<size_t>(a)] == priority[static_cast<size_t>(b)] && a < b);
+  });
+  // Lower the most audible bands first until their estimated cost reaches `bits`.
+  const int rowLength = setup.MaxBandCount();
+  const int perChannel = static_cast<int>(geometry.NBlocks + 1) * rowLength;
+  float spent = 0.0f;
+  int lowered = 0;
+  for (int n = 0; n < candidates && spent < static_cast<float>(bits); ++n) {
+    const int s = order[static_cast<size_t>(n)];
+    const int c = s / perChannel;
+    const int set = (s % perChannel) / rowLength;
+    const int k = s % rowLength;
+    --W[c][set][k];
+    spent += BITS_PER_CODE_STEP * nonzero[static_cast<size_t>(s)] + 1.0f;
+    ++lowered;
+  }
+  if (lowered > 0) {
+    ForEachSet([&](unsigned c, const WeightSetSpan& set, const int*, int count, int, const float*) {
+      MendSteps(W[c][set.set], count);
+    });
+  }
+  return lowered;
+}
+
+void QualityChoices::Save() {
+  int*** W = setup.Weights();
+  int** G = setup.Gains();
+  ForEachSet([&](unsigned c, const WeightSetSpan& set, const int*, int count, int, const float*) {
+    for (int k = 0; k < count; ++k) saved[static_cast<size_t>(Slot(c, set.set, k))] = W[c][set.set][k];
+    savedGains[c * (geometry.NBlocks + 1) + set.set] = G[c][set.set];
+  });
+}
+
+void QualityChoices::Restore() {
+  int*** W = setup.Weights();
+  int** G = setup.Gains();
+  ForEachSet([&](unsigned c, const WeightSetSpan& set, const int*, int count, int, const float*) {
+    for (int k = 0; k < count; ++k) W[c][set.set][k] = saved[static_cast<size_t>(Slot(c, set.set, k))];
+    G[c][set.set] = savedGains[c * (geometry.NBlocks + 1) + set.set];
+  });
+}
+
+}  // namespace ostrel

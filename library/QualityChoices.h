@@ -1,0 +1,74 @@
+// The quality mode's choices of weight codes and gains: between the frame transform and the frame
+// writer it moves quantisation noise from where it is audible to where it is masked, within the
+// frame's budget, and fills the bits the step-size search leaves over. Every field it sets stays
+// within its range (codes -32..223 with neighbours -14..+18 apart, gains 10..29, normalised
+// coefficients within -1..1), so any decoder of the format decodes what it chose.
+#pragma once
+
+#include <vector>
+
+#include "analysis/CodingSetup.h"
+#include "coding/Huffman.h"
+#include "format/FrameGeometry.h"
+
+namespace ostrel {
+
+class QualityChoices {
+ public:
+  // For the geometry and the coding set-up (borrowed, must outlive the object) of one stream.
+  QualityChoices(const FrameGeometry& geometry, CodingSetup& setup);
+
+  // Takes over the frame the transform has just analysed: the coefficients before weighting
+  // (x times weight times gain) and the model's weight codes, which stand for its masking level.
+  // `x` is only read here.
+  void Capture(float* const* x);
+
+  // Sets the frame's starting weight codes from the model's: a code never lies below the lowest
+  // that keeps every normalised coefficient within the largest gain, and where the band's mask
+  // lies under the threshold in quiet the code is raised to it (the noise there is inaudible).
+  void StartCodes();
+
+  // Weights and gains from the current codes: divides the captured coefficients by the decoded
+  // weights and by each set's gain (chosen as the frame transform chooses it) into `x`.
+  void Apply(float* const* x);
+
+  // Bits of the gains and weights fields of the current codes and gains.
+  int SideBits() const;
+
+  // Estimates the noise of every band after quantisation: `q` holds the quantised coefficients at
+  // step size `Steps`. Then lowers by one the weight codes of the bands whose noise lies furthest
+  // above their mask, as many as about `bits` more bits pay for, and returns how many it lowered
+  // (0 when no band can be lowered). Call Apply before the next quantisation.
+  int LowerAudible(const float* const* q, int Steps, int bits);
+
+  // Saves or brings back the current codes (one copy).
+  void Save();
+  void Restore();
+
+ private:
+  // Calls visit(channel, span, bands, bandCount, repeats, slot0) for every weight set of the frame.
+  template <typename Visit>
+  void ForEachSet(Visit&& visit) const;
+  int Slot(unsigned c, unsigned set, int band) const {
+    return static_cast<int>((c * (geometry.NBlocks + 1) + set) * static_cast<unsigned>(setup.MaxBandCount())) + band;
+  }
+  // Keeps the neighbour steps of one set's codes within range by lowering codes only.
+  static void MendSteps(int* codes, int count);
+
+  FrameGeometry geometry;
+  CodingSetup& setup;
+  std::vector<float> raw;        // [channel][coefficient]: the frame's coefficients before weighting
+  std::vector<int> modelCodes;   // [slot]: the model's codes
+  std::vector<int> lowestCodes;  // [slot]: the lowest code that keeps the band within the top gain
+  std::vector<float> mask;       // [slot]: the band's masking energy (model's mask, or the threshold)
+  std::vector<float> nonzero;    // [slot]: lines quantised to a non-zero value at the last estimate
+  std::vector<float> priority;   // [slot]: noise over mask at the last estimate
+  std::vector<int> saved;        // [slot]: codes of Save
+  std::vector<int> savedGains;   // [channel][set]
+  std::vector<int> order;        // slots, scratch for LowerAudible
+  std::vector<float> athLong, athTran, athShort;  // per line, threshold in quiet (power)
+  std::vector<HuffCode> weightCodes;
+  std::vector<HuffCode> gainCodes;
+};
+
+}  // namespace ostrel
