@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "coding/FrameLayout.h"
 #include "psycho/Psycho.h"
@@ -16,6 +17,14 @@ namespace {
 // decade of amplitude, log2(10^(1/15)) bits.
 constexpr float BITS_PER_CODE_STEP = 0.2215f;
 
+float Tune(const char* name, float fallback) {
+  const char* v = std::getenv(name);
+  return v != nullptr ? static_cast<float>(std::atof(v)) : fallback;
+}
+// How far below the model's mask the mask of a fully tonal band lies, in dB.
+constexpr float TONAL_DB = 8.0f;
+const float ATH_RAISE = Tune("Q_ATH", 0.0f);
+
 }  // namespace
 
 QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& codingSetup)
@@ -28,6 +37,7 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
   modelCodes.assign(slots, WEIGHT_CODE_MIN);
   lowestCodes.assign(slots, WEIGHT_CODE_MIN);
   mask.assign(slots, 0.0f);
+  tonalOffset.assign(slots, 0.0f);
   nonzero.assign(slots, 0.0f);
   priority.assign(slots, 0.0f);
   saved.assign(slots, WEIGHT_CODE_MIN);
@@ -73,6 +83,7 @@ void QualityChoices::Capture(float* const* x) {
       const int s = Slot(c, set.set, k);
       modelCodes[s] = W[c][set.set][k];
       mask[s] = 0.0f;
+      tonalOffset[s] = 0.0f;
       lowestCodes[s] = WEIGHT_CODE_MIN;
     }
     unsigned h = 0;
@@ -83,16 +94,39 @@ void QualityChoices::Capture(float* const* x) {
         const float w = DecompressWeights(modelCodes[s]);
         const float level = w * w;
         float peak = 0.0f;
+        double logSum = 0.0, powerSum = 0.0;
+        int counted = 0;
+        float bandMask = 0.0f;
         for (int i = 0; i < bands[k]; ++i, ++h, ++line) {
           out[h] = in[h] * gain * w;
           peak = std::max(peak, std::fabs(out[h]));
-          mask[s] += std::max(level, ath[line]);
+          bandMask += std::max(level, ath[line]);
+          const double p = static_cast<double>(out[h]) * out[h];
+          if (p > 0.0) {
+            logSum += std::log(p);
+            powerSum += p;
+            ++counted;
+          }
         }
+        // Spectral flatness of the band: near 0 dB for noise, far below for a few strong lines
+        // (a tone), whose masking of noise is much weaker than the model's mask assumes.
+        float tonalDb = 0.0f;
+        if (counted >= 4 && bands[k] >= 4) {
+          const double flatnessDb = 10.0 * (logSum / counted - std::log(powerSum / counted)) / std::log(10.0);
+          const double tonality = std::min(1.0, std::max(0.0, -flatnessDb / 20.0));
+          tonalDb = static_cast<float>(tonality) * TONAL_DB;
+        }
+        tonalOffset[s] = std::max(tonalOffset[s], tonalDb);
+        mask[s] += bandMask;
         // The lowest code whose weight keeps this band's peak within the largest gain.
         int lowest = lowestCodes[s];
         while (lowest < WEIGHT_CODE_MAX && DecompressWeights(lowest) * static_cast<float>(GAIN_MAX) < peak) ++lowest;
         lowestCodes[s] = lowest;
       }
+    }
+    for (int k = 0; k < count; ++k) {
+      const int s = Slot(c, set.set, k);
+      mask[s] *= std::pow(10.0f, -tonalOffset[s] / 10.0f);
     }
   });
 }
@@ -101,7 +135,11 @@ void QualityChoices::StartCodes() {
   int*** W = setup.Weights();
   ForEachSet([&](unsigned c, const WeightSetSpan& set, const int*, int count, int, const float*) {
     int* codes = W[c][set.set];
-    for (int k = 0; k < count; ++k) codes[k] = std::max(modelCodes[Slot(c, set.set, k)], lowestCodes[Slot(c, set.set, k)]);
+    for (int k = 0; k < count; ++k) {
+      const int s = Slot(c, set.set, k);
+      const int tonal = static_cast<int>(tonalOffset[s] / 1.3333f + 0.5f);
+      codes[k] = std::max(modelCodes[s] - tonal, lowestCodes[s]);
+    }
     MendSteps(codes, count);
   });
 }

@@ -61,6 +61,7 @@ class QualityChoices {
   std::vector<int> modelCodes;   // [slot]: the model's codes
   std::vector<int> lowestCodes;  // [slot]: the lowest code that keeps the band within the top gain
   std::vector<float> mask;       // [slot]: the band's masking energy (model's mask, or the threshold)
+  std::vector<float> tonalOffset;  // [slot]: dB by which a tonal band's mask lies below the model's
   std::vector<float> nonzero;    // [slot]: lines quantised to a non-zero value at the last estimate
   std::vector<float> priority;   // [slot]: noise over mask at the last estimate
   std::vector<int> saved;        // [slot]: codes of Save
