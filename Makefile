@@ -1,10 +1,13 @@
-# Thin wrapper over CMake. `make run` builds and starts the encoder; `make test` builds and runs
+# Thin wrapper over CMake. `make deps` installs the Debian packages the build wants that are
+# missing (tools/install-deps.sh; as root, otherwise it prints the command); `make run` and
+# `make test` do that first. `make run` builds and starts the encoder; `make test` builds and runs
 # every test; `make sanitize` runs the same tests built with AddressSanitizer and UBSan; `make tsan`
 # runs the tests of the threaded sound output under ThreadSanitizer; `make demo` encodes and
 # decodes a generated signal and prints the sizes and the round trip's SNR; `make fuzz` builds the
-# fuzz targets with clang and runs each for FUZZ_TIME seconds. `make install` installs the programs,
-# libostrel (shared and static), its header, pkg-config and CMake package files and the manual
-# pages under PREFIX (default /usr/local), staged under DESTDIR when it is set.
+# fuzz targets with clang (installing it when missing) and runs each for FUZZ_TIME seconds.
+# `make install` installs the programs, libostrel (shared and static), its header, pkg-config and
+# CMake package files and the manual pages under PREFIX (default /usr/local), staged under
+# DESTDIR when it is set.
 BUILD    := build
 ASAN     := build-asan
 TSAN     := build-tsan
@@ -15,21 +18,26 @@ CMAKE    ?= cmake
 PREFIX   ?= /usr/local
 DESTDIR  ?=
 
-.PHONY: all build run test sanitize tsan bench demo fuzz install clean
+.PHONY: all deps build run test sanitize tsan bench demo fuzz install clean
 
 all: build
+
+deps:
+	tools/install-deps.sh build
 
 build:
 	$(CMAKE) -S . -B $(BUILD)
 	$(CMAKE) --build $(BUILD) -j $(JOBS)
 
 # Only the encoder is needed to start the dialogue; its standard input stays the user's console.
-run:
+run: deps
 	$(CMAKE) -S . -B $(BUILD)
 	$(CMAKE) --build $(BUILD) -j $(JOBS) --target ostrelenc
 	./$(BUILD)/ostrelenc
 
-test: build
+# The packages are checked before the configure step, which decides what is built from them.
+test: deps
+	@$(MAKE) --no-print-directory build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 sanitize:
@@ -37,8 +45,9 @@ sanitize:
 	$(CMAKE) --build $(ASAN) -j $(JOBS)
 	cd $(ASAN) && ctest --output-on-failure -j $(JOBS)
 
-# Only the sound output runs a second thread, so only its tests are worth the slower build.
-TSAN_TESTS := waveout_tests soundcard_tests
+# The sound output runs a second thread, and the library must allow instances in parallel
+# threads; only their tests are worth the slower build.
+TSAN_TESTS := waveout_tests soundcard_tests library_thread_tests
 tsan:
 	$(CMAKE) -S . -B $(TSAN) -DOSTREL_TSAN=ON
 	$(CMAKE) --build $(TSAN) -j $(JOBS) --target $(TSAN_TESTS)
@@ -58,10 +67,13 @@ demo: build
 	@./$(BUILD)/ostrelcmp demo/source.wav demo/decoded.wav
 
 fuzz: build
+	tools/install-deps.sh fuzz
 	$(CMAKE) -S . -B $(FUZZ) -DCMAKE_CXX_COMPILER=clang++ -DOSTREL_FUZZ=ON -DOSTREL_TESTS=OFF
-	$(CMAKE) --build $(FUZZ) -j $(JOBS) --target fuzz_decoder fuzz_waveio
+	$(CMAKE) --build $(FUZZ) -j $(JOBS) --target fuzz_decoder fuzz_encoder fuzz_waveio
 	fuzz/make-seeds.sh $(BUILD) $(FUZZ)/corpus
 	./$(FUZZ)/fuzz/fuzz_decoder -max_total_time=$(FUZZ_TIME) -max_len=20000 -artifact_prefix=$(FUZZ)/ $(FUZZ)/corpus/decoder
+	@mkdir -p $(FUZZ)/corpus/encoder
+	./$(FUZZ)/fuzz/fuzz_encoder -max_total_time=$(FUZZ_TIME) -max_len=400000 -artifact_prefix=$(FUZZ)/ $(FUZZ)/corpus/encoder
 	./$(FUZZ)/fuzz/fuzz_waveio -max_total_time=$(FUZZ_TIME) -artifact_prefix=$(FUZZ)/ $(FUZZ)/corpus/waveio
 
 install: build

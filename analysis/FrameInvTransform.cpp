@@ -54,7 +54,9 @@ void FrameInvTransform::Restore(const float* from, unsigned n, int gain, int K, 
 }
 
 void FrameInvTransform::NewFrame(int* SwitchUsed, int* Location) {
-  const auto& [LSIZE, HLSIZE, TSIZE, SSIZE, HSSIZE, TOTAL] = Sizes;
+  // Plain references rather than a structured binding: the lambda below uses them, which
+  // C++17 allows only for variables.
+  const unsigned &HLSIZE = Sizes.HLSIZE, &TSIZE = Sizes.TSIZE, &HSSIZE = Sizes.HSSIZE, &TOTAL = Sizes.TOTAL;
   float* t = Temp.data();
   for (unsigned c = 0; c < Channels; ++c) {
     const float* Xc = X[c];

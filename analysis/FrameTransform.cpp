@@ -62,7 +62,9 @@ FrameTransform::FrameTransform(unsigned char chan, unsigned char nblocks, unsign
 FrameTransform::~FrameTransform() = default;
 
 int FrameTransform::NewFrame(int* SwitchUsed, int* Location) {
-  const auto& [LSIZE, HLSIZE, TSIZE, SSIZE, HSSIZE, TOTAL] = Sizes;
+  // Plain references rather than a structured binding: the lambda below uses them, which
+  // C++17 allows only for variables.
+  const unsigned &HLSIZE = Sizes.HLSIZE, &TSIZE = Sizes.TSIZE, &HSSIZE = Sizes.HSSIZE, &TOTAL = Sizes.TOTAL;
   for (auto& flags : Switch) std::fill(flags.begin(), flags.end(), 0);
 
   int Last = PCM->Read(AudioBuffer[0].data(), AudioBuffer[1].data(), static_cast<int>(TOTAL));

@@ -20,11 +20,11 @@ namespace {
 
 constexpr int kFramesInFile = 24;
 
-// Writes a canonical 16-bit stereo WAV of kFramesInFile frames: a tone plus noise, and with
-// `clicks` a full-scale click in the middle of every frame.
+// Writes a canonical 16-bit stereo WAV of kFramesInFile frames, in the build's bench folder: a
+// tone plus noise, and with `clicks` a full-scale click in the middle of every frame.
 std::string MakeWav(unsigned total, bool clicks) {
-  std::string path = "/tmp/ostrel-bench-analysis-" + std::to_string(getpid()) + "-" + std::to_string(total) +
-                     (clicks ? "-click.wav" : "-steady.wav");
+  std::string path = OSTREL_BENCH_DIR "/ostrel-bench-analysis-" + std::to_string(getpid()) + "-" +
+                     std::to_string(total) + (clicks ? "-click.wav" : "-steady.wav");
   const uint32_t frames = kFramesInFile * total;
   std::vector<short> samples(2 * static_cast<size_t>(frames));
   std::mt19937 rng(11);

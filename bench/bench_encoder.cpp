@@ -23,10 +23,10 @@ using namespace ostrel;
 constexpr int kSeconds = 60;
 constexpr int kRate = static_cast<int>(ostrel::STREAM_SAMPLE_RATE);
 
-// The generated source as a WAV file, removed again with the object.
+// The generated source as a WAV file in the build's bench folder, removed again with the object.
 class Source {
  public:
-  Source() : path("/tmp/ostrel-bench-encoder-" + std::to_string(getpid()) + ".wav") { Write(path); }
+  Source() : path(OSTREL_BENCH_DIR "/ostrel-bench-encoder-" + std::to_string(getpid()) + ".wav") { Write(path); }
   ~Source() { std::remove(path.c_str()); }
   const std::string path;
 

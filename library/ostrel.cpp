@@ -2,22 +2,25 @@
 // point catches what the engine throws (only std::bad_alloc) and turns it into a status.
 #include "ostrel/ostrel.h"
 
+#include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "audio/SampleSource.h"
 #include "audio/Waveio.h"
+#include "format/ByteSink.h"
 #include "format/FileHeader.h"
 #include "format/FrameGeometry.h"
 #include "format/RateTables.h"
 #include "library/FrameDecoder.h"
+#include "library/FrameEncoder.h"
+#include "ostrel/version.h"
 #include "platform/StreamConstants.h"
 
-#ifndef OSTREL_VERSION_STRING
-#error "OSTREL_VERSION_STRING must come from the build (the project's version)"
-#endif
 
 namespace {
 
@@ -101,7 +104,7 @@ extern "C" const char* ostrel_strerror(int status) {
   }
 }
 
-extern "C" const char* ostrel_version(void) { return OSTREL_VERSION_STRING; }
+extern "C" const char* ostrel_version(void) { return OSTREL_VERSION; }
 
 extern "C" const int* ostrel_bitrates(int* count) {
   if (count != nullptr) *count = BITRATE_COUNT;
@@ -313,3 +316,220 @@ extern "C" uint32_t ostrel_decoder_frames_decoded(const ostrel_decoder* dec) {
 extern "C" int ostrel_decoder_damaged_frames(const ostrel_decoder* dec) { return dec != nullptr ? dec->damaged : 0; }
 
 extern "C" void ostrel_decoder_destroy(ostrel_decoder* dec) { delete dec; }
+
+// ---- Encoder -----------------------------------------------------------------------------
+
+namespace {
+
+// The samples pushed since the last frame, one frame's worth at most, as the engine's source.
+// The engine asks for a frame only when the buffer is full, or at the end of input, when the
+// missing samples are zeros and the read reports the end: the frame in which the input runs out
+// is the last, and input that ends exactly on a frame boundary gets one more frame, as a file
+// read by ostrelenc does.
+class PushedSamples final : public ostrel::SampleSource {
+ public:
+  explicit PushedSamples(unsigned total) : first(total, 0.0f), second(total, 0.0f) {}
+
+  int Read(float* right, float* left, int size) override {
+    const size_t n = static_cast<size_t>(size);
+    const size_t have = fill < n ? fill : n;
+    std::copy(first.begin(), first.begin() + static_cast<long>(have), right);
+    std::copy(second.begin(), second.begin() + static_cast<long>(have), left);
+    std::fill(right + have, right + n, 0.0f);
+    std::fill(left + have, left + n, 0.0f);
+    fill = 0;
+    return have < n ? 1 : 0;
+  }
+
+  size_t Room() const { return first.size() - fill; }
+  bool Full() const { return fill == first.size(); }
+  void Put(float a, float b) {
+    first[fill] = a;
+    second[fill] = b;
+    ++fill;
+  }
+
+ private:
+  std::vector<float> first, second;
+  size_t fill = 0;
+};
+
+// The bytes the bit writer produced during one frame, handed to the write callback together.
+class CallbackSink final : public ostrel::ByteSink {
+ public:
+  CallbackSink(ostrel_write_fn writeFn, void* userData, size_t reserve) : write(writeFn), user(userData) {
+    pending.reserve(reserve);
+  }
+  bool Put(const unsigned char* data, size_t bytes) override {
+    if (failed) return false;
+    pending.insert(pending.end(), data, data + bytes);
+    return true;
+  }
+  // Hands the pending bytes to the callback; false once any hand-over failed.
+  bool Flush() {
+    if (!failed && !pending.empty() && write(user, pending.data(), pending.size()) != 0) failed = true;
+    pending.clear();
+    return !failed;
+  }
+
+ private:
+  ostrel_write_fn write;
+  void* user;
+  std::vector<unsigned char> pending;
+  bool failed = false;
+};
+
+}  // namespace
+
+struct ostrel_encoder {
+  ostrel_encoder(unsigned char code, ostrel_write_fn write, ostrel_seek_fn seekFn, void* userData)
+      : DataRate(code),
+        geometry(FrameGeometry::ForRate(code)),
+        seek(seekFn),
+        user(userData),
+        source(geometry.TOTAL),
+        sink(write, userData, ostrel::FILE_HEADER_MAX_BYTES + geometry.FrameBits / 8 + 64),
+        engine(code, source, &sink) {}
+
+  // Codes the buffered frame; `last` at the end of input. Returns the sticky status.
+  int Code() {
+    const ostrel::FrameEncoder::FrameOutcome outcome = engine.EncodeFrame();
+    ++frames;
+    if (outcome.overBudget || outcome.writerFailed) error = OSTREL_ERR_INTERNAL;
+    if (!sink.Flush() || engine.WriteFailed()) error = OSTREL_ERR_WRITE;
+    return error;
+  }
+
+  int Start() {
+    if (started) return error;
+    started = true;
+    engine.WriteHeader(tags[0].c_str(), tags[1].c_str(), tags[2].c_str());
+    if (!sink.Flush() || engine.WriteFailed()) error = OSTREL_ERR_WRITE;
+    return error;
+  }
+
+  template <typename Convert>
+  int Push(size_t count, Convert sample) {
+    if (finished) return error != OSTREL_OK ? error : OSTREL_ERR_STATE;
+    if (error != OSTREL_OK) return error;
+    if (Start() != OSTREL_OK) return error;
+    size_t i = 0;
+    while (i < count) {
+      const size_t n = std::min(source.Room(), count - i);
+      for (size_t k = 0; k < n; ++k, ++i) source.Put(sample(2 * i), sample(2 * i + 1));
+      if (source.Full() && Code() != OSTREL_OK) return error;
+    }
+    return OSTREL_OK;
+  }
+
+  unsigned char DataRate;
+  FrameGeometry geometry;
+  ostrel_seek_fn seek;
+  void* user;
+  std::string tags[3] = {"None", "None", "None"};  // title, author, comment
+  PushedSamples source;
+  CallbackSink sink;
+  ostrel::FrameEncoder engine;
+  bool started = false;
+  bool finished = false;
+  int error = OSTREL_OK;
+  uint32_t frames = 0;
+  uint64_t clipped = 0;
+};
+
+extern "C" ostrel_encoder* ostrel_encoder_create(int kbps, ostrel_write_fn write, ostrel_seek_fn seek, void* user,
+                                                 int* status) {
+  const unsigned char code = RateCode(kbps);
+  if (write == nullptr) {
+    SetStatus(status, OSTREL_ERR_ARGUMENT);
+    return nullptr;
+  }
+  if (code == 0) {
+    SetStatus(status, OSTREL_ERR_BITRATE);
+    return nullptr;
+  }
+  try {
+    auto* enc = new ostrel_encoder(code, write, seek, user);
+    SetStatus(status, OSTREL_OK);
+    return enc;
+  } catch (const std::bad_alloc&) {
+    SetStatus(status, OSTREL_ERR_MEMORY);
+    return nullptr;
+  }
+}
+
+extern "C" int ostrel_encoder_set_tag(ostrel_encoder* enc, const char* key, const char* value) {
+  if (enc == nullptr || key == nullptr || value == nullptr) return OSTREL_ERR_ARGUMENT;
+  int index;
+  size_t limit;
+  if (std::strcmp(key, "title") == 0) {
+    index = 0;
+    limit = ostrel::FILE_TITLE_MAX;
+  } else if (std::strcmp(key, "author") == 0) {
+    index = 1;
+    limit = ostrel::FILE_TITLE_MAX;
+  } else if (std::strcmp(key, "comment") == 0) {
+    index = 2;
+    limit = ostrel::FILE_COMMENTS_MAX;
+  } else {
+    return OSTREL_ERR_TAG;
+  }
+  if (std::strlen(value) > limit) return OSTREL_ERR_TAG;
+  if (enc->started || enc->finished) return OSTREL_ERR_STATE;
+  try {
+    enc->tags[index] = value;
+  } catch (const std::bad_alloc&) {
+    return OSTREL_ERR_MEMORY;
+  }
+  return OSTREL_OK;
+}
+
+extern "C" int ostrel_encoder_write(ostrel_encoder* enc, const int16_t* interleaved, size_t frames) {
+  if (enc == nullptr || (interleaved == nullptr && frames != 0)) return OSTREL_ERR_ARGUMENT;
+  return enc->Push(frames, [interleaved](size_t i) { return static_cast<float>(interleaved[i]); });
+}
+
+extern "C" int ostrel_encoder_write_float(ostrel_encoder* enc, const float* interleaved, size_t frames) {
+  if (enc == nullptr || (interleaved == nullptr && frames != 0)) return OSTREL_ERR_ARGUMENT;
+  // 16-bit value v arrives as v / 32768, which times 32768 is v again exactly.
+  return enc->Push(frames, [enc, interleaved](size_t i) {
+    const float v = interleaved[i];
+    if (std::isnan(v)) return 0.0f;
+    const float scaled = v * 32768.0f;
+    if (scaled > 32767.0f) {
+      ++enc->clipped;
+      return 32767.0f;
+    }
+    if (scaled < -32768.0f) {
+      ++enc->clipped;
+      return -32768.0f;
+    }
+    return scaled;
+  });
+}
+
+extern "C" int ostrel_encoder_finish(ostrel_encoder* enc) {
+  if (enc == nullptr) return OSTREL_ERR_ARGUMENT;
+  if (enc->finished) return enc->error != OSTREL_OK ? enc->error : OSTREL_ERR_STATE;
+  enc->finished = true;
+  if (enc->error != OSTREL_OK) return enc->error;
+  if (enc->Start() != OSTREL_OK) return enc->error;
+  // The frame in which the input ends, coded in full with zeros after the last sample.
+  if (enc->Code() != OSTREL_OK) return enc->error;
+  enc->engine.FlushBits();
+  if (!enc->sink.Flush() || enc->engine.WriteFailed()) return enc->error = OSTREL_ERR_WRITE;
+  if (enc->seek == nullptr) return OSTREL_OK;
+  std::vector<unsigned char> fixed = ostrel::FileHeaderBytes(
+      "", "", "", enc->DataRate, static_cast<unsigned short>(STREAM_SAMPLE_RATE),
+      static_cast<unsigned char>(STREAM_CHANNELS), enc->frames);
+  fixed.resize(ostrel::FILE_HEADER_FIXED_BYTES);
+  if (enc->seek(enc->user, 0) != 0) return enc->error = OSTREL_ERR_SEEK;
+  if (enc->sink.Put(fixed.data(), fixed.size()), !enc->sink.Flush()) return enc->error = OSTREL_ERR_WRITE;
+  return OSTREL_OK;
+}
+
+extern "C" uint32_t ostrel_encoder_frames(const ostrel_encoder* enc) { return enc != nullptr ? enc->frames : 0; }
+
+extern "C" uint64_t ostrel_encoder_clipped(const ostrel_encoder* enc) { return enc != nullptr ? enc->clipped : 0; }
+
+extern "C" void ostrel_encoder_destroy(ostrel_encoder* enc) { delete enc; }

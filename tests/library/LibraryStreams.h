@@ -64,3 +64,58 @@ inline Stereo LibraryDecode(const Bytes& stream, unsigned seed, int* damaged = n
 }
 
 }  // namespace ostrel::test
+
+namespace ostrel::test {
+
+// A stream being written: a seekable byte vector.
+struct MemoryWriter {
+  Bytes bytes;
+  size_t at = 0;
+  int failAfter = -1;  // writes left before every write fails (-1: never)
+
+  static int Write(void* user, const void* data, size_t n) {
+    auto* w = static_cast<MemoryWriter*>(user);
+    if (w->failAfter == 0) return 1;
+    if (w->failAfter > 0) --w->failAfter;
+    if (w->at + n > w->bytes.size()) w->bytes.resize(w->at + n);
+    std::memcpy(w->bytes.data() + w->at, data, n);
+    w->at += n;
+    return 0;
+  }
+  static int Seek(void* user, uint64_t offset) {
+    auto* w = static_cast<MemoryWriter*>(user);
+    if (offset > w->bytes.size()) return 1;
+    w->at = static_cast<size_t>(offset);
+    return 0;
+  }
+};
+
+// Encodes `samples` (interleaved) at `kbps` through the library in random chunks of up to
+// `maxChunk` sample frames (seeded), as 16-bit samples or as floats v / 32768. With `seekable`
+// the frame count is patched.
+inline Bytes LibraryEncode(const Stereo& samples, int kbps, unsigned seed, size_t maxChunk, bool asFloat = false,
+                           bool seekable = true) {
+  MemoryWriter out;
+  int status = -100;
+  ostrel_encoder* enc = ostrel_encoder_create(kbps, &MemoryWriter::Write, seekable ? &MemoryWriter::Seek : nullptr,
+                                              &out, &status);
+  EXPECT_EQ(status, OSTREL_OK);
+  if (enc == nullptr) return out.bytes;
+  std::mt19937 random(seed);
+  std::vector<float> scaled(samples.size());
+  for (size_t i = 0; i < samples.size(); ++i) scaled[i] = static_cast<float>(samples[i]) / 32768.0f;
+  const size_t frames = samples.size() / 2;
+  for (size_t done = 0; done < frames;) {
+    const size_t n = std::min(frames - done, static_cast<size_t>(random() % (maxChunk + 1)));
+    const int written = asFloat ? ostrel_encoder_write_float(enc, scaled.data() + 2 * done, n)
+                                : ostrel_encoder_write(enc, samples.data() + 2 * done, n);
+    EXPECT_EQ(written, OSTREL_OK);
+    done += n;
+  }
+  EXPECT_EQ(ostrel_encoder_finish(enc), OSTREL_OK);
+  EXPECT_EQ(ostrel_encoder_clipped(enc), 0u);
+  ostrel_encoder_destroy(enc);
+  return out.bytes;
+}
+
+}  // namespace ostrel::test

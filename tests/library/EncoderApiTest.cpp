@@ -1,0 +1,91 @@
+// The library's encoder against ostrelenc: the same samples in random chunks, as 16-bit or float
+// samples, give the program's stream byte for byte at every rate, also for a source that ends on a
+// frame boundary; without a seek callback only the frame count differs. Tags and misuse.
+#include <gtest/gtest.h>
+
+#include "library/LibraryStreams.h"
+
+namespace ostrel::test {
+namespace {
+
+Bytes ProgramEncode(const TempDir& dir, const Stereo& samples, int row) {
+  const std::string wav = dir.File("source.wav"), ost = dir.File("source.ost");
+  WriteWav(wav, samples);
+  Encode(wav, ost, row);
+  return ReadAll(ost);
+}
+
+class EncoderApi : public testing::TestWithParam<RateRow> {};
+
+TEST_P(EncoderApi, AnyChunkingGivesTheProgramsStream) {
+  if (!HaveEncoder()) GTEST_SKIP() << "ostrelenc not built";
+  const RateRow& rate = GetParam();
+  TempDir dir;
+  // Two lengths: one ending inside a frame, one on a frame boundary (which gets one more frame).
+  for (size_t frames : {2 * static_cast<size_t>(rate.Total()) + 777, 2 * static_cast<size_t>(rate.Total())}) {
+    SCOPED_TRACE(frames);
+    const Stereo samples = Material(frames, 5000, 11);
+    const Bytes expected = ProgramEncode(dir, samples, rate.row);
+    const int kbps = rate.code * 2;
+    EXPECT_EQ(LibraryEncode(samples, kbps, 1, 700), expected);
+    EXPECT_EQ(LibraryEncode(samples, kbps, 2, 20000), expected);
+    EXPECT_EQ(LibraryEncode(samples, kbps, 3, 3000, true), expected);
+    Bytes unpatched = expected;
+    std::fill(unpatched.begin() + 10, unpatched.begin() + 14, 0);
+    EXPECT_EQ(LibraryEncode(samples, kbps, 4, 5000, false, false), unpatched);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryRate, EncoderApi, testing::ValuesIn(RateRows()));
+
+TEST(EncoderApiUse, TagsLimitsAndMisuse) {
+  int status = 0;
+  MemoryWriter out;
+  EXPECT_EQ(ostrel_encoder_create(100, &MemoryWriter::Write, nullptr, &out, &status), nullptr);
+  EXPECT_EQ(status, OSTREL_ERR_BITRATE);
+  EXPECT_EQ(ostrel_encoder_create(128, nullptr, nullptr, &out, &status), nullptr);
+  EXPECT_EQ(status, OSTREL_ERR_ARGUMENT);
+
+  ostrel_encoder* enc = ostrel_encoder_create(128, &MemoryWriter::Write, &MemoryWriter::Seek, &out, &status);
+  ASSERT_NE(enc, nullptr);
+  EXPECT_EQ(ostrel_encoder_set_tag(enc, "title", std::string(255, 't').c_str()), OSTREL_OK);
+  EXPECT_EQ(ostrel_encoder_set_tag(enc, "author", std::string(256, 'a').c_str()), OSTREL_ERR_TAG);
+  EXPECT_EQ(ostrel_encoder_set_tag(enc, "comment", std::string(65535, 'c').c_str()), OSTREL_OK);
+  EXPECT_EQ(ostrel_encoder_set_tag(enc, "comment", std::string(65536, 'c').c_str()), OSTREL_ERR_TAG);
+  EXPECT_EQ(ostrel_encoder_set_tag(enc, "album", "x"), OSTREL_ERR_TAG);
+  EXPECT_TRUE(out.bytes.empty());  // nothing before the first samples
+  const float loud[4] = {2.0f, -3.0f, 0.5f, NAN};
+  EXPECT_EQ(ostrel_encoder_write_float(enc, loud, 2), OSTREL_OK);
+  EXPECT_EQ(ostrel_encoder_clipped(enc), 2u);
+  EXPECT_EQ(ostrel_encoder_set_tag(enc, "author", "late"), OSTREL_ERR_STATE);
+  EXPECT_EQ(ostrel_encoder_finish(enc), OSTREL_OK);
+  EXPECT_EQ(ostrel_encoder_frames(enc), 1u);
+  EXPECT_EQ(ostrel_encoder_write(enc, nullptr, 0), OSTREL_ERR_STATE);
+  EXPECT_EQ(ostrel_encoder_finish(enc), OSTREL_ERR_STATE);
+  ostrel_encoder_destroy(enc);
+
+  ostrel_info info;
+  std::vector<char> strings(256 + 256 + 65536);
+  ASSERT_EQ(ostrel_parse_header(out.bytes.data(), out.bytes.size(), &info, strings.data(), strings.size()),
+            OSTREL_OK);
+  EXPECT_EQ(std::string(info.title), std::string(255, 't'));
+  EXPECT_STREQ(info.author, "None");
+  EXPECT_EQ(std::string(info.comment).size(), 65535u);
+  EXPECT_EQ(info.frames, 1u);
+  EXPECT_EQ(LibraryDecode(out.bytes, 1).size(), 2u * info.samples);
+
+  // A write callback that fails: the error sticks, and a finished stream keeps the count 0.
+  MemoryWriter failing;
+  failing.failAfter = 1;
+  enc = ostrel_encoder_create(128, &MemoryWriter::Write, &MemoryWriter::Seek, &failing, &status);
+  ASSERT_NE(enc, nullptr);
+  const Stereo samples = Material(40000, 5000, 2);
+  EXPECT_EQ(ostrel_encoder_write(enc, samples.data(), 40000), OSTREL_ERR_WRITE);
+  EXPECT_EQ(ostrel_encoder_write(enc, samples.data(), 1), OSTREL_ERR_WRITE);
+  EXPECT_EQ(ostrel_encoder_finish(enc), OSTREL_ERR_WRITE);
+  ostrel_encoder_destroy(enc);
+  EXPECT_EQ(FrameCount(failing.bytes), 0u);
+}
+
+}  // namespace
+}  // namespace ostrel::test

@@ -1,0 +1,61 @@
+#!/bin/sh
+# Checks the Debian packages a part of the build wants and installs the missing ones: as root with
+# `apt-get update` (once) and `apt-get install -y`; otherwise it prints the one command to run and
+# goes on. Only a required package that cannot be installed is an error; without an optional one
+# the build leaves its part out.
+# Usage: tools/install-deps.sh [GROUP...]   (default: build; the groups are those of the list)
+set -u
+
+# group      package          need      what for
+PACKAGES='
+build        libasound2-dev   optional  the system sound output (ALSA)
+build        libgtest-dev     optional  the unit tests (GoogleTest)
+build        libpng-dev       optional  ostrelcmp --plot (PNG heat maps)
+fuzz         clang            required  the fuzz targets (libFuzzer)
+fuzz         libclang-rt-dev  required  the sanitizer and fuzzer runtimes
+'
+
+[ $# -gt 0 ] || set -- build
+
+missing=''
+required=''
+for group in "$@"; do
+  found=no
+  while read -r g package need _; do
+    [ "$g" = "$group" ] || continue
+    found=yes
+    dpkg -s "$package" >/dev/null 2>&1 && continue
+    missing="$missing $package"
+    [ "$need" = required ] && required="$required $package"
+  done <<LIST
+$PACKAGES
+LIST
+  if [ "$found" = no ]; then
+    echo "install-deps: no package group '$group'" >&2
+    exit 2
+  fi
+done
+[ -n "$missing" ] || exit 0
+
+if ! command -v apt-get >/dev/null 2>&1; then
+  echo "install-deps: missing:$missing (no apt-get here; install them with the system's package manager)"
+  exit 0
+fi
+if [ "$(id -u)" != 0 ]; then
+  echo "install-deps: missing:$missing; to install them run:"
+  echo "  sudo sh -c 'apt-get update && apt-get install -y$missing'"
+  exit 0
+fi
+
+echo "install-deps: installing$missing"
+apt-get update >/dev/null || echo "install-deps: apt-get update failed; trying the package lists there are"
+status=0
+for package in $missing; do
+  if ! DEBIAN_FRONTEND=noninteractive apt-get install -y "$package" >/dev/null; then
+    case " $required " in
+      *" $package "*) echo "install-deps: $package could not be installed and is required" >&2; status=1 ;;
+      *) echo "install-deps: $package could not be installed; building without it" ;;
+    esac
+  fi
+done
+exit $status
