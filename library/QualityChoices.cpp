@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 #include "coding/FrameLayout.h"
 #include "psycho/Psycho.h"
@@ -17,13 +16,11 @@ namespace {
 // decade of amplitude, log2(10^(1/15)) bits.
 constexpr float BITS_PER_CODE_STEP = 0.2215f;
 
-float Tune(const char* name, float fallback) {
-  const char* v = std::getenv(name);
-  return v != nullptr ? static_cast<float>(std::atof(v)) : fallback;
-}
 // How far below the model's mask the mask of a fully tonal band lies, in dB.
 constexpr float TONAL_DB = 8.0f;
-const float ATH_RAISE = Tune("Q_ATH", 0.0f);
+// A line whose power lies below this share of its band's mask per line is zeroed before
+// quantisation: it is masked anyway, and its bits go to audible bands.
+constexpr float ZERO_BELOW = 0.1f;
 
 }  // namespace
 
@@ -127,6 +124,16 @@ void QualityChoices::Capture(float* const* x) {
     for (int k = 0; k < count; ++k) {
       const int s = Slot(c, set.set, k);
       mask[s] *= std::pow(10.0f, -tonalOffset[s] / 10.0f);
+    }
+    unsigned z = 0;
+    for (int r = 0; r < repeats; ++r) {
+      for (int k = 0; k < count; ++k) {
+        const int s = Slot(c, set.set, k);
+        const float limit = ZERO_BELOW * mask[s] / static_cast<float>(bands[k] * repeats);
+        for (int i = 0; i < bands[k]; ++i, ++z) {
+          if (out[z] * out[z] < limit) out[z] = 0.0f;
+        }
+      }
     }
   });
 }

@@ -20,12 +20,14 @@ class QualityChoices {
 
   // Takes over the frame the transform has just analysed: the coefficients before weighting
   // (x times weight times gain) and the model's weight codes, which stand for its masking level.
-  // `x` is only read here.
+  // The mask of each band is the model's, or the threshold in quiet where that is higher, lowered
+  // for a tonal band (low spectral flatness); lines far below their band's mask are zeroed. `x`
+  // is only read here.
   void Capture(float* const* x);
 
-  // Sets the frame's starting weight codes from the model's: a code never lies below the lowest
-  // that keeps every normalised coefficient within the largest gain, and where the band's mask
-  // lies under the threshold in quiet the code is raised to it (the noise there is inaudible).
+  // Sets the frame's starting weight codes from the model's, a tonal band's lower by its tonal
+  // offset; a code never lies below the lowest that keeps every normalised coefficient within the
+  // largest gain.
   void StartCodes();
 
   // Weights and gains from the current codes: divides the captured coefficients by the decoded
