@@ -61,7 +61,7 @@ demo: build
 	@mkdir -p demo
 	./$(BUILD)/ostrelgen demo/source.wav 10
 	printf 'demo/source.wav\ndemo/source.ost\n5\n' | ./$(BUILD)/ostrelenc > demo/encoder.log
-	./$(BUILD)/ostreldec demo/source.ost demo/decoded.wav
+	./$(BUILD)/ostreldec -f -q demo/source.ost -o demo/decoded.wav
 	@echo
 	@wc -c demo/source.wav demo/source.ost demo/decoded.wav | sed '$$d' | awk '{printf "%-20s %9d bytes\n", $$2, $$1}'
 	@./$(BUILD)/ostrelcmp demo/source.wav demo/decoded.wav

@@ -5,6 +5,7 @@
 #include "audio/MCI_Buffer.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -77,14 +78,30 @@ Waveio::Waveio(const char* filename, int intype) : Waveio(filename, intype, 0) {
 Waveio::Waveio(const char* filename, int intype, int inSumDiff) {
   SumDiff = inSumDiff;
   type = intype;
+  std::FILE* stream = nullptr;
+  if (type == WAVE_READ) stream = std::fopen(filename, "rb");
+  if (type == WAVE_WRITE) stream = std::fopen(filename, "wb");
+  Start(stream);
+}
+
+Waveio::Waveio(std::FILE* stream, int intype) {
+  type = intype;
+  Start(stream);
+}
+
+void Waveio::Start(std::FILE* stream) {
   wave = std::make_unique<WaveHeader>();
   std::memset(wave.get(), 0, sizeof(WaveHeader));
-  if (type == WAVE_READ) {
-    OpenForReading(filename);
-  } else if (type == WAVE_WRITE) {
-    OpenForWriting(filename);
-  } else {
+  if (type != WAVE_READ && type != WAVE_WRITE) {
+    if (stream != nullptr) std::fclose(stream);
     SetError(WAVE_ERROR_MODE);
+    return;
+  }
+  fptr = stream;
+  if (type == WAVE_READ) {
+    OpenForReading();
+  } else {
+    OpenForWriting();
   }
 }
 
@@ -103,8 +120,7 @@ Waveio::~Waveio() {
   if (fptr != nullptr) std::fclose(fptr);
 }
 
-void Waveio::OpenForReading(const char* filename) {
-  fptr = std::fopen(filename, "rb");
+void Waveio::OpenForReading() {
   if (fptr == nullptr) {
     SetError(WAVE_ERROR_OPEN);
     return;
@@ -168,6 +184,9 @@ bool Waveio::ReadChunks() {
       // The format chunk follows the samples: step over them to find it, then come back.
       if (size == kSizeUnknown || !Skip(fptr, padded)) break;
       position += padded;
+    } else if (std::memcmp(chunk, "LIST", 4) == 0) {
+      if (!ReadListChunk(size) || !Skip(fptr, padded - size)) break;
+      position += padded;
     } else {
       if (!Skip(fptr, padded)) break;
       position += padded;
@@ -184,7 +203,8 @@ bool Waveio::ReadChunks() {
                              static_cast<uint64_t>(h.RiffLen) + kChunkHeaderBytes <= dataStart;
   struct stat st;
   uint64_t length = dataSize;
-  if (fstat(fileno(fptr), &st) == 0 && S_ISREG(st.st_mode)) {
+  const bool regular = fstat(fileno(fptr), &st) == 0 && S_ISREG(st.st_mode);
+  if (regular) {
     const uint64_t fileBytes = static_cast<uint64_t>(st.st_size);
     const uint64_t present = fileBytes > dataStart ? fileBytes - dataStart : 0;
     if (dataSize == kSizeUnknown || dataSize > present || (dataSize == 0 && riffUnpatched && present > 0)) {
@@ -195,21 +215,66 @@ bool Waveio::ReadChunks() {
   }
   h.nSamples = length > kSizeUnknown ? kSizeUnknown : static_cast<uint32_t>(length);
   dataLeft_ = length;
+  // Tags may also follow the samples; only a file that can seek is looked at there.
+  if (regular && fseeko(fptr, static_cast<off_t>(dataStart + length + (length & 1u)), SEEK_SET) == 0) {
+    unsigned char chunk[kChunkHeaderBytes];
+    while (ReadExact(fptr, chunk, sizeof chunk)) {
+      const uint32_t size = Get32(chunk + 4);
+      if (std::memcmp(chunk, "LIST", 4) == 0) {
+        if (!ReadListChunk(size) || !Skip(fptr, size & 1u)) break;
+      } else if (!Skip(fptr, static_cast<uint64_t>(size) + (size & 1u))) {
+        break;
+      }
+    }
+    position = UINT64_MAX;  // forces the seek back to the samples
+  }
   if (position != dataStart && fseeko(fptr, static_cast<off_t>(dataStart), SEEK_SET) != 0) return false;
   return true;
 }
 
-void Waveio::OpenForWriting(const char* filename) {
+bool Waveio::ReadListChunk(uint32_t size) {
+  // Form type, then entries of a tag, a size and the text, each padded to an even size.
+  unsigned char form[4];
+  if (size < sizeof form) return Skip(fptr, size);
+  if (!ReadExact(fptr, form, sizeof form)) return false;
+  uint64_t left = size - sizeof form;
+  if (std::memcmp(form, "INFO", 4) != 0) return Skip(fptr, left);
+  while (left >= kChunkHeaderBytes) {
+    unsigned char entry[kChunkHeaderBytes];
+    if (!ReadExact(fptr, entry, sizeof entry)) return false;
+    left -= sizeof entry;
+    const uint64_t textBytes = Get32(entry + 4);
+    const uint64_t padded = textBytes + (textBytes & 1u);
+    std::string* into = nullptr;
+    if (std::memcmp(entry, "INAM", 4) == 0) into = &tags.INAM;
+    if (std::memcmp(entry, "IART", 4) == 0) into = &tags.IART;
+    if (std::memcmp(entry, "ICMT", 4) == 0) into = &tags.ICMT;
+    if (padded > left) return Skip(fptr, left);  // an entry running past its chunk is dropped
+    if (into != nullptr) {
+      into->resize(static_cast<size_t>(textBytes));
+      if (textBytes > 0 && !ReadExact(fptr, reinterpret_cast<unsigned char*>(&(*into)[0]), textBytes)) return false;
+      into->resize(std::strlen(into->c_str()));  // the text ends at its first terminator
+      if (!Skip(fptr, padded - textBytes)) return false;
+    } else if (!Skip(fptr, padded)) {
+      return false;
+    }
+    left -= padded;
+  }
+  return Skip(fptr, left);
+}
+
+void Waveio::OpenForWriting() {
   count = 0;
   StereoIO = StereoFile = 1;
-  fptr = std::fopen(filename, "wb");
   if (fptr == nullptr) {
     SetError(WAVE_ERROR_OPEN);
     return;
   }
+  // A stream of unknown position cannot be come back to either.
+  sizesUnknown_ = lseek(fileno(fptr), 0, SEEK_CUR) < 0;
   WaveHeader& h = *wave;
   SetTag(h.RiffID, "RIFF");
-  h.RiffLen = WAVE_HEADER_BYTES - kChunkHeaderBytes;
+  h.RiffLen = sizesUnknown_ ? kSizeUnknown : WAVE_HEADER_BYTES - kChunkHeaderBytes;
   SetTag(h.FileTypeName, "WAVE");
   SetTag(h.Format, "fmt ");
   h.Fmt = WAVE_FMT_PCM_BYTES;
@@ -220,7 +285,7 @@ void Waveio::OpenForWriting(const char* filename) {
   h.Blocks = STREAM_FRAME_BYTES;
   h.BitsPerSample = STREAM_SAMPLE_BITS;
   SetTag(h.DataName, "data");
-  h.nSamples = 0;
+  h.nSamples = sizesUnknown_ ? kSizeUnknown : 0;
   WriteHeader();
 }
 
@@ -252,6 +317,13 @@ size_t Waveio::ReadBytes(size_t bytes) {
     dataLeft_ -= got;
   }
   if (got < bytes) atEnd_ = true;
+  return got;
+}
+
+size_t Waveio::ReadInterleaved(int16_t* interleaved, size_t frames) {
+  if (type != WAVE_READ || !StereoFile) return 0;
+  const size_t got = ReadBytes(frames * 4) / 4;
+  for (size_t i = 0; i < 2 * got; ++i) interleaved[i] = Sample(io_bytes.data() + 2 * i);
   return got;
 }
 
@@ -399,13 +471,15 @@ void Waveio::CloseWave() {
     h.BytePerSec = h.sRate * h.nChan * 2u;
     h.Blocks = static_cast<uint16_t>(h.nChan * 2u);
     h.nSamples = dataBytes;
-    if (std::fseek(fptr, 0, SEEK_SET) == 0) {
+    // A stream that cannot seek (a pipe) keeps the lengths 0xFFFFFFFF of the first header; a
+    // second header would land after the samples.
+    if (sizesUnknown_) {
+      if (std::fflush(fptr) != 0) SetError(WAVE_ERROR_WRITE);
+    } else if (std::fseek(fptr, 0, SEEK_SET) == 0) {
       WriteHeader();
-    } else if (errno != ESPIPE) {
+    } else {
       SetError(WAVE_ERROR_WRITE);
     }
-    // A stream that cannot seek (a pipe) keeps the lengths 0 of the first header, which readers
-    // take as "up to the end of the stream"; a second header would land after the samples.
     if (std::fclose(fptr) != 0) SetError(WAVE_ERROR_WRITE);
     fptr = nullptr;
     return;

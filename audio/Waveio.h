@@ -34,6 +34,14 @@ constexpr uint16_t WAVE_FORMAT_EXTENSIBLE = 0xFFFE;  // accepted when its sub-fo
 constexpr uint32_t WAVE_HEADER_BYTES = 44;   // the canonical header the writer produces
 constexpr uint32_t WAVE_FMT_PCM_BYTES = 16;  // size of a plain PCM fmt chunk body
 
+// The text tags of a source's RIFF LIST/INFO chunk that the encoder can carry (read mode); empty
+// when the file has none. The stored terminators are dropped.
+struct WaveTags {
+  std::string INAM;  // name (title)
+  std::string IART;  // artist
+  std::string ICMT;  // comment
+};
+
 // The header record. Tags are 4 characters plus a terminator.
 struct WaveHeader {
   char RiffID[5];          // "RIFF"
@@ -68,10 +76,19 @@ class Waveio : public SampleSource {
   // (format 1, or 0xFFFE with a PCM sub-format) sets `error` = 4 and is never read as audio: the
   // record keeps what was found, the file is closed, and IO yields silence with the result 1.
   //
+  // LIST chunks of form INFO met on the way are read for their INAM, IART and ICMT entries
+  // (`tags`); in a file that can seek, also one that follows the data chunk.
+  //
   // Write mode writes a canonical 44-byte header (2 channels, 44100 Hz, 16 bits, zero lengths)
-  // that CloseWave patches.
+  // that CloseWave patches. On an output that cannot seek back (a pipe, a socket, a terminal) the
+  // header carries the lengths 0xFFFFFFFF from the start instead, which readers take as "up to
+  // the end of the stream", since it can never be patched.
   Waveio(const char* filename, int intype);
   Waveio(const char* filename, int intype, int inSumDiff);
+
+  // The same on a stream already open (standard input or output, for instance), which the object
+  // now owns and closes. A null `stream` sets `error` = 2.
+  Waveio(std::FILE* stream, int intype);
 
   // Sound-card mode: always stereo, 44100 Hz, with an MCI_Buffer on the system's default sound
   // output, or on the device `settings` choose. No header record is used. Whether the device
@@ -94,6 +111,10 @@ class Waveio : public SampleSource {
   // Sound-card mode: appends `right[n]`, then `left[n]` to the buffer; both are always appended,
   // and when the buffer refuses one (see MCI_Buffer::Append) `error` = 3. Returns 0.
   int IO(short* right, short* left, int size);
+
+  // Read mode, stereo files: stores up to `frames` sample frames interleaved (first, second, ...)
+  // in `interleaved` and returns how many whole ones the data still held (fewer only at its end).
+  size_t ReadInterleaved(int16_t* interleaved, size_t frames);
 
   // As above with float samples. Read mode with SumDiff on a stereo file: right = (a + b) / 2,
   // left = (a - b) / 2, exact. Write mode with SumDiff: for each pair, with w = the integer part
@@ -145,11 +166,16 @@ class Waveio : public SampleSource {
   int StereoIO = 0;              // the caller exchanges two channels (set like StereoFile)
   int SumDiff = 0;               // sum/difference conversion in the float IO
   std::unique_ptr<WaveHeader> wave;  // the header record (file modes)
+  WaveTags tags;                 // read mode: the source's LIST/INFO text
 
  private:
-  void OpenForReading(const char* filename);
-  void OpenForWriting(const char* filename);
+  void Start(std::FILE* stream);
+  void OpenForReading();
+  void OpenForWriting();
   bool ReadChunks();
+  // Reads the INFO entries of a LIST chunk of `size` bytes whose header was just read; leaves
+  // the position after the chunk body (`size` bytes on). False when the file ends inside it.
+  bool ReadListChunk(uint32_t size);
   void WriteHeader();
   // Read mode: fills `bytes` sample bytes into `io_bytes` as far as the data goes; returns how many.
   size_t ReadBytes(size_t bytes);
@@ -163,6 +189,7 @@ class Waveio : public SampleSource {
     if (error == 0) error = code;
   }
 
+  bool sizesUnknown_ = false;  // write mode: the output cannot seek back; lengths 0xFFFFFFFF
   uint64_t dataLeft_ = 0;   // read mode: sample bytes still to come in the data chunk
   bool atEnd_ = false;      // read mode: a read ran past the last sample
   std::vector<unsigned char> io_bytes;  // file bytes of one IO call; grows to the largest call

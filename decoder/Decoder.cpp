@@ -57,9 +57,10 @@ std::string Printable(const std::string& text) {
 
 // Opens `path` and reads and checks its header. Returns DECODE_OK, or DECODE_BAD_INPUT after one
 // line on `log` saying why the file cannot be decoded.
-int OpenStream(const std::string& path, Stream& s, std::ostream& log) {
-  s.path = path;
-  s.file.reset(std::fopen(path.c_str(), "rb"));
+int OpenStream(const std::string& filePath, const DecodeOptions& options, Stream& s, std::ostream& log) {
+  s.path = options.name.empty() ? filePath : options.name;
+  const std::string& path = s.path;
+  s.file.reset(std::fopen(filePath.c_str(), "rb"));
   if (!s.file) {
     log << PREFIX << "cannot open " << path << ": " << std::strerror(errno) << "\n";
     return DECODE_BAD_INPUT;
@@ -160,6 +161,7 @@ int DecodeStream(Stream& s, Waveio& pcm, const DecodeOptions& options, const std
   int status = ReportMissingFrames(s, log) ? DECODE_DAMAGED : DECODE_OK;
   FrameDecoder engine(s.DataRate);
   std::vector<unsigned char> frame(engine.FrameBytes());
+  if (options.onStart) options.onStart(s.FramesToRead, engine.Total());
 
   uint32_t damaged = 0;
   for (uint32_t f = 0; f < s.FramesToRead; ++f) {
@@ -215,7 +217,7 @@ void PrintFrameLine(std::ostream& out, uint32_t frame, const FrameReport& r) {
 
 int DecodeToPcm(const std::string& in, Waveio& pcm, const DecodeOptions& options, std::ostream& log) {
   Stream s;
-  const int opened = OpenStream(in, s, log);
+  const int opened = OpenStream(in, options, s, log);
   if (opened != DECODE_OK) return opened;
   return DecodeStream(s, pcm, options, [] { return true; }, log);
 }
@@ -228,7 +230,7 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
     return DECODE_WRITE_FAILED;
   }
   Stream s;
-  const int opened = OpenStream(in, s, log);
+  const int opened = OpenStream(in, options, s, log);
   if (opened != DECODE_OK) return opened;
   // A WAV file's lengths are 32-bit byte counts.
   const uint64_t samples = s.FramesToRead == 0 ? 0 : uint64_t{s.FramesToRead} * s.Geometry.TOTAL - s.Geometry.HLSIZE;
@@ -279,12 +281,12 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
 
 int PrintInfo(const std::string& in, const DecodeOptions& options, std::ostream& out, std::ostream& log) {
   Stream s;
-  const int opened = OpenStream(in, s, log);
+  const int opened = OpenStream(in, options, s, log);
   if (opened != DECODE_OK) return opened;
 
   const uint64_t samples = static_cast<uint64_t>(s.Frames) * s.Geometry.TOTAL;
   const uint64_t ms = samples * 1000 / STREAM_SAMPLE_RATE;
-  out << "File:        " << Printable(in) << "\n";
+  out << "File:        " << Printable(s.path) << "\n";
   out << "Data rate:   " << unsigned(s.DataRate) * 2 << " kb/s (rate code " << unsigned(s.DataRate) << ")\n";
   out << "Sample rate: " << s.SampleRate << " Hz, " << unsigned(s.Channels) << " channels\n";
   out << "Frame size:  " << s.FrameBits << " bits (" << s.FrameBits / 8 << " bytes), " << s.Geometry.TOTAL

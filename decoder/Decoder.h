@@ -24,6 +24,11 @@ constexpr int DECODE_BAD_INPUT = 2;
 constexpr int DECODE_WRITE_FAILED = 3;
 
 struct DecodeOptions {
+  // What messages call the input; empty: its path.
+  std::string name;
+  // Decoding only: called once the header has been read, with the frames that will be decoded
+  // and the samples per channel each holds.
+  std::function<void(uint32_t frames, uint32_t samplesPerFrame)> onStart;
   // PrintInfo: one line per frame after the header.
   bool verbose = false;
   // Called after each frame has been read (and, when decoding, synthesised and written) with the
@@ -38,7 +43,8 @@ struct DecodeOptions {
 // and renamed into place only when decoding completed (with or without damaged frames), so a
 // failed run leaves no output behind; `out` may not name the input file. An `out` that exists and
 // is not a plain file (a symbolic link, a device such as /dev/null, a pipe) is written into
-// directly instead, never replaced; a pipe gets a WAV header with zero lengths. Messages (bad input,
+// directly instead, never replaced; an output that cannot seek back (a pipe) gets a WAV header with
+// the lengths 0xFFFFFFFF. Messages (bad input,
 // damaged or missing frames, write failures) go to `log`, one line each, prefixed "ostreldec: ".
 // Returns one of the DECODE_ statuses.
 int DecodeFile(const std::string& in, const std::string& out, const DecodeOptions& options, std::ostream& log);

@@ -1,70 +1,163 @@
-// ostreldec: decodes an Ostrel compressed file to a WAV file or plays it, or shows what the file
-// holds.
+// ostreldec: decodes Ostrel compressed files to WAV files, checks them, plays them, or shows what
+// they hold.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <string>
-#include <vector>
 
+#include "cli/OutputName.h"
+#include "cli/ProgramVersion.h"
+#include "cli/ProgressLine.h"
+#include "decoder/CommandLine.h"
 #include "decoder/Decoder.h"
 #include "decoder/Player.h"
 #include "platform/Console.h"
+#include "platform/OutputFile.h"
 #include "platform/SignalChain.h"
 
 namespace {
 
-const char* const USAGE =
-    "Usage: ostreldec [-v] IN.ost OUT.wav   decode IN.ost to a 16-bit stereo 44100 Hz WAV file\n"
-    "       ostreldec --info [-v] IN.ost    show the header; with -v one line per frame\n"
-    "       ostreldec --play [--device NAME] [--volume PERCENT] IN.ost\n"
-    "                                       play IN.ost on the sound card; q stops\n"
-    "       ostreldec --help                show this text\n";
+using namespace ostrel;
 
-const char* const HELP =
-    "\n"
-    "Options:\n"
-    "  -v, --verbose   list every frame: step size, switch locations per channel (- for none),\n"
-    "                  symbol count and bits used\n"
-    "  --info          print the header (rate, frame size, frame count, duration, title, author,\n"
-    "                  comments) instead of decoding\n"
-    "  --play          decode and play on the sound card instead of writing a file; press q to\n"
-    "                  stop at once, otherwise everything is played to the end\n"
-    "  --device NAME   with --play: the sound device; an ALSA device name such as default or\n"
-    "                  hw:0 (default: the system's default output), or null, which plays\n"
-    "                  nothing at the pace of real time\n"
-    "  --volume PERCENT  with --play: the device volume, 0 to 100 (default: full)\n"
-    "\n"
-    "The output is written under a temporary name beside OUT.wav and renamed into place when\n"
-    "decoding completes; it never replaces the input. Damaged frames are reported on standard\n"
-    "error with their number (counted from 0) and decoded as silence.\n"
-    "\n"
-    "Exit status: 0 success; 1 decoded, but frames were damaged or missing; 2 the input is not\n"
-    "a compressed file that can be decoded, or the command line is wrong; 3 the output could\n"
-    "not be written (with --play: no usable sound device, or it stopped taking samples).\n";
-
-int Usage(const char* problem) {
-  std::cerr << "ostreldec: " << problem << "\n" << USAGE;
-  return ostrel::DECODE_BAD_INPUT;
-}
-
-// Reads a volume in percent, 0 to 100, as a device volume 0 to 65535.
-bool ParseVolume(const std::string& text, int* volume) {
-  if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-  const int percent = std::stoi(text);
-  if (percent > 100) return false;
-  *volume = percent * 65535 / 100;
-  return true;
-}
+constexpr const char* kProgram = "ostreldec";
+constexpr unsigned kSampleRate = 44100;
 
 // True once q (or Q) was pressed. End of input or any other key leaves playback going; after
 // the end of input the console is no longer asked.
 bool QuitPressed() {
   static bool inputEnded = false;
-  while (!inputEnded && ostrel::KeyWaiting()) {
-    const int key = ostrel::ReadKey();
+  while (!inputEnded && KeyWaiting()) {
+    const int key = ReadKey();
     if (key < 0) inputEnded = true;
     if (key == 'q' || key == 'Q') return true;
   }
   return false;
+}
+
+// An input the decoder can open by name. Standard input that is not a plain file is first copied
+// to a temporary file (frames are found by their offsets), which is gone once closed.
+class Input {
+ public:
+  // False after a message when standard input cannot be taken.
+  bool Open(const std::string& name) {
+    if (name != STANDARD_STREAM_NAME) {
+      path_ = name;
+      return true;
+    }
+    shown_ = "standard input";
+    struct stat st;
+    if (fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode)) {
+      path_ = "/dev/fd/0";
+      return true;
+    }
+    std::string pattern = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/ostreldec-XXXXXX";
+    fd_ = mkstemp(&pattern[0]);
+    if (fd_ < 0) return Fail(std::strerror(errno));
+    unlink(pattern.c_str());
+    char buffer[65536];
+    for (;;) {
+      const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+      if (got == 0) break;
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        return Fail(std::strerror(errno));
+      }
+      for (ssize_t done = 0; done < got;) {
+        const ssize_t put = write(fd_, buffer + done, static_cast<size_t>(got - done));
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0) return Fail(std::string("cannot hold a copy: ") + std::strerror(errno));
+        done += put;
+      }
+    }
+    path_ = "/dev/fd/" + std::to_string(fd_);
+    return true;
+  }
+  ~Input() {
+    if (fd_ >= 0) close(fd_);
+  }
+  const std::string& path() const { return path_; }
+  const std::string& shown() const { return shown_; }  // empty: the path
+
+ private:
+  bool Fail(const std::string& reason) {
+    std::fprintf(stderr, "%s: cannot read standard input: %s\n", kProgram, reason.c_str());
+    return false;
+  }
+  std::string path_, shown_;
+  int fd_ = -1;
+};
+
+int Worse(int a, int b) { return a > b ? a : b; }
+
+int DecodeOne(const DecoderOptions& o, const std::string& inName, bool show) {
+  Input input;
+  if (!input.Open(inName)) return DECODE_BAD_INPUT;
+  const std::string shownIn = input.shown().empty() ? inName : input.shown();
+  DecodeOptions options;
+  options.name = input.shown();
+
+  std::string output = "/dev/null";  // -t: decoded, checked, dropped
+  std::string shownOut = output;
+  const bool test = o.mode == DecoderMode::Test;
+  bool toStdout = false;
+  if (!test) {
+    output = !o.output.empty() ? o.output
+             : inName == STANDARD_STREAM_NAME ? std::string(STANDARD_STREAM_NAME)
+                                              : OutputBeside(inName, ".wav");
+    shownOut = output;
+    if (output == STANDARD_STREAM_NAME) {
+      toStdout = true;
+      shownOut = "standard output";
+      if (isatty(STDOUT_FILENO)) {
+        std::fprintf(stderr, "%s: not writing audio to a terminal; name an output with -o\n", kProgram);
+        return DECODE_WRITE_FAILED;
+      }
+      output = "/dev/stdout";
+    } else if (!o.force) {
+      const std::string refusal = ExistingOutputRefusal(output);
+      if (!refusal.empty()) {
+        std::fprintf(stderr, "%s\n", CannotWrite(kProgram, output, refusal).c_str());
+        return DECODE_WRITE_FAILED;
+      }
+    }
+  }
+
+  std::unique_ptr<ProgressLine> progress;
+  uint32_t samplesPerFrame = 0;
+  options.onStart = [&](uint32_t frames, uint32_t perFrame) {
+    samplesPerFrame = perFrame;
+    progress = std::make_unique<ProgressLine>(stderr, show, std::string(kProgram) + ": " + shownIn,
+                                              uint64_t{frames} * perFrame, kSampleRate);
+  };
+  uint32_t framesDone = 0;
+  // The frame listing goes where the audio does not.
+  std::ostream& listing = toStdout ? std::cerr : std::cout;
+  options.onFrame = [&](uint32_t frame, const FrameReport& report) {
+    framesDone = frame + 1;
+    if (o.verbose) PrintFrameLine(listing, frame, report);
+    if (progress) progress->Update(uint64_t{framesDone} * samplesPerFrame);
+    return true;
+  };
+  std::cerr.flush();
+  const int status = DecodeFile(input.path(), output, options, std::cerr);
+  const double elapsed = progress ? progress->Elapsed() : 0.0;
+  progress.reset();
+  if (test && !o.quiet) {
+    if (status == DECODE_OK) std::fprintf(stderr, "%s: %s: ok\n", kProgram, shownIn.c_str());
+    if (status == DECODE_DAMAGED) std::fprintf(stderr, "%s: %s: damaged\n", kProgram, shownIn.c_str());
+  } else if (show && (status == DECODE_OK || status == DECODE_DAMAGED) && samplesPerFrame != 0) {
+    const double seconds = static_cast<double>(uint64_t{framesDone} * samplesPerFrame) / kSampleRate;
+    std::fprintf(stderr, "%s: %s -> %s: %.1f s of audio, %.1f s, %s\n", kProgram, shownIn.c_str(), shownOut.c_str(),
+                 seconds, elapsed, SpeedText(seconds, elapsed).c_str());
+  }
+  return status;
 }
 
 }  // namespace
@@ -73,65 +166,62 @@ int main(int argc, char** argv) {
   // Past a file-size limit a write then fails, which is reported and removes the partial output,
   // instead of the process being killed with the temporary file left behind; a signal that ends
   // the process removes it too.
-  ostrel::InstallSignalChain();
-  bool info = false;
-  bool verbose = false;
-  bool play = false;
-  bool playSettings = false;
-  ostrel::PlayOptions playOptions;
-  std::vector<std::string> paths;
-  bool optionsDone = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (!optionsDone && arg == "--") {
-      optionsDone = true;
-    } else if (!optionsDone && (arg == "--help" || arg == "-h")) {
-      std::cout << USAGE << HELP;
-      return ostrel::DECODE_OK;
-    } else if (!optionsDone && arg == "--info") {
-      info = true;
-    } else if (!optionsDone && (arg == "-v" || arg == "--verbose")) {
-      verbose = true;
-    } else if (!optionsDone && arg == "--play") {
-      play = true;
-    } else if (!optionsDone && arg == "--device") {
-      if (i + 1 >= argc) return Usage("--device needs a device name");
-      playOptions.soundCard.device.Name = argv[++i];
-      if (playOptions.soundCard.device.Name.empty()) return Usage("--device needs a device name");
-      playSettings = true;
-    } else if (!optionsDone && arg == "--volume") {
-      if (i + 1 >= argc || !ParseVolume(argv[i + 1], &playOptions.volume)) {
-        return Usage("--volume needs a whole percentage from 0 to 100");
-      }
-      ++i;
-      playSettings = true;
-    } else if (!optionsDone && arg.size() > 1 && arg[0] == '-') {
-      return Usage(("unknown option " + arg).c_str());
-    } else {
-      paths.push_back(arg);
-    }
+  InstallSignalChain();
+  DecoderOptions o;
+  std::string problem;
+  switch (ParseDecoderCommandLine(argc, argv, &o, &problem)) {
+    case DecoderAction::Help:
+      PrintDecoderHelp(stdout);
+      return DECODE_OK;
+    case DecoderAction::Version:
+      PrintVersion(stdout, kProgram);
+      return DECODE_OK;
+    case DecoderAction::UsageError:
+      std::fprintf(stderr, "%s: %s\n", kProgram, problem.c_str());
+      PrintDecoderUsage(stderr);
+      std::fprintf(stderr, "Try '%s --help' for the options.\n", kProgram);
+      return DECODE_BAD_INPUT;
+    case DecoderAction::Run:
+      break;
   }
 
-  ostrel::DecodeOptions options;
-  options.verbose = verbose;
-  if (playSettings && !play) return Usage("--device and --volume go with --play");
-  if (play) {
-    if (info || verbose) return Usage("--play goes without --info and -v");
-    if (paths.size() != 1) return Usage("--play takes one input file");
-    playOptions.stopWanted = QuitPressed;
-    std::cout << "Playing " << paths[0] << " (press q to stop)" << std::endl;
-    return ostrel::PlayFile(paths[0], playOptions, std::cerr);
+  int worst = DECODE_OK;
+  if (o.mode == DecoderMode::Play) {
+    bool stopped = false;
+    // Standard input that holds a file to play is no keyboard.
+    bool keys = true;
+    for (const std::string& in : o.inputs) keys = keys && in != STANDARD_STREAM_NAME;
+    o.play.stopWanted = [&stopped, keys] { return stopped = stopped || (keys && QuitPressed()); };
+    for (const std::string& in : o.inputs) {
+      if (stopped) break;
+      Input input;
+      if (!input.Open(in)) {
+        worst = Worse(worst, DECODE_BAD_INPUT);
+        continue;
+      }
+      if (!o.quiet) std::cout << "Playing " << (input.shown().empty() ? in : input.shown()) << " (press q to stop)" << std::endl;
+      worst = Worse(worst, PlayFile(input.path(), o.play, std::cerr));
+    }
+    return worst;
   }
-  if (info) {
-    if (paths.size() != 1) return Usage("--info takes one input file");
-    return ostrel::PrintInfo(paths[0], options, std::cout, std::cerr);
+  if (o.mode == DecoderMode::Info) {
+    bool first = true;
+    for (const std::string& in : o.inputs) {
+      Input input;
+      if (!input.Open(in)) {
+        worst = Worse(worst, DECODE_BAD_INPUT);
+        continue;
+      }
+      if (!first) std::cout << "\n";
+      first = false;
+      DecodeOptions options;
+      options.verbose = o.verbose;
+      options.name = input.shown();
+      worst = Worse(worst, PrintInfo(input.path(), options, std::cout, std::cerr));
+    }
+    return worst;
   }
-  if (paths.size() != 2) return Usage("expected an input and an output file");
-  if (verbose) {
-    options.onFrame = [](uint32_t frame, const ostrel::FrameReport& report) {
-      ostrel::PrintFrameLine(std::cout, frame, report);
-      return true;
-    };
-  }
-  return ostrel::DecodeFile(paths[0], paths[1], options, std::cerr);
+  const bool show = !o.quiet && (o.progress || isatty(STDERR_FILENO));
+  for (const std::string& in : o.inputs) worst = Worse(worst, DecodeOne(o, in, show));
+  return worst;
 }

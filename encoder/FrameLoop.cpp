@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "cli/ProgressLine.h"
 #include "encoder/Progress.h"
 #include "format/FileHeader.h"
 #include "library/FrameEncoder.h"
@@ -28,6 +29,12 @@ void ReportWriteFailure(const std::string& path, int error) {
   std::fflush(stderr);
 }
 
+// Samples per channel of the source, 0 when its length is not known (read to its end).
+uint64_t SourceSamples(const Waveio& in) {
+  if (!in.wave || in.wave->nSamples == 0xFFFFFFFFu) return 0;
+  return in.wave->nSamples / 4u;
+}
+
 // Says on standard error that the frame writer had to send a substitute for a value its field
 // cannot carry in frame `frame` (counted from 0): the stream no longer decodes to what was coded.
 void ReportWriterFailure(uint32_t frame) {
@@ -43,7 +50,10 @@ void ReportWriterFailure(uint32_t frame) {
 int EncodeFrames(const RunParameters& params, Waveio& in, FileHandle target, int budgetBits) {
   StopOnSignal stopSignals;
   std::FILE* const fptr = target.get();
+  const uint64_t sourceSamples = SourceSamples(in);
   int status = 0;
+  int stopSignal = 0;
+  bool stoppedByKey = false;
   bool writeFailed = false;
   int writeError = 0;
   int countError = 0;  // errno of a failed seek back to the frame count; the frames are all there
@@ -57,31 +67,41 @@ int EncodeFrames(const RunParameters& params, Waveio& in, FileHandle target, int
 
     uint32_t FRAMES = 0;
     int end = 0;
-    bool marksShown = false;
+    bool inputEnded = false;
+    const char* lastMark = nullptr;
     while (end == 0) {
       if (const char* mark = progress.StartFrame()) {
         std::fputs(mark, stdout);
         std::fflush(stdout);
-        marksShown = true;
+        lastMark = mark;
       }
-      const FrameEncoder::FrameOutcome outcome = encoder.EncodeFrame();
-      if (outcome.inputEnded) ++end;
-      if (outcome.overBudget) {
+      const FrameEncoder::FrameOutcome frame = encoder.EncodeFrame();
+      if (frame.inputEnded) {
+        ++end;
+        inputEnded = true;
+      }
+      if (frame.overBudget) {
         RestoreConsole();  // the box waits for an ordinary, echoed Enter on a terminal
         ErrorReport("Padding Error!", 0);
         ++end;
         status = 1;
       }
-      if (outcome.writerFailed) {
+      if (frame.writerFailed) {
         ReportWriterFailure(FRAMES);
         ++end;
         status = 1;
       }
       if (KeyWaiting()) {
         const int a = ReadKey();
-        if (a == 'q') ++end;
+        if (a == 'q') {
+          ++end;
+          stoppedByKey = !inputEnded;
+        }
       }
-      if (StopRequested()) ++end;
+      if (StopRequested()) {
+        ++end;
+        if (!inputEnded) stopSignal = StopSignal();
+      }
       // No point coding the rest of the source into a file that no longer takes it.
       if (encoder.WriteFailed()) {
         ++end;
@@ -92,11 +112,20 @@ int EncodeFrames(const RunParameters& params, Waveio& in, FileHandle target, int
     }
     RestoreConsole();
     // The marks share one line; end it, so that what follows (a message, the shell's prompt)
-    // starts on a line of its own.
-    if (marksShown) {
-      std::fputs("\n", stdout);
-      std::fflush(stdout);
+    // starts on a line of its own. A complete run ends its marks with "100%", which the counters
+    // reach late or, for a short source, never.
+    const bool complete = inputEnded && status == 0 && !writeFailed;
+    if (complete && (lastMark == nullptr || std::strcmp(lastMark, "100%") != 0)) {
+      std::fputs("100%", stdout);
+      lastMark = "100%";
     }
+    if (lastMark != nullptr) std::fputs("\n", stdout);
+    if (stopSignal != 0 || stoppedByKey) {
+      std::printf("Stopped: %s of the source coded.\n",
+                  CodedText(uint64_t{FRAMES} * static_cast<uint64_t>(params.TOTAL), sourceSamples, params.SAMPLERATE)
+                      .c_str());
+    }
+    std::fflush(stdout);
 
     encoder.FlushBits();
     // Flushing also retries what an earlier failed write left buffered, which names the cause.
@@ -136,6 +165,7 @@ int EncodeFrames(const RunParameters& params, Waveio& in, FileHandle target, int
                  params.targetPath.c_str(), std::strerror(countError));
     status = 1;
   }
+  if (status == 0 && stopSignal != 0) return 128 + stopSignal;
   return status;
 }
 

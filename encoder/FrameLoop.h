@@ -14,11 +14,14 @@ namespace ostrel {
 // source closed, target closed). The loop ends after the frame in which the source ends, a frame
 // does not fit ("Padding Error!"), the frame writer fails (an internal error, named on standard
 // error), a lower-case q is typed, SIGINT, SIGTERM or SIGHUP arrives (a removal of the target
-// armed before is over from the start), or a write
-// to the target fails. Returns the exit status: 0 after a normal run (also one ended by q or a
-// signal), 1 after "Padding Error!", a frame writer failure, a write failure, or a target that cannot seek back to store
-// the frame count (a pipe; its header keeps 0), each reported on standard error with the target's
-// name. `budgetBits` > 0 replaces the frame budget (tests only). Closes `fptr`.
+// armed before is over from the start), or a write to the target fails. The marks of a complete
+// run always end with "100%" (the counters reach it late or, for a short source, never); those of
+// a stopped run are followed by a line saying how much of the source was coded. Returns the exit
+// status: 0 after a complete run or one stopped by q; 128 + the signal after one stopped by
+// SIGINT, SIGTERM or SIGHUP; 1 after "Padding Error!", a frame writer failure, a write failure,
+// or a target that cannot seek back to store the frame count (a pipe; its header keeps 0), each
+// reported on standard error with the target's name. `budgetBits` > 0 replaces the frame budget
+// (tests only). Closes `fptr`.
 int EncodeFrames(const RunParameters& params, Waveio& in, FileHandle fptr, int budgetBits = 0);
 
 // Codes the source `in` (read mode, positioned at the first sample) into the empty target `fptr`

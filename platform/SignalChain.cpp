@@ -59,7 +59,8 @@ void OnEndingSignal(int sig, siginfo_t* info, void* context) {
   if (sig != SIGQUIT) {
     int mode = g_mode.load();
     if (mode == kStop) {
-      g_stopRequested.store(1);
+      int none = 0;
+      g_stopRequested.compare_exchange_strong(none, sig);  // the first signal is the one reported
       errno = savedErrno;
       return;
     }
@@ -165,6 +166,8 @@ StopOnSignal::~StopOnSignal() {
 }
 
 bool StopRequested() { return g_stopRequested.load() != 0; }
+
+int StopSignal() { return g_stopRequested.load(); }
 
 DeferEndingSignals::DeferEndingSignals() {
   sigset_t block;

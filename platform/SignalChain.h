@@ -63,6 +63,9 @@ class StopOnSignal {
 // True once SIGINT, SIGTERM or SIGHUP arrived under the current StopOnSignal.
 bool StopRequested();
 
+// The signal that requested the stop (the first one, when several came), or 0 when none did.
+int StopSignal();
+
 // While alive, SIGINT, SIGTERM and SIGHUP wait (blocked) until it goes: for creating a file and
 // arming its removal as one step.
 class DeferEndingSignals {

@@ -3,6 +3,7 @@
 #   format, audio, transform, psycho       (each uses platform only)
 #   analysis (format, audio, transform, psycho)    coding (format)     never each other
 #   library, lib, include/ostrel           (the public library, above analysis and coding)
+#   cli                                    (what the programs share on their command lines)
 #   encoder, decoder, tools, gst           (the programs and plugin; never each other)
 # Every layer may also use platform and its own folder. Product code includes with the folder
 # ("coding/ArithEncoder.h", the public header as "ostrel/...") and never includes the tests',
@@ -24,7 +25,8 @@ set(library_uses analysis coding audio transform psycho format ostrel)
 set(below_library ${library_uses})
 set(below_lib ${library_uses})
 set(below_include/ostrel "")  # the public header stands alone
-set(program_uses library lib ${library_uses})
+set(below_cli library lib ${library_uses})
+set(program_uses cli library lib ${library_uses})
 foreach(program encoder decoder tools gst)
   set(below_${program} ${program_uses})
 endforeach()
@@ -33,7 +35,7 @@ set(prefix_include/ostrel ostrel)
 
 set(checked 0)
 set(violations "")
-foreach(folder platform format audio transform psycho analysis coding library lib include/ostrel
+foreach(folder platform format audio transform psycho analysis coding library lib include/ostrel cli
                encoder decoder tools gst)
   if(NOT IS_DIRECTORY "${SOURCE_DIR}/${folder}")
     continue()

@@ -9,6 +9,7 @@ set -u
 # group      package          need      what for
 PACKAGES='
 build        libasound2-dev   optional  the system sound output (ALSA)
+build        libedit-dev      optional  line editing in the encoder's dialogue (libedit)
 build        libgtest-dev     optional  the unit tests (GoogleTest)
 build        libpng-dev       optional  ostrelcmp --plot (PNG heat maps)
 fuzz         clang            required  the fuzz targets (libFuzzer)

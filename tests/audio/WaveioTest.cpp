@@ -406,5 +406,67 @@ TEST(WaveioWrite, FullDiskIsReported) {
   EXPECT_EQ(out.error, WAVE_ERROR_WRITE);
 }
 
+// INFO text before or after the samples, in any order among other entries; an entry that runs
+// past its chunk is dropped, and the samples are read as if no LIST chunk were there.
+TEST(WaveioRead, InfoTagsBeforeOrAfterTheSamples) {
+  TempDir dir;
+  const std::vector<int16_t> audio = {1, -1, 2, -2};
+  auto entry = [](const char* tag, const std::string& text, bool terminate = true) {
+    Bytes e(tag, tag + 4);
+    Bytes body(text.begin(), text.end());
+    if (terminate) body.push_back(0);
+    PutLE(e, static_cast<uint32_t>(body.size()), 4);
+    e.insert(e.end(), body.begin(), body.end());
+    if (body.size() % 2 == 1) e.push_back(0);
+    return e;
+  };
+  Bytes info = {'I', 'N', 'F', 'O'};
+  for (const Bytes& e : {entry("ISFT", "Lavf"), entry("INAM", "Song"), entry("IART", "The Band", false),
+                         entry("ICMT", "take 2")}) {
+    info.insert(info.end(), e.begin(), e.end());
+  }
+  const Bytes fmt = Fmt(1, 2, 44100, 16);
+  for (bool after : {false, true}) {
+    SCOPED_TRACE(after ? "after the data" : "before the data");
+    const std::string path = dir.File("t.wav");
+    WriteAll(path, after ? Riff().Chunk("fmt ", fmt).Chunk("data", Samples(audio)).Chunk("LIST", info).File()
+                         : Riff().Chunk("fmt ", fmt).Chunk("LIST", info).Chunk("data", Samples(audio)).File());
+    Waveio in(path.c_str(), WAVE_READ);
+    ASSERT_EQ(in.error, 0);
+    EXPECT_EQ(in.tags.INAM, "Song");
+    EXPECT_EQ(in.tags.IART, "The Band");
+    EXPECT_EQ(in.tags.ICMT, "take 2");
+    EXPECT_EQ(ReadStereo(path), audio);
+  }
+  Bytes broken = {'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M', 200, 0, 0, 0, 'x', 'y'};
+  const std::string path = dir.File("b.wav");
+  WriteAll(path, Riff().Chunk("fmt ", fmt).Chunk("LIST", broken).Chunk("data", Samples(audio)).File());
+  Waveio in(path.c_str(), WAVE_READ);
+  EXPECT_EQ(in.error, 0);
+  EXPECT_EQ(in.tags.INAM, "");
+  EXPECT_EQ(ReadStereo(path), audio);
+}
+
+// On a pipe the header can never be patched, so it says "to the end of the stream" from the start.
+TEST(WaveioWrite, APipeGetsTheLengthsOfAStream) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  {
+    Waveio out(fdopen(fds[1], "wb"), WAVE_WRITE);
+    short r[3] = {1, 2, 3}, l[3] = {4, 5, 6};
+    out.IO(r, l, 3);
+    out.CloseWave();
+    EXPECT_EQ(out.error, 0);
+  }
+  unsigned char bytes[64];
+  const ssize_t got = read(fds[0], bytes, sizeof bytes);
+  close(fds[0]);
+  ASSERT_EQ(got, 44 + 12);
+  EXPECT_EQ(Bytes(bytes + 4, bytes + 8), Bytes(4, 0xFF));
+  EXPECT_EQ(Bytes(bytes + 40, bytes + 44), Bytes(4, 0xFF));
+  EXPECT_EQ(bytes[44], 1);
+  EXPECT_EQ(bytes[46], 4);
+}
+
 }  // namespace
 }  // namespace ostrel

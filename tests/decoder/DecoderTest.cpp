@@ -114,15 +114,89 @@ TEST_F(DecoderFiles, InfoShowsTheHeaderAndOneLinePerFrame) {
 }
 
 TEST_F(DecoderFiles, CommandLineMistakesExitWithStatus2) {
-  EXPECT_EQ(test::Run({Program("ostreldec"), "--help"}, "").status, 0);
+  for (const char* option : {"--help", "-h", "--version", "-V"}) {
+    RunResult r = test::Run({Program("ostreldec"), option}, "");
+    EXPECT_EQ(r.status, 0) << option;
+    EXPECT_NE(r.out.find(option[1] == 'h' || option[2] == 'h' ? "Exit status" : "ostreldec (Ostrel) "), std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.err, "");
+  }
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {}, {"only-one.ost"}, {"a", "b", "c"}, {"--bogus", "a", "b"}, {"--info"}}) {
+           {}, {"--bogus", "a.ost"}, {"--info"}, {"-o"}, {"-t", "--info", "a.ost"}, {"-o", "x.wav", "a.ost", "b.ost"},
+           {"-t", "-o", "x.wav", "a.ost"}, {"-t", "-", "-"}}) {
     std::vector<std::string> argv = {Program("ostreldec")};
     argv.insert(argv.end(), args.begin(), args.end());
     RunResult r = test::Run(argv, "");
     EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(r.err.rfind("ostreldec: ", 0), 0u) << r.err;
     EXPECT_NE(r.err.find("Usage:"), std::string::npos);
   }
+}
+
+// Several inputs, each decoded beside itself; an existing output is refused without -f while the
+// others go on, and the exit status is the worst of them.
+TEST_F(DecoderFiles, EachInputDecodesBesideItselfAndExistingOutputsNeedForce) {
+  Put("a.ost", ost_);
+  Put("b.ost", ost_);
+  const std::string expected = "ostreldec: cannot write " + work_.File("b.wav") + ": it exists (-f replaces it)\n";
+  WriteAll(work_.File("b.wav"), {'o', 'l', 'd'});
+  RunResult r = test::Run({Program("ostreldec"), work_.File("a.ost"), work_.File("b.ost"), work_.File("none.ost")}, "");
+  EXPECT_EQ(r.status, DECODE_WRITE_FAILED);
+  EXPECT_EQ(r.err, expected + "ostreldec: cannot open " + work_.File("none.ost") + ": No such file or directory\n");
+  EXPECT_EQ(WavSamples(work_.File("a.wav")).size(), OutputSamples(FrameCount(ost_)));
+  EXPECT_EQ(ReadAll(work_.File("b.wav")), (std::vector<unsigned char>{'o', 'l', 'd'}));
+
+  RunResult forced = test::Run({Program("ostreldec"), "-f", "-q", work_.File("b.ost")}, "");
+  EXPECT_EQ(forced.status, 0) << forced.err;
+  EXPECT_EQ(ReadAll(work_.File("b.wav")), ReadAll(work_.File("a.wav")));
+  // Progress and the summary only on request when standard error is not a terminal.
+  RunResult shown = test::Run({Program("ostreldec"), "-f", "--progress", "-o", work_.File("c.wav"), work_.File("b.ost")}, "");
+  EXPECT_EQ(shown.status, 0) << shown.err;
+  EXPECT_NE(shown.err.find("%, 0:00 elapsed, "), std::string::npos) << shown.err;
+  EXPECT_NE(shown.err.find("ostreldec: " + work_.File("b.ost") + " -> " + work_.File("c.wav") + ": 1.5 s of audio, "),
+            std::string::npos) << shown.err;
+}
+
+// A pipe in, a pipe out: the WAV on standard output carries the lengths of a stream, and its
+// samples are those of the file decode.
+TEST_F(DecoderFiles, StandardInputToStandardOutput) {
+  Decode(dir_->File("source.ost"), work_.File("file.wav"));
+  const std::vector<unsigned char> file = ReadAll(work_.File("file.wav"));
+  RunResult r = test::Run({Program("ostreldec"), "-", "-o", "-"}, std::string(ost_.begin(), ost_.end()));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  ASSERT_EQ(r.out.size(), file.size());
+  EXPECT_EQ(r.out.substr(4, 4), std::string(4, '\xFF'));
+  EXPECT_EQ(r.out.substr(40, 4), std::string(4, '\xFF'));
+  EXPECT_EQ(r.out.substr(44), std::string(file.begin() + 44, file.end()));
+
+  // -v lists the frames on standard error when standard output carries the audio.
+  RunResult listed = test::Run({Program("ostreldec"), "-v", "-", "-o", "-"}, std::string(ost_.begin(), ost_.end()));
+  EXPECT_EQ(listed.out.size(), file.size());
+  EXPECT_NE(listed.err.find("frame 0: step "), std::string::npos) << listed.err;
+}
+
+TEST_F(DecoderFiles, TestModeChecksEveryFrameAndWritesNothing) {
+  std::vector<unsigned char> bytes = ost_;
+  bytes[HEADER_BYTES + FRAME_BYTES] ^= 0xFF;  // the sync word of frame 1
+  const std::string bad = Put("bad.ost", bytes);
+  const std::string good = Put("good.ost", ost_);
+  RunResult r = test::Run({Program("ostreldec"), "-t", good, bad}, "");
+  EXPECT_EQ(r.status, DECODE_DAMAGED);
+  EXPECT_NE(r.err.find("ostreldec: " + good + ": ok\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("ostreldec: " + bad + ": frame 1 is damaged (bad sync word)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("ostreldec: " + bad + ": damaged\n"), std::string::npos) << r.err;
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(work_.path()), std::filesystem::directory_iterator()), 2);
+
+  RunResult fromStdin = test::Run({Program("ostreldec"), "--test", "-"}, std::string(ost_.begin(), ost_.end()));
+  EXPECT_EQ(fromStdin.status, 0);
+  EXPECT_EQ(fromStdin.err, "ostreldec: standard input: ok\n");
+  EXPECT_EQ(test::Run({Program("ostreldec"), "-t", "-q", good}, "").err, "");
+
+  RunResult info = test::Run({Program("ostreldec"), "--info", good, bad}, "");
+  EXPECT_EQ(info.status, 0) << info.err;
+  EXPECT_NE(info.out.find("File:        " + good + "\n"), std::string::npos);
+  EXPECT_NE(info.out.find("\nFile:        " + bad + "\n"), std::string::npos);
 }
 
 TEST_F(DecoderFiles, NotOurFormatIsOneLineAndStatus2WithNothingWritten) {
@@ -250,7 +324,7 @@ TEST_F(DecoderFiles, AnOutputNameAtTheLengthLimitIsWritten) {
   std::string messages;
   EXPECT_EQ(Decode(dir_->File("source.ost"), out, &messages), DECODE_OK) << messages;
   EXPECT_EQ(ReadAll(out).size(), 44 + 2 * OutputSamples(FrameCount(ost_)));
-  RunResult r = test::Run({Program("ostreldec"), dir_->File("source.ost"), out}, "");
+  RunResult r = test::Run({Program("ostreldec"), "-f", dir_->File("source.ost"), out}, "");
   EXPECT_EQ(r.status, DECODE_OK) << r.err;
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(work_.path()), std::filesystem::directory_iterator()), 1);
 }
@@ -333,11 +407,14 @@ TEST_F(DecoderFiles, LinksAndPipesAsTheOutputAreWrittenThrough) {
   if (unblock >= 0) close(unblock);
   reader.join();
   EXPECT_TRUE(std::filesystem::is_fifo(work_.File("pipe")));
-  // The samples follow a header that cannot be patched afterwards: its lengths stay 0, and no
-  // second header follows the samples.
+  // The samples follow a header that cannot be patched afterwards: its lengths are 0xFFFFFFFF
+  // ("to the end of the stream") from the start, and no second header follows the samples.
   ASSERT_EQ(received.size(), plain.size());
   EXPECT_TRUE(std::equal(plain.begin() + 44, plain.end(), received.begin() + 44));
-  EXPECT_EQ(received[40] | received[41] | received[42] | received[43], 0);
+  EXPECT_TRUE(std::equal(plain.begin() + 8, plain.begin() + 40, received.begin() + 8));
+  for (size_t at : {4, 40}) {
+    EXPECT_EQ(received[at] & received[at + 1] & received[at + 2] & received[at + 3], 0xFF) << at;
+  }
 }
 
 }  // namespace

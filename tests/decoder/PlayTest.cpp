@@ -121,8 +121,17 @@ TEST_F(Play, CommandLine) {
   EXPECT_EQ(played.status, 0) << played.err;
   EXPECT_NE(played.out.find("press q"), std::string::npos) << played.out;
 
-  RunResult quit = test::Run({Program("ostreldec"), "--play", "--device", "null", Ost()}, "q");
+  // q stops the file that plays and the ones after it.
+  RunResult quit = test::Run({Program("ostreldec"), "--play", "--device", "null", Ost(), Ost()}, "q");
   EXPECT_EQ(quit.status, 0) << quit.err;
+  EXPECT_EQ(quit.out, "Playing " + Ost() + " (press q to stop)\n");
+
+  // Standard input is a file to play here, not the keyboard.
+  const std::vector<unsigned char> bytes = test::ReadAll(Ost());
+  RunResult two = test::Run({Program("ostreldec"), "--play", "--device", "null", "-", Ost()},
+                            std::string(bytes.begin(), bytes.end()));
+  EXPECT_EQ(two.status, 0) << two.err;
+  EXPECT_EQ(two.out, "Playing standard input (press q to stop)\nPlaying " + Ost() + " (press q to stop)\n");
 
   RunResult noDevice = test::Run({Program("ostreldec"), "--play", "--device", "alsa:ostrel-no-such-device", Ost()}, "");
   EXPECT_EQ(noDevice.status, DECODE_WRITE_FAILED);
@@ -130,7 +139,8 @@ TEST_F(Play, CommandLine) {
 
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"--device", "null", Ost()}, {"--play", "--volume", "101", Ost()},
-        {"--play", "--volume", "-5", Ost()}, {"--play", Ost(), Ost()}, {"--play", "--device"}}) {
+        {"--play", "--volume", "-5", Ost()}, {"--play", "-v", Ost()}, {"--play", "--info", Ost()},
+        {"--play", "--device"}}) {
     std::vector<std::string> argv{Program("ostreldec")};
     argv.insert(argv.end(), args.begin(), args.end());
     RunResult r = test::Run(argv, "");

@@ -1,0 +1,36 @@
+// ostreldec's command line: the options, their parsing, and the help and usage texts.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "decoder/Player.h"
+
+namespace ostrel {
+
+enum class DecoderMode { Decode, Test, Info, Play };
+
+struct DecoderOptions {
+  DecoderMode mode = DecoderMode::Decode;
+  bool verbose = false;
+  std::string output;               // -o (or the older form's second name); "-": standard output
+  bool force = false;
+  bool quiet = false;
+  bool progress = false;            // --progress: also when standard error is not a terminal
+  bool playSettings = false;        // --device or --volume given
+  PlayOptions play;                 // --device, --volume (stopWanted is the program's)
+  std::vector<std::string> inputs;  // "-": standard input
+};
+
+enum class DecoderAction { Run, Help, Version, UsageError };
+
+// Parses argv with getopt_long. On UsageError, `*problem` says what is wrong (without the
+// program's name). The older form "ostreldec IN.ost OUT.wav" (two names, the second not ending
+// in .ost, no mode) is taken as "ostreldec IN.ost -o OUT.wav".
+DecoderAction ParseDecoderCommandLine(int argc, char** argv, DecoderOptions* options, std::string* problem);
+
+void PrintDecoderUsage(std::FILE* out);
+void PrintDecoderHelp(std::FILE* out);
+
+}  // namespace ostrel

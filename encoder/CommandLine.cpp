@@ -1,0 +1,191 @@
+#include "encoder/CommandLine.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "format/FileHeader.h"
+#include "format/RateTables.h"
+
+namespace ostrel {
+
+namespace {
+
+constexpr int kMaxJobs = 64;
+
+enum LongOnly { kTitle = 1000, kArtist, kComment, kProgress };
+
+const struct option kLongOptions[] = {
+    {"bitrate", required_argument, nullptr, 'b'},
+    {"title", required_argument, nullptr, kTitle},
+    {"artist", required_argument, nullptr, kArtist},
+    {"comment", required_argument, nullptr, kComment},
+    {"output", required_argument, nullptr, 'o'},
+    {"force", no_argument, nullptr, 'f'},
+    {"jobs", required_argument, nullptr, 'j'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"progress", no_argument, nullptr, kProgress},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
+};
+
+// A whole decimal number from `low` to `high`, nothing else.
+bool ParseNumber(const char* text, long low, long high, long* value) {
+  if (text == nullptr || *text < '0' || *text > '9') return false;
+  errno = 0;
+  char* end = nullptr;
+  const long v = std::strtol(text, &end, 10);
+  if (errno != 0 || *end != '\0' || v < low || v > high) return false;
+  *value = v;
+  return true;
+}
+
+// The seven data rates in kb/s, ascending, from the rate tables.
+std::string RateList() {
+  std::string list;
+  for (int code = 1; code <= UCHAR_MAX; ++code) {
+    if (IsValidDataRate(static_cast<unsigned char>(code))) list += (list.empty() ? "" : " ") + std::to_string(2 * code);
+  }
+  return list;
+}
+
+bool TagFits(const std::string& value, size_t maxBytes, const char* option, std::string* problem) {
+  if (value.size() <= maxBytes) return true;
+  *problem = std::string(option) + " is " + std::to_string(value.size()) + " bytes long; the header holds at most " +
+             std::to_string(maxBytes);
+  return false;
+}
+
+}  // namespace
+
+CommandLineAction ParseEncoderCommandLine(int argc, char** argv, EncoderOptions* o, std::string* problem) {
+  opterr = 0;  // the messages are ours
+  optind = 1;
+  bool haveOutput = false;
+  int c;
+  while ((c = getopt_long(argc, argv, ":b:o:fj:qhV", kLongOptions, nullptr)) != -1) {
+    long value = 0;
+    switch (c) {
+      case 'b':
+        if (!ParseNumber(optarg, 1, 1000, &value) || value % 2 != 0 ||
+            !IsValidDataRate(static_cast<unsigned char>(value / 2))) {
+          *problem = std::string("unknown data rate '") + optarg + "' (kb/s: " + RateList() + ")";
+          return CommandLineAction::UsageError;
+        }
+        o->kbps = static_cast<int>(value);
+        break;
+      case kTitle:
+        o->haveTitle = true;
+        o->title = optarg;
+        if (!TagFits(o->title, FILE_TITLE_MAX, "--title", problem)) return CommandLineAction::UsageError;
+        break;
+      case kArtist:
+        o->haveArtist = true;
+        o->artist = optarg;
+        if (!TagFits(o->artist, FILE_TITLE_MAX, "--artist", problem)) return CommandLineAction::UsageError;
+        break;
+      case kComment:
+        o->haveComment = true;
+        o->comment = optarg;
+        if (!TagFits(o->comment, FILE_COMMENTS_MAX, "--comment", problem)) return CommandLineAction::UsageError;
+        break;
+      case 'o':
+        haveOutput = true;
+        o->output = optarg;
+        if (o->output.empty()) {
+          *problem = "-o needs a file name (or - for standard output)";
+          return CommandLineAction::UsageError;
+        }
+        break;
+      case 'f':
+        o->force = true;
+        break;
+      case 'j':
+        if (!ParseNumber(optarg, 1, kMaxJobs, &value)) {
+          *problem = std::string("--jobs takes a number from 1 to ") + std::to_string(kMaxJobs) + ", not '" + optarg + "'";
+          return CommandLineAction::UsageError;
+        }
+        o->jobs = static_cast<int>(value);
+        break;
+      case 'q':
+        o->quiet = true;
+        break;
+      case kProgress:
+        o->progress = true;
+        break;
+      case 'h':
+        return CommandLineAction::Help;
+      case 'V':
+        return CommandLineAction::Version;
+      case ':':
+        *problem = std::string("option ") + argv[optind - 1] + " needs a value";
+        return CommandLineAction::UsageError;
+      default:
+        *problem = std::string("unknown option ") + argv[optind - 1];
+        return CommandLineAction::UsageError;
+    }
+  }
+  for (int i = optind; i < argc; ++i) o->inputs.emplace_back(argv[i]);
+  if (o->inputs.empty()) {
+    *problem = "no input file";
+    return CommandLineAction::UsageError;
+  }
+  if (haveOutput && o->inputs.size() != 1) {
+    *problem = "-o goes with one input file";
+    return CommandLineAction::UsageError;
+  }
+  int fromStdin = 0;
+  for (const std::string& in : o->inputs) fromStdin += in == "-";
+  if (fromStdin > 1) {
+    *problem = "standard input (-) can be read only once";
+    return CommandLineAction::UsageError;
+  }
+  return CommandLineAction::Run;
+}
+
+void PrintEncoderUsage(std::FILE* out) {
+  std::fputs("Usage: ostrelenc [OPTIONS] INPUT...          INPUT.wav -> INPUT.ost beside it\n"
+             "       ostrelenc [OPTIONS] INPUT -o OUTPUT   one input; OUTPUT may be - (standard output)\n"
+             "       ostrelenc                             the dialogue (source, target, data rate)\n",
+             out);
+}
+
+void PrintEncoderHelp(std::FILE* out) {
+  PrintEncoderUsage(out);
+  std::fputs(
+      "\n"
+      "Codes 16-bit PCM WAV files, 2 channels at 44100 Hz, into Ostrel compressed files. INPUT may\n"
+      "be - for a WAV on standard input.\n"
+      "\n"
+      "Options:\n",
+      out);
+  std::fprintf(out, "  -b, --bitrate KBPS  data rate in kb/s: %s (default 128)\n", RateList().c_str());
+  std::fputs(
+      "      --title TEXT    the header's title (at most 255 bytes)\n"
+      "      --artist TEXT   the header's author (at most 255 bytes)\n"
+      "      --comment TEXT  the header's comments (at most 65535 bytes)\n"
+      "                      Without them: the source's RIFF LIST/INFO tags (INAM, IART, ICMT),\n"
+      "                      else \"None\".\n"
+      "  -o, --output FILE   the output of the one input; - for standard output\n"
+      "  -f, --force         replace an existing output (otherwise it is refused and the other\n"
+      "                      inputs go on)\n"
+      "  -j, --jobs N        code N inputs at once (default 1)\n"
+      "  -q, --quiet         no progress, no summary; only errors\n"
+      "      --progress      show progress also when standard error is not a terminal\n"
+      "  -h, --help          show this text\n"
+      "  -V, --version       show the version\n"
+      "\n"
+      "An output is written under a temporary name beside it and renamed when complete. While a\n"
+      "file is coded on a terminal, one line shows the percent done, the time elapsed, the speed\n"
+      "and the time left; a summary follows each file.\n"
+      "\n"
+      "Exit status: 0 done; 1 a file could not be read, coded or written; 2 usage error; 128 + N\n"
+      "when signal N (SIGINT, SIGTERM, SIGHUP) stopped the run: the file being coded is valid and\n"
+      "shorter, and a message says how far it got. In the dialogue, q ends the run normally (0).\n",
+      out);
+}
+
+}  // namespace ostrel

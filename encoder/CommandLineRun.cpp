@@ -1,0 +1,321 @@
+#include "encoder/CommandLineRun.h"
+
+#include <signal.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli/OutputName.h"
+#include "cli/ProgramVersion.h"
+#include "cli/ProgressLine.h"
+#include "encoder/CommandLine.h"
+#include "encoder/Dialogue.h"
+#include "encoder/SourceInput.h"
+#include "format/FileHeader.h"
+#include "platform/StreamConstants.h"
+#include "ostrel/ostrel.h"
+#include "platform/FileHandle.h"
+#include "platform/OutputFile.h"
+#include "platform/SignalChain.h"
+
+namespace ostrel {
+
+namespace {
+
+constexpr const char* kProgram = "ostrelenc";
+constexpr const char* kNone = "None";  // the header string of an untagged file
+
+// The name messages use for a file: "standard input" / "standard output" for "-".
+std::string Shown(const std::string& path, const char* standard) {
+  return path == STANDARD_STREAM_NAME ? standard : path;
+}
+
+// The header string: the option when given, else the source's tag, else "None". False (after a
+// message) when the source's tag is too long for its field.
+bool PickTag(bool given, const std::string& option, const std::string& fromSource, size_t maxBytes,
+             const char* tagName, const std::string& input, std::string* value) {
+  if (given) {
+    *value = option;
+  } else if (!fromSource.empty()) {
+    if (fromSource.size() > maxBytes) {
+      std::fprintf(stderr, "%s: %s: its %s tag is %zu bytes long; the header holds at most %zu (give one with an option)\n",
+                   kProgram, input.c_str(), tagName, fromSource.size(), maxBytes);
+      return false;
+    }
+    *value = fromSource;
+  } else {
+    *value = kNone;
+  }
+  return true;
+}
+
+// The header strings of one output.
+struct Tags {
+  std::string Title, Author, Comments;
+};
+
+// What coding one source through libostrel came to.
+struct LibraryRun {
+  int status = OSTREL_OK;   // the first failure of the library, or OSTREL_OK
+  int writeError = 0;       // errno of a failed write, when one was seen
+  uint64_t samples = 0;     // samples per channel handed to the encoder
+  uint32_t frames = 0;      // frames of the stream
+  int stopSignal = 0;       // the signal that stopped the run, or 0
+  bool countStored = false; // the frame count was patched into the header
+};
+
+struct FileTarget {
+  std::FILE* file;
+  int error = 0;  // errno of the first failed write
+};
+
+int WriteToFile(void* user, const void* data, size_t bytes) {
+  auto* target = static_cast<FileTarget*>(user);
+  if (std::fwrite(data, 1, bytes, target->file) == bytes) return 0;
+  if (target->error == 0) target->error = errno;
+  return 1;
+}
+
+int SeekFile(void* user, uint64_t offset) {
+  auto* target = static_cast<FileTarget*>(user);
+  return std::fflush(target->file) == 0 && fseeko(target->file, static_cast<off_t>(offset), SEEK_SET) == 0 ? 0 : 1;
+}
+
+// Feeds the source to a libostrel encoder writing to `file` (which stays open), until the source
+// ends or a signal asks for a stop; either way the stream is finished, so it is complete up to
+// where it got.
+LibraryRun EncodeThroughLibrary(int kbps, const Tags& tags, Source& source, std::FILE* file, ProgressLine& progress) {
+  constexpr size_t kChunkFrames = 4096;  // sample frames handed over at a time
+  LibraryRun run;
+  FileTarget target{file};
+  // Without a way back to the start, the frame count stays 0.
+  const bool seekable = lseek(fileno(file), 0, SEEK_CUR) >= 0;
+  StopOnSignal stop;
+  ostrel_encoder* enc = ostrel_encoder_create(kbps, WriteToFile, seekable ? SeekFile : nullptr, &target, &run.status);
+  if (enc == nullptr) return run;
+  run.status = ostrel_encoder_set_tag(enc, "title", tags.Title.c_str());
+  if (run.status == OSTREL_OK) run.status = ostrel_encoder_set_tag(enc, "author", tags.Author.c_str());
+  if (run.status == OSTREL_OK) run.status = ostrel_encoder_set_tag(enc, "comment", tags.Comments.c_str());
+  std::vector<int16_t> chunk(2 * kChunkFrames);
+  while (run.status == OSTREL_OK) {
+    if (StopRequested()) {
+      run.stopSignal = StopSignal();
+      break;
+    }
+    const size_t got = source.reader->ReadInterleaved(chunk.data(), kChunkFrames);
+    if (got > 0) run.status = ostrel_encoder_write(enc, chunk.data(), got);
+    run.samples += got;
+    progress.Update(run.samples);
+    if (got < kChunkFrames) break;
+  }
+  if (run.status == OSTREL_OK) {
+    run.status = ostrel_encoder_finish(enc);
+    run.countStored = seekable && run.status == OSTREL_OK;
+  }
+  run.frames = ostrel_encoder_frames(enc);
+  ostrel_encoder_destroy(enc);
+  source.reader->CloseWave();
+  if (std::fflush(file) != 0 && run.status == OSTREL_OK) {
+    run.status = OSTREL_ERR_WRITE;
+    target.error = errno;
+  }
+  run.writeError = target.error;
+  return run;
+}
+
+// Codes one input into one output. Returns 0, 1, or 128 + the signal that stopped it.
+int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::string& output, bool progressLine,
+                  bool summary) {
+  const std::string inName = Shown(input, "standard input");
+  const std::string outName = Shown(output, "standard output");
+  const bool toStdout = output == STANDARD_STREAM_NAME;
+  if (toStdout && isatty(STDOUT_FILENO)) {
+    std::fprintf(stderr, "%s: not writing a compressed stream to a terminal; name an output with -o\n", kProgram);
+    return ENCODE_EXIT_FAILED;
+  }
+  if (!toStdout && !o.force) {
+    const std::string refusal = ExistingOutputRefusal(output);
+    if (!refusal.empty()) {
+      std::fprintf(stderr, "%s\n", CannotWrite(kProgram, output, refusal).c_str());
+      return ENCODE_EXIT_FAILED;
+    }
+  }
+
+  Source source;
+  const std::string problem = OpenSource(input, &source);
+  if (!problem.empty()) {
+    std::fprintf(stderr, "%s: %s %s\n", kProgram, inName.c_str(), problem.c_str());
+    return ENCODE_EXIT_FAILED;
+  }
+  Tags tags;
+  if (!PickTag(o.haveTitle, o.title, source.tags.INAM, FILE_TITLE_MAX, "INAM (title)", inName, &tags.Title) ||
+      !PickTag(o.haveArtist, o.artist, source.tags.IART, FILE_TITLE_MAX, "IART (artist)", inName, &tags.Author) ||
+      !PickTag(o.haveComment, o.comment, source.tags.ICMT, FILE_COMMENTS_MAX, "ICMT (comment)", inName,
+               &tags.Comments)) {
+    return ENCODE_EXIT_FAILED;
+  }
+
+  // The target: standard output as it is, or a temporary file renamed into place once complete.
+  OutputFile outputFile;
+  FileHandle target;
+  std::string reason;
+  if (toStdout) {
+    const int fd = dup(STDOUT_FILENO);
+    if (fd >= 0) target.reset(fdopen(fd, "wb"));
+    if (!target) {
+      if (fd >= 0) close(fd);
+      std::fprintf(stderr, "%s\n", CannotWrite(kProgram, outName, std::strerror(errno)).c_str());
+      return ENCODE_EXIT_FAILED;
+    }
+  } else {
+    if (!outputFile.OpenReplacing(output, source.id, &reason)) {
+      std::fprintf(stderr, "%s\n", CannotWrite(kProgram, output, reason).c_str());
+      return ENCODE_EXIT_FAILED;
+    }
+    target.reset(std::fopen(outputFile.WritePath().c_str(), "wb"));
+    if (!target) {
+      std::fprintf(stderr, "%s\n", CannotWrite(kProgram, output, std::strerror(errno)).c_str());
+      return ENCODE_EXIT_FAILED;
+    }
+  }
+
+  ProgressLine progress(stderr, progressLine, std::string(kProgram) + ": " + inName, source.samples, STREAM_SAMPLE_RATE);
+  LibraryRun run = EncodeThroughLibrary(o.kbps, tags, source, target.get(), progress);
+  progress.Clear();
+  if (std::fclose(target.release()) != 0 && run.status == OSTREL_OK) {
+    run.status = OSTREL_ERR_WRITE;
+    run.writeError = errno;
+  }
+  if (run.status != OSTREL_OK) {
+    // The temporary file goes when `outputFile` does; the target is left as it was.
+    std::string why = ostrel_strerror(run.status);
+    if (run.status == OSTREL_ERR_WRITE && run.writeError != 0) why = std::strerror(run.writeError);
+    if (run.status == OSTREL_ERR_INTERNAL) {
+      std::fprintf(stderr, "%s: %s: a frame could not be coded within its budget (Padding Error!); nothing written\n",
+                   kProgram, inName.c_str());
+    } else {
+      std::fprintf(stderr, "%s: the output is incomplete\n", CannotWrite(kProgram, outName, why).c_str());
+    }
+    return ENCODE_EXIT_FAILED;
+  }
+  if (!toStdout && !outputFile.Commit(&reason)) {
+    std::fprintf(stderr, "%s\n", CannotWrite(kProgram, output, reason).c_str());
+    return ENCODE_EXIT_FAILED;
+  }
+
+  if (run.stopSignal != 0) {
+    std::fprintf(stderr, "%s: %s: stopped by %s after %s; %s holds what was coded\n", kProgram, inName.c_str(),
+                 strsignal(run.stopSignal), CodedText(run.samples, source.samples, STREAM_SAMPLE_RATE).c_str(),
+                 outName.c_str());
+    return ENCODE_EXIT_SIGNAL_BASE + run.stopSignal;
+  }
+  if (!run.countStored && !o.quiet) {
+    std::fprintf(stderr, "%s: %s cannot seek back: the header's frame count stays 0 (decoders take every frame)\n",
+                 kProgram, outName.c_str());
+  }
+  if (summary) {
+    // The header (fixed part, three length-prefixed strings), then the frames in whole 32-bit
+    // words and the bit writer's last word.
+    const uint64_t headerBytes =
+        FILE_HEADER_FIXED_BYTES + 1 + tags.Title.size() + 1 + tags.Author.size() + 2 + tags.Comments.size();
+    const uint64_t frameBits = static_cast<uint64_t>(ostrel_frame_bytes(o.kbps)) * 8;
+    const uint64_t bytes = headerBytes + 4 * (run.frames * frameBits / 32 + 1);
+    const double seconds = static_cast<double>(run.samples) / STREAM_SAMPLE_RATE;
+    const double elapsed = progress.Elapsed();
+    std::fprintf(stderr, "%s: %s -> %s: %s, %.1f s of audio, %d kb/s, %.1f s, %s\n", kProgram, inName.c_str(),
+                 outName.c_str(), SizeText(bytes).c_str(), seconds, o.kbps, elapsed, SpeedText(seconds, elapsed).c_str());
+  }
+  return ENCODE_EXIT_OK;
+}
+
+}  // namespace
+
+int RunEncoderCommandLine(int argc, char** argv) {
+  EncoderOptions o;
+  std::string problem;
+  switch (ParseEncoderCommandLine(argc, argv, &o, &problem)) {
+    case CommandLineAction::Help:
+      PrintEncoderHelp(stdout);
+      return ENCODE_EXIT_OK;
+    case CommandLineAction::Version:
+      PrintVersion(stdout, kProgram);
+      return ENCODE_EXIT_OK;
+    case CommandLineAction::UsageError:
+      std::fprintf(stderr, "%s: %s\n", kProgram, problem.c_str());
+      PrintEncoderUsage(stderr);
+      std::fprintf(stderr, "Try '%s --help' for the options.\n", kProgram);
+      return ENCODE_EXIT_USAGE;
+    case CommandLineAction::Run:
+      break;
+  }
+  const bool show = !o.quiet && (o.progress || isatty(STDERR_FILENO));
+  auto outputOf = [&o](const std::string& input) {
+    if (!o.output.empty()) return o.output;
+    if (input == STANDARD_STREAM_NAME) return std::string(STANDARD_STREAM_NAME);
+    return OutputBeside(input, ".ost");
+  };
+
+  int worst = ENCODE_EXIT_OK;
+  auto account = [&worst](int status) {
+    if (status > worst) worst = status;
+  };
+  const size_t count = o.inputs.size();
+  if (o.jobs <= 1 || count == 1) {
+    for (size_t i = 0; i < count && worst < ENCODE_EXIT_SIGNAL_BASE; ++i) {
+      account(EncodeOneFile(o, o.inputs[i], outputOf(o.inputs[i]), show, show));
+    }
+    return worst;
+  }
+
+  // Several at once: one process per file, so that each has its own coding state. A stop
+  // reaches the running ones (the terminal sends Ctrl-C to all; anything else is passed on) and
+  // no further file starts.
+  StopOnSignal stop;
+  std::map<pid_t, std::string> running;
+  size_t next = 0;
+  bool passedOn = false;
+  std::fflush(nullptr);
+  while (next < count || !running.empty()) {
+    while (!StopRequested() && next < count && running.size() < static_cast<size_t>(o.jobs)) {
+      const std::string input = o.inputs[next++];
+      const pid_t child = fork();
+      if (child == 0) {
+        const int status = EncodeOneFile(o, input, outputOf(input), false, show);
+        std::fflush(nullptr);
+        _exit(status);
+      }
+      if (child < 0) {
+        std::fprintf(stderr, "%s: %s: cannot start a job: %s\n", kProgram, input.c_str(), std::strerror(errno));
+        account(ENCODE_EXIT_FAILED);
+        continue;
+      }
+      running[child] = input;
+    }
+    if (StopRequested() && !passedOn) {
+      for (const auto& job : running) kill(job.first, StopSignal());
+      passedOn = true;
+    }
+    int status = 0;
+    const pid_t done = waitpid(-1, &status, running.empty() ? 0 : WNOHANG);
+    if (done > 0) {
+      running.erase(done);
+      account(WIFEXITED(status) ? WEXITSTATUS(status) : ENCODE_EXIT_SIGNAL_BASE + WTERMSIG(status));
+    } else if (done < 0 && errno == ECHILD) {
+      running.clear();
+    } else {
+      usleep(20000);
+    }
+  }
+  if (StopRequested() && worst < ENCODE_EXIT_SIGNAL_BASE) worst = ENCODE_EXIT_SIGNAL_BASE + StopSignal();
+  return worst;
+}
+
+}  // namespace ostrel
