@@ -15,6 +15,7 @@ constexpr int ENCODE_EXIT_SIGNAL_BASE = 128;
 
 struct EncoderOptions {
   int kbps = 128;
+  bool quality = false;                // --quality: the quality mode instead of the reference choices
   bool haveTitle = false, haveArtist = false, haveComment = false;
   std::string title, artist, comment;  // the header's title, author and comments
   std::string output;                  // -o; empty: each input's name with .ost; "-": standard output

@@ -5,7 +5,7 @@
 #
 #   tools/compare-modes.sh [BUILD_DIR] [MATERIAL_DIR] [RATES]
 #
-# BUILD_DIR holds ostreltune, ostreldec and ostrelcmp (default build); MATERIAL_DIR the clips
+# BUILD_DIR holds ostrelenc, ostreldec and ostrelcmp (default build); MATERIAL_DIR the clips
 # (default BUILD_DIR/material); RATES a list in kb/s (default all seven). The streams and decoded
 # files go to MATERIAL_DIR/out.
 set -eu
@@ -26,8 +26,8 @@ for rate in $rates; do
       stream=$out/$name-$rate-$mode.ost
       decoded=$out/$name-$rate-$mode.wav
       # shellcheck disable=SC2086
-      "$build/ostreltune" $flag "$rate" "$wav" "$stream" >/dev/null
-      "$build/ostreldec" "$stream" "$decoded" >/dev/null
+      "$build/ostrelenc" -q -f $flag -b "$rate" -o "$stream" "$wav"
+      "$build/ostreldec" -q -f -o "$decoded" "$stream"
       "$cmp" "$wav" "$decoded" | awk -v n="$name" -v r="$rate" -v m="$mode" '
         /^SNR/ {snr=$2} /^NMR/ {nmr=$2} /^audible/ {aud=$2}
         END {printf "%-12s %4s %-9s SNR %7s  NMR %7s  audible %s\n", n, r, m, snr, nmr, aud}'

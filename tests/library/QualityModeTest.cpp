@@ -66,6 +66,22 @@ TEST(QualityModeUse, OnlyBeforeTheFirstSamples) {
   EXPECT_EQ(out.bytes, LibraryEncode(samples, 128, 5, 400));
 }
 
+TEST(QualityModeUse, TheProgramsOptionGivesTheLibrarysStream) {
+  TempDir dir;
+  const Stereo samples = Material(40000, 5000, 2);
+  const std::string wav = dir.File("in.wav");
+  WriteWav(wav, samples);
+  for (bool quality : {false, true}) {
+    SCOPED_TRACE(quality);
+    const std::string ost = dir.File(quality ? "q.ost" : "r.ost");
+    std::vector<std::string> argv = {Program("ostrelenc"), "-q", "-b", "160", "-o", ost, wav};
+    if (quality) argv.insert(argv.begin() + 1, "--quality");
+    const RunResult run = test::Run(argv, "");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadAll(ost), LibraryEncode(samples, 160, 6, 2000, false, true, quality));
+  }
+}
+
 // The comparator's figure for `decoded` against `source`, both interleaved stereo.
 double NmrDb(const Stereo& source, const Stereo& decoded) {
   const size_t length = source.size() / 2;
