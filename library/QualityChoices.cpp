@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "coding/FrameLayout.h"
+#include "coding/WeightCoding.h"
 #include "psycho/Psycho.h"
 #include "psycho/PsychoTools.h"
 #include "transform/fft.h"  // iceil
@@ -15,6 +16,10 @@ namespace {
 // The bits one code step lower costs per line quantised to a non-zero value: a code step is 1/15
 // decade of amplitude, log2(10^(1/15)) bits.
 constexpr float BITS_PER_CODE_STEP = 0.2215f;
+// One code step in dB of amplitude: 20 / 15.
+constexpr float CODE_STEP_DB = 1.3333f;
+// Code steps by which one call of LowerAudible lowers a band at most.
+constexpr int MAX_PASSES = 4;
 
 // How far below the model's mask the mask of a fully tonal band lies, in dB.
 constexpr float TONAL_DB = 8.0f;
@@ -32,7 +37,8 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
   const size_t slots = STREAM_CHANNELS * (geometry.NBlocks + 1) * static_cast<size_t>(setup.MaxBandCount());
   raw.assign(STREAM_CHANNELS * geometry.TOTAL, 0.0f);
   modelCodes.assign(slots, WEIGHT_CODE_MIN);
-  lowestCodes.assign(slots, WEIGHT_CODE_MIN);
+  peaks.assign(slots, 0.0f);
+  modelGains.assign(STREAM_CHANNELS * (geometry.NBlocks + 1), GAIN_MIN);
   mask.assign(slots, 0.0f);
   tonalOffset.assign(slots, 0.0f);
   nonzero.assign(slots, 0.0f);
@@ -76,12 +82,13 @@ void QualityChoices::Capture(float* const* x) {
     const float* in = x[c] + set.line;
     float* out = raw.data() + c * geometry.TOTAL + set.line;
     const float gain = static_cast<float>(G[c][set.set]);
+    modelGains[c * (geometry.NBlocks + 1) + set.set] = G[c][set.set];
     for (int k = 0; k < count; ++k) {
       const int s = Slot(c, set.set, k);
       modelCodes[s] = W[c][set.set][k];
       mask[s] = 0.0f;
       tonalOffset[s] = 0.0f;
-      lowestCodes[s] = WEIGHT_CODE_MIN;
+      peaks[s] = 0.0f;
     }
     unsigned h = 0;
     for (int r = 0; r < repeats; ++r) {
@@ -115,10 +122,7 @@ void QualityChoices::Capture(float* const* x) {
         }
         tonalOffset[s] = std::max(tonalOffset[s], tonalDb);
         mask[s] += bandMask;
-        // The lowest code whose weight keeps this band's peak within the largest gain.
-        int lowest = lowestCodes[s];
-        while (lowest < WEIGHT_CODE_MAX && DecompressWeights(lowest) * static_cast<float>(GAIN_MAX) < peak) ++lowest;
-        lowestCodes[s] = lowest;
+        peaks[s] = std::max(peaks[s], peak);
       }
     }
     for (int k = 0; k < count; ++k) {
@@ -142,22 +146,32 @@ void QualityChoices::StartCodes() {
   int*** W = setup.Weights();
   ForEachSet([&](unsigned c, const WeightSetSpan& set, const int*, int count, int, const float*) {
     int* codes = W[c][set.set];
-    for (int k = 0; k < count; ++k) {
-      const int s = Slot(c, set.set, k);
-      const int tonal = static_cast<int>(tonalOffset[s] / 1.3333f + 0.5f);
-      codes[k] = std::max(modelCodes[s] - tonal, lowestCodes[s]);
+    const int gain = modelGains[c * (geometry.NBlocks + 1) + set.set];
+    // One step at a time and band by band, so that every step the neighbours allow is taken.
+    bool moved = true;
+    while (moved) {
+      moved = false;
+      for (int k = 0; k < count; ++k) {
+        const int s = Slot(c, set.set, k);
+        const int target = modelCodes[s] - static_cast<int>(tonalOffset[s] / CODE_STEP_DB + 0.5f);
+        if (codes[k] > target && CanLower(codes, count, k, peaks[s], gain)) {
+          --codes[k];
+          moved = true;
+        }
+      }
     }
-    MendSteps(codes, count);
   });
 }
 
-void QualityChoices::MendSteps(int* codes, int count) {
-  for (int k = 1; k < count; ++k) {
-    if (codes[k] - codes[k - 1] > WEIGHT_STEP_UP) codes[k] = codes[k - 1] + WEIGHT_STEP_UP;
-  }
-  for (int k = count - 1; k > 0; --k) {
-    if (codes[k] - codes[k - 1] < WEIGHT_STEP_DOWN) codes[k - 1] = codes[k] - WEIGHT_STEP_DOWN;
-  }
+bool QualityChoices::CanLower(const int* codes, int count, int k, float peak, int gain) {
+  const int lower = codes[k] - 1;
+  if (k > 0 && lower - codes[k - 1] < WEIGHT_STEP_DOWN) return false;
+  if (k + 1 < count && codes[k + 1] - lower > WEIGHT_STEP_UP) return false;
+  return Fits(lower, peak, gain);
+}
+
+bool QualityChoices::Fits(int code, float peak, int gain) {
+  return code >= WEIGHT_CODE_MIN && DecompressWeights(code) * static_cast<float>(gain) >= peak;
 }
 
 void QualityChoices::Apply(float* const* x) {
@@ -234,30 +248,35 @@ int QualityChoices::LowerAudible(const float* const* q, int Steps, int bits) {
       const int s = Slot(c, set.set, k);
       priority[s] = mask[s] > 0.0f ? priority[s] / mask[s] : 0.0f;
       // A band can go lower while it stays within the largest gain and its noise is not nil.
-      if (priority[s] > 0.0f && codes[k] > lowestCodes[s]) order[static_cast<size_t>(candidates++)] = s;
+      if (priority[s] > 0.0f && Fits(codes[k] - 1, peaks[s], G[c][set.set])) {
+        order[static_cast<size_t>(candidates++)] = s;
+      }
     }
   });
   std::sort(order.begin(), order.begin() + candidates, [this](int a, int b) {
     return priority[static_cast<size_t>(a)] > priority[static_cast<size_t>(b)] || (priority[static_cast<size_t>(a)] == priority[static_cast<size_t>(b)] && a < b);
   });
-  // Lower the most audible bands first until their estimated cost reaches `bits`.
+  // Lower the most audible bands first until their estimated cost reaches `bits`; when every
+  // band has been lowered and bits are left (a frame at the top step size), go round again.
   const int rowLength = setup.MaxBandCount();
   const int perChannel = static_cast<int>(geometry.NBlocks + 1) * rowLength;
   float spent = 0.0f;
   int lowered = 0;
-  for (int n = 0; n < candidates && spent < static_cast<float>(bits); ++n) {
-    const int s = order[static_cast<size_t>(n)];
-    const int c = s / perChannel;
-    const int set = (s % perChannel) / rowLength;
-    const int k = s % rowLength;
-    --W[c][set][k];
-    spent += BITS_PER_CODE_STEP * nonzero[static_cast<size_t>(s)] + 1.0f;
-    ++lowered;
-  }
-  if (lowered > 0) {
-    ForEachSet([&](unsigned c, const WeightSetSpan& set, const int*, int count, int, const float*) {
-      MendSteps(W[c][set.set], count);
-    });
+  for (int pass = 0; pass < MAX_PASSES && spent < static_cast<float>(bits); ++pass) {
+    for (int n = 0; n < candidates && spent < static_cast<float>(bits); ++n) {
+      const int s = order[static_cast<size_t>(n)];
+      const int c = s / perChannel;
+      const int set = (s % perChannel) / rowLength;
+      const int k = s % rowLength;
+      if (!CanLower(W[c][set], WeightSetBands(set, setup.SwitchUsed()[c] != 0, setup.Location()[c],
+                                              setup.LongBandCount, setup.ShortBandCount, setup.TranBandCount),
+                    k, peaks[static_cast<size_t>(s)], G[c][set])) {
+        continue;
+      }
+      --W[c][set][k];
+      spent += BITS_PER_CODE_STEP * nonzero[static_cast<size_t>(s)] + 1.0f;
+      ++lowered;
+    }
   }
   return lowered;
 }

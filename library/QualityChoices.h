@@ -26,8 +26,7 @@ class QualityChoices {
   void Capture(float* const* x);
 
   // Sets the frame's starting weight codes from the model's, a tonal band's lower by its tonal
-  // offset; a code never lies below the lowest that keeps every normalised coefficient within the
-  // largest gain.
+  // offset as far as that keeps the set's gain.
   void StartCodes();
 
   // Weights and gains from the current codes: divides the captured coefficients by the decoded
@@ -39,8 +38,9 @@ class QualityChoices {
 
   // Estimates the noise of every band after quantisation: `q` holds the quantised coefficients at
   // step size `Steps`. Then lowers by one the weight codes of the bands whose noise lies furthest
-  // above their mask, as many as about `bits` more bits pay for, and returns how many it lowered
-  // (0 when no band can be lowered). Call Apply before the next quantisation.
+  // above their mask, as many as about `bits` more bits pay for (several steps each when bits are
+  // left after every band), never so far that a set's gain would grow, and returns how many steps
+  // it lowered (0 when no band can be lowered). Call Apply before the next quantisation.
   int LowerAudible(const float* const* q, int Steps, int bits);
 
   // Saves or brings back the current codes (one copy).
@@ -54,14 +54,19 @@ class QualityChoices {
   int Slot(unsigned c, unsigned set, int band) const {
     return static_cast<int>((c * (geometry.NBlocks + 1) + set) * static_cast<unsigned>(setup.MaxBandCount())) + band;
   }
-  // Keeps the neighbour steps of one set's codes within range by lowering codes only.
-  static void MendSteps(int* codes, int count);
+  // True when `code` is a code and its weight keeps a band of largest magnitude `peak` within
+  // `gain`: lowering such a band leaves its set's gain, and so every other band's noise, as it is.
+  static bool Fits(int code, float peak, int gain);
+  // True when band k of a set of `count` codes can go one code lower: its steps to both
+  // neighbours stay within WEIGHT_STEP_DOWN .. WEIGHT_STEP_UP and it Fits its gain.
+  static bool CanLower(const int* codes, int count, int k, float peak, int gain);
 
   FrameGeometry geometry;
   CodingSetup& setup;
   std::vector<float> raw;        // [channel][coefficient]: the frame's coefficients before weighting
   std::vector<int> modelCodes;   // [slot]: the model's codes
-  std::vector<int> lowestCodes;  // [slot]: the lowest code that keeps the band within the top gain
+  std::vector<float> peaks;      // [slot]: the band's largest coefficient magnitude before weighting
+  std::vector<int> modelGains;   // [channel][set]: the frame transform's gains
   std::vector<float> mask;       // [slot]: the band's masking energy (model's mask, or the threshold)
   std::vector<float> tonalOffset;  // [slot]: dB by which a tonal band's mask lies below the model's
   std::vector<float> nonzero;    // [slot]: lines quantised to a non-zero value at the last estimate
