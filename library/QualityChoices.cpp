@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "coding/FrameLayout.h"
+#include "platform/Fatal.h"  // OSTREL_DASSERT
 #include "coding/WeightCoding.h"
 #include "psycho/Psycho.h"
 #include "psycho/PsychoTools.h"
@@ -206,8 +207,12 @@ int QualityChoices::SideBits() const {
   int bits = 0;
   ForEachSet([&](unsigned c, const WeightSetSpan& set, const int*, int count, int, const float*) {
     const int* codes = W[c][set.set];
+    OSTREL_DASSERT(G[c][set.set] >= GAIN_MIN && G[c][set.set] <= GAIN_MAX);
+    OSTREL_DASSERT(codes[0] >= WEIGHT_CODE_MIN && codes[0] <= WEIGHT_CODE_MAX);
     bits += gainCodes[static_cast<size_t>(G[c][set.set] - GAIN_OFFSET)].length + LEADING_WEIGHT_LEN;
     for (int k = 1; k < count; ++k) {
+      // What the writer sends is what the decoder uses only while the step is in range.
+      OSTREL_DASSERT(codes[k] - codes[k - 1] >= WEIGHT_STEP_DOWN && codes[k] - codes[k - 1] <= WEIGHT_STEP_UP);
       const int index = codes[k] - codes[k - 1] + WEIGHT_DIFF_INDEX_OFFSET;
       bits += weightCodes[static_cast<size_t>(std::min(std::max(index, 0), WEIGHT_DIFF_INDEX_MAX))].length;
     }
