@@ -1,6 +1,6 @@
 #!/bin/sh
 # Codes every clip of a material folder (tools/make-material.sh) at every data rate in both modes,
-# decodes the streams and measures them with ostrelcmp. Prints one line per clip, rate and mode
+# checks every frame of the streams (ostreldec -t), decodes them and measures them with ostrelcmp. Prints one line per clip, rate and mode
 # (SNR, NMR, audible frames) and, per rate and mode, the mean NMR and audible share over the clips.
 #
 #   tools/compare-modes.sh [BUILD_DIR] [MATERIAL_DIR] [RATES]
@@ -27,6 +27,8 @@ for rate in $rates; do
       decoded=$out/$name-$rate-$mode.wav
       # shellcheck disable=SC2086
       "$build/ostrelenc" -q -f $flag -b "$rate" -o "$stream" "$wav"
+      # Every frame checked field by field first: a damaged frame stops the script.
+      "$build/ostreldec" -q -t "$stream"
       "$build/ostreldec" -q -f -o "$decoded" "$stream"
       "$cmp" "$wav" "$decoded" | awk -v n="$name" -v r="$rate" -v m="$mode" '
         /^SNR/ {snr=$2} /^NMR/ {nmr=$2} /^audible/ {aud=$2}
