@@ -114,6 +114,8 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeQualityFrame() {
   constexpr int SAFETY_BITS = 64;
   // Rounds of lowering the most audible bands' codes into the bits the search left over.
   constexpr int SPEND_ROUNDS = 4;
+  // Fewer bits left than this are not worth another round.
+  constexpr int MIN_SPEND_BITS = 64;
   FrameOutcome outcome{false, false, false};
   outcome.inputEnded = InFrame->NewFrame(Setup.SwitchUsed(), Setup.Location()) != 0;
   quality->Capture(x);
@@ -130,9 +132,12 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeQualityFrame() {
   const float STEPS = lastSearch.STEPS;
   int used = side + lastSearch.ArithBits;
   bool current = true;  // the last evaluation belongs to the codes in place
-  for (int round = 0; round < SPEND_ROUNDS && used < room; ++round) {
+  // After a round that did not fit, the next tries half its bits from the same codes.
+  int target = room - used;
+  for (int round = 0; round < SPEND_ROUNDS && target >= MIN_SPEND_BITS; ++round) {
     quality->Save();
-    const int lowered = quality->LowerAudible(TempData.data(), static_cast<int>(STEPS), room - used);
+    const int lowered = current ? quality->LowerAudible(TempData.data(), static_cast<int>(STEPS), target)
+                                : quality->LowerAgain(target);
     if (lowered == 0) break;
     quality->Apply(x);
     const int trialSide = quality->SideBits();
@@ -142,11 +147,12 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeQualityFrame() {
       used = trialSide + trialBits;
       side = trialSide;
       current = true;
+      target = room - used;
     } else {
       quality->Restore();
       quality->Apply(x);
       current = false;
-      break;
+      target /= 2;
     }
   }
   if (!current) {

@@ -221,6 +221,11 @@ int QualityChoices::SideBits() const {
 }
 
 int QualityChoices::LowerAudible(const float* const* q, int Steps, int bits) {
+  EstimateNoise(q, Steps);
+  return LowerAgain(bits);
+}
+
+void QualityChoices::EstimateNoise(const float* const* q, int Steps) {
   int*** W = setup.Weights();
   int** G = setup.Gains();
   const float S = static_cast<float>(Steps);
@@ -261,6 +266,13 @@ int QualityChoices::LowerAudible(const float* const* q, int Steps, int bits) {
   std::sort(order.begin(), order.begin() + candidates, [this](int a, int b) {
     return priority[static_cast<size_t>(a)] > priority[static_cast<size_t>(b)] || (priority[static_cast<size_t>(a)] == priority[static_cast<size_t>(b)] && a < b);
   });
+  candidateCount = candidates;
+}
+
+int QualityChoices::LowerAgain(int bits) {
+  int*** W = setup.Weights();
+  int** G = setup.Gains();
+  const int candidates = candidateCount;
   // Lower the most audible bands first until their estimated cost reaches `bits`; when every
   // band has been lowered and bits are left (a frame at the top step size), go round again.
   const int rowLength = setup.MaxBandCount();

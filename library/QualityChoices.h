@@ -42,6 +42,9 @@ class QualityChoices {
   // left after every band), never so far that a set's gain would grow, and returns how many steps
   // it lowered (0 when no band can be lowered). Call Apply before the next quantisation.
   int LowerAudible(const float* const* q, int Steps, int bits);
+  // The same with the noise estimate of the last LowerAudible, for codes brought back (Restore)
+  // to what they were then.
+  int LowerAgain(int bits);
 
   // Saves or brings back the current codes (one copy).
   void Save();
@@ -54,6 +57,9 @@ class QualityChoices {
   int Slot(unsigned c, unsigned set, int band) const {
     return static_cast<int>((c * (geometry.NBlocks + 1) + set) * static_cast<unsigned>(setup.MaxBandCount())) + band;
   }
+  // The noise of every band against its mask at step size `Steps`, and the bands that may go
+  // lower, most audible first, in `order`.
+  void EstimateNoise(const float* const* q, int Steps);
   // True when `code` is a code and its weight keeps a band of largest magnitude `peak` within
   // `gain`: lowering such a band leaves its set's gain, and so every other band's noise, as it is.
   static bool Fits(int code, float peak, int gain);
@@ -73,7 +79,8 @@ class QualityChoices {
   std::vector<float> priority;   // [slot]: noise over mask at the last estimate
   std::vector<int> saved;        // [slot]: codes of Save
   std::vector<int> savedGains;   // [channel][set]
-  std::vector<int> order;        // slots, scratch for LowerAudible
+  std::vector<int> order;        // slots, most audible first (EstimateNoise)
+  int candidateCount = 0;        // slots in `order`
   std::vector<float> athLong, athTran, athShort;  // per line, threshold in quiet (power)
   std::vector<HuffCode> weightCodes;
   std::vector<HuffCode> gainCodes;
