@@ -2,6 +2,8 @@
 // library's buffer of samples pushed by a caller.
 #pragma once
 
+#include <cstdint>
+
 namespace ostrel {
 
 class SampleSource {
@@ -12,6 +14,9 @@ class SampleSource {
   // samples are 0, and every later call gives zeros and 1), else 0. The end is noticed only by a
   // read past the last sample: a read that ends exactly on it returns 0.
   virtual int Read(float* right, float* left, int size) = 0;
+  // Sample frames of real input Read has delivered so far (the zeros after the end not counted;
+  // a pair cut in half by the end counts).
+  virtual uint64_t FramesRead() const = 0;
 };
 
 }  // namespace ostrel

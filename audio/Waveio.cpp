@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace ostrel {
 
@@ -103,6 +104,11 @@ void Waveio::Start(std::FILE* stream) {
   } else {
     OpenForWriting();
   }
+}
+
+Waveio::Waveio(WavePull pull) : pull_(std::move(pull)) {
+  type = WAVE_PULL;
+  StereoFile = StereoIO = 1;
 }
 
 Waveio::Waveio() : Waveio(0) {}
@@ -228,6 +234,13 @@ bool Waveio::ReadChunks() {
     }
     position = UINT64_MAX;  // forces the seek back to the samples
   }
+  // A stated size that the file does not hold is still what was promised.
+  const bool sizeStated = dataSize != kSizeUnknown && !(dataSize == 0 && riffUnpatched);
+  if (length == UINT64_MAX) {
+    promised_ = 0;  // a stream without a stated size promises nothing
+  } else {
+    promised_ = sizeStated && dataSize > length ? dataSize : length;
+  }
   if (position != dataStart && fseeko(fptr, static_cast<off_t>(dataStart), SEEK_SET) != 0) return false;
   return true;
 }
@@ -315,15 +328,12 @@ size_t Waveio::ReadBytes(size_t bytes) {
     const size_t want = dataLeft_ < bytes ? static_cast<size_t>(dataLeft_) : bytes;
     got = std::fread(io_bytes.data(), 1, want, fptr);
     dataLeft_ -= got;
+    read_ += got;
   }
-  if (got < bytes) atEnd_ = true;
-  return got;
-}
-
-size_t Waveio::ReadInterleaved(int16_t* interleaved, size_t frames) {
-  if (type != WAVE_READ || !StereoFile) return 0;
-  const size_t got = ReadBytes(frames * 4) / 4;
-  for (size_t i = 0; i < 2 * got; ++i) interleaved[i] = Sample(io_bytes.data() + 2 * i);
+  if (got < bytes) {
+    if (!atEnd_) ranOut_ = true;
+    atEnd_ = true;
+  }
   return got;
 }
 
@@ -368,6 +378,16 @@ int Waveio::IO(short* right, short* left, int size) {
 int Waveio::IO(float* right, float* left, int size) {
   if (size <= 0) return 0;
   const size_t frames = static_cast<size_t>(size);
+  if (type == WAVE_PULL) {
+    const size_t got = atEnd_ ? 0 : pull_(right, left, frames);
+    read_ += 4u * got;
+    for (size_t n = got; n < frames; ++n) right[n] = left[n] = 0.0f;
+    if (got < frames) {
+      if (!atEnd_) ranOut_ = true;
+      atEnd_ = true;
+    }
+    return got < frames ? 1 : 0;
+  }
   if (type == WAVE_READ) {
     const size_t wanted = frames * (StereoFile ? 4 : 2);
     const size_t got = ReadBytes(wanted);
@@ -457,7 +477,7 @@ void Waveio::OutputPair(float& right, float& left, short* first, short* second) 
 }
 
 void Waveio::CloseWave() {
-  if (type == WAVE_READ) {
+  if (type == WAVE_READ || type == WAVE_PULL) {
     if (fptr != nullptr) std::fclose(fptr);
     fptr = nullptr;
     atEnd_ = true;

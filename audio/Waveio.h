@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,11 @@ struct SoundCardSettings;  // which device plays, and how (audio/MCI_Buffer.h)
 constexpr int WAVE_READ = 0;
 constexpr int WAVE_WRITE = 1;
 constexpr int WAVE_SOUNDCARD = 3;
+constexpr int WAVE_PULL = 4;  // read mode whose samples come from a caller's function, not a file
+
+// Stores up to `frames` stereo sample frames (floats on the 16-bit scale) and returns how many;
+// fewer only at the end of the samples. The source of a pull-mode Waveio.
+using WavePull = std::function<size_t(float* right, float* left, size_t frames)>;
 
 // Values of Waveio::error. The first error that happens is kept.
 constexpr int WAVE_ERROR_MODE = 1;    // unsupported mode for the operation
@@ -90,6 +96,11 @@ class Waveio : public SampleSource {
   // now owns and closes. A null `stream` sets `error` = 2.
   Waveio(std::FILE* stream, int intype);
 
+  // Pull mode: a stereo reader whose float IO takes its samples from `pull` (a source converted
+  // on the way), with the read mode's contract: missing samples are 0 and the result is 1 once
+  // `pull` delivered fewer than asked for. The integer IO is not available (`error` = 1).
+  explicit Waveio(WavePull pull);
+
   // Sound-card mode: always stereo, 44100 Hz, with an MCI_Buffer on the system's default sound
   // output, or on the device `settings` choose. No header record is used. Whether the device
   // opened shows in buffer->opened (and why not in buffer->device_error).
@@ -112,10 +123,6 @@ class Waveio : public SampleSource {
   // and when the buffer refuses one (see MCI_Buffer::Append) `error` = 3. Returns 0.
   int IO(short* right, short* left, int size);
 
-  // Read mode, stereo files: stores up to `frames` sample frames interleaved (first, second, ...)
-  // in `interleaved` and returns how many whole ones the data still held (fewer only at its end).
-  size_t ReadInterleaved(int16_t* interleaved, size_t frames);
-
   // As above with float samples. Read mode with SumDiff on a stereo file: right = (a + b) / 2,
   // left = (a - b) / 2, exact. Write mode with SumDiff: for each pair, with w = the integer part
   // of right[n] (toward zero), right[n] becomes right[n] + left[n] and left[n] becomes w - left[n]
@@ -126,6 +133,9 @@ class Waveio : public SampleSource {
 
   // The float IO as the encoder's sample source (read mode).
   int Read(float* right, float* left, int size) override { return IO(right, left, size); }
+  uint64_t FramesRead() const override {
+    return StereoFile ? (read_ + 3u) / 4u : (read_ + 1u) / 2u;  // bytes of a stereo or mono 16-bit frame
+  }
 
   // Sound-card mode only (elsewhere `error` = 1): the buffer's Set_Volume (low 16 bits, both
   // channels), Clear_Buffer (playback stops, what is queued is discarded, the next samples prime
@@ -149,6 +159,15 @@ class Waveio : public SampleSource {
   int inforesolution() const { return wave ? wave->BitsPerSample : 0; }
   int infochannels() const { return wave ? wave->nChan : 0; }
 
+  // Read and pull modes: the sample bytes the header promised (its data size when that is a real size,
+  // otherwise the bytes found to be there; 0 for a stream, such as a pipe, whose header states no
+  // size), and the sample bytes IO has read so far. Fewer read
+  // than promised once IO has reported the end means the file ended early (it was cut, or shrank
+  // while it was read).
+  uint64_t promisedBytes() const { return promised_; }
+  uint64_t bytesRead() const { return read_; }
+  // Read and pull modes: IO has run past the last sample (CloseWave alone does not count).
+  bool ranOut() const { return ranOut_; }
   // Read access for other modules to the state below, which stays public for the tests.
   int Error() const { return error; }                  // 0, or the first WAVE_ERROR_*
   const WaveHeader* Header() const { return wave.get(); }  // nullptr in sound-card mode
@@ -191,7 +210,11 @@ class Waveio : public SampleSource {
 
   bool sizesUnknown_ = false;  // write mode: the output cannot seek back; lengths 0xFFFFFFFF
   uint64_t dataLeft_ = 0;   // read mode: sample bytes still to come in the data chunk
-  bool atEnd_ = false;      // read mode: a read ran past the last sample
+  uint64_t promised_ = 0;   // read mode: sample bytes the header promised
+  uint64_t read_ = 0;       // read mode: sample bytes read so far
+  WavePull pull_;           // pull mode: where the samples come from
+  bool atEnd_ = false;      // read mode: a read ran past the last sample, or the file is closed
+  bool ranOut_ = false;     // read and pull modes: a read ran past the last sample
   std::vector<unsigned char> io_bytes;  // file bytes of one IO call; grows to the largest call
 };
 

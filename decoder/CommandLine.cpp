@@ -113,11 +113,13 @@ DecoderAction ParseDecoderCommandLine(int argc, char** argv, DecoderOptions* o, 
     }
   }
   for (int i = optind; i < argc; ++i) o->inputs.emplace_back(argv[i]);
-  // The older form: an input and the output it decodes to.
+  // The older form: an input and the output it decodes to, replaced as it always was, so that
+  // the scripts written for it keep working.
   if (!modeGiven && !haveOutput && o->inputs.size() == 2 && !EndsWith(o->inputs[1], ".ost")) {
     o->output = o->inputs[1];
     o->inputs.pop_back();
     haveOutput = true;
+    o->force = true;
   }
   if (o->inputs.empty()) {
     *problem = "no input file";
@@ -163,7 +165,7 @@ void PrintDecoderHelp(std::FILE* out) {
   std::fputs(
       "\n"
       "Decodes Ostrel compressed files to 16-bit stereo 44100 Hz WAV files. INPUT may be - for\n"
-      "standard input. The older form 'ostreldec IN.ost OUT.wav' is the same as -o OUT.wav.\n"
+      "standard input. The older form 'ostreldec IN.ost OUT.wav' is the same as -f -o OUT.wav.\n"
       "\n"
       "Options:\n"
       "  -o, --output FILE  the output of the one input; - for standard output\n"

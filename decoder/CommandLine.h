@@ -27,7 +27,7 @@ enum class DecoderAction { Run, Help, Version, UsageError };
 
 // Parses argv with getopt_long. On UsageError, `*problem` says what is wrong (without the
 // program's name). The older form "ostreldec IN.ost OUT.wav" (two names, the second not ending
-// in .ost, no mode) is taken as "ostreldec IN.ost -o OUT.wav".
+// in .ost, no mode) is taken as "ostreldec -f IN.ost -o OUT.wav": it replaces OUT.wav as it always did.
 DecoderAction ParseDecoderCommandLine(int argc, char** argv, DecoderOptions* options, std::string* problem);
 
 void PrintDecoderUsage(std::FILE* out);

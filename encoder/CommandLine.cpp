@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 
+#include "audio/SourceReader.h"
 #include "format/FileHeader.h"
 #include "format/RateTables.h"
 
@@ -161,11 +162,11 @@ void PrintEncoderHelp(std::FILE* out) {
   PrintEncoderUsage(out);
   std::fputs(
       "\n"
-      "Codes 16-bit PCM WAV files, 2 channels at 44100 Hz, into Ostrel compressed files. INPUT may\n"
-      "be - for a WAV on standard input.\n"
-      "\n"
-      "Options:\n",
+      "Codes sound files into Ostrel compressed files (44100 Hz stereo). A 16-bit PCM WAV file of\n"
+      "2 channels at 44100 Hz is coded as it is, other sources are converted. INPUT may be - for a\n"
+      "WAV on standard input.\n",
       out);
+  std::fprintf(out, "(In this build %s.)\n\nOptions:\n", SourceReaderReads());
   std::fprintf(out, "  -b, --bitrate KBPS  data rate in kb/s: %s (default 128)\n", RateList().c_str());
   std::fputs(
       "      --quality       the quality mode: weights and gains chosen against the audibility of\n"

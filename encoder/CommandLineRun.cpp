@@ -106,14 +106,20 @@ LibraryRun EncodeThroughLibrary(int kbps, bool quality, const Tags& tags, Source
   if (run.status == OSTREL_OK) run.status = ostrel_encoder_set_tag(enc, "title", tags.Title.c_str());
   if (run.status == OSTREL_OK) run.status = ostrel_encoder_set_tag(enc, "author", tags.Author.c_str());
   if (run.status == OSTREL_OK) run.status = ostrel_encoder_set_tag(enc, "comment", tags.Comments.c_str());
-  std::vector<int16_t> chunk(2 * kChunkFrames);
+  std::vector<float> first(kChunkFrames), second(kChunkFrames), chunk(2 * kChunkFrames);
   while (run.status == OSTREL_OK) {
     if (StopRequested()) {
       run.stopSignal = StopSignal();
       break;
     }
-    const size_t got = source.reader->ReadInterleaved(chunk.data(), kChunkFrames);
-    if (got > 0) run.status = ostrel_encoder_write(enc, chunk.data(), got);
+    const size_t got = source.reader->Read(first.data(), second.data(), kChunkFrames);
+    // The reader's floats are on the 16-bit scale, the library's on -1..1: a 16-bit value v
+    // passes as v / 32768 and comes back exactly.
+    for (size_t i = 0; i < got; ++i) {
+      chunk[2 * i] = first[i] / 32768.0f;
+      chunk[2 * i + 1] = second[i] / 32768.0f;
+    }
+    if (got > 0) run.status = ostrel_encoder_write_float(enc, chunk.data(), got);
     run.samples += got;
     progress.Update(run.samples);
     if (got < kChunkFrames) break;
@@ -124,7 +130,6 @@ LibraryRun EncodeThroughLibrary(int kbps, bool quality, const Tags& tags, Source
   }
   run.frames = ostrel_encoder_frames(enc);
   ostrel_encoder_destroy(enc);
-  source.reader->CloseWave();
   if (std::fflush(file) != 0 && run.status == OSTREL_OK) {
     run.status = OSTREL_ERR_WRITE;
     target.error = errno;
@@ -189,6 +194,8 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
     }
   }
 
+  const std::string conversion = source.reader->Conversion();
+  if (!conversion.empty() && !o.quiet) std::fprintf(stderr, "%s: %s: %s\n", kProgram, inName.c_str(), conversion.c_str());
   ProgressLine progress(stderr, progressLine, std::string(kProgram) + ": " + inName, source.samples, STREAM_SAMPLE_RATE);
   LibraryRun run = EncodeThroughLibrary(o.kbps, o.quality, tags, source, target.get(), progress);
   progress.Clear();
@@ -213,6 +220,17 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
     return ENCODE_EXIT_FAILED;
   }
 
+  const SourceReader& reader = *source.reader;
+  if (reader.clipped() > 0) {
+    std::fprintf(stderr, "%s: %s: %llu samples beyond full scale were limited to it\n", kProgram, inName.c_str(),
+                 static_cast<unsigned long long>(reader.clipped()));
+  }
+  if (run.stopSignal == 0 && reader.EndedEarly()) {
+    std::fprintf(stderr, "%s: %s ended early: its header promised %llu sample frames, it held %llu; %s codes those\n",
+                 kProgram, inName.c_str(), static_cast<unsigned long long>(reader.promisedFrames()),
+                 static_cast<unsigned long long>(reader.framesRead()), outName.c_str());
+    return ENCODE_EXIT_FAILED;
+  }
   if (run.stopSignal != 0) {
     std::fprintf(stderr, "%s: %s: stopped by %s after %s; %s holds what was coded\n", kProgram, inName.c_str(),
                  strsignal(run.stopSignal), CodedText(run.samples, source.samples, STREAM_SAMPLE_RATE).c_str(),

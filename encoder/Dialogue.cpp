@@ -1,12 +1,14 @@
 #include "encoder/Dialogue.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 
+#include "cli/LineEditor.h"
 #include "format/FrameGeometry.h"
 #include "platform/Console.h"
 #include "platform/OutputFile.h"
@@ -20,7 +22,6 @@ constexpr int kMenuRows = 7;
 constexpr unsigned char kMenuRates[kMenuRows] = {196, 128, 96, 80, 64, 56, 48};
 constexpr unsigned char kDefaultRate = 64;
 constexpr const char* kProgram = "ostrelenc";
-constexpr const char* kSourceNeeded = "the encoder needs 16-bit PCM WAV, 2 channels, 44100 Hz";
 
 std::string Trim(const std::string& s) {
   size_t begin = 0, end = s.size();
@@ -29,15 +30,35 @@ std::string Trim(const std::string& s) {
   return s.substr(begin, end - begin);
 }
 
-// The next non-blank answer line, trimmed. False at end of input.
-bool ReadAnswer(const DialogueConsole& console, std::string* answer) {
-  std::fflush(console.out);
+enum class Answer { Path, Rate };
+
+// Shows `prompt` and reads the next non-blank answer line, trimmed; at a terminal a blank answer
+// shows the prompt again, and a path is cleaned up as typed paths are. False at end of input.
+bool ReadAnswer(const DialogueConsole& console, const char* prompt, Answer kind, std::string* answer) {
   std::string line;
-  while (console.readLine(line)) {
-    *answer = Trim(line);
+  if (!console.terminal) {
+    std::fputs(prompt, console.out);
+    std::fflush(console.out);
+    while (console.readLine(line)) {
+      *answer = Trim(line);
+      if (!answer->empty()) return true;
+    }
+    return false;
+  }
+  for (;;) {
+    std::fflush(console.out);
+    bool read = false;
+    if (console.editLine) {
+      read = console.editLine(prompt, line);
+    } else {
+      std::fputs(prompt, console.out);
+      std::fflush(console.out);
+      read = console.readLine(line);
+    }
+    if (!read) return false;
+    *answer = kind == Answer::Path ? CleanTypedPath(line) : Trim(line);
     if (!answer->empty()) return true;
   }
-  return false;
 }
 
 // The result of a dialogue that ends without a run.
@@ -61,9 +82,6 @@ DialogueResult TargetFailed(const DialogueConsole& console, const std::string& t
   return Failed();
 }
 
-std::string Plural(unsigned n, const char* word) {
-  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
-}
 
 }  // namespace
 
@@ -72,7 +90,27 @@ DialogueConsole StandardDialogueConsole() {
   console.readLine = [](std::string& line) { return ReadLine(line); };
   console.out = stdout;
   console.err = stderr;
+  console.terminal = isatty(STDIN_FILENO) != 0;
+  if (console.terminal && LineEditingAvailable()) {
+    console.editLine = [](const std::string& prompt, std::string& line) { return EditLine(prompt, line); };
+  }
   return console;
+}
+
+bool DataRateForTypedAnswer(const std::string& answer, unsigned char* DataRate) {
+  int choice = 0;
+  if (!ParseChoice(answer, &choice)) return false;
+  if (choice >= 1 && choice <= kMenuRows) {
+    *DataRate = DataRateForChoice(choice);
+    return true;
+  }
+  for (unsigned char code : kMenuRates) {
+    if (choice == 2 * code) {
+      *DataRate = code;
+      return true;
+    }
+  }
+  return false;
 }
 
 unsigned char DataRateForChoice(int choice) {
@@ -111,31 +149,6 @@ RunParameters DeriveRunParameters(unsigned char DataRate, uint32_t dataBytes, ui
   return p;
 }
 
-std::string SourceFormatProblem(const Waveio& in) {
-  if (in.error == WAVE_ERROR_OPEN || !in.wave) return "cannot be opened";
-  const WaveHeader& h = *in.wave;
-  if (std::strcmp(h.RiffID, "RIFF") != 0 || std::strcmp(h.FileTypeName, "WAVE") != 0) {
-    return "is not a RIFF/WAVE file";
-  }
-  if (std::strcmp(h.Format, "fmt ") != 0) return "is a WAV file without a format chunk";
-  if (h.Fmt < WAVE_FMT_PCM_BYTES || (h.Code == 0 && h.nChan == 0 && h.sRate == 0)) {
-    return "is a WAV file with a damaged format chunk";
-  }
-  // Error 0 means PCM, also for an extensible format chunk.
-  char kind[32];
-  if (h.Code == WAVE_FORMAT_PCM || (h.Code == WAVE_FORMAT_EXTENSIBLE && in.error == 0)) {
-    std::snprintf(kind, sizeof kind, "PCM");
-  } else {
-    std::snprintf(kind, sizeof kind, "format 0x%04X", static_cast<unsigned>(h.Code));
-  }
-  std::string what = "is " + std::to_string(h.BitsPerSample) + "-bit " + kind + ", " +
-                     Plural(h.nChan, "channel") + ", " + std::to_string(h.sRate) + " Hz";
-  if (std::strcmp(h.DataName, "data") != 0) return what + ", without a data chunk";
-  if (in.error != 0) return what;
-  if (h.BitsPerSample != STREAM_SAMPLE_BITS || h.nChan != STREAM_CHANNELS || h.sRate != STREAM_SAMPLE_RATE) return what;
-  return "";
-}
-
 DialogueResult RunDialogue(const DialogueConsole& console) {
   std::FILE* out = console.out;
   std::fputs("\t---------------------------------------\n", out);
@@ -145,10 +158,12 @@ DialogueResult RunDialogue(const DialogueConsole& console) {
 
   // Source: opened as a probe first, then as the reader, which must hold codable audio.
   std::string source;
-  std::unique_ptr<Waveio> in;
+  std::unique_ptr<SourceReader> in;
+  FileId sourceId;
   for (;;) {
-    std::fputs("Enter source file path: ", out);
-    if (!ReadAnswer(console, &source)) return EndOfInput(console, "source file path");
+    if (!ReadAnswer(console, "Enter source file path: ", Answer::Path, &source)) {
+      return EndOfInput(console, "source file path");
+    }
     std::FILE* probe = std::fopen(source.c_str(), "rb");
     if (probe == nullptr) {
       const int reason = errno;
@@ -161,20 +176,19 @@ DialogueResult RunDialogue(const DialogueConsole& console) {
     }
     struct stat probed;
     const bool folder = fstat(fileno(probe), &probed) == 0 && S_ISDIR(probed.st_mode);
+    sourceId = IdOfDescriptor(fileno(probe));
     std::fclose(probe);
     if (folder) {
       std::fflush(out);
-      std::fprintf(console.err, "%s is a folder; %s.\n", source.c_str(), kSourceNeeded);
+      std::fprintf(console.err, "%s is a folder; %s.\n", source.c_str(), SourceReaderReads());
       continue;
     }
-    in = std::make_unique<Waveio>(source.c_str(), WAVE_READ);
-    const std::string problem = SourceFormatProblem(*in);
-    if (problem.empty()) break;
+    in = std::make_unique<SourceReader>(source);
+    if (in->problem().empty()) break;
     std::fflush(out);
-    std::fprintf(console.err, "%s %s; %s.\n", source.c_str(), problem.c_str(), kSourceNeeded);
+    std::fprintf(console.err, "%s %s.\n", source.c_str(), in->problem().c_str());
     in.reset();
   }
-  const FileId sourceId = IdOfDescriptor(fileno(in->fptr));
 
   // Target: opened for writing without truncating it, so that nothing is destroyed until the
   // dialogue is complete; refused when it is the source under any name. One the dialogue
@@ -182,8 +196,9 @@ DialogueResult RunDialogue(const DialogueConsole& console) {
   std::string target;
   std::unique_ptr<OutputFile> output;
   for (;;) {
-    std::fputs("Enter target file path: ", out);
-    if (!ReadAnswer(console, &target)) return EndOfInput(console, "target file path");
+    if (!ReadAnswer(console, "Enter target file path: ", Answer::Path, &target)) {
+      return EndOfInput(console, "target file path");
+    }
     output = std::make_unique<OutputFile>();
     std::string reason;
     if (output->OpenInPlace(target, sourceId, &reason)) break;
@@ -194,11 +209,17 @@ DialogueResult RunDialogue(const DialogueConsole& console) {
   std::fputs("\nAvailable Data Rates:\n", out);
   std::fputs("---------------------\n\n", out);
   for (int row = 1; row <= kMenuRows; ++row) std::fprintf(out, "%d\t%d kb/s\n", row, DataRateForChoice(row) * 2);
-  std::fputs("\nEnter target data rate: ", out);
+  std::fputs("\n", out);
   std::string answer;
-  if (!ReadAnswer(console, &answer)) return EndOfInput(console, "data rate");
+  if (!ReadAnswer(console, "Enter target data rate: ", Answer::Rate, &answer)) {
+    return EndOfInput(console, "data rate");
+  }
   int choice = 0;
-  const unsigned char DataRate = ParseChoice(answer, &choice) ? DataRateForChoice(choice) : kDefaultRate;
+  unsigned char DataRate = ParseChoice(answer, &choice) ? DataRateForChoice(choice) : kDefaultRate;
+  if (console.terminal && !DataRateForTypedAnswer(answer, &DataRate)) {
+    std::fflush(out);
+    std::fprintf(console.err, "%s: %s: not understood, using %d kb/s\n", kProgram, answer.c_str(), kDefaultRate * 2);
+  }
 
   // The dialogue is complete: now the target is emptied (devices are left as they are).
   std::string reason;
@@ -210,7 +231,13 @@ DialogueResult RunDialogue(const DialogueConsole& console) {
   std::fflush(out);
 
   DialogueResult result;
-  result.params = DeriveRunParameters(DataRate, in->wave->nSamples, in->wave->sRate);
+  if (in->canonical()) {
+    const WaveHeader& header = *in->wave()->wave;
+    result.params = DeriveRunParameters(DataRate, header.nSamples, header.sRate);
+  } else {
+    result.params = DeriveRunParameters(DataRate, 0, 0);
+    result.params.Length = in->seconds();
+  }
   result.params.sourcePath = source;
   result.params.targetPath = target;
   result.in = std::move(in);

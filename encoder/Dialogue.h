@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "audio/Waveio.h"
+#include "audio/SourceReader.h"
 #include "platform/FileHandle.h"
 #include "platform/OutputFile.h"
 #include "platform/StreamConstants.h"
@@ -37,15 +37,24 @@ struct DialogueConsole {
   std::function<bool(std::string& line)> readLine;  // one answer line; false at end of input
   std::FILE* out = nullptr;                         // banner, prompts, menu, selection message
   std::FILE* err = nullptr;                         // one-line complaints about an answer
+  // The answers are typed on a terminal: a path answer has its surrounding quotes removed and a
+  // leading ~ expanded (CleanTypedPath), an empty answer asks again, and at the rate prompt a
+  // figure in kb/s selects that rate and an answer that is not understood is said to be. Piped
+  // answers (false) are taken as they always were.
+  bool terminal = false;
+  // With `terminal`, when set: reads one answer showing `prompt` itself (line editing), instead
+  // of the prompt being printed on `out` and `readLine` reading.
+  std::function<bool(const std::string& prompt, std::string& line)> editLine;
 };
 
-// Standard input through the console layer, standard output and standard error.
+// Standard input through the console layer (with line editing when it is a terminal and the build
+// has libedit), standard output and standard error.
 DialogueConsole StandardDialogueConsole();
 
 struct DialogueResult {
   int status = 0;                // 0: complete; otherwise the exit status to end the program with
-  std::unique_ptr<Waveio> in;    // complete: the source reader (read mode, no sum/difference),
-                                 // positioned at the first sample
+  std::unique_ptr<SourceReader> in;  // complete: the source, at its first sample (a canonical
+                                     // WAV through Waveio's read mode, no sum/difference)
   FileHandle fptr;               // complete: the target, empty, open for binary writing
   std::unique_ptr<OutputFile> target;  // complete: the target, handed over; must outlive the frame
                                        // loop's start, so that a signal before it removes the target
@@ -53,8 +62,8 @@ struct DialogueResult {
 };
 
 // Runs the dialogue: banner, source prompt (asked again while the file cannot be opened, with the
-// reason on `err` when it is not simply missing, or is a folder or not 16-bit PCM stereo at
-// 44100 Hz), target prompt (asked again while it is the source itself or
+// reason on `err` when it is not simply missing, or is a folder, holds no samples, or is not a
+// sound file the SourceReader reads, named in plain words), target prompt (asked again while it is the source itself or
 // cannot be opened for writing, or is a folder; the reason on `err` as "ostrelenc: cannot write
 // PATH: REASON"), the rate menu and the selection message. An answer is the whole line with
 // surrounding blanks trimmed; blank lines are skipped. The target is checked without being
@@ -67,6 +76,11 @@ DialogueResult RunDialogue(const DialogueConsole& console);
 // The rate code a menu choice selects: 1..7 give 196, 128, 96, 80, 64, 56, 48; anything else 64.
 unsigned char DataRateForChoice(int choice);
 
+// The rate code a typed answer selects at a terminal: a menu row 1..7, or one of the seven data
+// rates in kb/s (96 .. 392, "256" or "256 kb/s"). False when it is neither: the caller then takes
+// the design's 128 kb/s and says the answer was not understood.
+bool DataRateForTypedAnswer(const std::string& answer, unsigned char* DataRate);
+
 // Reads a number from an answer line as "%d" would: blanks, an optional sign, digits; whatever
 // follows is ignored. False when the line does not start that way. Values beyond the int range
 // saturate.
@@ -75,9 +89,5 @@ bool ParseChoice(const std::string& line, int* choice);
 // The run parameters for a rate code and a source of `dataBytes` sample bytes (16-bit stereo) at
 // `sampleRate` (Length 0 when the rate is 0). `DataRate` must be a valid code.
 RunParameters DeriveRunParameters(unsigned char DataRate, uint32_t dataBytes, uint32_t sampleRate);
-
-// Empty when `in` can be coded (16-bit PCM, 2 channels, 44100 Hz); otherwise what the file is,
-// as the end of a sentence about it ("is 16-bit PCM, 1 channel, 48000 Hz").
-std::string SourceFormatProblem(const Waveio& in);
 
 }  // namespace ostrel

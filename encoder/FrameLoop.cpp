@@ -16,6 +16,8 @@ namespace ostrel {
 
 namespace {
 
+constexpr const char* kProgram = "ostrelenc";
+
 // Says on standard error that the target could not be written completely. `error` is the errno
 // of the failing call when one is known, else 0.
 void ReportWriteFailure(const std::string& path, int error) {
@@ -169,8 +171,29 @@ int EncodeFrames(const RunParameters& params, Waveio& in, FileHandle target, int
   return status;
 }
 
-int RunFrameLoop(const RunParameters& params, Waveio& in, FileHandle fptr) {
-  return EncodeFrames(params, in, std::move(fptr));
+int RunFrameLoop(const RunParameters& params, SourceReader& source, FileHandle fptr) {
+  const char* name = params.sourcePath.c_str();
+  const std::string conversion = source.Conversion();
+  if (!conversion.empty()) {
+    std::printf("%s: %s\n", name, conversion.c_str());
+    std::fflush(stdout);
+  }
+  int status = EncodeFrames(params, *source.wave(), std::move(fptr));
+  std::fflush(stdout);
+  if (source.clipped() > 0) {
+    std::fprintf(stderr, "%s: %s: %llu samples beyond full scale were limited to it.\n", kProgram, name,
+                 static_cast<unsigned long long>(source.clipped()));
+  }
+  if (source.EndedEarly()) {
+    std::fprintf(stderr,
+                 "%s: %s ended early: its header promised %llu sample frames, it held %llu; the stream "
+                 "codes those %llu.\n",
+                 kProgram, name, static_cast<unsigned long long>(source.promisedFrames()),
+                 static_cast<unsigned long long>(source.framesRead()),
+                 static_cast<unsigned long long>(source.framesRead()));
+    status = 1;
+  }
+  return status;
 }
 
 }  // namespace ostrel

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "audio/Waveio.h"
+#include "audio/SourceReader.h"
 #include "encoder/Dialogue.h"
 #include "platform/FileHandle.h"
 
@@ -24,9 +24,13 @@ namespace ostrel {
 // (tests only). Closes `fptr`.
 int EncodeFrames(const RunParameters& params, Waveio& in, FileHandle fptr, int budgetBits = 0);
 
-// Codes the source `in` (read mode, positioned at the first sample) into the empty target `fptr`
-// (open for binary writing) with the run parameters of the dialogue. Closes both `in` (CloseWave)
-// and `fptr` before it returns. Returns the process exit status.
-int RunFrameLoop(const RunParameters& params, Waveio& in, FileHandle fptr);
+// Codes `source` (at its first sample, problem() empty) into the empty target `fptr` (open for
+// binary writing) with the run parameters of the dialogue. A converted source's conversion line
+// ("song.flac: 48000 Hz, 1 channel, 24-bit -> 44100 Hz stereo") comes first on standard output.
+// Afterwards, on standard error: how many converted samples were limited to full scale, and a
+// source that ended before the samples its header promised, with both counts (its stream holds
+// what there was; exit status 1). Closes the source and `fptr` before it returns. Returns the
+// process exit status.
+int RunFrameLoop(const RunParameters& params, SourceReader& source, FileHandle fptr);
 
 }  // namespace ostrel

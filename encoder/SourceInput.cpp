@@ -1,48 +1,41 @@
 #include "encoder/SourceInput.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "cli/OutputName.h"
-#include "encoder/Dialogue.h"
+#include "platform/StreamConstants.h"
 
 namespace ostrel {
 
 namespace {
-constexpr const char* kSourceNeeded = "the encoder needs 16-bit PCM WAV, 2 channels, 44100 Hz";
-constexpr uint32_t kSizeUnknown = 0xFFFFFFFFu;
-constexpr uint32_t kBytesPerSampleFrame = 4;  // 16-bit stereo
-}  // namespace
+constexpr const char* kStandardInput = "/dev/stdin";
+}
 
 std::string OpenSource(const std::string& path, Source* source) {
-  std::FILE* stream = nullptr;
-  if (path == STANDARD_STREAM_NAME) {
-    const int fd = dup(STDIN_FILENO);
-    if (fd >= 0) stream = fdopen(fd, "rb");
-    if (stream == nullptr && fd >= 0) close(fd);
-  } else {
-    stream = std::fopen(path.c_str(), "rb");
+  const std::string file = path == STANDARD_STREAM_NAME ? kStandardInput : path;
+  // The reader says only that a file cannot be opened; the probe says why.
+  if (path != STANDARD_STREAM_NAME) {
+    std::FILE* probe = std::fopen(file.c_str(), "rb");
+    if (probe == nullptr) return std::string("cannot be opened: ") + std::strerror(errno);
+    struct stat st;
+    const bool folder = fstat(fileno(probe), &st) == 0 && S_ISDIR(st.st_mode);
+    std::fclose(probe);
+    if (folder) return "is a folder";
   }
-  if (stream == nullptr) return std::string("cannot be opened: ") + std::strerror(errno);
-  struct stat st;
-  if (fstat(fileno(stream), &st) == 0 && S_ISDIR(st.st_mode)) {
-    std::fclose(stream);
-    return std::string("is a folder; ") + kSourceNeeded;
-  }
-  source->id = IdOfDescriptor(fileno(stream));
-  source->reader = std::make_unique<Waveio>(stream, WAVE_READ);
-  const std::string problem = SourceFormatProblem(*source->reader);
+  source->id = IdOfPath(file);
+  source->reader = std::make_unique<SourceReader>(file);
+  const std::string problem = source->reader->problem();
   if (!problem.empty()) {
     source->reader.reset();
-    return problem + "; " + kSourceNeeded;
+    return problem;
   }
-  const uint32_t bytes = source->reader->wave->nSamples;
-  source->samples = bytes == kSizeUnknown ? 0 : bytes / kBytesPerSampleFrame;
-  source->tags = source->reader->tags;
+  const SourceReader& r = *source->reader;
+  source->samples = r.rate() != 0 ? r.promisedFrames() * STREAM_SAMPLE_RATE / r.rate() : 0;
+  if (Waveio* wave = source->reader->wave(); r.canonical() && wave != nullptr) source->tags = wave->tags;
   return "";
 }
 

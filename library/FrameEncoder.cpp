@@ -84,7 +84,12 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeFrame() {
   if (quality) return EncodeQualityFrame();
   FrameOutcome outcome{false, false, false};
   int bitsavailable = budgetBits;
-  outcome.inputEnded = InFrame->NewFrame(Setup.SwitchUsed(), Setup.Location()) != 0;
+  const bool sourceEnded = InFrame->NewFrame(Setup.SwitchUsed(), Setup.Location()) != 0;
+  ++framesCoded;
+  // The decoder's output lags the input by HLSIZE samples: the frame in which the source ends
+  // leaves its last samples without the overlap they need when fewer than HLSIZE zeros follow
+  // them in that frame, and then one more frame (of silence) completes them.
+  outcome.inputEnded = sourceEnded && framesCoded * geometry.TOTAL >= in.FramesRead() + geometry.HLSIZE;
 
   bitsavailable -= Frame->WriteSyncWord();
   bitsavailable -= Frame->WriteTranInfo();

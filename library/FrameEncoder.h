@@ -40,7 +40,9 @@ class FrameEncoder {
   void WriteHeader(const char* Title = "None", const char* Author = "None", const char* Comments = "None");
 
   struct FrameOutcome {
-    bool inputEnded;  // the source ran out during this frame; the frame was still coded in full
+    bool inputEnded;  // the source has run out and the frames coded so far hold all of it: the
+                      // frame in which it ran out (coded in full, zeros after its end), or the
+                      // frame after, when the source's last samples needed its overlap
     bool overBudget;  // the frame did not fit even at step size 1 and was written without padding
     bool writerFailed;  // the frame writer met a value its field cannot carry (WriteFrame::Failed)
   };
@@ -108,6 +110,7 @@ class FrameEncoder {
   int budgetBits = 0;
   float OldStep = FIRST_STEP_SIZE;
   int SymbolCount = 0;
+  uint64_t framesCoded = 0;
   StepSearchResult lastSearch{FIRST_STEP_SIZE, 0, 0};
 };
 

@@ -323,9 +323,9 @@ namespace {
 
 // The samples pushed since the last frame, one frame's worth at most, as the engine's source.
 // The engine asks for a frame only when the buffer is full, or at the end of input, when the
-// missing samples are zeros and the read reports the end: the frame in which the input runs out
-// is the last, and input that ends exactly on a frame boundary gets one more frame, as a file
-// read by ostrelenc does.
+// missing samples are zeros and the read reports the end: the engine then says when the frames
+// coded hold the whole input (the frame in which it runs out, or one more), as for a file read
+// by ostrelenc.
 class PushedSamples final : public ostrel::SampleSource {
  public:
   explicit PushedSamples(unsigned total) : first(total, 0.0f), second(total, 0.0f) {}
@@ -338,8 +338,10 @@ class PushedSamples final : public ostrel::SampleSource {
     std::fill(right + have, right + n, 0.0f);
     std::fill(left + have, left + n, 0.0f);
     fill = 0;
+    delivered += have;
     return have < n ? 1 : 0;
   }
+  uint64_t FramesRead() const override { return delivered; }
 
   size_t Room() const { return first.size() - fill; }
   bool Full() const { return fill == first.size(); }
@@ -352,6 +354,7 @@ class PushedSamples final : public ostrel::SampleSource {
  private:
   std::vector<float> first, second;
   size_t fill = 0;
+  uint64_t delivered = 0;
 };
 
 // The bytes the bit writer produced during one frame, handed to the write callback together.
@@ -391,10 +394,12 @@ struct ostrel_encoder {
         sink(write, userData, ostrel::FILE_HEADER_MAX_BYTES + geometry.FrameBits / 8 + 64),
         engine(code, source, &sink) {}
 
-  // Codes the buffered frame; `last` at the end of input. Returns the sticky status.
-  int Code() {
+  // Codes the buffered frame. Returns the sticky status; `complete` tells whether the input has
+  // ended and the frames coded hold all of it.
+  int Code(bool* complete = nullptr) {
     const ostrel::FrameEncoder::FrameOutcome outcome = engine.EncodeFrame();
     ++frames;
+    if (complete != nullptr) *complete = outcome.inputEnded;
     if (outcome.overBudget || outcome.writerFailed) error = OSTREL_ERR_INTERNAL;
     if (!sink.Flush() || engine.WriteFailed()) error = OSTREL_ERR_WRITE;
     return error;
@@ -525,8 +530,12 @@ extern "C" int ostrel_encoder_finish(ostrel_encoder* enc) {
   enc->finished = true;
   if (enc->error != OSTREL_OK) return enc->error;
   if (enc->Start() != OSTREL_OK) return enc->error;
-  // The frame in which the input ends, coded in full with zeros after the last sample.
-  if (enc->Code() != OSTREL_OK) return enc->error;
+  // The frame in which the input ends, coded in full with zeros after the last sample, and one
+  // more when the input's last samples still need its overlap.
+  bool complete = false;
+  while (!complete) {
+    if (enc->Code(&complete) != OSTREL_OK) return enc->error;
+  }
   enc->engine.FlushBits();
   if (!enc->sink.Flush() || enc->engine.WriteFailed()) return enc->error = OSTREL_ERR_WRITE;
   if (enc->seek == nullptr) return OSTREL_OK;

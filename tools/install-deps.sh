@@ -12,6 +12,8 @@ build        libasound2-dev   optional  the system sound output (ALSA)
 build        libedit-dev      optional  line editing in the encoder's dialogue (libedit)
 build        libgtest-dev     optional  the unit tests (GoogleTest)
 build        libpng-dev       optional  ostrelcmp --plot (PNG heat maps)
+build        libsndfile1-dev  optional  sources other than 16-bit stereo 44100 Hz WAV (libsndfile)
+build        libsoxr-dev      optional  sources at other sample rates (libsoxr resampler)
 fuzz         clang            required  the fuzz targets (libFuzzer)
 fuzz         libclang-rt-dev  required  the sanitizer and fuzzer runtimes
 '

@@ -147,7 +147,9 @@ OSTREL_EXPORT int ostrel_encoder_write(ostrel_encoder *enc, const int16_t *inter
 OSTREL_EXPORT int ostrel_encoder_write_float(ostrel_encoder *enc, const float *interleaved, size_t frames)
     OSTREL_WARN_UNUSED_RESULT;
 
-/* Codes what is left, writes the last bits and, with a seek callback, patches the frame count.
+/* Codes what is left (and, when the input's last samples still need the next frame's overlap, one
+ * more frame of silence, so that a decoder gives back every input sample), writes the last bits
+ * and, with a seek callback, patches the frame count.
  * After it only ostrel_encoder_destroy and the queries below are useful. Returns OSTREL_OK,
  * OSTREL_ERR_WRITE, OSTREL_ERR_SEEK (all frames written, count not stored) or another error. */
 OSTREL_EXPORT int ostrel_encoder_finish(ostrel_encoder *enc) OSTREL_WARN_UNUSED_RESULT;

@@ -1,6 +1,7 @@
 // Runs a program with piped standard input and captures what it prints, for end-to-end tests;
 // on request with a file-size limit, or a signal sent once its output shows a given text or a
-// given time after it started, for tests of interruption and write failures.
+// given time after it started, for tests of interruption and write failures; or with a terminal
+// (a pseudo-terminal) as its standard input and output, for what a program does only there.
 #pragma once
 
 #include <fcntl.h>
@@ -13,6 +14,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,10 @@ struct RunOptions {
   long signalDelayUs = -1;   // >= 0: send `signal` this many microseconds after the start instead
   int signal = 0;            // 0: send nothing
   bool holdInput = false;    // keep standard input open (no end of input) until the program ends
+  std::function<void()> actionAfter;  // once standard output contains `signalAfter`, run this (once)
+  // Standard input and output are a terminal of the program's own session: `input` is typed on it
+  // (and echoed into `out` with what the program prints there); it stays open until the end.
+  bool terminal = false;
 };
 
 namespace detail {
@@ -40,9 +46,20 @@ namespace detail {
 // whatever the test runner set up: a program that wants writes beyond a file-size limit to fail
 // with EFBIG rather than be killed must ignore SIGXFSZ itself.
 [[noreturn]] inline void StartChild(const std::vector<std::string>& argv, const RunOptions& options,
-                                    const int (&in)[2], const int (&out)[2], const int (&err)[2]) {
-  dup2(in[0], 0);
-  dup2(out[1], 1);
+                                    const int (&in)[2], const int (&out)[2], const int (&err)[2],
+                                    const char* terminal) {
+  if (terminal != nullptr) {
+    // A session of its own, whose controlling terminal is the pseudo-terminal.
+    setsid();
+    const int tty = open(terminal, O_RDWR);
+    if (tty < 0) _exit(127);
+    dup2(tty, 0);
+    dup2(tty, 1);
+    close(tty);
+  } else {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+  }
   dup2(err[1], 2);
   for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
   if (!options.workdir.empty() && chdir(options.workdir.c_str()) != 0) _exit(127);
@@ -83,20 +100,34 @@ inline RunResult Run(const std::vector<std::string>& argv, const std::string& in
                      const RunOptions& options = {}) {
   int in[2], out[2], err[2];
   if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return {};
+  int master = -1;
+  const char* terminal = nullptr;
+  if (options.terminal) {
+    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || (terminal = ptsname(master)) == nullptr) return {};
+  }
   const auto signalAt = std::chrono::steady_clock::now() + std::chrono::microseconds(options.signalDelayUs);
   pid_t pid = fork();
-  if (pid == 0) detail::StartChild(argv, options, in, out, err);
+  if (pid == 0) detail::StartChild(argv, options, in, out, err, terminal);
   close(in[0]);
   close(out[1]);
   close(err[1]);
+  if (master >= 0) {
+    // Typing and reading go through the terminal's master side; the pipes stay unused.
+    close(in[1]);
+    close(out[0]);
+    in[1] = dup(master);
+    out[0] = master;
+  }
   signal(SIGPIPE, SIG_IGN);
 
   RunResult result;
   size_t written = 0;
   bool inputOpen = true;
   bool inputHeld = false;  // written in full, kept open
+  const bool holdInput = options.holdInput || options.terminal;  // closing a terminal hangs it up
   if (input.empty()) {
-    if (options.holdInput) {
+    if (holdInput) {
       inputHeld = true;
     } else {
       close(in[1]);
@@ -105,7 +136,7 @@ inline RunResult Run(const std::vector<std::string>& argv, const std::string& in
   } else {
     fcntl(in[1], F_SETFL, O_NONBLOCK);
   }
-  bool outOpen = true, errOpen = true, signalled = options.signal == 0;
+  bool outOpen = true, errOpen = true, signalled = options.signal == 0 && !options.actionAfter;
   while (outOpen || errOpen) {
     fd_set rd, wr;
     FD_ZERO(&rd);
@@ -137,7 +168,7 @@ inline RunResult Run(const std::vector<std::string>& argv, const std::string& in
       if (n > 0) written += static_cast<size_t>(n);
       if (n < 0 && errno != EAGAIN) written = input.size();
       if (written >= input.size()) {
-        if (options.holdInput) {
+        if (holdInput) {
           inputHeld = true;
         } else {
           close(in[1]);
@@ -148,7 +179,8 @@ inline RunResult Run(const std::vector<std::string>& argv, const std::string& in
     if (outOpen && FD_ISSET(out[0], &rd)) {
       detail::Drain(out[0], outOpen, result.out);
       if (!signalled && options.signalDelayUs < 0 && result.out.find(options.signalAfter) != std::string::npos) {
-        kill(pid, options.signal);
+        if (options.signal != 0) kill(pid, options.signal);
+        if (options.actionAfter) options.actionAfter();
         signalled = true;
       }
     }

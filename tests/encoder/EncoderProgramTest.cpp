@@ -130,5 +130,25 @@ TEST(EncoderProgram, PipeTargetGetsNoStrayHeaderAndTheRunSaysSo) {
   EXPECT_EQ(received[10] | received[11] | received[12] | received[13], 0);
 }
 
+// On a terminal the answers are edited lines: Tab completes a file name, a backspace takes back a
+// character, and a rate in kb/s is understood. What the dialogue prints and codes is the same.
+TEST(EncoderProgram, TerminalAnswersAreEditedLinesWithFileNameCompletion) {
+#if !defined(OSTREL_TEST_LIBEDIT)
+  GTEST_SKIP() << "built without libedit: the dialogue reads plain lines";
+#endif
+  TempDir dir;
+  test::WriteWav(dir.File("source-file.wav"), test::Silence(20000));
+  test::RunOptions options;
+  options.workdir = dir.path();
+  options.terminal = true;
+  // "sou" + Tab completes the only match; "outx" + backspace gives "out".
+  test::RunResult r = test::Run({test::Program("ostrelenc")}, "sou\t\noutx\x7f.ost\n256\n", options);
+  EXPECT_EQ(r.status, 0) << r.err << r.out;
+  EXPECT_NE(r.out.find("Data Rate Selected: 256 kb/s"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("100%"), std::string::npos) << r.out;
+  EXPECT_TRUE(Exists(dir.File("out.ost")));
+  EXPECT_EQ(test::ReadAll(dir.File("out.ost")).size(), 30u + 4 * (3 * 47560 / 32 + 1));
+}
+
 }  // namespace
 }  // namespace ostrel

@@ -1,6 +1,8 @@
 // The library's encoder against ostrelenc: the same samples in random chunks, as 16-bit or float
 // samples, give the program's stream byte for byte at every rate, also for a source that ends on a
-// frame boundary; without a seek callback only the frame count differs. Tags and misuse.
+// frame boundary and one whose last samples need one more frame's overlap (which both code, so
+// that the stream decodes to every sample); without a seek callback only the frame count
+// differs. Tags and misuse.
 #include <gtest/gtest.h>
 
 #include "library/LibraryStreams.h"
@@ -21,8 +23,10 @@ TEST_P(EncoderApi, AnyChunkingGivesTheProgramsStream) {
   if (!HaveEncoder()) GTEST_SKIP() << "ostrelenc not built";
   const RateRow& rate = GetParam();
   TempDir dir;
-  // Two lengths: one ending inside a frame, one on a frame boundary (which gets one more frame).
-  for (size_t frames : {2 * static_cast<size_t>(rate.Total()) + 777, 2 * static_cast<size_t>(rate.Total())}) {
+  // Three lengths: one ending inside a frame, one on a frame boundary (which gets one more frame),
+  // and one ending a sample short of a boundary (whose tail needs one more frame too).
+  const size_t total = static_cast<size_t>(rate.Total());
+  for (size_t frames : {2 * total + 777, 2 * total, 3 * total - 1}) {
     SCOPED_TRACE(frames);
     const Stereo samples = Material(frames, 5000, 11);
     const Bytes expected = ProgramEncode(dir, samples, rate.row);
@@ -33,6 +37,7 @@ TEST_P(EncoderApi, AnyChunkingGivesTheProgramsStream) {
     Bytes unpatched = expected;
     std::fill(unpatched.begin() + 10, unpatched.begin() + 14, 0);
     EXPECT_EQ(LibraryEncode(samples, kbps, 4, 5000, false, false), unpatched);
+    EXPECT_GE(LibraryDecode(expected, 5).size(), samples.size()) << "every sample comes back";
   }
 }
 
