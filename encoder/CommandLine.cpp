@@ -171,8 +171,8 @@ void PrintEncoderHelp(std::FILE* out) {
   std::fputs(
       "      --quality       the quality mode: weights and gains chosen against the audibility of\n"
       "                      the noise, the frame filled; the same format for every decoder, and\n"
-      "                      up to about three times the coding time (default: the reference\n"
-      "                      encoder's choices)\n"
+      "                      about twice the coding time (default: the reference encoder's\n"
+      "                      choices)\n"
       "      --title TEXT    the header's title (at most 255 bytes)\n"
       "      --artist TEXT   the header's author (at most 255 bytes)\n"
       "      --comment TEXT  the header's comments (at most 65535 bytes)\n"

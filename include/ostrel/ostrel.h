@@ -128,8 +128,8 @@ OSTREL_EXPORT int ostrel_encoder_set_tag(ostrel_encoder *enc, const char *key, c
 
 /* With `on` nonzero, selects the quality mode: the encoder chooses the weights and gains of every
  * frame against the audibility of its noise and uses the bits the reference encoder leaves as
- * padding. The stream has the same format and decodes with every decoder; coding takes up to about
- * three times as long. With `on` 0 (the default) the encoder makes the reference encoder's
+ * padding. The stream has the same format and decodes with every decoder; coding takes about
+ * twice as long. With `on` 0 (the default) the encoder makes the reference encoder's
  * choices, byte for byte those of the ostrelenc program's default. Only before the first samples
  * (else OSTREL_ERR_STATE). Returns OSTREL_OK, OSTREL_ERR_ARGUMENT (enc NULL), OSTREL_ERR_STATE or
  * OSTREL_ERR_MEMORY. */
