@@ -23,10 +23,10 @@ constexpr float CODE_STEP_DB = 1.3333f;
 constexpr int MAX_PASSES = 4;
 
 // How far below the model's mask the mask of a fully tonal band lies, in dB.
-constexpr float TONAL_DB = 8.0f;
+constexpr float TONAL_DB = 12.0f;
 // A line whose power lies below this share of its band's mask per line is zeroed before
 // quantisation: it is masked anyway, and its bits go to audible bands.
-constexpr float ZERO_BELOW = 0.1f;
+constexpr float ZERO_BELOW = 0.05f;
 
 }  // namespace
 
