@@ -6,8 +6,8 @@
 # decodes a generated signal and prints the sizes and the round trip's SNR; `make fuzz` builds the
 # fuzz targets with clang (installing it when missing) and runs each for FUZZ_TIME seconds.
 # `make install` installs the programs, libostrel (shared and static), its header, pkg-config and
-# CMake package files and the manual pages under PREFIX (default /usr/local), staged under
-# DESTDIR when it is set.
+# CMake package files, the manual pages and the GStreamer plugin under PREFIX (default
+# /usr/local), staged under DESTDIR when it is set.
 BUILD    := build
 ASAN     := build-asan
 TSAN     := build-tsan
@@ -56,6 +56,7 @@ tsan:
 bench: build
 	$(CMAKE) --build $(BUILD) -j $(JOBS) --target bench_all
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+	bench/whole-file.sh $(BUILD)
 
 demo: build
 	@mkdir -p demo
@@ -76,8 +77,12 @@ fuzz: build
 	./$(FUZZ)/fuzz/fuzz_encoder -max_total_time=$(FUZZ_TIME) -max_len=400000 -artifact_prefix=$(FUZZ)/ $(FUZZ)/corpus/encoder
 	./$(FUZZ)/fuzz/fuzz_waveio -max_total_time=$(FUZZ_TIME) -artifact_prefix=$(FUZZ)/ $(FUZZ)/corpus/waveio
 
-install: build
-	DESTDIR="$(DESTDIR)" $(CMAKE) --install $(BUILD) --prefix "$(PREFIX)"
+# Configured for PREFIX, so that the install folders follow it (on Debian a /usr prefix puts the
+# libraries and the GStreamer plugin under lib/<multiarch>, where the system looks for them).
+install:
+	$(CMAKE) -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX="$(PREFIX)"
+	$(CMAKE) --build $(BUILD) -j $(JOBS)
+	DESTDIR="$(DESTDIR)" $(CMAKE) --install $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN) $(TSAN) $(FUZZ) demo

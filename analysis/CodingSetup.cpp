@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/Fatal.h"
+
 namespace ostrel {
 
 CodingSetup::CodingSetup(const BlockSizes& blockSizes, unsigned nblocks, float Res, float dBOffset, int fill)
@@ -42,6 +44,16 @@ std::unique_ptr<FrameInvTransform> CodingSetup::MakeInvTransform(Waveio* pcm, fl
   return std::make_unique<FrameInvTransform>(STREAM_CHANNELS, static_cast<unsigned char>(NBlocks), sizes.LSIZE,
                                              sizes.SSIZE, pcm, LongBandCount, ShortBandCount, TranBandCount,
                                              LongBands, ShortBands, TranBands, x, WeightTables, GainRows, 0);
+}
+
+void CodingSetup::CopyFrameFrom(const CodingSetup& other) {
+  OSTREL_DASSERT(other.weightStore.size() == weightStore.size() && other.gainStore.size() == gainStore.size());
+  std::copy(other.weightStore.begin(), other.weightStore.end(), weightStore.begin());
+  std::copy(other.gainStore.begin(), other.gainStore.end(), gainStore.begin());
+  for (size_t c = 0; c < STREAM_CHANNELS; ++c) {
+    SwitchFlags[c] = other.SwitchFlags[c];
+    Locations[c] = other.Locations[c];
+  }
 }
 
 void CodingSetup::Fill(int value) {

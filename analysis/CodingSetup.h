@@ -37,6 +37,10 @@ class CodingSetup {
   // *x receives its coefficient arrays. The set-up must outlive it.
   std::unique_ptr<FrameInvTransform> MakeInvTransform(Waveio* pcm, float*** x);
 
+  // Takes the weight codes, gains, switch flags and locations of `other`, a set-up of the same
+  // geometry: hands a frame analysed with one set-up to the coding side of another.
+  void CopyFrameFrom(const CodingSetup& other);
+
   // Sets every weight code and gain to `value`.
   void Fill(int value);
 

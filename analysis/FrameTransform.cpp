@@ -172,12 +172,8 @@ void FrameTransform::LocateTransients() {
         im[i] = 0.0f;
         ++pntr;
       }
-      fftl(re, im, static_cast<int>(HSSIZE));
-      float Power = 0.0f;
-      for (unsigned i = LowerBound; i < UpperBound; ++i) {
-        float binPower = re[i] * re[i] + im[i] * im[i];
-        Power = Power + binPower;
-      }
+      const float Power = fftlBandPower(re, im, static_cast<int>(HSSIZE), static_cast<int>(LowerBound),
+                                        static_cast<int>(UpperBound));
       float Ratio = Power / OldPower[n];
       OldPower[n] = Power > 1.0f ? Power : 1.0f;
       // Strictly greater: of equal rises the earliest segment wins.

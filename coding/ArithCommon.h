@@ -31,6 +31,25 @@ using CumCountTable = std::array<uint32_t, CUM_COUNT_SIZE>;
 // symbol at or above Count has an empty range. `Relative` holds Count bytes (borrowed).
 uint32_t BuildCumCount(CumCountTable& Cum_Count, unsigned char Count, const unsigned char* Relative);
 
+// Division by a table total (1 .. 2^16) as a multiplication and a shift: with 2^(l-1) < d <= 2^l
+// and m = ceil(2^(31+l) / d), floor(a * m / 2^(31+l)) = floor(a / d) for every a < 2^31 (the
+// error m * d - 2^(31+l) is below d, so a * m / 2^(31+l) exceeds a / d by less than 1/d). The
+// coder's numerators are range * cumulative count <= 2^16 * ARITH_MAX_TOTAL = 2^30.
+class ExactDivider {
+ public:
+  explicit ExactDivider(uint32_t d = 1) {
+    int l = 0;
+    while ((1u << l) < d) ++l;
+    shift = 31 + l;
+    multiplier = ((uint64_t{1} << shift) + d - 1) / d;
+  }
+  uint32_t Divide(uint32_t a) const { return static_cast<uint32_t>((a * multiplier) >> shift); }
+
+ private:
+  uint64_t multiplier = 0;
+  int shift = 31;
+};
+
 // E1/E2: the interval lies in one half (the top bits of U and L agree).
 inline bool SameHalf(uint32_t U, uint32_t L) { return ((U ^ L) & E12Mask) == 0; }
 

@@ -47,6 +47,7 @@ class ArithEncoder {
   uint32_t L = 0;
   CumCountTable Cum_Count{};
   uint32_t Total = 0;
+  ExactDivider ByTotal;
   uint32_t E3Count = 0;
   uint32_t BitsWritten = 0;
   Bitstream* Output;

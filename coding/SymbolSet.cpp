@@ -70,19 +70,61 @@ int ConstructSymbolSet(float** x, int* Symbols, int Steps, int Channels, unsigne
   return SymbolCount;
 }
 
+int ConstructSparseSymbolSet(const int* Positions, const int* Values, const unsigned* Starts, int Channels,
+                             unsigned Count, int Steps, int* Symbols, unsigned* Stats) {
+  OSTREL_DASSERT(Steps >= STEP_SIZE_MIN && Steps <= STEP_SIZE_MAX);
+  const int Steps2 = 2 * Steps;
+  const int fullRun = Steps2 + RUN_SYMBOL_COUNT - 1;
+  for (int s = 0; s < AlphabetSize(Steps); ++s) Stats[s] = 0;
+  int* out = Symbols;
+  // A run of `zeros` zeros: as many full runs as fit, then the remainder.
+  auto run = [&](unsigned zeros) {
+    for (; zeros >= static_cast<unsigned>(RUN_SYMBOL_COUNT); zeros -= RUN_SYMBOL_COUNT) {
+      *out++ = fullRun;
+      ++Stats[fullRun];
+    }
+    if (zeros > 0) {
+      const int s = Steps2 + static_cast<int>(zeros) - 1;
+      *out++ = s;
+      ++Stats[s];
+    }
+  };
+  for (int ch = 0; ch < Channels; ++ch) {
+    unsigned next = 0;  // the first position not yet coded
+    for (unsigned i = Starts[ch]; i < Starts[ch + 1]; ++i) {
+      const int v = Values[i];
+      if (v == 0) continue;
+      const unsigned k = static_cast<unsigned>(Positions[i]);
+      OSTREL_DASSERT(k >= next && k < Count && v >= -Steps && v <= Steps);
+      run(k - next);
+      const int s = v < 0 ? v + Steps : v + Steps - 1;
+      *out++ = s;
+      ++Stats[s];
+      next = k + 1;
+    }
+    run(Count - next);
+  }
+  return static_cast<int>(out - Symbols);
+}
+
 int CollectStatistics(const int* Symbols, unsigned* Stats, unsigned char* CompStats, int SymbolCount,
                       int Steps) {
   OSTREL_DASSERT(Steps >= STEP_SIZE_MIN && Steps <= STEP_SIZE_MAX);
-  const LogTable& logs = Logarithms();
-  const int Steps2 = 2 * Steps;
   const int alphabet = AlphabetSize(Steps);
-
   for (int s = 0; s < alphabet; ++s) Stats[s] = 0;
   for (int i = 0; i < SymbolCount; ++i) {
     const int s = Symbols[i];
     OSTREL_DASSERT(s >= 0 && s < alphabet);
     if (s >= 0 && s < alphabet) ++Stats[s];
   }
+  return CountedStatisticsBits(Stats, CompStats, Steps);
+}
+
+int CountedStatisticsBits(const unsigned* Stats, unsigned char* CompStats, int Steps) {
+  OSTREL_DASSERT(Steps >= STEP_SIZE_MIN && Steps <= STEP_SIZE_MAX);
+  const LogTable& logs = Logarithms();
+  const int Steps2 = 2 * Steps;
+  const int alphabet = AlphabetSize(Steps);
 
   unsigned Max = 1;
   for (int s = 0; s < alphabet; ++s) {

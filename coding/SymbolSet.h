@@ -19,6 +19,18 @@ namespace ostrel {
 // toward zero (so a value strictly between -1 and 1 counts as a zero), and NaN counts as a zero.
 int ConstructSymbolSet(float** x, int* Symbols, int Steps, int Channels, unsigned Count);
 
+// ConstructSymbolSet for values given sparsely, counting every symbol it writes into Stats
+// (AlphabetSize(Steps) entries, cleared first). Channel ch holds Values[i] (whole numbers in
+// -Steps..Steps; zeros allowed) at the ascending positions Positions[i] for i in
+// Starts[ch] .. Starts[ch + 1] - 1, and zeros at every other position below Count. Writes what
+// ConstructSymbolSet writes for the dense values and returns the same count.
+int ConstructSparseSymbolSet(const int* Positions, const int* Values, const unsigned* Starts, int Channels,
+                             unsigned Count, int Steps, int* Symbols, unsigned* Stats);
+
+// The rest of CollectStatistics for symbols already counted into Stats (AlphabetSize(Steps)
+// entries): fills CompStats and returns the same estimate.
+int CountedStatisticsBits(const unsigned* Stats, unsigned char* CompStats, int Steps);
+
 // Counts the SymbolCount symbols into Stats[0 .. AlphabetSize(Steps) - 1], fills the compressed
 // table CompStats[0 .. AlphabetSize(Steps) - 1] (each count scaled so that the most frequent symbol
 // gets 255 and every symbol that occurs at least 1; when those bytes add up to more than

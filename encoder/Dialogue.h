@@ -30,6 +30,7 @@ struct RunParameters {
   float dBOffset = 0.0f;           // level offset of the psychoacoustic models, in dB
   uint32_t Length = 0;             // source length in whole seconds
   std::string sourcePath, targetPath;
+  int threads = 1;                 // threads of the frame loop (ostrelenc --threads)
 };
 
 // Where the dialogue reads its answers and prints.

@@ -62,6 +62,7 @@ int EncodeFrames(const RunParameters& params, Waveio& in, FileHandle target, int
   {
     FrameEncoder encoder(params.DataRate, in, fptr);
     if (budgetBits > 0) encoder.SetBudget(budgetBits);
+    encoder.SetThreads(params.threads);
     encoder.WriteHeader();
     Progress progress(params.Length);
     std::printf("Progress:\n");

@@ -120,7 +120,7 @@ void Bitstream::readnext() {
   for (int i = 0; i < 4; ++i) {
     int c = EOF;
     if (fptr != nullptr) {
-      c = std::fgetc(fptr);
+      c = getc_unlocked(fptr);  // the stream is this reader's alone: no lock per byte
     } else if (memoryNext < memoryBytes) {
       c = memory[memoryNext++];
     } else {
@@ -140,7 +140,8 @@ void Bitstream::writenext() {
     return;
   }
   for (int shift = 24; shift >= 0; shift -= 8) {
-    if (std::fputc(static_cast<int>((buffer >> shift) & 0xFFu), fptr) == EOF) writeFailed = true;
+    // The stream is this writer's alone: no lock per byte.
+    if (putc_unlocked(static_cast<int>((buffer >> shift) & 0xFFu), fptr) == EOF) writeFailed = true;
   }
 }
 

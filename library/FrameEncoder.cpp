@@ -33,13 +33,11 @@ void FrameEncoder::Build() {
 
   codedWeightStore.assign(channels * codedLength, 0);
   CodedWeights.resize(channels);
-  tempDataStore.assign(channels * total, 0.0f);
-  TempData.resize(channels);
+  Candidates = std::make_unique<FrameCandidates>(static_cast<int>(channels), static_cast<unsigned>(total));
   Symbols.assign(channels * total, 0);
   ActualStatistics.assign(STATISTICS_ENTRIES, 0);
   CompressedStats.assign(STATISTICS_ENTRIES, 0);
   for (size_t c = 0; c < channels; ++c) {
-    TempData[c] = tempDataStore.data() + c * total;
     CodedWeights[c] = codedWeightStore.data() + c * codedLength;
   }
 
@@ -51,7 +49,77 @@ void FrameEncoder::Build() {
                                        Symbols.data(), &Out);
 }
 
-FrameEncoder::~FrameEncoder() = default;
+FrameEncoder::~FrameEncoder() {
+  if (pipeline && pipeline->worker.joinable()) {
+    {
+      std::lock_guard<std::mutex> hold(pipeline->lock);
+      pipeline->stop = true;
+    }
+    pipeline->changed.notify_all();
+    pipeline->worker.join();
+  }
+}
+
+void FrameEncoder::SetThreads(int threads) {
+  if (threads < 2 || pipeline) return;
+  pipeline = std::make_unique<Pipeline>();
+  Pipeline& p = *pipeline;
+  p.setup = std::make_unique<CodingSetup>(geometry);
+  p.transform = p.setup->MakeTransform(&in, &p.x);
+  const size_t total = geometry.TOTAL;
+  p.coefficientStore.assign(STREAM_CHANNELS * total, 0.0f);
+  p.coefficients.resize(STREAM_CHANNELS);
+  for (size_t c = 0; c < STREAM_CHANNELS; ++c) p.coefficients[c] = p.coefficientStore.data() + c * total;
+  p.wanted = true;  // the first frame at once
+  p.worker = std::thread([this] { AnalyseAhead(); });
+}
+
+void FrameEncoder::AnalyseAhead() {
+  Pipeline& p = *pipeline;
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> hold(p.lock);
+      p.changed.wait(hold, [&p] { return p.wanted || p.stop; });
+      if (p.stop) return;
+      p.wanted = false;
+    }
+    const bool ended = p.transform->NewFrame(p.setup->SwitchUsed(), p.setup->Location()) != 0;
+    {
+      std::lock_guard<std::mutex> hold(p.lock);
+      p.ready = true;
+      p.ended = ended;
+    }
+    p.changed.notify_all();
+    if (ended) return;
+  }
+}
+
+bool FrameEncoder::TakeAnalysedFrame() {
+  Pipeline& p = *pipeline;
+  std::unique_lock<std::mutex> hold(p.lock);
+  if (p.drained) {
+    // Asked for more after the source ended: the analysis thread has finished, so the frame is
+    // made here, as one thread would.
+    hold.unlock();
+    p.ended = p.transform->NewFrame(p.setup->SwitchUsed(), p.setup->Location()) != 0;
+    hold.lock();
+    p.ready = true;
+  }
+  p.changed.wait(hold, [&p] { return p.ready; });
+  p.ready = false;
+  Setup.CopyFrameFrom(*p.setup);
+  const unsigned total = geometry.TOTAL;
+  for (size_t c = 0; c < STREAM_CHANNELS; ++c) std::copy(p.x[c], p.x[c] + total, p.coefficients[c]);
+  const bool ended = p.ended;
+  if (ended) {
+    p.drained = true;
+  } else {
+    p.wanted = true;
+  }
+  hold.unlock();
+  p.changed.notify_all();
+  return ended;
+}
 
 void FrameEncoder::WriteHeader(const char* Title, const char* Author, const char* Comments) {
   BitsAvailable = geometry.FrameBits;
@@ -67,12 +135,8 @@ void FrameEncoder::WriteHeader(const char* Title, const char* Author, const char
 }
 
 int FrameEncoder::EvaluateStep(float STEPS) {
-  const int Steps = static_cast<int>(STEPS);
-  const unsigned count = geometry.TOTAL;
-  const int channels = static_cast<int>(STREAM_CHANNELS);
-  QuantiseCoefficients(x, TempData.data(), STEPS, channels, count);
-  SymbolCount = ConstructSymbolSet(TempData.data(), Symbols.data(), Steps, channels, count);
-  return CollectStatistics(Symbols.data(), ActualStatistics.data(), CompressedStats.data(), SymbolCount, Steps);
+  SymbolCount = Candidates->BuildSymbols(STEPS, Symbols.data(), ActualStatistics.data());
+  return CountedStatisticsBits(ActualStatistics.data(), CompressedStats.data(), static_cast<int>(STEPS));
 }
 
 void FrameEncoder::SetQuality(bool on) {
@@ -84,11 +148,19 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeFrame() {
   if (quality) return EncodeQualityFrame();
   FrameOutcome outcome{false, false, false};
   int bitsavailable = budgetBits;
-  const bool sourceEnded = InFrame->NewFrame(Setup.SwitchUsed(), Setup.Location()) != 0;
+  bool sourceEnded = false;
+  float* const* coefficients = x;
+  if (pipeline) {
+    sourceEnded = TakeAnalysedFrame();
+    coefficients = pipeline->coefficients.data();
+  } else {
+    sourceEnded = InFrame->NewFrame(Setup.SwitchUsed(), Setup.Location()) != 0;
+  }
   ++framesCoded;
   // The decoder's output lags the input by HLSIZE samples: the frame in which the source ends
   // leaves its last samples without the overlap they need when fewer than HLSIZE zeros follow
-  // them in that frame, and then one more frame (of silence) completes them.
+  // them in that frame, and then one more frame (of silence) completes them. Once the source
+  // has ended the analysis thread has stopped reading it, so its count is settled.
   outcome.inputEnded = sourceEnded && framesCoded * geometry.TOTAL >= in.FramesRead() + geometry.HLSIZE;
 
   bitsavailable -= Frame->WriteSyncWord();
@@ -98,6 +170,7 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeFrame() {
               static_cast<int>(STREAM_CHANNELS), static_cast<int>(geometry.NBlocks), Setup.LongBandCount, Setup.ShortBandCount, Setup.TranBandCount);
   bitsavailable -= Frame->WriteWeights();
 
+  Candidates->Gather(coefficients);
   lastSearch = SearchStepSize(OldStep, bitsavailable, [this](float STEPS) { return EvaluateStep(STEPS); });
   const int Steps = static_cast<int>(lastSearch.STEPS);
 
@@ -122,10 +195,22 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeQualityFrame() {
   // Fewer bits left than this are not worth another round.
   constexpr int MIN_SPEND_BITS = 64;
   FrameOutcome outcome{false, false, false};
-  outcome.inputEnded = InFrame->NewFrame(Setup.SwitchUsed(), Setup.Location()) != 0;
-  quality->Capture(x);
+  // The frame's analysis and the end of the input as in EncodeFrame.
+  bool sourceEnded = false;
+  float* const* coefficients = x;
+  if (pipeline) {
+    sourceEnded = TakeAnalysedFrame();
+    coefficients = pipeline->coefficients.data();
+  } else {
+    sourceEnded = InFrame->NewFrame(Setup.SwitchUsed(), Setup.Location()) != 0;
+  }
+  ++framesCoded;
+  outcome.inputEnded = sourceEnded && framesCoded * geometry.TOTAL >= in.FramesRead() + geometry.HLSIZE;
+
+  quality->Capture(coefficients);
   quality->StartCodes();
-  quality->Apply(x);
+  quality->Apply(coefficients);
+  Candidates->Gather(coefficients);
 
   int fixedBits = FRAME_SYNC_WORD_LEN + STEP_SIZE_LEN;
   for (unsigned c = 0; c < STREAM_CHANNELS; ++c) {
@@ -141,10 +226,11 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeQualityFrame() {
   int target = room - used;
   for (int round = 0; round < SPEND_ROUNDS && target >= MIN_SPEND_BITS; ++round) {
     quality->Save();
-    const int lowered = current ? quality->LowerAudible(TempData.data(), static_cast<int>(STEPS), target)
+    const int lowered = current ? quality->LowerAudible(coefficients, static_cast<int>(STEPS), target)
                                 : quality->LowerAgain(target);
     if (lowered == 0) break;
-    quality->Apply(x);
+    quality->Apply(coefficients);
+    Candidates->Gather(coefficients);
     const int trialSide = quality->SideBits();
     const int trialBits = EvaluateStep(STEPS);
     ++lastSearch.Evaluations;
@@ -155,7 +241,8 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeQualityFrame() {
       target = room - used;
     } else {
       quality->Restore();
-      quality->Apply(x);
+      quality->Apply(coefficients);
+      Candidates->Gather(coefficients);
       current = false;
       target /= 2;
     }

@@ -2,9 +2,12 @@
 // one frame. The ostrelenc frame loop and libostrel's encoder both code through it.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "analysis/CodingSetup.h"
@@ -56,6 +59,14 @@ class FrameEncoder {
   // are the default. The stream's format is the same. Before the first frame only.
   void SetQuality(bool on);
 
+  // With `threads` >= 2, from the next EncodeFrame on, a second thread analyses the next frame
+  // (reading, transient detection, transforms, models, normalisation) while the calling thread
+  // searches and codes the current one; the stream is the same byte for byte. The source is then
+  // read one frame ahead of the frames coded (never past the frame where it ends), so only a
+  // source that can be read ahead qualifies (a file, not pushed samples). 0 or 1: one thread.
+  // Call before the first EncodeFrame.
+  void SetThreads(int threads);
+
   // Writes the bits the bit writer still holds, up to a whole word. After the last frame only.
   void FlushBits() { Out.close(); }
 
@@ -79,6 +90,11 @@ class FrameEncoder {
   void Build();
   // EncodeFrame in the quality mode.
   FrameOutcome EncodeQualityFrame();
+  // The analysis thread: one frame each time it is asked for one, until stopped or the source ends.
+  void AnalyseAhead();
+  // Waits for the frame the analysis thread made, takes it into Setup and the coefficient copy,
+  // and asks for the next one. Returns the frame's end-of-input indication.
+  bool TakeAnalysedFrame();
 
   unsigned char DataRate;
   FrameGeometry geometry;
@@ -94,8 +110,7 @@ class FrameEncoder {
   // the pointers. The pointer tables below point into the flat stores.
   std::vector<int> codedWeightStore;    // [channel][position]
   std::vector<int*> CodedWeights;       // [channel]
-  std::vector<float> tempDataStore;     // [channel][coefficient]: quantised coefficients
-  std::vector<float*> TempData;         // [channel]
+  std::unique_ptr<FrameCandidates> Candidates;  // the frame's coefficients that can be non-zero
   std::vector<int> Symbols;             // both channels, 2 * TOTAL
   std::vector<unsigned> ActualStatistics;
   std::vector<unsigned char> CompressedStats;
@@ -104,6 +119,25 @@ class FrameEncoder {
   std::unique_ptr<FrameTransform> InFrame;
   std::unique_ptr<WriteFrame> Frame;
   std::unique_ptr<QualityChoices> quality;  // set in the quality mode only
+
+  // The two-thread pipeline: the analysis side's own set-up, transform and coefficients, the
+  // coding side's copy of the coefficients, and the hand-over between them.
+  struct Pipeline {
+    std::unique_ptr<CodingSetup> setup;
+    std::unique_ptr<FrameTransform> transform;
+    float** x = nullptr;
+    std::vector<float> coefficientStore;  // [channel][TOTAL]
+    std::vector<float*> coefficients;
+    std::thread worker;
+    std::mutex lock;
+    std::condition_variable changed;
+    bool wanted = false;  // the coding side asks for the next frame
+    bool ready = false;   // the analysis side has one
+    bool ended = false;   // ... and the source ended in it
+    bool stop = false;
+    bool drained = false;  // the frame where the source ended was handed over
+  };
+  std::unique_ptr<Pipeline> pipeline;
 
   bool headerFailed = false;  // the sink refused the header
   uint32_t BitsAvailable = 0;

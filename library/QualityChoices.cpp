@@ -220,19 +220,19 @@ int QualityChoices::SideBits() const {
   return bits;
 }
 
-int QualityChoices::LowerAudible(const float* const* q, int Steps, int bits) {
-  EstimateNoise(q, Steps);
+int QualityChoices::LowerAudible(const float* const* x, int Steps, int bits) {
+  EstimateNoise(x, Steps);
   return LowerAgain(bits);
 }
 
-void QualityChoices::EstimateNoise(const float* const* q, int Steps) {
+void QualityChoices::EstimateNoise(const float* const* x, int Steps) {
   int*** W = setup.Weights();
   int** G = setup.Gains();
   const float S = static_cast<float>(Steps);
   int candidates = 0;
   ForEachSet([&](unsigned c, const WeightSetSpan& set, const int* bands, int count, int repeats, const float*) {
     const float* in = raw.data() + c * geometry.TOTAL + set.line;
-    const float* qc = q[c] + set.line;
+    const float* xc = x[c] + set.line;
     const int* codes = W[c][set.set];
     const float g = static_cast<float>(G[c][set.set]);
     for (int k = 0; k < count; ++k) {
@@ -247,9 +247,11 @@ void QualityChoices::EstimateNoise(const float* const* q, int Steps) {
         const float step = DecompressWeights(codes[k]) * g / S;
         float noise = 0.0f;
         for (int i = 0; i < bands[k]; ++i, ++h) {
-          const float e = in[h] - qc[h] * step;
+          // The quantiser's rule (QuantiseValues) on one value.
+          const int q = std::min(std::max(ostrel::round(xc[h] * S), -Steps), Steps);
+          const float e = in[h] - static_cast<float>(q) * step;
           noise += e * e;
-          if (qc[h] != 0.0f) nonzero[s] += 1.0f;
+          if (q != 0) nonzero[s] += 1.0f;
         }
         priority[s] += noise;
       }

@@ -36,12 +36,12 @@ class QualityChoices {
   // Bits of the gains and weights fields of the current codes and gains.
   int SideBits() const;
 
-  // Estimates the noise of every band after quantisation: `q` holds the quantised coefficients at
-  // step size `Steps`. Then lowers by one the weight codes of the bands whose noise lies furthest
+  // Estimates the noise of every band after quantisation of the normalised coefficients `x`
+  // (as Apply left them) at step size `Steps`. Then lowers by one the weight codes of the bands whose noise lies furthest
   // above their mask, as many as about `bits` more bits pay for (several steps each when bits are
   // left after every band), never so far that a set's gain would grow, and returns how many steps
   // it lowered (0 when no band can be lowered). Call Apply before the next quantisation.
-  int LowerAudible(const float* const* q, int Steps, int bits);
+  int LowerAudible(const float* const* x, int Steps, int bits);
   // The same with the noise estimate of the last LowerAudible, for codes brought back (Restore)
   // to what they were then.
   int LowerAgain(int bits);
@@ -59,7 +59,7 @@ class QualityChoices {
   }
   // The noise of every band against its mask at step size `Steps`, and the bands that may go
   // lower, most audible first, in `order`.
-  void EstimateNoise(const float* const* q, int Steps);
+  void EstimateNoise(const float* const* x, int Steps);
   // True when `code` is a code and its weight keeps a band of largest magnitude `peak` within
   // `gain`: lowering such a band leaves its set's gain, and so every other band's noise, as it is.
   static bool Fits(int code, float peak, int gain);

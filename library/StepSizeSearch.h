@@ -2,6 +2,9 @@
 // and the quantiser it drives.
 #pragma once
 
+#include <vector>
+
+#include "platform/CpuFeatures.h"
 #include "platform/StreamConstants.h"
 
 namespace ostrel {
@@ -18,6 +21,42 @@ constexpr float FIRST_STEP_SIZE = 6.0f;
 // collide with the zero-run symbols). `x` is only read; `TempData` is overwritten.
 void QuantiseCoefficients(float* const* x, float* const* TempData, float STEPS, int channels,
                           unsigned count);
+
+// The quantiser's rule on `n` contiguous values: out[k] = round(in[k] * STEPS) limited to
+// -STEPS .. STEPS (NaN gives 0), STEPS a whole number 1 .. STEP_SIZE_MAX. Every path gives the
+// same integers; the first form takes ChosenSimdPath(), the second the one named (which the
+// processor must run).
+void QuantiseValues(const float* in, int* out, unsigned n, float STEPS);
+void QuantiseValues(SimdPath path, const float* in, int* out, unsigned n, float STEPS);
+
+// The coefficients of one frame that round to a non-zero value at STEP_SIZE_MAX. A smaller step
+// size never gives a larger magnitude (a float product rounds monotonically), so every other
+// coefficient quantises to 0 at every step size the search can try and needs no work at all:
+// the search quantises only these, gathered once per frame. Typically a third of a frame.
+class FrameCandidates {
+ public:
+  // Room for `channels` channels of `count` coefficients; the only allocation.
+  FrameCandidates(int channels, unsigned count);
+
+  // Finds the candidates of x[0 .. channels - 1][0 .. count - 1] (borrowed, only read here).
+  void Gather(const float* const* x);
+
+  // Quantises the candidates at STEPS, writes the frame's symbols as ConstructSymbolSet would
+  // from QuantiseCoefficients' values, counts them into Stats (AlphabetSize(STEPS) entries) and
+  // returns how many symbols it wrote. Allocates nothing.
+  int BuildSymbols(float STEPS, int* Symbols, unsigned* Stats);
+
+  // Candidates found by the last Gather, all channels.
+  unsigned Size() const { return starts.back(); }
+
+ private:
+  int channels;
+  unsigned count;
+  std::vector<float> values;     // the candidates' coefficients, channel after channel
+  std::vector<int> positions;    // their positions within their channel, ascending
+  std::vector<unsigned> starts;  // channel c's candidates are [starts[c], starts[c + 1])
+  std::vector<int> quantised;    // the current step size's integers
+};
 
 // The step size the next frame's search starts from: the rounded mean of this frame's start and
 // result (halves rounded upward), as a whole float.

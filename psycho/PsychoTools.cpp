@@ -147,16 +147,6 @@ void SetAbthr(float* abthr, int N, unsigned SRate, float offset) {
   }
 }
 
-int round(float input) {
-  // Outside the int range the conversion below would be undefined; saturate instead.
-  if (!(input >= -2147483648.0f)) return std::isnan(input) ? 0 : INT_MIN;
-  if (input >= 2147483648.0f) return INT_MAX;
-  int output = static_cast<int>(std::floor(input));
-  // Exact: input and its floor are close floats (or the input is already whole).
-  if (input - static_cast<float>(output) >= 0.5f) ++output;
-  return output;
-}
-
 int CompressWeights(float Weight) {
   int RetValue;
   if (Weight > 0.0) {

@@ -6,6 +6,8 @@
 // carries, so encoder and decoder must obtain bit-identical tables from the same arguments.
 #pragma once
 
+#include <climits>
+#include <cmath>
 #include <memory>
 
 #include "platform/StreamConstants.h"  // WEIGHT_CODE_MIN .. WEIGHT_CODE_MAX, the quantiser's range
@@ -47,7 +49,22 @@ void SetAbthr(float* abthr, int N, unsigned SRate, float offset);
 // Inputs beyond the int range saturate to INT_MIN / INT_MAX, NaN gives 0.
 // Call it as ostrel::round: unqualified, it would clash with ::round of <cmath> under a
 // using-directive.
-int round(float input);
+inline int round(float input) {
+  // Within +-2^23 every float with a fraction converts exactly, so a truncation and two compares
+  // used as numbers give the result without a library call or a jump that depends on the data
+  // (the one test below is as good as always true). Beyond 2^23 every float is whole.
+  if (std::fabs(input) < 8388608.0f) {
+    int output = static_cast<int>(input);
+    output -= static_cast<int>(input < static_cast<float>(output));
+    // Exact: input and its floor are close floats.
+    output += static_cast<int>(input - static_cast<float>(output) >= 0.5f);
+    return output;
+  }
+  // Outside the int range the conversion would be undefined; saturate instead. NaN gives 0.
+  if (!(input >= -2147483648.0f)) return std::isnan(input) ? 0 : INT_MIN;
+  if (input >= 2147483648.0f) return INT_MAX;
+  return static_cast<int>(input);
+}
 
 // Weight quantiser: maps a power-domain mask level (>= 0) to the code round(7.5 * log10(Weight)),
 // clamped to -32 .. 223; zero, negative and NaN levels give -32. DecompressWeights undoes it, so the

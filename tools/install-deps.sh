@@ -6,16 +6,23 @@
 # Usage: tools/install-deps.sh [GROUP...]   (default: build; the groups are those of the list)
 set -u
 
-# group      package          need      what for
+# group      package                           need      what for   (no apostrophes: the list is one quoted string)
 PACKAGES='
-build        libasound2-dev   optional  the system sound output (ALSA)
-build        libedit-dev      optional  line editing in the encoder's dialogue (libedit)
-build        libgtest-dev     optional  the unit tests (GoogleTest)
-build        libpng-dev       optional  ostrelcmp --plot (PNG heat maps)
-build        libsndfile1-dev  optional  sources other than 16-bit stereo 44100 Hz WAV (libsndfile)
-build        libsoxr-dev      optional  sources at other sample rates (libsoxr resampler)
-fuzz         clang            required  the fuzz targets (libFuzzer)
-fuzz         libclang-rt-dev  required  the sanitizer and fuzzer runtimes
+build        libasound2-dev                    optional  the system sound output (ALSA)
+build        libedit-dev                       optional  line editing in the dialogue of the encoder (libedit)
+build        libgtest-dev                      optional  the unit tests (GoogleTest)
+build        libpng-dev                        optional  ostrelcmp --plot (PNG heat maps)
+build        libsndfile1-dev                   optional  sources other than 16-bit stereo 44100 Hz WAV (libsndfile)
+build        libsoxr-dev                       optional  sources at other sample rates (libsoxr resampler)
+build        pkg-config                        optional  finding the development files of libsndfile, libsoxr and GStreamer
+build        libgstreamer1.0-dev               optional  the GStreamer plugin
+build        libgstreamer-plugins-base1.0-dev  optional  the GStreamer plugin (audio base classes)
+build        gstreamer1.0-tools                optional  tests of the plugin (gst-launch-1.0, gst-inspect-1.0)
+build        gstreamer1.0-plugins-base         optional  tests of the plugin (audioconvert, playbin, decodebin)
+build        gstreamer1.0-plugins-good         optional  tests of the plugin (wavparse, wavenc)
+build        gstreamer1.0-plugins-base-apps    optional  gst-play-1.0
+fuzz         clang                             required  the fuzz targets (libFuzzer)
+fuzz         libclang-rt-dev                   required  the sanitizer and fuzzer runtimes
 '
 
 [ $# -gt 0 ] || set -- build

@@ -5,6 +5,10 @@
 #include <new>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/Fatal.h"
 
 namespace ostrel {
@@ -41,6 +45,69 @@ void CompFFTWith(float* data, int nn, int isign, int p1, int q1, float* table, i
 
 }  // namespace
 
+namespace {
+
+// FFT's stage twiddles for stages up to kFftTableStages (transforms up to 2^kFftTableStages
+// points). Stage s (mmax = 2^(s+1) floats) advances w_0 = 1 by w_{m+1} = w_m * (wpr + i*wpi) in
+// float arithmetic; the stage steps come from the same one-sine-per-stage sequence whatever the
+// length, so one table serves every length. Stored as the recurrence gives them, in pairs for
+// two butterflies a vector: wr as (wr, wr) and wi as (-wi, wi), the sign of a float product
+// being exact.
+constexpr int kFftTableStages = 11;
+
+struct FftTwiddles {
+  std::unique_ptr<float[]> wr[2], wi[2];  // [isign > 0]; stage s starts at pair 2^s - 1
+};
+
+const FftTwiddles& GetFftTwiddles() {
+  static const FftTwiddles tables = [] {
+    FftTwiddles t;
+    const long pairs = (1L << kFftTableStages) - 1;
+    for (int positive = 0; positive < 2; ++positive) {
+      t.wr[positive] = AllocateCache(2 * pairs);
+      t.wi[positive] = AllocateCache(2 * pairs);
+      float theta = 1.5707963705062866f;
+      if (positive == 0) theta = -theta;
+      float wpin = 0.0f;
+      for (int stage = 0; stage < kFftTableStages; ++stage) {
+        const int mmax = 2 << stage;
+        const float wpi = wpin;
+        wpin = SinF(theta);
+        const float wpr = (1.0f - wpin * wpin) - wpin * wpin;
+        theta = theta * 0.5f;
+        float* wr = t.wr[positive].get() + 2 * ((1L << stage) - 1);
+        float* wi = t.wi[positive].get() + 2 * ((1L << stage) - 1);
+        float w_r = 1.0f;
+        float w_i = 0.0f;
+        for (int m = 0; m < mmax / 2; ++m) {
+          wr[2 * m] = w_r;
+          wr[2 * m + 1] = w_r;
+          wi[2 * m] = -w_i;
+          wi[2 * m + 1] = w_i;
+          const float wrOld = w_r;
+          w_r = wrOld * wpr - w_i * wpi;
+          w_i = wrOld * wpi + w_i * wpr;
+        }
+      }
+    }
+    return t;
+  }();
+  return tables;
+}
+
+// The butterfly of FFT: element k (at data + k) is rotated by (wr, wi) and combined with
+// element i.
+inline void Butterfly(float* data, int i, int k, float wr, float wi) {
+  const float tempr = wr * data[k] - wi * data[k + 1];
+  const float tempi = wr * data[k + 1] + wi * data[k];
+  data[k] = data[i] - tempr;
+  data[k + 1] = data[i + 1] - tempi;
+  data[i] = data[i] + tempr;
+  data[i + 1] = data[i + 1] + tempi;
+}
+
+}  // namespace
+
 void FFT(float* data, int nn, int isign) {
   const int n = 2 * nn;
 
@@ -59,6 +126,37 @@ void FFT(float* data, int nn, int isign) {
     j += m;
   }
 
+  if (nn <= (1 << kFftTableStages)) {
+    const FftTwiddles& tables = GetFftTwiddles();
+    const float* wrAll = tables.wr[isign < 0 ? 0 : 1].get();
+    const float* wiAll = tables.wi[isign < 0 ? 0 : 1].get();
+    int stage = 0;
+    for (int mmax = 2; mmax < n; mmax *= 2, ++stage) {
+      const float* wr = wrAll + 2 * ((1L << stage) - 1);
+      const float* wi = wiAll + 2 * ((1L << stage) - 1);
+      const int istep = 2 * mmax;
+      for (int i0 = 0; i0 < n; i0 += istep) {
+        int m = 0;
+#if defined(__SSE2__)
+        // Two butterflies a vector: tempr = wr*dr + (-wi)*di, tempi = wr*di + wi*dr.
+        for (; m + 4 <= mmax; m += 4) {
+          float* a = data + i0 + m;
+          float* d = a + mmax;
+          const __m128 x = _mm_loadu_ps(d);
+          const __m128 swapped = _mm_shuffle_ps(x, x, _MM_SHUFFLE(2, 3, 0, 1));
+          const __m128 t = _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(wr + m), x), _mm_mul_ps(_mm_loadu_ps(wi + m), swapped));
+          const __m128 y = _mm_loadu_ps(a);
+          _mm_storeu_ps(d, _mm_sub_ps(y, t));
+          _mm_storeu_ps(a, _mm_add_ps(y, t));
+        }
+#endif
+        for (; m < mmax; m += 2) Butterfly(data, i0 + m, i0 + m + mmax, wr[m], wi[m + 1]);
+      }
+    }
+    return;
+  }
+
+  // Longer transforms advance the twiddles in the loop, as the tables were built.
   // The stage step (wpr, wpi) = (cos phi, sin phi), phi = +-2*pi/mmax, comes from one sine per
   // stage: sin(phi) is the previous stage's sin(theta), and cos(phi) = 1 - 2*sin^2(phi/2).
   float theta = 1.5707963705062866f;
@@ -74,15 +172,7 @@ void FFT(float* data, int nn, int isign) {
     float wr = 1.0f;
     float wi = 0.0f;
     for (int m = 0; m < mmax; m += 2) {
-      for (int i = m; i < n; i += istep) {
-        const int k = i + mmax;
-        const float tempr = wr * data[k] - wi * data[k + 1];
-        const float tempi = wr * data[k + 1] + wi * data[k];
-        data[k] = data[i] - tempr;
-        data[k + 1] = data[i + 1] - tempi;
-        data[i] = data[i] + tempr;
-        data[i + 1] = data[i + 1] + tempi;
-      }
+      for (int i = m; i < n; i += istep) Butterfly(data, i, i + mmax, wr, wi);
       const float wrOld = wr;
       wr = wrOld * wpr - wi * wpi;
       wi = wrOld * wpi + wi * wpr;
@@ -132,6 +222,20 @@ void CompFFT(float* data, int nn, int isign, float* table) {
 namespace {
 
 void CompFFTWith(float* data, int nn, int isign, int p1, int q1, float* table, int rowStride) {
+  if (p1 == 1) {
+    // A power of two: the one row is the data itself, and the recombination below reduces to
+    // the same float operations with the unit rotation, done here without the round trip
+    // through the table.
+    FFT(data, nn, isign);
+    const float ai = static_cast<float>(isign) * 0.0f;
+    for (int k = 0; k < nn; ++k) {
+      const float r0 = data[2 * k];
+      const float r1 = data[2 * k + 1];
+      data[2 * k] = 0.0f + (r0 * 1.0f - r1 * ai);
+      data[2 * k + 1] = 0.0f + (r0 * ai + r1 * 1.0f);
+    }
+    return;
+  }
   const float d2pn = static_cast<float>(6.283185307179586 / nn);
   for (int i = 0; i < p1; ++i) {
     float* row = table + static_cast<long>(i) * rowStride;
@@ -188,23 +292,63 @@ namespace {
 constexpr int kFftlRows = 7;     // lengths 4096 down to 64
 constexpr int kFftlStages = 12;  // log2 of the longest length
 
+// Row r serves log2 length m = 12 - r. Stage l of that length (l = 0 .. m - 2) rotates by the
+// twiddles u_j, j = 0 .. le1 - 1 (le1 = 2^(m-l-1)): u_0 = 1 and u_{j+1} = u_j * w in float
+// arithmetic, w = exp(-i*pi/le1) evaluated in extended precision from pi as the nearest float.
+// They are stored as the recurrence gives them, so every butterfly of a stage is independent of
+// the others and the result is the same bit for bit as advancing the recurrence in the loop.
 struct FftlTables {
-  float wreal[kFftlRows][kFftlStages];
-  float wimag[kFftlRows][kFftlStages];
+  std::unique_ptr<float[]> real, imag;  // every row's stages laid end to end
+  int offset[kFftlRows][kFftlStages];   // where stage l of row r starts
+  std::unique_ptr<int[]> reversed;      // row r: where output k < N/2 ends up, at reversedAt[r]
+  int reversedAt[kFftlRows];
 };
 
-// Row r serves log2 length m = 12 - r; entry l is the step exp(-i*pi/le1), le1 = 2^(m-l-1),
-// evaluated in extended precision from pi as the nearest float.
 const FftlTables& GetFftlTables() {
   static const FftlTables tables = [] {
     FftlTables t{};
+    long total = 0;
+    for (int r = 0; r < kFftlRows; ++r) {
+      const int m = kFftlStages - r;
+      for (int l = 0; l + 1 < m; ++l) {
+        t.offset[r][l] = static_cast<int>(total);
+        total += 1L << (m - l - 1);
+      }
+    }
+    t.real = AllocateCache(total);
+    t.imag = AllocateCache(total);
+    long reversedTotal = 0;
+    for (int r = 0; r < kFftlRows; ++r) {
+      t.reversedAt[r] = static_cast<int>(reversedTotal);
+      reversedTotal += 1L << (kFftlStages - r - 1);
+    }
+    t.reversed.reset(new int[static_cast<size_t>(reversedTotal)]);
+    for (int r = 0; r < kFftlRows; ++r) {
+      const int m = kFftlStages - r;
+      for (int k = 0; k < (1 << (m - 1)); ++k) {
+        int p = 0;
+        for (int b = 0; b < m; ++b) p |= ((k >> b) & 1) << (m - 1 - b);
+        t.reversed[t.reversedAt[r] + k] = p;
+      }
+    }
     const long double pi = static_cast<long double>(3.1415927410125732f);
     for (int r = 0; r < kFftlRows; ++r) {
       const int m = kFftlStages - r;
-      for (int l = 0; l < m; ++l) {
-        const long double le1 = static_cast<long double>(1L << (m - l - 1));
-        t.wreal[r][l] = static_cast<float>(std::cos(pi / le1));
-        t.wimag[r][l] = static_cast<float>(-std::sin(pi / le1));
+      for (int l = 0; l + 1 < m; ++l) {
+        const int le1 = 1 << (m - l - 1);
+        const float wr = static_cast<float>(std::cos(pi / static_cast<long double>(le1)));
+        const float wi = static_cast<float>(-std::sin(pi / static_cast<long double>(le1)));
+        float* ur = t.real.get() + t.offset[r][l];
+        float* ui = t.imag.get() + t.offset[r][l];
+        float u_r = 1.0f;
+        float u_i = 0.0f;
+        for (int j = 0; j < le1; ++j) {
+          ur[j] = u_r;
+          ui[j] = u_i;
+          const float urOld = u_r;
+          u_r = urOld * wr - u_i * wi;
+          u_i = urOld * wi + u_i * wr;
+        }
       }
     }
     return t;
@@ -212,48 +356,67 @@ const FftlTables& GetFftlTables() {
   return tables;
 }
 
+int FftlLog2(int N) {
+  switch (N) {
+    case 64: return 6;
+    case 128: return 7;
+    case 256: return 8;
+    case 512: return 9;
+    case 1024: return 10;
+    case 2048: return 11;
+    case 4096: return 12;
+    default: FatalError("FFT ERROR!\n");
+  }
+}
+
+// The decimation-in-frequency stages of fftl before the last (le = 2) one.
+void FftlStages(float* xreal, float* ximag, int N, int m) {
+  const FftlTables& tables = GetFftlTables();
+  const int r = kFftlStages - m;
+  for (int l = 0; l + 1 < m; ++l) {
+    const int le = 1 << (m - l);
+    const int le1 = le / 2;
+    const float* ur = tables.real.get() + tables.offset[r][l];
+    const float* ui = tables.imag.get() + tables.offset[r][l];
+    for (int i0 = 0; i0 < N; i0 += le) {
+      float* ar = xreal + i0;
+      float* ai = ximag + i0;
+      float* br = ar + le1;
+      float* bi = ai + le1;
+      int j = 0;
+#if defined(__SSE2__)
+      // The same operations on four butterflies at a time.
+      for (; j + 4 <= le1; j += 4) {
+        const __m128 xr = _mm_loadu_ps(ar + j), yr = _mm_loadu_ps(br + j);
+        const __m128 xi = _mm_loadu_ps(ai + j), yi = _mm_loadu_ps(bi + j);
+        const __m128 wr = _mm_loadu_ps(ur + j), wi = _mm_loadu_ps(ui + j);
+        const __m128 dr = _mm_sub_ps(xr, yr);
+        const __m128 di = _mm_sub_ps(xi, yi);
+        _mm_storeu_ps(ar + j, _mm_add_ps(xr, yr));
+        _mm_storeu_ps(ai + j, _mm_add_ps(xi, yi));
+        _mm_storeu_ps(br + j, _mm_sub_ps(_mm_mul_ps(dr, wr), _mm_mul_ps(di, wi)));
+        _mm_storeu_ps(bi + j, _mm_add_ps(_mm_mul_ps(di, wr), _mm_mul_ps(dr, wi)));
+      }
+#endif
+      for (; j < le1; ++j) {
+        const float tr = ar[j] + br[j];
+        const float ti = ai[j] + bi[j];
+        const float dr = ar[j] - br[j];
+        const float di = ai[j] - bi[j];
+        ar[j] = tr;
+        ai[j] = ti;
+        br[j] = dr * ur[j] - di * ui[j];
+        bi[j] = di * ur[j] + dr * ui[j];
+      }
+    }
+  }
+}
+
 }  // namespace
 
 void fftl(float* xreal, float* ximag, int N) {
-  int m;
-  switch (N) {
-    case 64: m = 6; break;
-    case 128: m = 7; break;
-    case 256: m = 8; break;
-    case 512: m = 9; break;
-    case 1024: m = 10; break;
-    case 2048: m = 11; break;
-    case 4096: m = 12; break;
-    default: FatalError("FFT ERROR!\n");
-  }
-  const FftlTables& tables = GetFftlTables();
-  const int r = kFftlStages - m;
-
-  // Decimation in frequency; the last stage (le = 2) needs no twiddle and is done separately.
-  for (int l = 0; l < m - 1; ++l) {
-    const int le = 1 << (m - l);
-    const int le1 = le / 2;
-    const float wr = tables.wreal[r][l];
-    const float wi = tables.wimag[r][l];
-    float ur = 1.0f;
-    float ui = 0.0f;
-    for (int j = 0; j < le1; ++j) {
-      for (int i = j; i < N; i += le) {
-        const int ip = i + le1;
-        const float tr = xreal[i] + xreal[ip];
-        const float ti = ximag[i] + ximag[ip];
-        const float dr = xreal[i] - xreal[ip];
-        const float di = ximag[i] - ximag[ip];
-        xreal[i] = tr;
-        ximag[i] = ti;
-        xreal[ip] = dr * ur - di * ui;
-        ximag[ip] = di * ur + dr * ui;
-      }
-      const float urOld = ur;
-      ur = urOld * wr - ui * wi;
-      ui = urOld * wi + ui * wr;
-    }
-  }
+  const int m = FftlLog2(N);
+  FftlStages(xreal, ximag, N, m);
   for (int i = 0; i < N; i += 2) {
     const float tr = xreal[i] + xreal[i + 1];
     const float ti = ximag[i] + ximag[i + 1];
@@ -276,6 +439,24 @@ void fftl(float* xreal, float* ximag, int N) {
     }
     j += k;
   }
+}
+
+float fftlBandPower(float* xreal, float* ximag, int N, int first, int last) {
+  const int m = FftlLog2(N);
+  OSTREL_DASSERT(first >= 0 && first <= last && last <= N / 2);
+  FftlStages(xreal, ximag, N, m);
+  // Outputs below N/2 come from the sums of the last stage at even positions; the differences
+  // and the reordering are not needed.
+  const FftlTables& tables = GetFftlTables();
+  const int* reversed = tables.reversed.get() + tables.reversedAt[kFftlStages - m];
+  float Power = 0.0f;
+  for (int k = first; k < last; ++k) {
+    const int p = reversed[k];
+    const float re = xreal[p] + xreal[p + 1];
+    const float im = ximag[p] + ximag[p + 1];
+    Power = Power + (re * re + im * im);
+  }
+  return Power;
 }
 
 void ifft(float* xreal, float* ximag, int N) {

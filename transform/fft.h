@@ -35,6 +35,12 @@ void CompFFTCacheShape(int* rows, int* rowComplex);
 // prints "FFT ERROR!\n" on standard output and ends the process with exit status 1.
 void fftl(float* xreal, float* ximag, int N);
 
+// The power sum of fftl's outputs first .. last - 1 (0 <= first <= last <= N / 2): Power +=
+// re * re + im * im in ascending order from 0, in single precision, the same float as summing
+// what fftl leaves in xreal and ximag. Computes only what those outputs need; xreal and ximag are
+// left with intermediate values. The same lengths and failure as fftl.
+float fftlBandPower(float* xreal, float* ximag, int N, int first, int last);
+
 // Inverse of fftl (positive exponent, scaled by 1/N), in place; the same lengths and failure.
 void ifft(float* xreal, float* ximag, int N);
 

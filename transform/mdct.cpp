@@ -30,6 +30,77 @@ float* GetFFTarray(int N) {
   return work.FFTarray.get();
 }
 
+// The pre- and post-rotation of a length: (c_i, s_i), i = 0 .. N/4 - 1, from the float
+// recurrence c_{i+1} = c_i * cos(freq) - s_i * sin(freq), s_{i+1} = s_i * cos(freq) + c_i * sin(freq)
+// seeded by the eighth angle, stored as the recurrence gives them so the rotation loops carry no
+// dependence from one value to the next. Per thread: a few lengths up to 2048 in fixed storage
+// (no allocation), a longer one in an array that only grows, like the work array.
+constexpr int kRotationSlots = 6;
+constexpr int kRotationFixed = 512;  // N / 4 for N = 2048
+
+struct RotationSlot {
+  int N = 0;
+  float c[kRotationFixed];
+  float s[kRotationFixed];
+};
+
+struct LongRotation {
+  int N = 0;
+  int room = 0;
+  std::unique_ptr<float[]> cs;  // room cosines, then room sines
+};
+
+void BuildRotation(int N, float* cs, float* ss) {
+  const float freq = static_cast<float>(6.28318530717959 / N);
+  const float cfreq = static_cast<float>(std::cos(static_cast<double>(freq)));
+  const float sfreq = static_cast<float>(std::sin(static_cast<double>(freq)));
+  const double eighth = static_cast<double>(freq) * 0.125;
+  float c = static_cast<float>(std::cos(eighth));
+  float s = static_cast<float>(std::sin(eighth));
+  for (int i = 0; i < N / 4; ++i) {
+    cs[i] = c;
+    ss[i] = s;
+    const float cOld = c;
+    c = cOld * cfreq - s * sfreq;
+    s = s * cfreq + cOld * sfreq;
+  }
+}
+
+// Sets *cs and *ss to the rotation of length N.
+void GetRotation(int N, const float** cs, const float** ss) {
+  const int quarter = N / 4;
+  if (quarter > kRotationFixed) {
+    thread_local LongRotation longest;
+    if (longest.N != N) {
+      if (quarter > longest.room) {
+        longest.cs.reset(new (std::nothrow) float[2 * static_cast<size_t>(quarter)]);
+        if (!longest.cs) FatalError("Not enough memory!\n");
+        longest.room = quarter;
+      }
+      BuildRotation(N, longest.cs.get(), longest.cs.get() + longest.room);
+      longest.N = N;
+    }
+    *cs = longest.cs.get();
+    *ss = longest.cs.get() + longest.room;
+    return;
+  }
+  thread_local RotationSlot slots[kRotationSlots];
+  thread_local int next = 0;
+  for (const RotationSlot& r : slots) {
+    if (r.N == N) {
+      *cs = r.c;
+      *ss = r.s;
+      return;
+    }
+  }
+  RotationSlot& r = slots[next];
+  next = (next + 1) % kRotationSlots;
+  BuildRotation(N, r.c, r.s);
+  r.N = N;
+  *cs = r.c;
+  *ss = r.s;
+}
+
 // The transform on `work` (N/2 floats); `table` is CompFFT's work table (N/2 floats), or null
 // for the thread's cache.
 void MdctWith(float* data, int N, int b, int isign, float* work, float* table);
@@ -50,18 +121,12 @@ void MdctWith(float* data, int N, int b, int isign, float* work, float* table) {
   const int a = N - b;
   const int quarter = N / 4;
   const int half = N / 2;
-  const float freq = static_cast<float>(6.28318530717959 / N);
   const float fac = isign == 1 ? 2.0f : static_cast<float>(2.0 / N);
   const float sign = static_cast<float>(isign);
+  const float* cs = nullptr;
+  const float* ss = nullptr;
+  GetRotation(N, &cs, &ss);
 
-  // Rotation seeds: library cos/sin in double of the float freq, rounded to float. freq / 8 is
-  // exact in either precision, so the eighth-angle pair does not depend on where it is scaled.
-  const float cfreq = static_cast<float>(std::cos(static_cast<double>(freq)));
-  const float sfreq = static_cast<float>(std::sin(static_cast<double>(freq)));
-  const double eighth = static_cast<double>(freq) * 0.125;
-
-  float c = static_cast<float>(std::cos(eighth));
-  float s = static_cast<float>(std::sin(eighth));
   for (int i = 0; i < quarter; ++i) {
     float tempr;
     float tempi;
@@ -83,11 +148,10 @@ void MdctWith(float* data, int N, int b, int isign, float* work, float* table) {
       tempr = -data[2 * i];
       tempi = data[half - 1 - 2 * i];
     }
+    const float c = cs[i];
+    const float s = ss[i];
     work[2 * i] = tempr * c + sign * tempi * s;
     work[2 * i + 1] = tempi * c - sign * tempr * s;
-    const float cOld = c;
-    c = cOld * cfreq - s * sfreq;
-    s = s * cfreq + cOld * sfreq;
   }
 
   if (table != nullptr) {
@@ -96,9 +160,9 @@ void MdctWith(float* data, int N, int b, int isign, float* work, float* table) {
     CompFFT(work, quarter, -isign);
   }
 
-  c = static_cast<float>(std::cos(eighth));
-  s = static_cast<float>(std::sin(eighth));
   for (int i = 0; i < quarter; ++i) {
+    const float c = cs[i];
+    const float s = ss[i];
     const float re = work[2 * i];
     const float im = work[2 * i + 1];
     const float tempr = (re * c + sign * im * s) * fac;
@@ -123,9 +187,6 @@ void MdctWith(float* data, int N, int b, int isign, float* work, float* table) {
         data[a / 2 + N - 1 - 2 * i] = tempi;
       }
     }
-    const float cOld = c;
-    c = cOld * cfreq - s * sfreq;
-    s = s * cfreq + cOld * sfreq;
   }
 }
 

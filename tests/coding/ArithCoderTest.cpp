@@ -112,6 +112,18 @@ TEST(ArithCoder, RoundTripsRandomTables) {
   }
 }
 
+TEST(ExactDivider, EqualsTheQuotientForEveryDivisorUpToTheRegisterRange) {
+  std::mt19937 rng(3);
+  for (uint32_t d = 1; d <= 65536; ++d) {
+    const ExactDivider divider(d);
+    const uint32_t top = 0x7FFFFFFFu;
+    const uint32_t lastMultiple = top / d * d;
+    for (uint32_t a : {0u, 1u, d - 1, d, lastMultiple - 1, lastMultiple, top, static_cast<uint32_t>(rng() >> 1)}) {
+      ASSERT_EQ(divider.Divide(a), a / d) << a << " / " << d;
+    }
+  }
+}
+
 TEST(ArithDecoder, ShortBoundAndEmptyTable) {
   BitSource source({0xFF, 0xFF, 0xFF, 0xFF});
   const unsigned char rel[] = {1, 1};

@@ -5,6 +5,8 @@
 // encoder's at the same rate.
 #include <cmath>
 
+#include "audio/Waveio.h"
+#include "library/FrameEncoder.h"
 #include "library/LibraryStreams.h"
 #include "tools/NoiseToMask.h"
 
@@ -80,6 +82,38 @@ TEST(QualityModeUse, TheProgramsOptionGivesTheLibrarysStream) {
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(ReadAll(ost), LibraryEncode(samples, 160, 6, 2000, false, true, quality));
   }
+}
+
+// The engine with its analysis on a second thread codes the quality mode's frames the same.
+TEST(QualityModeUse, TheTwoThreadEngineGivesTheSameStream) {
+  TempDir dir;
+  const std::string wav = dir.File("in.wav");
+  WriteWav(wav, Material(3 * 16384 + 500, 5000, 4));
+  std::vector<Bytes> streams;
+  for (int threads : {1, 2}) {
+    SCOPED_TRACE(threads);
+    const std::string ost = dir.File("out" + std::to_string(threads) + ".ost");
+    Waveio in(wav.c_str(), 0);
+    std::FILE* fptr = std::fopen(ost.c_str(), "wb");
+    ASSERT_NE(fptr, nullptr);
+    {
+      FrameEncoder encoder(64, in, fptr);
+      encoder.SetQuality(true);
+      encoder.SetThreads(threads);
+      encoder.WriteHeader();
+      bool ended = false;
+      while (!ended) {
+        const FrameEncoder::FrameOutcome outcome = encoder.EncodeFrame();
+        EXPECT_FALSE(outcome.overBudget || outcome.writerFailed);
+        ended = outcome.inputEnded || outcome.overBudget || outcome.writerFailed;
+      }
+      encoder.FlushBits();
+    }
+    std::fclose(fptr);
+    streams.push_back(ReadAll(ost));
+  }
+  EXPECT_GT(streams[0].size(), 30u);
+  EXPECT_EQ(streams[0], streams[1]);
 }
 
 // The comparator's figure for `decoded` against `source`, both interleaved stereo.

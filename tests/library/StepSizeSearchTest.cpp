@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+#include <random>
 #include <vector>
+
+#include "coding/FrameLayout.h"
+#include "coding/SymbolSet.h"
 
 namespace ostrel {
 namespace {
@@ -105,6 +111,86 @@ TEST(Quantise, MultipliesInSinglePrecision) {
   float* out[1] = {&q};
   QuantiseCoefficients(x, out, 25.0f, 1, 1);
   EXPECT_EQ(q, 1.0f);
+}
+
+// Values where a quantiser goes wrong: halves and their float neighbours at every step size,
+// the limits, zeros of both signs, tiny and huge magnitudes, infinities and NaN.
+std::vector<float> AwkwardValues() {
+  std::vector<float> v = {0.0f, -0.0f, 1e-40f, -1e-40f, 1.0f, -1.0f, 1.5f, -1.5f, 3e9f, -3e9f,
+                          std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+                          std::numeric_limits<float>::quiet_NaN()};
+  for (int steps = STEP_SIZE_MIN; steps <= STEP_SIZE_MAX; ++steps) {
+    for (int q = -steps - 1; q <= steps; ++q) {
+      const float half = (static_cast<float>(q) + 0.5f) / static_cast<float>(steps);
+      v.push_back(half);
+      v.push_back(std::nextafter(half, 2.0f));
+      v.push_back(std::nextafter(half, -2.0f));
+    }
+  }
+  std::mt19937 rng(17);
+  std::normal_distribution<float> spread(0.0f, 0.2f);
+  for (int i = 0; i < 4000; ++i) v.push_back(spread(rng));
+  return v;
+}
+
+TEST(Quantise, EveryInstructionSetPathGivesTheRuleOfTheQuantiser) {
+  const std::vector<float> in = AwkwardValues();
+  std::vector<float> dense(in.size());
+  std::vector<int> out(in.size());
+  const float* x[1] = {in.data()};
+  float* denseOut[1] = {dense.data()};
+  for (SimdPath path : {SimdPath::Scalar, SimdPath::Sse2, SimdPath::Avx2}) {
+    if (!CanRun(path)) continue;
+    for (int steps = STEP_SIZE_MIN; steps <= STEP_SIZE_MAX; ++steps) {
+      const float STEPS = static_cast<float>(steps);
+      QuantiseCoefficients(const_cast<float* const*>(x), denseOut, STEPS, 1, static_cast<unsigned>(in.size()));
+      // Odd lengths leave a tail for the narrower forms.
+      for (unsigned n : {static_cast<unsigned>(in.size()), 13u}) {
+        std::fill(out.begin(), out.end(), 99);
+        QuantiseValues(path, in.data(), out.data(), n, STEPS);
+        for (unsigned k = 0; k < n; ++k) {
+          ASSERT_EQ(static_cast<float>(out[k]), dense[k])
+              << SimdPathName(path) << " at " << steps << " for " << in[k];
+        }
+      }
+    }
+  }
+}
+
+TEST(FrameCandidates, BuildTheSymbolsAndCountsOfTheWholeFrameAtEveryStepSize) {
+  // Mostly tiny coefficients, so that runs longer than one run symbol and channels that end in
+  // a run occur, and a few large ones; the left channel ends on a non-zero value.
+  constexpr unsigned kCount = 1500;
+  std::mt19937 rng(5);
+  std::normal_distribution<float> small(0.0f, 0.01f), large(0.0f, 0.4f);
+  std::uniform_int_distribution<int> pick(0, 9);
+  std::vector<float> left(kCount), right(kCount);
+  for (unsigned k = 0; k < kCount; ++k) {
+    left[k] = pick(rng) == 0 ? large(rng) : small(rng);
+    right[k] = k > 1000 ? 0.0f : (pick(rng) == 0 ? large(rng) : small(rng));
+  }
+  left[kCount - 1] = 0.9f;
+  float* x[2] = {left.data(), right.data()};
+  FrameCandidates candidates(2, kCount);
+  candidates.Gather(x);
+  EXPECT_LT(candidates.Size(), kCount);
+
+  std::vector<float> qLeft(kCount), qRight(kCount);
+  float* q[2] = {qLeft.data(), qRight.data()};
+  std::vector<int> expected(2 * kCount), actual(2 * kCount);
+  std::vector<unsigned> expectedStats(MAX_ALPHABET_SIZE), actualStats(MAX_ALPHABET_SIZE);
+  std::vector<unsigned char> comp(MAX_ALPHABET_SIZE);
+  for (int steps = STEP_SIZE_MIN; steps <= STEP_SIZE_MAX; ++steps) {
+    const float STEPS = static_cast<float>(steps);
+    QuantiseCoefficients(x, q, STEPS, 2, kCount);
+    const int n = ConstructSymbolSet(q, expected.data(), steps, 2, kCount);
+    const int bits = CollectStatistics(expected.data(), expectedStats.data(), comp.data(), n, steps);
+    ASSERT_EQ(candidates.BuildSymbols(STEPS, actual.data(), actualStats.data()), n) << steps;
+    EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + n, actual.begin())) << steps;
+    EXPECT_TRUE(std::equal(expectedStats.begin(), expectedStats.begin() + AlphabetSize(steps), actualStats.begin()))
+        << steps;
+    EXPECT_EQ(CountedStatisticsBits(actualStats.data(), comp.data(), steps), bits) << steps;
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "transform/DeathTestOutput.h"
@@ -132,6 +133,24 @@ TEST(FftTest, FftlMatchesDirectDftAndIfftUndoesIt) {
     for (int n = 0; n < N; ++n) back[n] = Complex(xr[n], xi[n]);
     // Two transforms' rounding: 92 dB at 4096 points.
     EXPECT_GT(test::SnrDb(back, z), 85.0);
+  }
+}
+
+TEST(FftTest, FftlBandPowerIsTheSumOverFftlsOutputsBitForBit) {
+  for (int N = 64; N <= 4096; N *= 2) {
+    std::vector<float> re(N), im(N);
+    for (int n = 0; n < N; ++n) {
+      re[n] = static_cast<float>(((n * 7919) % 1000) - 500) * 0.37f;
+      im[n] = n % 3 == 0 ? 0.0f : static_cast<float>((n * 104729) % 777) * 0.01f;
+    }
+    std::vector<float> re2 = re, im2 = im;
+    fftl(re.data(), im.data(), N);
+    for (const auto& [first, last] : {std::pair<int, int>{N / 6, N / 2}, {0, N / 2}, {3, 4}, {5, 5}}) {
+      float expected = 0.0f;
+      for (int k = first; k < last; ++k) expected = expected + (re[k] * re[k] + im[k] * im[k]);
+      std::vector<float> r = re2, i = im2;
+      EXPECT_EQ(fftlBandPower(r.data(), i.data(), N, first, last), expected) << N << " " << first << ".." << last;
+    }
   }
 }
 
