@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include "coding/FrameLayout.h"
 #include "platform/Fatal.h"  // OSTREL_DASSERT
@@ -27,6 +29,18 @@ constexpr float TONAL_DB = 12.0f;
 // A line whose power lies below this share of its band's mask per line is zeroed before
 // quantisation: it is masked anyway, and its bits go to audible bands.
 constexpr float ZERO_BELOW = 0.05f;
+
+// log2 of a positive, finite v to about 0.01: the exponent plus a parabola through the mantissa,
+// ample for a flatness measure and much cheaper than a library logarithm per line.
+float RoughLog2(float v) {
+  uint32_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  const float exponent = static_cast<float>(static_cast<int>((bits >> 23) & 0xFF) - 127);
+  bits = (bits & 0x007FFFFFu) | 0x3F800000u;
+  float m;  // 1 .. 2
+  std::memcpy(&m, &bits, sizeof m);
+  return exponent + (-0.34484843f * m + 2.02466578f) * m - 0.67487759f;
+}
 
 }  // namespace
 
@@ -99,16 +113,17 @@ void QualityChoices::Capture(float* const* x) {
         const float w = DecompressWeights(modelCodes[s]);
         const float level = w * w;
         float peak = 0.0f;
-        double logSum = 0.0, powerSum = 0.0;
+        float logSum = 0.0f;  // base 2
+        double powerSum = 0.0;
         int counted = 0;
         float bandMask = 0.0f;
         for (int i = 0; i < bands[k]; ++i, ++h, ++line) {
           out[h] = in[h] * gain * w;
           peak = std::max(peak, std::fabs(out[h]));
           bandMask += std::max(level, ath[line]);
-          const double p = static_cast<double>(out[h]) * out[h];
-          if (p > 0.0) {
-            logSum += std::log(p);
+          const float p = out[h] * out[h];
+          if (p > 0.0f) {
+            logSum += RoughLog2(p);
             powerSum += p;
             ++counted;
           }
@@ -117,7 +132,7 @@ void QualityChoices::Capture(float* const* x) {
         // (a tone), whose masking of noise is much weaker than the model's mask assumes.
         float tonalDb = 0.0f;
         if (counted >= 4 && bands[k] >= 4) {
-          const double flatnessDb = 10.0 * (logSum / counted - std::log(powerSum / counted)) / std::log(10.0);
+          const double flatnessDb = 10.0 * std::log10(2.0) * (logSum / counted - std::log2(powerSum / counted));
           const double tonality = std::min(1.0, std::max(0.0, -flatnessDb / 20.0));
           tonalDb = static_cast<float>(tonality) * TONAL_DB;
         }
@@ -186,9 +201,9 @@ void QualityChoices::Apply(float* const* x) {
     float m = 1.0f;
     for (int r = 0; r < repeats; ++r) {
       for (int k = 0; k < count; ++k) {
-        const float w = DecompressWeights(codes[k]);
+        const float inverse = 1.0f / DecompressWeights(codes[k]);
         for (int i = 0; i < bands[k]; ++i, ++h) {
-          out[h] = in[h] / w;
+          out[h] = in[h] * inverse;
           m = std::max(m, std::fabs(out[h]));
         }
       }
@@ -197,7 +212,8 @@ void QualityChoices::Apply(float* const* x) {
     const int gain = iceil(m);
     G[c][set.set] = gain;
     const float g = static_cast<float>(gain);
-    for (unsigned i = 0; i < h; ++i) out[i] /= g;
+    const float inverse = 1.0f / static_cast<float>(gain);
+    for (unsigned i = 0; i < h; ++i) out[i] *= inverse;
   });
 }
 
@@ -247,11 +263,17 @@ void QualityChoices::EstimateNoise(const float* const* x, int Steps) {
         const float step = DecompressWeights(codes[k]) * g / S;
         float noise = 0.0f;
         for (int i = 0; i < bands[k]; ++i, ++h) {
-          // The quantiser's rule (QuantiseValues) on one value.
-          const int q = std::min(std::max(ostrel::round(xc[h] * S), -Steps), Steps);
-          const float e = in[h] - static_cast<float>(q) * step;
+          // The quantiser's rule, halves up (an estimate: the rounding of v + 0.5 may differ at a
+          // tie from QuantiseValues, which does not matter here). Most lines quantise to 0.
+          const float v = xc[h] * S;
+          if (std::fabs(v) < 0.5f) {
+            noise += in[h] * in[h];
+            continue;
+          }
+          const float q = std::min(std::max(std::floor(v + 0.5f), -S), S);
+          const float e = in[h] - q * step;
           noise += e * e;
-          if (q != 0) nonzero[s] += 1.0f;
+          nonzero[s] += 1.0f;
         }
         priority[s] += noise;
       }
