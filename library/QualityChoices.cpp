@@ -39,7 +39,7 @@ float RoughLog2(float v) {
   bits = (bits & 0x007FFFFFu) | 0x3F800000u;
   float m;  // 1 .. 2
   std::memcpy(&m, &bits, sizeof m);
-  return exponent + (-0.34484843f * m + 2.02466578f) * m - 0.67487759f;
+  return exponent + (-0.34484843f * m + 2.02466578f) * m - 1.65487759f;
 }
 
 }  // namespace
@@ -60,6 +60,8 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
   priority.assign(slots, 0.0f);
   saved.assign(slots, WEIGHT_CODE_MIN);
   savedGains.assign(STREAM_CHANNELS * (geometry.NBlocks + 1), GAIN_MIN);
+  changedSets.assign(STREAM_CHANNELS * (geometry.NBlocks + 1), 1);
+  staleSets.assign(STREAM_CHANNELS * (geometry.NBlocks + 1), 1);
   order.assign(slots, 0);
   athLong.assign(geometry.HLSIZE, 0.0f);
   athTran.assign(geometry.TSIZE, 0.0f);
@@ -93,6 +95,8 @@ void QualityChoices::ForEachSet(Visit&& visit) const {
 void QualityChoices::Capture(float* const* x) {
   int*** W = setup.Weights();
   int** G = setup.Gains();
+  std::fill(changedSets.begin(), changedSets.end(), 1);
+  std::fill(staleSets.begin(), staleSets.end(), 1);
   ForEachSet([&](unsigned c, const WeightSetSpan& set, const int* bands, int count, int repeats, const float* ath) {
     const float* in = x[c] + set.line;
     float* out = raw.data() + c * geometry.TOTAL + set.line;
@@ -194,6 +198,9 @@ void QualityChoices::Apply(float* const* x) {
   int*** W = setup.Weights();
   int** G = setup.Gains();
   ForEachSet([&](unsigned c, const WeightSetSpan& set, const int* bands, int count, int repeats, const float*) {
+    unsigned char& changed = changedSets[c * (geometry.NBlocks + 1) + set.set];
+    if (changed == 0) return;
+    changed = 0;
     const float* in = raw.data() + c * geometry.TOTAL + set.line;
     float* out = x[c] + set.line;
     const int* codes = W[c][set.set];
@@ -251,13 +258,14 @@ void QualityChoices::EstimateNoise(const float* const* x, int Steps) {
     const float* xc = x[c] + set.line;
     const int* codes = W[c][set.set];
     const float g = static_cast<float>(G[c][set.set]);
-    for (int k = 0; k < count; ++k) {
+    unsigned char& stale = staleSets[c * (geometry.NBlocks + 1) + set.set];
+    for (int k = 0; k < count && stale != 0; ++k) {
       const int s = Slot(c, set.set, k);
       nonzero[s] = 0.0f;
       priority[s] = 0.0f;
     }
     unsigned h = 0;
-    for (int r = 0; r < repeats; ++r) {
+    for (int r = 0; r < repeats && stale != 0; ++r) {
       for (int k = 0; k < count; ++k) {
         const int s = Slot(c, set.set, k);
         const float step = DecompressWeights(codes[k]) * g / S;
@@ -280,12 +288,13 @@ void QualityChoices::EstimateNoise(const float* const* x, int Steps) {
     }
     for (int k = 0; k < count; ++k) {
       const int s = Slot(c, set.set, k);
-      priority[s] = mask[s] > 0.0f ? priority[s] / mask[s] : 0.0f;
+      if (stale != 0) priority[s] = mask[s] > 0.0f ? priority[s] / mask[s] : 0.0f;
       // A band can go lower while it stays within the largest gain and its noise is not nil.
       if (priority[s] > 0.0f && Fits(codes[k] - 1, peaks[s], G[c][set.set])) {
         order[static_cast<size_t>(candidates++)] = s;
       }
     }
+    stale = 0;
   });
   std::sort(order.begin(), order.begin() + candidates, [this](int a, int b) {
     return priority[static_cast<size_t>(a)] > priority[static_cast<size_t>(b)] || (priority[static_cast<size_t>(a)] == priority[static_cast<size_t>(b)] && a < b);
@@ -315,6 +324,8 @@ int QualityChoices::LowerAgain(int bits) {
         continue;
       }
       --W[c][set][k];
+      changedSets[static_cast<size_t>(c * static_cast<int>(geometry.NBlocks + 1) + set)] = 1;
+      staleSets[static_cast<size_t>(c * static_cast<int>(geometry.NBlocks + 1) + set)] = 1;
       spent += BITS_PER_CODE_STEP * nonzero[static_cast<size_t>(s)] + 1.0f;
       ++lowered;
     }
@@ -335,8 +346,14 @@ void QualityChoices::Restore() {
   int*** W = setup.Weights();
   int** G = setup.Gains();
   ForEachSet([&](unsigned c, const WeightSetSpan& set, const int*, int count, int, const float*) {
-    for (int k = 0; k < count; ++k) W[c][set.set][k] = saved[static_cast<size_t>(Slot(c, set.set, k))];
-    G[c][set.set] = savedGains[c * (geometry.NBlocks + 1) + set.set];
+    const unsigned j = c * (geometry.NBlocks + 1) + set.set;
+    for (int k = 0; k < count; ++k) {
+      int& code = W[c][set.set][k];
+      const int before = saved[static_cast<size_t>(Slot(c, set.set, k))];
+      if (code != before) changedSets[j] = 1;
+      code = before;
+    }
+    G[c][set.set] = savedGains[j];
   });
 }
 

@@ -30,7 +30,8 @@ class QualityChoices {
   void StartCodes();
 
   // Weights and gains from the current codes: divides the captured coefficients by the decoded
-  // weights and by each set's gain (chosen as the frame transform chooses it) into `x`.
+  // weights and by each set's gain (chosen as the frame transform chooses it) into `x`, for the
+  // sets whose codes changed since the last call (all of them after Capture).
   void Apply(float* const* x);
 
   // Bits of the gains and weights fields of the current codes and gains.
@@ -79,6 +80,9 @@ class QualityChoices {
   std::vector<float> priority;   // [slot]: noise over mask at the last estimate
   std::vector<int> saved;        // [slot]: codes of Save
   std::vector<int> savedGains;   // [channel][set]
+  // [channel][set]: codes changed since the last Apply; noise estimate older than the codes.
+  // Only those sets are worked on again.
+  std::vector<unsigned char> changedSets, staleSets;
   std::vector<int> order;        // slots, most audible first (EstimateNoise)
   int candidateCount = 0;        // slots in `order`
   std::vector<float> athLong, athTran, athShort;  // per line, threshold in quiet (power)
