@@ -191,7 +191,7 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeQualityFrame() {
   // Bits the arithmetic coder may need beyond the estimate the search works with.
   constexpr int SAFETY_BITS = 64;
   // Rounds of lowering the most audible bands' codes into the bits the search left over.
-  constexpr int SPEND_ROUNDS = 6;
+  constexpr int SPEND_ROUNDS = 4;
   // Fewer bits left than this are not worth another round.
   constexpr int MIN_SPEND_BITS = 64;
   FrameOutcome outcome{false, false, false};
