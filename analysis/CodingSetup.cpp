@@ -6,15 +6,30 @@
 
 namespace ostrel {
 
-CodingSetup::CodingSetup(const BlockSizes& blockSizes, unsigned nblocks, float Res, float dBOffset, int fill)
-    : LongModel(blockSizes.LSIZE, STREAM_SAMPLE_RATE, Res, dBOffset, 0),
-      TranModel(blockSizes.HLSIZE + blockSizes.HSSIZE, STREAM_SAMPLE_RATE, Res, dBOffset, 0),
-      ShortModel(blockSizes.SSIZE, STREAM_SAMPLE_RATE, Res, dBOffset, 1),
-      sizes(blockSizes),
-      NBlocks(nblocks) {
-  LongBands = LongModel.GetPsychBands(&LongBandCount);
-  TranBands = TranModel.GetPsychBands(&TranBandCount);
-  ShortBands = ShortModel.GetPsychBands(&ShortBandCount);
+CodingSetup::CodingSetup(const BlockSizes& blockSizes, unsigned nblocks, float Res, float dBOffset, int fill,
+                         CodingSide side)
+    : sizes(blockSizes), NBlocks(nblocks) {
+  if (side == CodingSide::Analysis) {
+    const ModelSizes models = ModelSizes::For(sizes);
+    LongModel = std::make_unique<Psycho>(models.Long, STREAM_SAMPLE_RATE, Res, dBOffset, 0);
+    TranModel = std::make_unique<Psycho>(models.Tran, STREAM_SAMPLE_RATE, Res, dBOffset, 0);
+    ShortModel = std::make_unique<Psycho>(models.Short, STREAM_SAMPLE_RATE, Res, dBOffset, 1);
+    LongBands = LongModel->GetPsychBands(&LongBandCount);
+    TranBands = TranModel->GetPsychBands(&TranBandCount);
+    ShortBands = ShortModel->GetPsychBands(&ShortBandCount);
+  } else {
+    const BandTables* tables = BandTables::Shared(sizes);
+    if (tables == nullptr) {
+      ownTables = std::make_unique<BandTables>(sizes);
+      tables = ownTables.get();
+    }
+    LongBands = tables->Long.get();
+    TranBands = tables->Tran.get();
+    ShortBands = tables->Short.get();
+    LongBandCount = tables->LongCount;
+    TranBandCount = tables->TranCount;
+    ShortBandCount = tables->ShortCount;
+  }
 
   // With 512-sample long blocks the transition blocks have one band more than the long ones.
   rowLength = std::max({LongBandCount, TranBandCount, ShortBandCount});
@@ -30,17 +45,18 @@ CodingSetup::CodingSetup(const BlockSizes& blockSizes, unsigned nblocks, float R
   }
 }
 
-CodingSetup::CodingSetup(const FrameGeometry& geometry, int fill)
-    : CodingSetup(geometry, geometry.NBlocks, geometry.Res, geometry.dBOffset, fill) {}
+CodingSetup::CodingSetup(const FrameGeometry& geometry, int fill, CodingSide side)
+    : CodingSetup(geometry, geometry.NBlocks, geometry.Res, geometry.dBOffset, fill, side) {}
 
 std::unique_ptr<FrameTransform> CodingSetup::MakeTransform(SampleSource* pcm, float*** x, int msstereo) {
+  OSTREL_DASSERT(LongModel != nullptr);
   return std::make_unique<FrameTransform>(STREAM_CHANNELS, static_cast<unsigned char>(NBlocks), sizes.LSIZE,
-                                          sizes.SSIZE, pcm, &LongModel, &TranModel, &ShortModel, LongBandCount,
-                                          ShortBandCount, TranBandCount, LongBands, ShortBands, TranBands, x,
-                                          WeightTables, GainRows, msstereo);
+                                          sizes.SSIZE, pcm, LongModel.get(), TranModel.get(), ShortModel.get(),
+                                          LongBandCount, ShortBandCount, TranBandCount, LongBands, ShortBands,
+                                          TranBands, x, WeightTables, GainRows, msstereo);
 }
 
-std::unique_ptr<FrameInvTransform> CodingSetup::MakeInvTransform(Waveio* pcm, float*** x) {
+std::unique_ptr<FrameInvTransform> CodingSetup::MakeInvTransform(SampleSink* pcm, float*** x) {
   return std::make_unique<FrameInvTransform>(STREAM_CHANNELS, static_cast<unsigned char>(NBlocks), sizes.LSIZE,
                                              sizes.SSIZE, pcm, LongBandCount, ShortBandCount, TranBandCount,
                                              LongBands, ShortBands, TranBands, x, WeightTables, GainRows, 0);

@@ -8,8 +8,8 @@
 namespace ostrel {
 
 FrameInvTransform::FrameInvTransform(unsigned char chan, unsigned char nblocks, unsigned lsize, unsigned ssize,
-                                     Waveio* pcm, int longweights, int shortweights, int tranweights,
-                                     int* longbands, int* shortbands, int* tranbands, float*** x,
+                                     SampleSink* pcm, int longweights, int shortweights, int tranweights,
+                                     const int* longbands, const int* shortbands, const int* tranbands, float*** x,
                                      int*** weights, int** gains, int msstereo)
     : Channels(chan),
       NBlocks(nblocks),
@@ -33,8 +33,9 @@ FrameInvTransform::FrameInvTransform(unsigned char chan, unsigned char nblocks, 
   XStore.assign(Channels, std::vector<float>(TOTAL + HLSIZE, 0.0f));
   X.resize(Channels);
   for (unsigned c = 0; c < Channels; ++c) X[c] = XStore[c].data();
-  MDCT.reset(new VariableIMDCT[Channels]);
-  for (unsigned c = 0; c < Channels; ++c) MDCT[c] = VariableIMDCT(static_cast<int>(LSIZE), static_cast<int>(SSIZE));
+  // Built in place: assigning a transform builds its windows a second time.
+  MDCT.reserve(Channels);
+  for (unsigned c = 0; c < Channels; ++c) MDCT.emplace_back(static_cast<int>(LSIZE), static_cast<int>(SSIZE));
   *x = X.data();
   Temp.assign(LSIZE, 0.0f);
 }
@@ -102,7 +103,7 @@ void FrameInvTransform::NewFrame(int* SwitchUsed, int* Location) {
   unsigned skip = std::min(LeadingSkip, TOTAL);
   LeadingSkip -= skip;
   if (PCM != nullptr && skip < TOTAL) {
-    PCM->IO(AudioBuffer[0].data() + skip, AudioBuffer[1].data() + skip, static_cast<int>(TOTAL - skip));
+    PCM->Write(AudioBuffer[0].data() + skip, AudioBuffer[1].data() + skip, static_cast<int>(TOTAL - skip));
   }
 }
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "audio/Waveio.h"
+#include "audio/SampleSink.h"
 #include "format/FrameGeometry.h"
 #include "transform/VariableIMDCT.h"
 
@@ -17,14 +17,14 @@ namespace ostrel {
 class FrameInvTransform {
  public:
   // Sizes as in FrameTransform: chan must be 2, nblocks >= 2, ssize == lsize / 4; the band
-  // counts and tables (long, short, transition) must be the encoder's. pcm is a Waveio writer or
-  // nullptr (then nothing is written and the caller takes the samples from Output()). pcm, the
-  // band tables, weights and gains are borrowed and must outlive the object. *x receives the
-  // per-channel coefficient arrays (owned by this object, TOTAL + HLSIZE floats each) that the
-  // caller fills before every NewFrame. msstereo is stored only.
-  FrameInvTransform(unsigned char chan, unsigned char nblocks, unsigned lsize, unsigned ssize, Waveio* pcm,
-                    int longweights, int shortweights, int tranweights, int* longbands, int* shortbands,
-                    int* tranbands, float*** x, int*** weights, int** gains, int msstereo);
+  // counts and tables (long, short, transition) must be the encoder's. pcm is a sample sink (a
+  // Waveio writer, say) or nullptr (then nothing is written and the caller takes the samples
+  // from Output()). pcm, the band tables, weights and gains are borrowed and must outlive the
+  // object. *x receives the per-channel coefficient arrays (owned by this object, TOTAL + HLSIZE
+  // floats each) that the caller fills before every NewFrame. msstereo is stored only.
+  FrameInvTransform(unsigned char chan, unsigned char nblocks, unsigned lsize, unsigned ssize, SampleSink* pcm,
+                    int longweights, int shortweights, int tranweights, const int* longbands, const int* shortbands,
+                    const int* tranbands, float*** x, int*** weights, int** gains, int msstereo);
   ~FrameInvTransform();
   FrameInvTransform(const FrameInvTransform&) = delete;
   FrameInvTransform& operator=(const FrameInvTransform&) = delete;
@@ -61,16 +61,16 @@ class FrameInvTransform {
   int LongWeightCount;
   int ShortWeightCount;
   int TranWeightCount;
-  int* LongBands;
-  int* ShortBands;
-  int* TransferBands;
+  const int* LongBands;
+  const int* ShortBands;
+  const int* TransferBands;
   std::vector<std::vector<float>> AudioBuffer;  // [channel][TOTAL] output of the current frame
   std::vector<std::vector<float>> XStore;       // [channel][TOTAL + HLSIZE]
   std::vector<float*> X;                        // the pointer array handed to the caller
   int*** Weights;
   int** Gains;
-  std::unique_ptr<VariableIMDCT[]> MDCT;  // one per channel
-  Waveio* PCM;
+  std::vector<VariableIMDCT> MDCT;  // one per channel
+  SampleSink* PCM;
   int MSStereo;
   std::vector<float> Temp;  // LSIZE floats: one block's lines, then its output samples
   unsigned LeadingSkip = 0;

@@ -12,8 +12,8 @@ namespace ostrel {
 
 FrameTransform::FrameTransform(unsigned char chan, unsigned char nblocks, unsigned lsize, unsigned ssize,
                                SampleSource* pcm, Psycho* longmodel, Psycho* transfermodel, Psycho* shortmodel,
-                               int longweights, int shortweights, int tranweights, int* longbands,
-                               int* shortbands, int* tranbands, float*** x, int*** weights, int** gains,
+                               int longweights, int shortweights, int tranweights, const int* longbands,
+                               const int* shortbands, const int* tranbands, float*** x, int*** weights, int** gains,
                                int msstereo)
     : Channels(chan),
       NBlocks(nblocks),

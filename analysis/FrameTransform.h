@@ -34,7 +34,7 @@ class FrameTransform {
   // msstereo is stored only; any sum/difference coding of the channels is the reader's.
   FrameTransform(unsigned char chan, unsigned char nblocks, unsigned lsize, unsigned ssize, SampleSource* pcm,
                  Psycho* longmodel, Psycho* transfermodel, Psycho* shortmodel, int longweights,
-                 int shortweights, int tranweights, int* longbands, int* shortbands, int* tranbands,
+                 int shortweights, int tranweights, const int* longbands, const int* shortbands, const int* tranbands,
                  float*** x, int*** weights, int** gains, int msstereo);
   ~FrameTransform();
   FrameTransform(const FrameTransform&) = delete;
@@ -72,9 +72,9 @@ class FrameTransform {
   int LongWeightCount;
   int ShortWeightCount;
   int TranWeightCount;
-  int* LongBands;
-  int* ShortBands;
-  int* TransferBands;
+  const int* LongBands;
+  const int* ShortBands;
+  const int* TransferBands;
   std::vector<std::vector<float>> AudioBuffer;  // [channel][TOTAL] samples of the current frame
   std::vector<std::vector<float>> Data;         // [channel][TOTAL]; kept for layout, unused
   std::vector<std::vector<float>> XStore;       // [channel][TOTAL + HLSIZE]

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "audio/SampleSink.h"
 #include "audio/SampleSource.h"
+#include "audio/roundfs.h"
 
 namespace ostrel {
 
@@ -68,7 +70,7 @@ struct WaveHeader {
 // One object moves samples in one mode. In both IO forms `right` carries the first sample of each
 // stored pair and `left` the second; a mono file uses `right` only. Float samples are on the 16-bit
 // scale (no normalisation).
-class Waveio : public SampleSource {
+class Waveio : public SampleSource, public SampleSink {
  public:
   // File modes. `intype` 0 reads `filename`, 1 writes it (created or truncated); any other value
   // sets `error` = 1. `inSumDiff` nonzero converts stereo pairs to and from half sum and half
@@ -136,6 +138,8 @@ class Waveio : public SampleSource {
   uint64_t FramesRead() const override {
     return StereoFile ? (read_ + 3u) / 4u : (read_ + 1u) / 2u;  // bytes of a stereo or mono 16-bit frame
   }
+  // The float IO as the decoder's sample sink (write and sound-card modes).
+  int Write(float* right, float* left, int size) override { return IO(right, left, size); }
 
   // Sound-card mode only (elsewhere `error` = 1): the buffer's Set_Volume (low 16 bits, both
   // channels), Clear_Buffer (playback stops, what is queued is discarded, the next samples prime
@@ -217,9 +221,5 @@ class Waveio : public SampleSource {
   bool ranOut_ = false;     // read and pull modes: a read ran past the last sample
   std::vector<unsigned char> io_bytes;  // file bytes of one IO call; grows to the largest call
 };
-
-// Converts a float sample to 16 bits: clamps to -32768.0 .. 32767.0, then rounds halves upward
-// (2.5 -> 3, -2.5 -> -2). NaN gives 0.
-short roundfs(float input);
 
 }  // namespace ostrel

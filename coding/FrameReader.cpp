@@ -86,8 +86,8 @@ FrameReader::FrameReader(int longsize, int nblocks, int channels, int longbandco
   for (auto& row : CodedWeights) CodedWeightRows.push_back(row.data());
   Symbols.assign(static_cast<size_t>(Channels) * TOTAL, 0);
 
-  WeightDec = GetHuffDec00(&WeightMaxLength);
-  GainDec = GetGainHuffDec(longsize, &GainMaxLength);
+  WeightDec = &SharedWeightHuffDec();
+  GainDec = &SharedGainHuffDec(longsize);
 }
 
 FrameReader::~FrameReader() = default;
@@ -128,7 +128,7 @@ bool FrameReader::ReadGains(Bitstream& in) {
   for (int c = 0; c < Channels; ++c) {
     const int sets = WeightSets(c);
     for (int j = 0; j < sets; ++j) {
-      const int index = HuffDecode(in, GainDec, GainMaxLength);
+      const int index = HuffDecode(in, GainDec->entries, GainDec->MaxLength);
       if (index < 0 || index >= GAIN_TABLE_SIZE) return Fail(FrameDamage::Gain);
       Gains[c][j] = index + GAIN_OFFSET;
     }
@@ -145,7 +145,7 @@ bool FrameReader::ReadWeights(Bitstream& in) {
       coded[j] = static_cast<int>(in.getbits(LEADING_WEIGHT_LEN)) - LEADING_WEIGHT_OFFSET;
     }
     for (int j = sets; j < count; ++j) {
-      const int index = HuffDecode(in, WeightDec, WeightMaxLength);
+      const int index = HuffDecode(in, WeightDec->entries, WeightDec->MaxLength);
       if (index < 0 || index >= WEIGHT_TABLE_SIZE) return Fail(FrameDamage::WeightCode);
       coded[j] = index - WEIGHT_DIFF_INDEX_OFFSET;
     }

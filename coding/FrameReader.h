@@ -109,8 +109,8 @@ class FrameReader {
   std::vector<int> Symbols;                    // channels * TOTAL
   unsigned char CompressedStats[256];
   CumCountTable CumCount{};
-  std::vector<HuffDecEntry> WeightDec, GainDec;
-  unsigned char WeightMaxLength = 0, GainMaxLength = 0;
+  const HuffDecTable* WeightDec = nullptr;  // shared by every reader (SharedWeightHuffDec)
+  const HuffDecTable* GainDec = nullptr;
   std::optional<Bitstream> Input;         // restarted for every frame, at a fixed address
   std::unique_ptr<ArithDecoder> Decoder;  // reads from Input; made on the first frame
   FrameReport report;

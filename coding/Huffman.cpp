@@ -91,14 +91,50 @@ std::vector<HuffDecEntry> GetHuffDec03(unsigned char* MaxLength) {
   return DecodingTable(GetHuffEnc03(), 14, MaxLength);
 }
 
+namespace {
+
+// The gain codebook of a long block of `longsize` samples: 3 for 512, 2 for 1024, else 1.
+int GainCodebook(int longsize) { return longsize == 512 ? 3 : longsize == 1024 ? 2 : 1; }
+
+HuffDecTable SharedTable(std::vector<HuffDecEntry> (*build)(unsigned char*)) {
+  HuffDecTable table;
+  table.entries = build(&table.MaxLength);
+  return table;
+}
+
+}  // namespace
+
 std::vector<HuffCode> GetGainHuffEnc(int longsize) {
-  return longsize == 512 ? GetHuffEnc03() : longsize == 1024 ? GetHuffEnc02() : GetHuffEnc01();
+  const int book = GainCodebook(longsize);
+  return book == 3 ? GetHuffEnc03() : book == 2 ? GetHuffEnc02() : GetHuffEnc01();
 }
 
 std::vector<HuffDecEntry> GetGainHuffDec(int longsize, unsigned char* MaxLength) {
-  return longsize == 512    ? GetHuffDec03(MaxLength)
-         : longsize == 1024 ? GetHuffDec02(MaxLength)
-                            : GetHuffDec01(MaxLength);
+  const int book = GainCodebook(longsize);
+  return book == 3 ? GetHuffDec03(MaxLength) : book == 2 ? GetHuffDec02(MaxLength) : GetHuffDec01(MaxLength);
+}
+
+// Function-local statics: each is built once, by the first caller, and the others wait for it.
+const HuffDecTable& SharedWeightHuffDec() {
+  static const HuffDecTable table = SharedTable(GetHuffDec00);
+  return table;
+}
+
+const HuffDecTable& SharedGainHuffDec(int longsize) {
+  switch (GainCodebook(longsize)) {
+    case 3: {
+      static const HuffDecTable table = SharedTable(GetHuffDec03);
+      return table;
+    }
+    case 2: {
+      static const HuffDecTable table = SharedTable(GetHuffDec02);
+      return table;
+    }
+    default: {
+      static const HuffDecTable table = SharedTable(GetHuffDec01);
+      return table;
+    }
+  }
 }
 
 int HuffDecode(Bitstream& in, const std::vector<HuffDecEntry>& table, unsigned char MaxLength) {

@@ -44,6 +44,18 @@ std::vector<HuffDecEntry> GetHuffDec03(unsigned char* MaxLength);
 std::vector<HuffCode> GetGainHuffEnc(int longsize);
 std::vector<HuffDecEntry> GetGainHuffDec(int longsize, unsigned char* MaxLength);
 
+// A decoding table with its M, as GetHuffDec* builds it.
+struct HuffDecTable {
+  std::vector<HuffDecEntry> entries;
+  unsigned char MaxLength = 0;
+};
+
+// The weight decoding table (00) and the gain decoding table for `longsize` (as GetGainHuffDec),
+// built on first use and then shared, unchanged, by every reader of the process; safe to call
+// from any thread.
+const HuffDecTable& SharedWeightHuffDec();
+const HuffDecTable& SharedGainHuffDec(int longsize);
+
 // Decodes one code from `in` (read mode): reads a window of MaxLength bits, looks it up in `table`
 // (a GetHuffDec table with its MaxLength) and pushes the window bits beyond the code back into
 // `in`, so exactly the code's bits are consumed. Returns the symbol index. Past the end of the

@@ -248,13 +248,13 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
   int writeError = 0;
   {
     Waveio wav(output.WritePath().c_str(), WAVE_WRITE);
-    if (wav.error != 0) {
+    if (wav.Error() != 0) {
       ReportWriteFailure(out, errno, log);
       return DECODE_WRITE_FAILED;
     }
     // Checked after every frame, so a full disk stops the run at once.
     auto sinkOk = [&wav, &writeError] {
-      if (wav.error == 0 && std::ferror(wav.fptr) == 0) return true;
+      if (wav.Error() == 0 && std::ferror(wav.File()) == 0) return true;
       writeError = errno;
       return false;
     };
@@ -262,7 +262,7 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
     if (status != DECODE_WRITE_FAILED) {
       errno = 0;
       wav.CloseWave();  // patches the header's lengths, flushes and closes
-      if (wav.error != 0) {
+      if (wav.Error() != 0) {
         writeError = errno;
         status = DECODE_WRITE_FAILED;
       }

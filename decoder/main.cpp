@@ -52,6 +52,7 @@ class Input {
       return true;
     }
     shown_ = "standard input";
+    if (isatty(STDIN_FILENO)) return Fail("it is a terminal; pipe a compressed file into it");
     struct stat st;
     if (fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode)) {
       path_ = "/dev/fd/0";

@@ -154,7 +154,7 @@ CommandLineAction ParseEncoderCommandLine(int argc, char** argv, EncoderOptions*
 void PrintEncoderUsage(std::FILE* out) {
   std::fputs("Usage: ostrelenc [OPTIONS] INPUT...          INPUT.wav -> INPUT.ost beside it\n"
              "       ostrelenc [OPTIONS] INPUT -o OUTPUT   one input; OUTPUT may be - (standard output)\n"
-             "       ostrelenc                             the dialogue (source, target, data rate)\n",
+             "       ostrelenc [--threads N]               the dialogue (source, target, data rate)\n",
              out);
 }
 

@@ -17,7 +17,6 @@
 #include "cli/ProgramVersion.h"
 #include "cli/ProgressLine.h"
 #include "encoder/CommandLine.h"
-#include "encoder/Dialogue.h"
 #include "encoder/SourceInput.h"
 #include "format/FileHeader.h"
 #include "platform/StreamConstants.h"
@@ -208,10 +207,11 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
     std::string why = ostrel_strerror(run.status);
     if (run.status == OSTREL_ERR_WRITE && run.writeError != 0) why = std::strerror(run.writeError);
     if (run.status == OSTREL_ERR_INTERNAL) {
-      std::fprintf(stderr, "%s: %s: a frame could not be coded within its budget (Padding Error!); nothing written\n",
-                   kProgram, inName.c_str());
+      std::fprintf(stderr, "%s: %s: a frame could not be coded within its budget (Padding Error!); %s\n", kProgram,
+                   inName.c_str(), toStdout ? "the stream is incomplete" : "nothing was left behind");
     } else {
-      std::fprintf(stderr, "%s: the output is incomplete\n", CannotWrite(kProgram, outName, why).c_str());
+      std::fprintf(stderr, "%s; %s\n", CannotWrite(kProgram, outName, why).c_str(),
+                   toStdout ? "the stream is incomplete" : "nothing was left behind");
     }
     return ENCODE_EXIT_FAILED;
   }
@@ -303,7 +303,7 @@ int RunEncoderCommandLine(int argc, char** argv) {
   size_t next = 0;
   bool passedOn = false;
   std::fflush(nullptr);
-  while (next < count || !running.empty()) {
+  while ((next < count && !StopRequested()) || !running.empty()) {
     while (!StopRequested() && next < count && running.size() < static_cast<size_t>(o.jobs)) {
       const std::string input = o.inputs[next++];
       const pid_t child = fork();

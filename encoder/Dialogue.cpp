@@ -232,7 +232,7 @@ DialogueResult RunDialogue(const DialogueConsole& console) {
 
   DialogueResult result;
   if (in->canonical()) {
-    const WaveHeader& header = *in->wave()->wave;
+    const WaveHeader& header = *in->wave()->Header();
     result.params = DeriveRunParameters(DataRate, header.nSamples, header.sRate);
   } else {
     result.params = DeriveRunParameters(DataRate, 0, 0);

@@ -1,6 +1,7 @@
 #include "encoder/SourceInput.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -17,6 +18,7 @@ constexpr const char* kStandardInput = "/dev/stdin";
 
 std::string OpenSource(const std::string& path, Source* source) {
   const std::string file = path == STANDARD_STREAM_NAME ? kStandardInput : path;
+  if (path == STANDARD_STREAM_NAME && isatty(STDIN_FILENO)) return "is a terminal; pipe a sound file into it";
   // The reader says only that a file cannot be opened; the probe says why.
   if (path != STANDARD_STREAM_NAME) {
     std::FILE* probe = std::fopen(file.c_str(), "rb");
@@ -31,6 +33,13 @@ std::string OpenSource(const std::string& path, Source* source) {
   const std::string problem = source->reader->problem();
   if (!problem.empty()) {
     source->reader.reset();
+    // The reader looks at a source twice when it is not 16-bit stereo 44100 Hz WAV, which a pipe
+    // does not allow: such sources come from files.
+    struct stat st;
+    if (path == STANDARD_STREAM_NAME && fstat(STDIN_FILENO, &st) == 0 && !S_ISREG(st.st_mode)) {
+      return "is not a 16-bit PCM WAV stream of 2 channels at 44100 Hz; other sources are read from files "
+             "(or standard input redirected from one)";
+    }
     return problem;
   }
   const SourceReader& r = *source->reader;

@@ -20,7 +20,8 @@ struct Source {
   FileId id;             // the file, so that no output replaces it
 };
 
-// Opens `path` ("-": standard input). Returns an empty string when the source can be coded,
+// Opens `path` ("-": standard input; a pipe there must carry 16-bit stereo 44100 Hz WAV, since
+// converted sources are read twice). Returns an empty string when the source can be coded,
 // otherwise the end of a sentence about it, to follow "ostrelenc: PATH " ("cannot be opened: No
 // such file or directory", "is a folder", "is ADPCM, which is not supported").
 std::string OpenSource(const std::string& path, Source* source);

@@ -1,6 +1,6 @@
 // Fuzz target: the library's decoding path on arbitrary bytes from memory: header checks, frame
 // reading with short reads, concealment and synthesis through ostrel_decoder_read, and the
-// frame-level decoder on every whole frame. No file is touched.
+// frame-level decoder on the first two whole frames. No file is touched.
 #include <cstring>
 #include <vector>
 
@@ -42,7 +42,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   ostrel_frame_decoder* frames = ostrel_frame_decoder_create(info.kbps, &status);
   if (frames == nullptr) __builtin_trap();
-  for (uint64_t at = info.header_bytes; at + info.frame_bytes <= size; at += info.frame_bytes) {
+  // The stream pass above already ran every frame through the same engine; the frame-level entry
+  // points need only the first two (the first with its leading delay, one after it).
+  uint64_t at = info.header_bytes;
+  for (int n = 0; n < 2 && at + info.frame_bytes <= size; ++n, at += info.frame_bytes) {
     const int decoded = ostrel_frame_decoder_decode(frames, data + at, info.frame_bytes, pcm.data());
     if (decoded != OSTREL_OK && decoded != OSTREL_ERR_DAMAGED) __builtin_trap();
   }

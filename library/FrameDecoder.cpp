@@ -8,7 +8,11 @@
 namespace ostrel {
 
 struct FrameDecoder::Parts {
-  explicit Parts(unsigned char DataRate) : geometry(FrameGeometry::ForRate(DataRate)), setup(geometry) { Build(); }
+  // The band tables are shared by every decoder of the same block size; no model is built.
+  explicit Parts(unsigned char DataRate)
+      : geometry(FrameGeometry::ForRate(DataRate)), setup(geometry, 0, CodingSide::Synthesis) {
+    Build();
+  }
 
   // The synthesis and the reader that fills its coefficient arrays; built anew to forget the overlap.
   void Build() {
@@ -30,7 +34,7 @@ struct FrameDecoder::Parts {
 
 FrameDecoder::FrameDecoder(unsigned char DataRate) : parts(std::make_unique<Parts>(DataRate)) {
   total = parts->geometry.TOTAL;
-  delay = parts->geometry.HLSIZE;  // the synthesis lags the source by half a long block
+  delay = DelayOf(parts->geometry);
   pendingSkip = delay;
   frameBits = parts->geometry.FrameBits;
 }

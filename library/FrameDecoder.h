@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "coding/FrameReader.h"
+#include "format/FrameGeometry.h"
 
 namespace ostrel {
 
@@ -40,6 +41,8 @@ class FrameDecoder {
   const FrameReport& Report() const;
   unsigned Total() const { return total; }   // samples per channel and frame
   unsigned Delay() const { return delay; }   // samples per channel the synthesis lags the source
+  // The same for any decoder of `geometry`, without making one: half a long block.
+  static unsigned DelayOf(const FrameGeometry& geometry) { return geometry.HLSIZE; }
   uint32_t FrameBits() const { return frameBits; }
   std::size_t FrameBytes() const { return frameBits / 8; }
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "audio/SampleSource.h"
-#include "audio/Waveio.h"
+#include "audio/roundfs.h"
 #include "format/ByteSink.h"
 #include "format/FileHeader.h"
 #include "format/FrameGeometry.h"
@@ -57,7 +57,7 @@ int FillInfo(const ostrel::FileHeaderFields& fields, ostrel_info* info) {
   info->frames = fields.Frames;
   const FrameGeometry geometry = FrameGeometry::ForRate(fields.DataRate);
   info->samples_per_frame = geometry.TOTAL;
-  info->delay = geometry.HLSIZE;  // the synthesis delay a decoder drops
+  info->delay = ostrel::FrameDecoder::DelayOf(geometry);  // the synthesis delay a decoder drops
   info->frame_bytes = geometry.FrameBits / 8;
   info->samples = fields.Frames == 0 ? 0 : uint64_t{fields.Frames} * info->samples_per_frame - info->delay;
   info->header_bytes = fields.HeaderBytes;
@@ -121,6 +121,12 @@ extern "C" long ostrel_frame_bytes(int kbps) {
   const unsigned char code = RateCode(kbps);
   if (code == 0) return OSTREL_ERR_BITRATE;
   return static_cast<long>(FrameGeometry::ForRate(code).FrameBits / 8);
+}
+
+extern "C" long ostrel_frame_decoder_delay(int kbps) {
+  const unsigned char code = RateCode(kbps);
+  if (code == 0) return OSTREL_ERR_BITRATE;
+  return static_cast<long>(ostrel::FrameDecoder::DelayOf(FrameGeometry::ForRate(code)));
 }
 
 extern "C" int ostrel_parse_header(const void* data, size_t bytes, ostrel_info* info, char* strings,

@@ -20,6 +20,10 @@ void LimitWeightSteps(int* weights, int count) {
   }
 }
 
+std::unique_ptr<int[]> PsychBandTable(unsigned XfmSize, int SRate, int* Count) {
+  return CriticalBands(static_cast<int>(XfmSize), 1.0f, static_cast<unsigned>(SRate), Count);
+}
+
 Psycho::Psycho(unsigned XfmSize, int SRate, float res, float offset, int isshort) {
   (void)res;  // the bands are always 1.0 Bark wide
   IsShort = isshort;
@@ -27,7 +31,7 @@ Psycho::Psycho(unsigned XfmSize, int SRate, float res, float offset, int isshort
   OSTREL_DASSERT(HSIZE > 0);
 
   const unsigned rate = static_cast<unsigned>(SRate);
-  PsychBands = CriticalBands(static_cast<int>(XfmSize), 1.0f, rate, &PSYCHBANDCOUNT);
+  PsychBands = PsychBandTable(XfmSize, SRate, &PSYCHBANDCOUNT);
 
   const size_t bands = static_cast<size_t>(PSYCHBANDCOUNT);
   std::vector<float> cbval(bands);

@@ -16,6 +16,11 @@ constexpr int WEIGHT_STEP_UP = 18;
 // to WEIGHT_STEP_DOWN .. WEIGHT_STEP_UP. Codes in -32 .. 223 stay in that range.
 void LimitWeightSteps(int* weights, int count);
 
+// The band table of a model for transforms of XfmSize samples at SRate samples per second: the
+// lines per band (summing to XfmSize / 2, owned by the caller) and, in *Count, the band count.
+// What GetPsychBands of such a model returns, without building the model's other tables.
+std::unique_ptr<int[]> PsychBandTable(unsigned XfmSize, int SRate, int* Count);
+
 class Psycho {
  public:
   // Builds the fixed tables for transforms of XfmSize samples (XfmSize / 2 lines per block) at

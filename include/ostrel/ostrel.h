@@ -89,6 +89,11 @@ OSTREL_EXPORT long ostrel_samples_per_frame(int kbps);
 /* Bytes in every frame at `kbps`, or OSTREL_ERR_BITRATE. */
 OSTREL_EXPORT long ostrel_frame_bytes(int kbps);
 
+/* Samples per channel by which the synthesis at `kbps` lags the source (the `delay` of
+ * ostrel_info: 256, 512 or 1024), or OSTREL_ERR_BITRATE. With ostrel_samples_per_frame and
+ * ostrel_frame_bytes it gives a frame-level user the whole frame geometry without a header. */
+OSTREL_EXPORT long ostrel_frame_decoder_delay(int kbps);
+
 /* What a stream's header says. The strings are owned by the object they were read from (the
  * decoder, or the caller's buffer for ostrel_parse_header: see there) and are zero-terminated. */
 typedef struct {
@@ -177,8 +182,9 @@ OSTREL_EXPORT ostrel_decoder *ostrel_decoder_create(ostrel_read_fn read, void *u
 OSTREL_EXPORT int ostrel_decoder_info(const ostrel_decoder *dec, ostrel_info *info);
 
 /* Stores up to `frames` interleaved 16-bit stereo sample frames in `interleaved` (room for
- * 2 x frames values). Returns how many were stored (> 0), 0 at the end of the stream, or a
- * negative status. The output lines up sample for sample with the encoder's input. Frames are
+ * 2 x frames values; `frames` at least 1). Returns how many were stored (> 0), 0 at the end of
+ * the stream, or a negative status: OSTREL_ERR_ARGUMENT when `dec` or `interleaved` is NULL or
+ * `frames` is 0 (so 0 always means the end). The output lines up sample for sample with the encoder's input. Frames are
  * read up to the header's count (all whole frames there when it is 0); a damaged frame is
  * decoded as silence and counted, not an error. */
 OSTREL_EXPORT long ostrel_decoder_read(ostrel_decoder *dec, int16_t *interleaved, size_t frames);
@@ -210,6 +216,7 @@ OSTREL_EXPORT ostrel_frame_decoder *ostrel_frame_decoder_create(int kbps, int *s
  * stream's k-th frame (counted from 0) stands for the source samples from k x samples_per_frame -
  * delay on. The first `delay` samples output after create or reset are not valid (the overlap is
  * still being built): a player drops them, or starts decoding one frame before the one it wants.
+ * `delay` is ostrel_frame_decoder_delay(kbps).
  * Returns OSTREL_OK, OSTREL_ERR_DAMAGED (the output is silence that keeps the overlap going), or
  * OSTREL_ERR_ARGUMENT for a wrong size. */
 OSTREL_EXPORT int ostrel_frame_decoder_decode(ostrel_frame_decoder *dec, const void *frame, size_t bytes,

@@ -169,5 +169,27 @@ TEST(FrameInvTransform, DamagedSideInformationIsLimitedToValidValues) {
   EXPECT_NE(SynthesiseOnce(s, m, 0, 0, 223), SynthesiseOnce(s, m, 0, 0, -32));
 }
 
+// A decoder's set-up builds no model; its band tables, shared per long block size, must be the
+// very numbers the encoder's models use, or every frame would be read with the wrong layout.
+TEST(FrameInvTransform, TheDecodersSharedBandTablesAreTheModelsTables) {
+  for (unsigned lsize : {512u, 1024u, 2048u}) {
+    SCOPED_TRACE(lsize);
+    const BlockSizes sizes = BlockSizes::For(16, lsize);
+    CodingSetup analysis(sizes, 16, 1.0f, 0.0f);
+    CodingSetup synthesis(sizes, 16, 1.0f, 0.0f, 0, CodingSide::Synthesis);
+    CodingSetup another(sizes, 16, 1.0f, 0.0f, 0, CodingSide::Synthesis);
+    EXPECT_EQ(synthesis.LongModel, nullptr);
+    EXPECT_EQ(synthesis.LongBands, another.LongBands);  // one table for every decoder
+    const auto table = [](const int* bands, int count) { return std::vector<int>(bands, bands + count); };
+    EXPECT_EQ(synthesis.LongBandCount, analysis.LongBandCount);
+    EXPECT_EQ(synthesis.TranBandCount, analysis.TranBandCount);
+    EXPECT_EQ(synthesis.ShortBandCount, analysis.ShortBandCount);
+    EXPECT_EQ(table(synthesis.LongBands, synthesis.LongBandCount), table(analysis.LongBands, analysis.LongBandCount));
+    EXPECT_EQ(table(synthesis.TranBands, synthesis.TranBandCount), table(analysis.TranBands, analysis.TranBandCount));
+    EXPECT_EQ(table(synthesis.ShortBands, synthesis.ShortBandCount),
+              table(analysis.ShortBands, analysis.ShortBandCount));
+  }
+}
+
 }  // namespace
 }  // namespace ostrel

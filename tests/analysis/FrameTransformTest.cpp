@@ -143,7 +143,7 @@ TEST(FrameTransform, TransientPairTakesThreeSetsAndLeavesEveryOtherBlockInPlace)
         SCOPED_TRACE(testing::Message() << "set " << bl.set << " type " << bl.type << " line " << bl.lineStart);
         int count = bl.type == 0 ? m.LongBandCount : bl.type == 2 ? m.ShortBandCount : m.TranBandCount;
         const int* bands = bl.type == 0 ? m.LongBands : bl.type == 2 ? m.ShortBands : m.TranBands;
-        Psycho& model = bl.type == 0 ? m.LongModel : bl.type == 2 ? m.ShortModel : m.TranModel;
+        Psycho& model = bl.type == 0 ? *m.LongModel : bl.type == 2 ? *m.ShortModel : *m.TranModel;
         unsigned setLines = bl.type == 2 ? 3 * s.hs() : bl.lines;
         std::vector<float> modelled(raw.begin() + bl.lineStart, raw.begin() + bl.lineStart + setLines);
         model.ComputeModel(modelled.data(), codes.data());

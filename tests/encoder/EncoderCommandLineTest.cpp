@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -182,6 +183,18 @@ TEST_F(EncoderCommandLine, TagsFromOptionsOrTheSourcesInfoChunkElseNone) {
   EXPECT_FALSE(std::ifstream(dir_.File("long.ost")).good());
 }
 
+// A write that fails (here past a file-size limit) is reported with the output's name, and the
+// unfinished output is not left behind.
+TEST_F(EncoderCommandLine, AWriteFailureLeavesNothingBehind) {
+  test::RunOptions limited;
+  limited.fileSizeLimit = 20000;
+  RunResult r = Encoder({source_}, "", limited);
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ostrelenc: cannot write " + dir_.File("in.ost") + ": File too large; nothing was left behind\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), std::filesystem::directory_iterator()), 1);
+}
+
 // On a pipe the frames are all there but the frame count cannot be stored; decoders take every
 // frame. The frames are the dialogue's.
 TEST_F(EncoderCommandLine, StandardOutputAsAPipe) {
@@ -193,6 +206,16 @@ TEST_F(EncoderCommandLine, StandardOutputAsAPipe) {
   EXPECT_EQ(test::HeaderFrameCount(Bytes(r.out.begin(), r.out.end())), 0u);
   EXPECT_EQ(r.out.substr(FILE_HEADER_FIXED_BYTES), std::string(expected.begin() + FILE_HEADER_FIXED_BYTES, expected.end()));
   EXPECT_EQ(Encoder({"-q", source_, "-o", "-"}).err, "");
+
+  // A terminal is neither a source nor a target for a stream.
+  test::RunOptions terminal;
+  terminal.terminal = true;
+  RunResult fromTerminal = Encoder({"-", "-o", dir_.File("t.ost")}, "", terminal);
+  EXPECT_EQ(fromTerminal.status, 1);
+  EXPECT_EQ(fromTerminal.err, "ostrelenc: standard input is a terminal; pipe a sound file into it\n");
+  RunResult toTerminal = Encoder({source_, "-o", "-"}, "", terminal);
+  EXPECT_EQ(toTerminal.status, 1);
+  EXPECT_NE(toTerminal.err.find("not writing a compressed stream to a terminal"), std::string::npos) << toTerminal.err;
 }
 
 // Several jobs give the bytes one job gives; the status is the worst of the files.
@@ -238,6 +261,22 @@ TEST_F(EncoderCommandLine, ASignalLeavesAValidShorterFileAndItsStatus) {
     EXPECT_EQ(file.size(), test::ExpectedFileSize(frames, 47560));
     EXPECT_FALSE(std::ifstream(dir_.File("next.ost")).good());
   }
+
+  // With jobs, a signal to the program reaches every running job; none is started after it.
+  test::WriteWav(dir_.File("long2.wav"), test::Material(60 * 44100, 30000, 10));
+  test::RunOptions options;
+  options.signal = SIGTERM;
+  options.signalDelayUs = 150000;
+  RunResult r = Encoder({"-f", "-j", "2", longSource, dir_.File("long2.wav"), dir_.File("next.wav")}, "", options);
+  EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
+  for (const char* name : {"long.ost", "long2.ost"}) {
+    SCOPED_TRACE(name);
+    const Bytes file = ReadAll(dir_.File(name));
+    const uint32_t frames = test::HeaderFrameCount(file);
+    EXPECT_LT(frames, fullRun);
+    EXPECT_EQ(file.size(), test::ExpectedFileSize(frames, 47560));
+  }
+  EXPECT_FALSE(std::ifstream(dir_.File("next.ost")).good());
 }
 
 }  // namespace

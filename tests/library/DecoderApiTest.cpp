@@ -55,6 +55,7 @@ TEST_P(DecoderApi, StreamAndFrameDecodersGiveOstreldecsSamples) {
   EXPECT_STREQ(info.title, "None");
   EXPECT_STREQ(info.comment, "None");
   EXPECT_EQ(ostrel_frame_bytes(info.kbps), static_cast<long>(info.frame_bytes));
+  EXPECT_EQ(ostrel_frame_decoder_delay(info.kbps), static_cast<long>(info.delay));  // the offset checked below
 
   int status = -100;
   ostrel_frame_decoder* frames = ostrel_frame_decoder_create(info.kbps, &status);
@@ -157,6 +158,7 @@ TEST(DecoderApiErrors, ForeignCutAndUnsupportedStreamsFailWithTheirStatus) {
   EXPECT_STREQ(ostrel_strerror(12345), "unknown status");
   EXPECT_EQ(ostrel_frame_decoder_create(100, &status), nullptr);
   EXPECT_EQ(status, OSTREL_ERR_BITRATE);
+  EXPECT_EQ(ostrel_frame_decoder_delay(100), OSTREL_ERR_BITRATE);
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ struct MemoryReader {
     size_t left = r->bytes->size() - r->at;
     if (r->maxChunk != 0) n = std::min(n, 1 + r->random() % r->maxChunk);
     n = std::min(n, left);
-    std::memcpy(data, r->bytes->data() + r->at, n);
+    if (n != 0) std::memcpy(data, r->bytes->data() + r->at, n);  // an empty stream's data() may be null
     r->at += n;
     return n;
   }
