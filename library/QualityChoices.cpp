@@ -218,7 +218,6 @@ void QualityChoices::Apply(float* const* x) {
     m = std::min(std::max(m, static_cast<float>(GAIN_MIN)), static_cast<float>(GAIN_MAX));
     const int gain = iceil(m);
     G[c][set.set] = gain;
-    const float g = static_cast<float>(gain);
     const float inverse = 1.0f / static_cast<float>(gain);
     for (unsigned i = 0; i < h; ++i) out[i] *= inverse;
   });

@@ -101,7 +101,9 @@ inline Bytes LibraryEncode(const Stereo& samples, int kbps, unsigned seed, size_
                                               &out, &status);
   EXPECT_EQ(status, OSTREL_OK);
   if (enc == nullptr) return out.bytes;
-  if (quality) EXPECT_EQ(ostrel_encoder_set_quality(enc, 1), OSTREL_OK);
+  if (quality) {
+    EXPECT_EQ(ostrel_encoder_set_quality(enc, 1), OSTREL_OK);
+  }
   std::mt19937 random(seed);
   std::vector<float> scaled(samples.size());
   for (size_t i = 0; i < samples.size(); ++i) scaled[i] = static_cast<float>(samples[i]) / 32768.0f;
