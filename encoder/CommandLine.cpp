@@ -16,10 +16,11 @@ namespace {
 
 constexpr int kMaxJobs = 64;
 
-enum LongOnly { kTitle = OPTION_PROGRESS + 1, kArtist, kComment };
+enum LongOnly { kTitle = OPTION_PROGRESS + 1, kArtist, kComment, kQuality };
 
 const struct option kLongOptions[] = {
     {"bitrate", required_argument, nullptr, 'b'},
+    {"quality", no_argument, nullptr, kQuality},
     {"title", required_argument, nullptr, kTitle},
     {"artist", required_argument, nullptr, kArtist},
     {"comment", required_argument, nullptr, kComment},
@@ -84,6 +85,9 @@ CommandLineAction ParseEncoderCommandLine(int argc, char** argv, EncoderOptions*
         }
         o->kbps = static_cast<int>(value);
         break;
+      case kQuality:
+        o->quality = true;
+        break;
       case kTitle:
         o->haveTitle = true;
         o->title = optarg;
@@ -146,6 +150,10 @@ void PrintEncoderHelp(std::FILE* out) {
   std::fprintf(out, "(In this build %s.)\n\nOptions:\n", SourceReaderReads());
   std::fprintf(out, "  -b, --bitrate KBPS  data rate in kb/s: %s (default 128)\n", RateList().c_str());
   std::fputs(
+      "      --quality       the quality mode: weights and gains chosen against the audibility of\n"
+      "                      the noise, the frame filled; the same format for every decoder, and\n"
+      "                      about twice the coding time (default: the reference encoder's\n"
+      "                      choices)\n"
       "      --title TEXT    the header's title (at most 255 bytes)\n"
       "      --artist TEXT   the header's author (at most 255 bytes)\n"
       "      --comment TEXT  the header's comments (at most 65535 bytes)\n"

@@ -17,6 +17,7 @@ constexpr int ENCODE_EXIT_SIGNAL_BASE = 128;
 
 struct EncoderOptions : CommonOptions {
   int kbps = 128;
+  bool quality = false;                // --quality: the quality mode instead of the reference choices
   bool haveTitle = false, haveArtist = false, haveComment = false;
   std::string title, artist, comment;  // the header's title, author and comments
   int jobs = 1;                        // without -o each input's output is its name with .ost

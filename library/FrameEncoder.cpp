@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "coding/FrameLayout.h"
 #include "coding/SymbolSet.h"
 #include "coding/WeightCoding.h"
 #include "format/FileHeader.h"
@@ -138,7 +139,13 @@ int FrameEncoder::EvaluateStep(float STEPS) {
   return CountedStatisticsBits(ActualStatistics.data(), CompressedStats.data(), static_cast<int>(STEPS));
 }
 
+void FrameEncoder::SetQuality(bool on) {
+  if (on && !quality) quality = std::make_unique<QualityChoices>(geometry, Setup);
+  if (!on) quality.reset();
+}
+
 FrameEncoder::FrameOutcome FrameEncoder::EncodeFrame() {
+  if (quality) return EncodeQualityFrame();
   FrameOutcome outcome{false, false, false};
   int bitsavailable = budgetBits;
   bool sourceEnded = false;
@@ -167,6 +174,93 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeFrame() {
   lastSearch = SearchStepSize(OldStep, bitsavailable, [this](float STEPS) { return EvaluateStep(STEPS); });
   const int Steps = static_cast<int>(lastSearch.STEPS);
 
+  bitsavailable -= Frame->WriteStepSize(Steps);
+  bitsavailable -= Frame->WriteStats(Steps);
+  bitsavailable -= Frame->WriteSymbols(SymbolCount, Steps);
+  if (bitsavailable < 0) {
+    outcome.overBudget = true;
+  } else {
+    Frame->WritePaddingBits(bitsavailable);
+  }
+  OldStep = CarryOverStep(lastSearch.STEPS, OldStep);
+  outcome.writerFailed = Frame->Failed();
+  return outcome;
+}
+
+FrameEncoder::FrameOutcome FrameEncoder::EncodeQualityFrame() {
+  // Bits the arithmetic coder may need beyond the estimate the search works with.
+  constexpr int SAFETY_BITS = 64;
+  // Rounds of lowering the most audible bands' codes into the bits the search left over.
+  constexpr int SPEND_ROUNDS = 4;
+  // Fewer bits left than this are not worth another round.
+  constexpr int MIN_SPEND_BITS = 64;
+  FrameOutcome outcome{false, false, false};
+  // The frame's analysis and the end of the input as in EncodeFrame.
+  bool sourceEnded = false;
+  float* const* coefficients = x;
+  if (pipeline) {
+    sourceEnded = TakeAnalysedFrame();
+    coefficients = pipeline->coefficients.data();
+  } else {
+    sourceEnded = InFrame->NewFrame(Setup.SwitchUsed(), Setup.Location()) != 0;
+  }
+  ++framesCoded;
+  outcome.inputEnded = sourceEnded && framesCoded * geometry.TOTAL >= in.FramesRead() + geometry.HLSIZE;
+
+  quality->Capture(coefficients);
+  quality->StartCodes();
+  quality->Apply(coefficients);
+  Candidates->Gather(coefficients);
+
+  int fixedBits = FRAME_SYNC_WORD_LEN + STEP_SIZE_LEN;
+  for (unsigned c = 0; c < STREAM_CHANNELS; ++c) {
+    fixedBits += SWITCH_FLAG_LEN + (Setup.SwitchUsed()[c] != 0 ? SwitchLocationLen(static_cast<int>(geometry.NBlocks)) : 0);
+  }
+  const int room = budgetBits - fixedBits - SAFETY_BITS;
+  int side = quality->SideBits();
+  lastSearch = SearchStepSize(OldStep, room - side, [this](float STEPS) { return EvaluateStep(STEPS); });
+  const float STEPS = lastSearch.STEPS;
+  int used = side + lastSearch.ArithBits;
+  bool current = true;  // the last evaluation belongs to the codes in place
+  // After a round that did not fit, the next tries half its bits from the same codes.
+  int target = room - used;
+  for (int round = 0; round < SPEND_ROUNDS && target >= MIN_SPEND_BITS; ++round) {
+    quality->Save();
+    const int lowered = current ? quality->LowerAudible(coefficients, static_cast<int>(STEPS), target)
+                                : quality->LowerAgain(target);
+    if (lowered == 0) break;
+    quality->Apply(coefficients);
+    Candidates->Gather(coefficients);
+    const int trialSide = quality->SideBits();
+    const int trialBits = EvaluateStep(STEPS);
+    ++lastSearch.Evaluations;
+    if (trialSide + trialBits <= room) {
+      used = trialSide + trialBits;
+      side = trialSide;
+      current = true;
+      target = room - used;
+    } else {
+      quality->Restore();
+      quality->Apply(coefficients);
+      Candidates->Gather(coefficients);
+      current = false;
+      target /= 2;
+    }
+  }
+  if (!current) {
+    lastSearch.ArithBits = EvaluateStep(STEPS);
+    ++lastSearch.Evaluations;
+  }
+  const int Steps = static_cast<int>(STEPS);
+
+  int bitsavailable = budgetBits;
+  bitsavailable -= Frame->WriteSyncWord();
+  bitsavailable -= Frame->WriteTranInfo();
+  bitsavailable -= Frame->WriteGains();
+  CodeWeights(Setup.Weights(), CodedWeights.data(), Setup.SwitchUsed(), Setup.Location(),
+              static_cast<int>(STREAM_CHANNELS), static_cast<int>(geometry.NBlocks), Setup.LongBandCount,
+              Setup.ShortBandCount, Setup.TranBandCount);
+  bitsavailable -= Frame->WriteWeights();
   bitsavailable -= Frame->WriteStepSize(Steps);
   bitsavailable -= Frame->WriteStats(Steps);
   bitsavailable -= Frame->WriteSymbols(SymbolCount, Steps);

@@ -17,6 +17,7 @@
 #include "format/Bitstream.h"
 #include "format/ByteSink.h"
 #include "format/FrameGeometry.h"
+#include "library/QualityChoices.h"
 #include "library/StepSizeSearch.h"
 
 namespace ostrel {
@@ -53,6 +54,11 @@ class FrameEncoder {
   // coded coefficients and the zero padding up to the frame size. Allocates nothing.
   [[nodiscard]] FrameOutcome EncodeFrame();
 
+  // Selects the quality mode (QualityChoices: weight codes and gains chosen against the noise's
+  // audibility within the frame's budget) or, with false, the reference encoder's choices, which
+  // are the default. The stream's format is the same. Before the first frame only.
+  void SetQuality(bool on);
+
   // With `threads` >= 2, from the next EncodeFrame on, a second thread analyses the next frame
   // (reading, transient detection, transforms, models, normalisation) while the calling thread
   // searches and codes the current one; the stream is the same byte for byte. The source is then
@@ -82,6 +88,8 @@ class FrameEncoder {
  private:
   int EvaluateStep(float STEPS);
   void Build();
+  // EncodeFrame in the quality mode.
+  FrameOutcome EncodeQualityFrame();
   // The analysis thread: one frame each time it is asked for one, until stopped or the source ends.
   void AnalyseAhead();
   // Waits for the frame the analysis thread made, takes it into Setup and the coefficient copy,
@@ -110,6 +118,7 @@ class FrameEncoder {
 
   std::unique_ptr<FrameTransform> InFrame;
   std::unique_ptr<WriteFrame> Frame;
+  std::unique_ptr<QualityChoices> quality;  // set in the quality mode only
 
   // The two-thread pipeline: the analysis side's own set-up, transform and coefficients, the
   // coding side's copy of the coefficients, and the hand-over between them.

@@ -495,6 +495,17 @@ extern "C" int ostrel_encoder_set_tag(ostrel_encoder* enc, const char* key, cons
   return OSTREL_OK;
 }
 
+extern "C" int ostrel_encoder_set_quality(ostrel_encoder* enc, int on) {
+  if (enc == nullptr) return OSTREL_ERR_ARGUMENT;
+  if (enc->started || enc->finished) return OSTREL_ERR_STATE;
+  try {
+    enc->engine.SetQuality(on != 0);
+  } catch (const std::bad_alloc&) {
+    return OSTREL_ERR_MEMORY;
+  }
+  return OSTREL_OK;
+}
+
 extern "C" int ostrel_encoder_write(ostrel_encoder* enc, const int16_t* interleaved, size_t frames) {
   if (enc == nullptr || (interleaved == nullptr && frames != 0)) return OSTREL_ERR_ARGUMENT;
   return enc->Push(frames, [interleaved](size_t i) { return static_cast<float>(interleaved[i]); });

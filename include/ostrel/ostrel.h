@@ -10,7 +10,8 @@
  * Samples are 16-bit (or float) stereo at 44 100 Hz, interleaved: left, right, left, right...
  * A "sample frame" (argument `frames`) is one sample of each channel.
  *
- * Encoding:  ostrel_encoder_create, ostrel_encoder_set_tag (optional), ostrel_encoder_write or
+ * Encoding:  ostrel_encoder_create, ostrel_encoder_set_tag and ostrel_encoder_set_quality
+ *            (optional), ostrel_encoder_write or
  *            ostrel_encoder_write_float (any number of times, any chunk size),
  *            ostrel_encoder_finish, ostrel_encoder_destroy.
  * Decoding:  ostrel_decoder_create (reads the header), ostrel_decoder_info,
@@ -129,6 +130,15 @@ OSTREL_EXPORT ostrel_encoder *ostrel_encoder_create(int kbps, ostrel_write_fn wr
  * cut). Untagged fields hold "None". Only before the first samples (else OSTREL_ERR_STATE). */
 OSTREL_EXPORT int ostrel_encoder_set_tag(ostrel_encoder *enc, const char *key, const char *value)
     OSTREL_WARN_UNUSED_RESULT;
+
+/* With `on` nonzero, selects the quality mode: the encoder chooses the weights and gains of every
+ * frame against the audibility of its noise and uses the bits the reference encoder leaves as
+ * padding. The stream has the same format and decodes with every decoder; coding takes about
+ * twice as long. With `on` 0 (the default) the encoder makes the reference encoder's
+ * choices, byte for byte those of the ostrelenc program's default. Only before the first samples
+ * (else OSTREL_ERR_STATE). Returns OSTREL_OK, OSTREL_ERR_ARGUMENT (enc NULL), OSTREL_ERR_STATE or
+ * OSTREL_ERR_MEMORY. */
+OSTREL_EXPORT int ostrel_encoder_set_quality(ostrel_encoder *enc, int on) OSTREL_WARN_UNUSED_RESULT;
 
 /* Codes `frames` interleaved 16-bit stereo sample frames (borrowed for the call). Whole frames
  * of the stream are written as soon as they are complete. Returns OSTREL_OK or an error; after an

@@ -32,11 +32,14 @@ TEST_P(FrameLoopAllocation, FramesAfterTheFirstAllocateNothing) {
   const int frames = 8;
   // Clicks in every frame, alternating channels, so long, transition and short blocks all recur.
   WriteWav(source, Material(static_cast<size_t>(frames * params.TOTAL), static_cast<size_t>(params.TOTAL) / 3, 11));
-  Waveio in(source.c_str(), 0);
-  std::FILE* fptr = std::fopen(target.c_str(), "wb");
-  ASSERT_NE(fptr, nullptr);
-  {
+  // The reference encoder's choices and the quality mode's.
+  for (bool quality : {false, true}) {
+    SCOPED_TRACE(quality);
+    Waveio in(source.c_str(), 0);
+    std::FILE* fptr = std::fopen(target.c_str(), "wb");
+    ASSERT_NE(fptr, nullptr);
     FrameEncoder encoder(params.DataRate, in, fptr);
+    encoder.SetQuality(quality);
     encoder.WriteHeader();
     const int warmUp = 2;
     bool writerFailed = false;
@@ -46,8 +49,8 @@ TEST_P(FrameLoopAllocation, FramesAfterTheFirstAllocateNothing) {
     EXPECT_EQ(test::AllocationCount() - before, 0);
     EXPECT_FALSE(writerFailed);
     encoder.FlushBits();
+    std::fclose(fptr);
   }
-  std::fclose(fptr);
 }
 
 // One rate per long-block length.

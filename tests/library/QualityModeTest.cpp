@@ -1,0 +1,152 @@
+// The quality mode through libostrel: at every rate its streams have the reference stream's size
+// and frames, and the unchanged decoder (whose frame reader checks every field against its range)
+// decodes them without a damaged frame, close to the source; the setting is refused once samples
+// came; and on tonal material the comparator's noise-to-mask ratio is lower than the reference
+// encoder's at the same rate.
+#include <cmath>
+
+#include "audio/Waveio.h"
+#include "library/FrameEncoder.h"
+#include "library/LibraryStreams.h"
+#include "tools/NoiseToMask.h"
+
+namespace ostrel::test {
+namespace {
+
+// Source and decoded power ratio in dB over the first `count` values of both.
+double SnrDb(const Stereo& source, const Stereo& decoded, size_t count) {
+  double signal = 0.0, noise = 0.0;
+  for (size_t i = 0; i < count; ++i) {
+    const double d = static_cast<double>(decoded[i]) - source[i];
+    signal += static_cast<double>(source[i]) * source[i];
+    noise += d * d;
+  }
+  return 10.0 * std::log10(signal / std::max(noise, 1.0));
+}
+
+class QualityMode : public testing::TestWithParam<RateRow> {};
+
+TEST_P(QualityMode, StreamsAreValidAndDecodeCloseToTheSource) {
+  const RateRow& rate = GetParam();
+  const int kbps = rate.code * 2;
+  // Tones, noise and clicks (the clicks set off block switching), ending inside the third frame.
+  const Stereo samples = Material(2 * static_cast<size_t>(rate.Total()) + 777, 5000, 11);
+  const Bytes reference = LibraryEncode(samples, kbps, 1, 3000);
+  const Bytes quality = LibraryEncode(samples, kbps, 2, 3000, false, true, true);
+
+  ASSERT_EQ(quality.size(), reference.size());
+  EXPECT_TRUE(std::equal(quality.begin(), quality.begin() + 30, reference.begin())) << "the headers differ";
+  EXPECT_NE(quality, reference) << "the quality mode made the reference encoder's choices";
+
+  int damaged = -1;
+  const Stereo decoded = LibraryDecode(quality, 3, &damaged);
+  EXPECT_EQ(damaged, 0);
+  const Stereo decodedReference = LibraryDecode(reference, 4);
+  ASSERT_EQ(decoded.size(), decodedReference.size());
+  ASSERT_GE(decoded.size(), samples.size());
+  // Not a perceptual measure: a weight the writer could not carry as chosen would make this
+  // frame's noise far larger than the reference encoder's.
+  EXPECT_GT(SnrDb(samples, decoded, samples.size()), SnrDb(samples, decodedReference, samples.size()) - 3.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryRate, QualityMode, testing::ValuesIn(RateRows()));
+
+TEST(QualityModeUse, OnlyBeforeTheFirstSamples) {
+  MemoryWriter out;
+  int status = 0;
+  ostrel_encoder* enc = ostrel_encoder_create(128, &MemoryWriter::Write, &MemoryWriter::Seek, &out, &status);
+  ASSERT_NE(enc, nullptr);
+  EXPECT_EQ(ostrel_encoder_set_quality(nullptr, 1), OSTREL_ERR_ARGUMENT);
+  EXPECT_EQ(ostrel_encoder_set_quality(enc, 1), OSTREL_OK);
+  EXPECT_EQ(ostrel_encoder_set_quality(enc, 0), OSTREL_OK);
+  const Stereo samples = Material(1000, 5000, 1);
+  EXPECT_EQ(ostrel_encoder_write(enc, samples.data(), 1000), OSTREL_OK);
+  EXPECT_EQ(ostrel_encoder_set_quality(enc, 1), OSTREL_ERR_STATE);
+  EXPECT_EQ(ostrel_encoder_finish(enc), OSTREL_OK);
+  ostrel_encoder_destroy(enc);
+  // Switched on and off again before the samples: the reference encoder's stream.
+  EXPECT_EQ(out.bytes, LibraryEncode(samples, 128, 5, 400));
+}
+
+TEST(QualityModeUse, TheProgramsOptionGivesTheLibrarysStream) {
+  TempDir dir;
+  const Stereo samples = Material(40000, 5000, 2);
+  const std::string wav = dir.File("in.wav");
+  WriteWav(wav, samples);
+  for (bool quality : {false, true}) {
+    SCOPED_TRACE(quality);
+    const std::string ost = dir.File(quality ? "q.ost" : "r.ost");
+    std::vector<std::string> argv = {Program("ostrelenc"), "-q", "-b", "160", "-o", ost, wav};
+    if (quality) argv.insert(argv.begin() + 1, "--quality");
+    const RunResult run = test::Run(argv, "");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadAll(ost), LibraryEncode(samples, 160, 6, 2000, false, true, quality));
+  }
+}
+
+// The engine with its analysis on a second thread codes the quality mode's frames the same.
+TEST(QualityModeUse, TheTwoThreadEngineGivesTheSameStream) {
+  TempDir dir;
+  const std::string wav = dir.File("in.wav");
+  WriteWav(wav, Material(3 * 16384 + 500, 5000, 4));
+  std::vector<Bytes> streams;
+  for (int threads : {1, 2}) {
+    SCOPED_TRACE(threads);
+    const std::string ost = dir.File("out" + std::to_string(threads) + ".ost");
+    Waveio in(wav.c_str(), 0);
+    std::FILE* fptr = std::fopen(ost.c_str(), "wb");
+    ASSERT_NE(fptr, nullptr);
+    {
+      FrameEncoder encoder(64, in, fptr);
+      encoder.SetQuality(true);
+      encoder.SetThreads(threads);
+      encoder.WriteHeader();
+      bool ended = false;
+      while (!ended) {
+        const FrameEncoder::FrameOutcome outcome = encoder.EncodeFrame();
+        EXPECT_FALSE(outcome.overBudget || outcome.writerFailed);
+        ended = outcome.inputEnded || outcome.overBudget || outcome.writerFailed;
+      }
+      encoder.FlushBits();
+    }
+    std::fclose(fptr);
+    streams.push_back(ReadAll(ost));
+  }
+  EXPECT_GT(streams[0].size(), 30u);
+  EXPECT_EQ(streams[0], streams[1]);
+}
+
+// The comparator's figure for `decoded` against `source`, both interleaved stereo.
+double NmrDb(const Stereo& source, const Stereo& decoded) {
+  const size_t length = source.size() / 2;
+  tools::Channels a(2, std::vector<double>(length)), b(2, std::vector<double>(length));
+  for (size_t n = 0; n < length; ++n) {
+    for (size_t c = 0; c < 2; ++c) {
+      a[c][n] = source[2 * n + c];
+      b[c][n] = decoded[2 * n + c];
+    }
+  }
+  const tools::PerceptualModel model(44100.0);
+  return tools::Summarise(tools::MeasureNmr(model, a, b, length), 3).totalDb;
+}
+
+TEST(QualityModeFigures, TonalMaterialHasLessAudibleNoiseAtTheSameRate) {
+  // A chord of steady tones over faint noise: the tones mask noise far less than noise does,
+  // which the quality mode takes into account and the reference encoder's weights do not.
+  const size_t frames = 6 * 16384;
+  Stereo s = Noise(frames, 200.0, 9);
+  const double tones[][2] = {{220.0, 5000.0}, {330.0, 3000.0}, {1250.0, 2500.0}, {2200.0, 1500.0}, {4400.0, 600.0}};
+  for (const auto& tone : tones) {
+    const Stereo t = Sine(frames, tone[0], tone[1]);
+    for (size_t i = 0; i < s.size(); ++i) s[i] = Clip16(static_cast<double>(s[i]) + t[i]);
+  }
+  for (int kbps : {96, 128, 192}) {
+    SCOPED_TRACE(kbps);
+    const double reference = NmrDb(s, LibraryDecode(LibraryEncode(s, kbps, 1, 5000), 1));
+    const double quality = NmrDb(s, LibraryDecode(LibraryEncode(s, kbps, 1, 5000, false, true, true), 1));
+    EXPECT_LT(quality, reference - 0.5) << "reference " << reference << " dB, quality " << quality << " dB";
+  }
+}
+
+}  // namespace
+}  // namespace ostrel::test
