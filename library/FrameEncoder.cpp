@@ -144,10 +144,7 @@ void FrameEncoder::SetQuality(bool on) {
   if (!on) quality.reset();
 }
 
-FrameEncoder::FrameOutcome FrameEncoder::EncodeFrame() {
-  if (quality) return EncodeQualityFrame();
-  FrameOutcome outcome{false, false, false};
-  int bitsavailable = budgetBits;
+float* const* FrameEncoder::AnalyseFrame(bool* inputEnded) {
   bool sourceEnded = false;
   float* const* coefficients = x;
   if (pipeline) {
@@ -161,7 +158,15 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeFrame() {
   // leaves its last samples without the overlap they need when fewer than HLSIZE zeros follow
   // them in that frame, and then one more frame (of silence) completes them. Once the source
   // has ended the analysis thread has stopped reading it, so its count is settled.
-  outcome.inputEnded = sourceEnded && framesCoded * geometry.TOTAL >= in.FramesRead() + geometry.HLSIZE;
+  *inputEnded = sourceEnded && framesCoded * geometry.TOTAL >= in.FramesRead() + geometry.HLSIZE;
+  return coefficients;
+}
+
+FrameEncoder::FrameOutcome FrameEncoder::EncodeFrame() {
+  if (quality) return EncodeQualityFrame();
+  FrameOutcome outcome{false, false, false};
+  int bitsavailable = budgetBits;
+  float* const* coefficients = AnalyseFrame(&outcome.inputEnded);
 
   bitsavailable -= Frame->WriteSyncWord();
   bitsavailable -= Frame->WriteTranInfo();
@@ -195,17 +200,7 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeQualityFrame() {
   // Fewer bits left than this are not worth another round.
   constexpr int MIN_SPEND_BITS = 64;
   FrameOutcome outcome{false, false, false};
-  // The frame's analysis and the end of the input as in EncodeFrame.
-  bool sourceEnded = false;
-  float* const* coefficients = x;
-  if (pipeline) {
-    sourceEnded = TakeAnalysedFrame();
-    coefficients = pipeline->coefficients.data();
-  } else {
-    sourceEnded = InFrame->NewFrame(Setup.SwitchUsed(), Setup.Location()) != 0;
-  }
-  ++framesCoded;
-  outcome.inputEnded = sourceEnded && framesCoded * geometry.TOTAL >= in.FramesRead() + geometry.HLSIZE;
+  float* const* coefficients = AnalyseFrame(&outcome.inputEnded);
 
   quality->Capture(coefficients);
   quality->StartCodes();

@@ -90,6 +90,9 @@ class FrameEncoder {
   void Build();
   // EncodeFrame in the quality mode.
   FrameOutcome EncodeQualityFrame();
+  // The next frame's analysis, from the analysis thread or made here; sets `*inputEnded` when
+  // this is the last frame to code (keeping the tail). Returns the frame's coefficients.
+  float* const* AnalyseFrame(bool* inputEnded);
   // The analysis thread: one frame each time it is asked for one, until stopped or the source ends.
   void AnalyseAhead();
   // Waits for the frame the analysis thread made, takes it into Setup and the coefficient copy,

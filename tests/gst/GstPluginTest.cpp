@@ -193,13 +193,13 @@ TEST_F(GstPlugin, ElementsAndTypeFinderAreRegistered) {
   // The bitrate property offers exactly the library's rates, 128 kb/s by default.
   GstElement* enc = gst_element_factory_make("ostrelenc", nullptr);
   ASSERT_NE(enc, nullptr);
-  GParamSpec* spec = g_object_class_find_property(G_OBJECT_GET_CLASS(enc), "bitrate");
-  ASSERT_NE(spec, nullptr);
-  ASSERT_TRUE(G_IS_PARAM_SPEC_ENUM(spec));
-  EXPECT_EQ(G_PARAM_SPEC_ENUM(spec)->default_value, 128);
+  GParamSpec* property = g_object_class_find_property(G_OBJECT_GET_CLASS(enc), "bitrate");
+  ASSERT_NE(property, nullptr);
+  ASSERT_TRUE(G_IS_PARAM_SPEC_ENUM(property));
+  EXPECT_EQ(G_PARAM_SPEC_ENUM(property)->default_value, 128);
   int count = 0;
   const int* rates = ostrel_bitrates(&count);
-  GEnumClass* values = G_PARAM_SPEC_ENUM(spec)->enum_class;
+  GEnumClass* values = G_PARAM_SPEC_ENUM(property)->enum_class;
   ASSERT_EQ(int(values->n_values), count);
   for (int i = 0; i < count; ++i) EXPECT_NE(g_enum_get_value(values, rates[i]), nullptr) << rates[i];
   gst_object_unref(enc);
