@@ -20,6 +20,9 @@ constexpr uint32_t kSizeUnknown = 0xFFFFFFFFu;  // data size written by streamin
 constexpr uint32_t kChunkHeaderBytes = 8;       // tag and size
 constexpr uint32_t kFmtExtensibleBytes = 40;    // fmt chunk body of WAVE_FORMAT_EXTENSIBLE
 constexpr uint32_t kSubFormatOffset = 24;       // bytes into that body
+// INFO text kept of one tag: one byte more than the longest header field (65535 bytes), so that
+// a longer tag is still seen to be too long rather than cut to fit.
+constexpr uint64_t kMaxTagBytes = 65536;
 
 // The PCM sub-format identifier after its first four bytes, which hold the format code 1.
 constexpr unsigned char kPcmGuidTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
@@ -264,10 +267,12 @@ bool Waveio::ReadListChunk(uint32_t size) {
     if (std::memcmp(entry, "ICMT", 4) == 0) into = &tags.ICMT;
     if (padded > left) return Skip(fptr, left);  // an entry running past its chunk is dropped
     if (into != nullptr) {
-      into->resize(static_cast<size_t>(textBytes));
-      if (textBytes > 0 && !ReadExact(fptr, reinterpret_cast<unsigned char*>(&(*into)[0]), textBytes)) return false;
+      // A size field is no promise that the text is there: never hold more than a tag can use.
+      const uint64_t keep = textBytes < kMaxTagBytes ? textBytes : kMaxTagBytes;
+      into->resize(static_cast<size_t>(keep));
+      if (keep > 0 && !ReadExact(fptr, reinterpret_cast<unsigned char*>(&(*into)[0]), keep)) return false;
       into->resize(std::strlen(into->c_str()));  // the text ends at its first terminator
-      if (!Skip(fptr, padded - textBytes)) return false;
+      if (!Skip(fptr, padded - keep)) return false;
     } else if (!Skip(fptr, padded)) {
       return false;
     }

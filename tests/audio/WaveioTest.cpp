@@ -445,6 +445,15 @@ TEST(WaveioRead, InfoTagsBeforeOrAfterTheSamples) {
   EXPECT_EQ(in.error, 0);
   EXPECT_EQ(in.tags.INAM, "");
   EXPECT_EQ(ReadStereo(path), audio);
+  // Sizes of nearly 4 GiB in a file of a few bytes (found by fuzzing): nothing that large is held.
+  Bytes huge = {'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M', 0xF0, 0xFF, 0xFF, 0xEF, 'x', 'y'};
+  Bytes file = Riff().Chunk("fmt ", fmt).Chunk("data", Samples(audio)).Chunk("LIST", huge).File();
+  for (size_t i = file.size() - huge.size() - 4; i < file.size() - huge.size(); ++i) file[i] = 0xFF;  // LIST size
+  WriteAll(path, file);
+  Waveio cut(path.c_str(), WAVE_READ);
+  EXPECT_EQ(cut.error, 0);
+  EXPECT_LE(cut.tags.INAM.capacity(), 65536u + 64u);
+  EXPECT_EQ(ReadStereo(path), audio);
 }
 
 // On a pipe the header can never be patched, so it says "to the end of the stream" from the start.
