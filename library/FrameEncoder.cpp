@@ -168,27 +168,11 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeFrame() {
   int bitsavailable = budgetBits;
   float* const* coefficients = AnalyseFrame(&outcome.inputEnded);
 
-  bitsavailable -= Frame->WriteSyncWord();
-  bitsavailable -= Frame->WriteTranInfo();
-  bitsavailable -= Frame->WriteGains();
-  CodeWeights(Setup.Weights(), CodedWeights.data(), Setup.SwitchUsed(), Setup.Location(),
-              static_cast<int>(STREAM_CHANNELS), static_cast<int>(geometry.NBlocks), Setup.LongBandCount, Setup.ShortBandCount, Setup.TranBandCount);
-  bitsavailable -= Frame->WriteWeights();
+  bitsavailable -= WriteSideInformation();
 
   Candidates->Gather(coefficients);
   lastSearch = SearchStepSize(OldStep, bitsavailable, [this](float STEPS) { return EvaluateStep(STEPS); });
-  const int Steps = static_cast<int>(lastSearch.STEPS);
-
-  bitsavailable -= Frame->WriteStepSize(Steps);
-  bitsavailable -= Frame->WriteStats(Steps);
-  bitsavailable -= Frame->WriteSymbols(SymbolCount, Steps);
-  if (bitsavailable < 0) {
-    outcome.overBudget = true;
-  } else {
-    Frame->WritePaddingBits(bitsavailable);
-  }
-  OldStep = CarryOverStep(lastSearch.STEPS, OldStep);
-  outcome.writerFailed = Frame->Failed();
+  WriteCodedBlock(bitsavailable, &outcome);
   return outcome;
 }
 
@@ -246,27 +230,34 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeQualityFrame() {
     lastSearch.ArithBits = EvaluateStep(STEPS);
     ++lastSearch.Evaluations;
   }
-  const int Steps = static_cast<int>(STEPS);
+  // The codes are final only now, so the side information follows the search here.
+  WriteCodedBlock(budgetBits - WriteSideInformation(), &outcome);
+  return outcome;
+}
 
-  int bitsavailable = budgetBits;
-  bitsavailable -= Frame->WriteSyncWord();
-  bitsavailable -= Frame->WriteTranInfo();
-  bitsavailable -= Frame->WriteGains();
+int FrameEncoder::WriteSideInformation() {
+  int bits = Frame->WriteSyncWord();
+  bits += Frame->WriteTranInfo();
+  bits += Frame->WriteGains();
   CodeWeights(Setup.Weights(), CodedWeights.data(), Setup.SwitchUsed(), Setup.Location(),
               static_cast<int>(STREAM_CHANNELS), static_cast<int>(geometry.NBlocks), Setup.LongBandCount,
               Setup.ShortBandCount, Setup.TranBandCount);
-  bitsavailable -= Frame->WriteWeights();
+  bits += Frame->WriteWeights();
+  return bits;
+}
+
+void FrameEncoder::WriteCodedBlock(int bitsavailable, FrameOutcome* outcome) {
+  const int Steps = static_cast<int>(lastSearch.STEPS);
   bitsavailable -= Frame->WriteStepSize(Steps);
   bitsavailable -= Frame->WriteStats(Steps);
   bitsavailable -= Frame->WriteSymbols(SymbolCount, Steps);
   if (bitsavailable < 0) {
-    outcome.overBudget = true;
+    outcome->overBudget = true;
   } else {
     Frame->WritePaddingBits(bitsavailable);
   }
   OldStep = CarryOverStep(lastSearch.STEPS, OldStep);
-  outcome.writerFailed = Frame->Failed();
-  return outcome;
+  outcome->writerFailed = Frame->Failed();
 }
 
 bool FrameEncoder::WriteFailed() const {

@@ -93,6 +93,11 @@ class FrameEncoder {
   // The next frame's analysis, from the analysis thread or made here; sets `*inputEnded` when
   // this is the last frame to code (keeping the tail). Returns the frame's coefficients.
   float* const* AnalyseFrame(bool* inputEnded);
+  // Writes the sync word, switch information, gains and coded weights; returns their bits.
+  int WriteSideInformation();
+  // Writes the step size of lastSearch, the statistics, the symbols and the padding of a frame
+  // that has `bitsavailable` bits left for them, and carries the step size over.
+  void WriteCodedBlock(int bitsavailable, FrameOutcome* outcome);
   // The analysis thread: one frame each time it is asked for one, until stopped or the source ends.
   void AnalyseAhead();
   // Waits for the frame the analysis thread made, takes it into Setup and the coefficient copy,
