@@ -180,18 +180,28 @@ void FFT(float* data, int nn, int isign) {
   }
 }
 
+namespace {
+
+// Writes nn as p1 * q1 with q1 the largest power of two that divides it (p1 odd).
+void SplitPowerOfTwo(int nn, int* p1, int* q1) {
+  int logq1 = 0;
+  *p1 = nn;
+  while (*p1 % 2 == 0) {
+    *p1 /= 2;
+    ++logq1;
+  }
+  *q1 = 1 << logq1;
+}
+
+}  // namespace
+
 void CompFFT(float* data, int nn, int isign) {
   // An empty transform has nothing to do; without this guard nn = 0 would never finish factoring.
   if (nn < 1) return;
   OSTREL_DASSERT(isign == 1 || isign == -1);
 
-  int logq1 = 0;
-  int p1 = nn;
-  while (p1 % 2 == 0) {
-    p1 /= 2;
-    ++logq1;
-  }
-  const int q1 = 1 << logq1;
+  int p1 = 0, q1 = 0;
+  SplitPowerOfTwo(nn, &p1, &q1);
 
   // The table only grows, each dimension to the largest value met so far.
   CompFFTCache& cache = GetCompFFTCache();
@@ -209,13 +219,8 @@ void CompFFT(float* data, int nn, int isign) {
 void CompFFT(float* data, int nn, int isign, float* table) {
   if (nn < 1) return;
   OSTREL_DASSERT(isign == 1 || isign == -1);
-  int logq1 = 0;
-  int p1 = nn;
-  while (p1 % 2 == 0) {
-    p1 /= 2;
-    ++logq1;
-  }
-  const int q1 = 1 << logq1;
+  int p1 = 0, q1 = 0;
+  SplitPowerOfTwo(nn, &p1, &q1);
   CompFFTWith(data, nn, isign, p1, q1, table, 2 * q1);
 }
 
