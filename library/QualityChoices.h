@@ -21,8 +21,8 @@ class QualityChoices {
   // Takes over the frame the transform has just analysed: the coefficients before weighting
   // (x times weight times gain) and the model's weight codes, which stand for its masking level.
   // The mask of each band is the model's, or the threshold in quiet where that is higher, lowered
-  // for a tonal band (low spectral flatness); lines far below their band's mask are zeroed. `x`
-  // is only read here.
+  // for a tonal band (low spectral flatness); in the long blocks, lines far below their band's
+  // mask are zeroed. `x` is only read here.
   void Capture(float* const* x);
 
   // Sets the frame's starting weight codes from the model's, a tonal band's lower by its tonal
@@ -33,6 +33,17 @@ class QualityChoices {
   // weights and by each set's gain (chosen as the frame transform chooses it) into `x`, for the
   // sets whose codes changed since the last call (all of them after Capture).
   void Apply(float* const* x);
+
+  // Lowers every code of the sets of a transient (start, short and stop) by up to `steps`, as far
+  // as the neighbour limits and the gains allow, and returns how many steps it lowered. Keeps an
+  // attack's quantisation as fine as the reference choices would make it when the frame's step
+  // size comes out coarser than theirs. Call Apply before the next quantisation.
+  int RefineTransients(int steps);
+  // Code steps by which the sets of a transient go lower (RefineTransients) when the frame's codes
+  // get step size `frameSteps` and the model's own codes `referenceSteps` (a step size counts
+  // levels: the larger, the finer): enough to quantise them at least as finely as the latter,
+  // at most two; 0 when frameSteps is not the smaller.
+  static int TransientSteps(float referenceSteps, float frameSteps);
 
   // Bits of the gains and weights fields of the current codes and gains.
   int SideBits() const;
