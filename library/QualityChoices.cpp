@@ -29,6 +29,12 @@ constexpr int MAX_PASSES = 4;
 // no limit, nothing with two).
 constexpr int MAX_TRANSIENT_STEPS = 2;
 
+// Bits added to a band's estimated cost of a code step when the bands are ranked by noise over
+// mask per bit: the estimate misses what lines coming up from 0 cost, and with this margin the
+// order weighs the cost only for bands of many lines. (With 1 bit: 0.15 dB more at 256 kb/s but
+// more audible frames at 112 and 192 kb/s. By noise over mask alone: up to 0.1 dB less.)
+constexpr float WORTH_EXTRA_BITS = 16.0f;
+
 // How far below the model's mask the mask of a fully tonal band lies, in dB.
 constexpr float TONAL_DB = 12.0f;
 // A line whose power lies below this share of its band's mask per line is zeroed before
@@ -63,6 +69,7 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
   tonalOffset.assign(slots, 0.0f);
   nonzero.assign(slots, 0.0f);
   priority.assign(slots, 0.0f);
+  worth.assign(slots, 0.0f);
   saved.assign(slots, WEIGHT_CODE_MIN);
   savedGains.assign(STREAM_CHANNELS * (geometry.NBlocks + 1), GAIN_MIN);
   changedSets.assign(STREAM_CHANNELS * (geometry.NBlocks + 1), 1);
@@ -335,8 +342,14 @@ void QualityChoices::EstimateNoise(const float* const* x, int Steps) {
     }
     stale = 0;
   });
+  // Most noise over mask per bit first: the bits go where they take off the most of the frame's
+  // summed noise-to-mask ratio.
+  for (int n = 0; n < candidates; ++n) {
+    const size_t s = static_cast<size_t>(order[static_cast<size_t>(n)]);
+    worth[s] = priority[s] / (BITS_PER_CODE_STEP * nonzero[s] + WORTH_EXTRA_BITS);
+  }
   std::sort(order.begin(), order.begin() + candidates, [this](int a, int b) {
-    return priority[static_cast<size_t>(a)] > priority[static_cast<size_t>(b)] || (priority[static_cast<size_t>(a)] == priority[static_cast<size_t>(b)] && a < b);
+    return worth[static_cast<size_t>(a)] > worth[static_cast<size_t>(b)] || (worth[static_cast<size_t>(a)] == worth[static_cast<size_t>(b)] && a < b);
   });
   candidateCount = candidates;
 }

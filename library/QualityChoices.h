@@ -49,10 +49,11 @@ class QualityChoices {
   int SideBits() const;
 
   // Estimates the noise of every band after quantisation of the normalised coefficients `x`
-  // (as Apply left them) at step size `Steps`. Then lowers by one the weight codes of the bands whose noise lies furthest
-  // above their mask, as many as about `bits` more bits pay for (several steps each when bits are
-  // left after every band), never so far that a set's gain would grow, and returns how many steps
-  // it lowered (0 when no band can be lowered). Call Apply before the next quantisation.
+  // (as Apply left them) at step size `Steps`. Then lowers by one the weight codes of the bands
+  // whose noise over mask is largest per bit the step costs, as many as about `bits` more bits pay
+  // for (several steps each when bits are left after every band), never so far that a set's gain
+  // would grow, and returns how many steps it lowered (0 when no band can be lowered). Call Apply
+  // before the next quantisation.
   int LowerAudible(const float* const* x, int Steps, int bits);
   // The same with the noise estimate of the last LowerAudible, for codes brought back (Restore)
   // to what they were then.
@@ -70,7 +71,7 @@ class QualityChoices {
     return static_cast<int>((c * (geometry.NBlocks + 1) + set) * static_cast<unsigned>(setup.MaxBandCount())) + band;
   }
   // The noise of every band against its mask at step size `Steps`, and the bands that may go
-  // lower, most audible first, in `order`.
+  // lower, most noise over mask per bit first, in `order`.
   void EstimateNoise(const float* const* x, int Steps);
   // True when `code` is a code and its weight keeps a band of largest magnitude `peak` within
   // `gain`: lowering such a band leaves its set's gain, and so every other band's noise, as it is.
@@ -89,6 +90,7 @@ class QualityChoices {
   std::vector<float> tonalOffset;  // [slot]: dB by which a tonal band's mask lies below the model's
   std::vector<float> nonzero;    // [slot]: lines quantised to a non-zero value at the last estimate
   std::vector<float> priority;   // [slot]: noise over mask at the last estimate
+  std::vector<float> worth;      // [slot]: priority per bit a code step lower costs (the order)
   std::vector<int> saved;        // [slot]: codes of Save
   std::vector<int> savedGains;   // [channel][set]
   // [channel][set]: codes changed since the last Apply; noise estimate older than the codes.
