@@ -22,7 +22,7 @@ class QualityChoices {
   // (x times weight times gain) and the model's weight codes, which stand for its masking level.
   // The mask of each band is the model's, or the threshold in quiet where that is higher, lowered
   // for a tonal band (low spectral flatness); in the long blocks, lines far below their band's
-  // mask are zeroed. `x` is only read here.
+  // mask are zeroed unless the data rate gives ample bits. `x` is only read here.
   void Capture(float* const* x);
 
   // Sets the frame's starting weight codes from the model's, a tonal band's lower by its tonal
@@ -82,6 +82,7 @@ class QualityChoices {
 
   FrameGeometry geometry;
   CodingSetup& setup;
+  bool zeroMasked;               // lines far below the mask are zeroed (not at ample data rates)
   std::vector<float> raw;        // [channel][coefficient]: the frame's coefficients before weighting
   std::vector<int> modelCodes;   // [slot]: the model's codes
   std::vector<float> peaks;      // [slot]: the band's largest coefficient magnitude before weighting
