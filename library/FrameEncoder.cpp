@@ -186,18 +186,30 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeQualityFrame() {
   FrameOutcome outcome{false, false, false};
   float* const* coefficients = AnalyseFrame(&outcome.inputEnded);
 
-  quality->Capture(coefficients);
-  quality->StartCodes();
-  quality->Apply(coefficients);
-  Candidates->Gather(coefficients);
-
   int fixedBits = FRAME_SYNC_WORD_LEN + STEP_SIZE_LEN;
   for (unsigned c = 0; c < STREAM_CHANNELS; ++c) {
     fixedBits += SWITCH_FLAG_LEN + (Setup.SwitchUsed()[c] != 0 ? SwitchLocationLen(static_cast<int>(geometry.NBlocks)) : 0);
   }
   const int room = budgetBits - fixedBits - SAFETY_BITS;
+  // The step size the model's own codes would get: the sets of a transient are kept at least as
+  // finely quantised as that, whatever the codes of the other sets cost.
+  Candidates->Gather(coefficients);
+  const float referenceSteps =
+      SearchStepSize(OldStep, room - quality->SideBits(), [this](float STEPS) { return EvaluateStep(STEPS); }).STEPS;
+
+  quality->Capture(coefficients);
+  quality->StartCodes();
+  quality->Apply(coefficients);
+  Candidates->Gather(coefficients);
   int side = quality->SideBits();
   lastSearch = SearchStepSize(OldStep, room - side, [this](float STEPS) { return EvaluateStep(STEPS); });
+  const int transientSteps = QualityChoices::TransientSteps(referenceSteps, lastSearch.STEPS);
+  if (transientSteps > 0 && quality->RefineTransients(transientSteps) > 0) {
+    quality->Apply(coefficients);
+    Candidates->Gather(coefficients);
+    side = quality->SideBits();
+    lastSearch = SearchStepSize(lastSearch.STEPS, room - side, [this](float STEPS) { return EvaluateStep(STEPS); });
+  }
   const float STEPS = lastSearch.STEPS;
   int used = side + lastSearch.ArithBits;
   bool current = true;  // the last evaluation belongs to the codes in place

@@ -21,8 +21,8 @@ class QualityChoices {
   // Takes over the frame the transform has just analysed: the coefficients before weighting
   // (x times weight times gain) and the model's weight codes, which stand for its masking level.
   // The mask of each band is the model's, or the threshold in quiet where that is higher, lowered
-  // for a tonal band (low spectral flatness); lines far below their band's mask are zeroed. `x`
-  // is only read here.
+  // for a tonal band (low spectral flatness); in the long blocks, lines far below their band's
+  // mask are zeroed unless the data rate gives ample bits. `x` is only read here.
   void Capture(float* const* x);
 
   // Sets the frame's starting weight codes from the model's, a tonal band's lower by its tonal
@@ -34,14 +34,26 @@ class QualityChoices {
   // sets whose codes changed since the last call (all of them after Capture).
   void Apply(float* const* x);
 
+  // Lowers every code of the sets of a transient (start, short and stop) by up to `steps`, as far
+  // as the neighbour limits and the gains allow, and returns how many steps it lowered. Keeps an
+  // attack's quantisation as fine as the reference choices would make it when the frame's step
+  // size comes out coarser than theirs. Call Apply before the next quantisation.
+  int RefineTransients(int steps);
+  // Code steps by which the sets of a transient go lower (RefineTransients) when the frame's codes
+  // get step size `frameSteps` and the model's own codes `referenceSteps` (a step size counts
+  // levels: the larger, the finer): enough to quantise them at least as finely as the latter,
+  // at most two; 0 when frameSteps is not the smaller.
+  static int TransientSteps(float referenceSteps, float frameSteps);
+
   // Bits of the gains and weights fields of the current codes and gains.
   int SideBits() const;
 
   // Estimates the noise of every band after quantisation of the normalised coefficients `x`
-  // (as Apply left them) at step size `Steps`. Then lowers by one the weight codes of the bands whose noise lies furthest
-  // above their mask, as many as about `bits` more bits pay for (several steps each when bits are
-  // left after every band), never so far that a set's gain would grow, and returns how many steps
-  // it lowered (0 when no band can be lowered). Call Apply before the next quantisation.
+  // (as Apply left them) at step size `Steps`. Then lowers by one the weight codes of the bands
+  // whose noise over mask is largest per bit the step costs, as many as about `bits` more bits pay
+  // for (several steps each when bits are left after every band), never so far that a set's gain
+  // would grow, and returns how many steps it lowered (0 when no band can be lowered). Call Apply
+  // before the next quantisation.
   int LowerAudible(const float* const* x, int Steps, int bits);
   // The same with the noise estimate of the last LowerAudible, for codes brought back (Restore)
   // to what they were then.
@@ -59,7 +71,7 @@ class QualityChoices {
     return static_cast<int>((c * (geometry.NBlocks + 1) + set) * static_cast<unsigned>(setup.MaxBandCount())) + band;
   }
   // The noise of every band against its mask at step size `Steps`, and the bands that may go
-  // lower, most audible first, in `order`.
+  // lower, most noise over mask per bit first, in `order`.
   void EstimateNoise(const float* const* x, int Steps);
   // True when `code` is a code and its weight keeps a band of largest magnitude `peak` within
   // `gain`: lowering such a band leaves its set's gain, and so every other band's noise, as it is.
@@ -70,6 +82,7 @@ class QualityChoices {
 
   FrameGeometry geometry;
   CodingSetup& setup;
+  bool zeroMasked;               // lines far below the mask are zeroed (not at ample data rates)
   std::vector<float> raw;        // [channel][coefficient]: the frame's coefficients before weighting
   std::vector<int> modelCodes;   // [slot]: the model's codes
   std::vector<float> peaks;      // [slot]: the band's largest coefficient magnitude before weighting
@@ -78,6 +91,7 @@ class QualityChoices {
   std::vector<float> tonalOffset;  // [slot]: dB by which a tonal band's mask lies below the model's
   std::vector<float> nonzero;    // [slot]: lines quantised to a non-zero value at the last estimate
   std::vector<float> priority;   // [slot]: noise over mask at the last estimate
+  std::vector<float> worth;      // [slot]: priority per bit a code step lower costs (the order)
   std::vector<int> saved;        // [slot]: codes of Save
   std::vector<int> savedGains;   // [channel][set]
   // [channel][set]: codes changed since the last Apply; noise estimate older than the codes.
