@@ -1,6 +1,7 @@
 // Arithmetic decoder: reads back the blocks that ArithEncoder (coding/ArithEncoder.h) writes.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "coding/ArithCommon.h"
@@ -38,21 +39,39 @@ class ArithDecoder {
   // `Max` covers.
   uint32_t CloseDecoder();
 
+  // The bits ArithEncoder writes for the symbols decoded since ReNewStats, its termination
+  // included (at least Resolution). The decoder cannot tell this from what it reads (it reads on
+  // into the termination's don't-care bits), but a block is only whole when these bits fit the
+  // room it was given. Counted while decoding: each halving bit with the pending straddle bits it
+  // releases.
+  [[nodiscard]] uint32_t BlockBits() const;
+
   // True when Decode met a table with total 0 in the current block; cleared by ReNewStats.
   [[nodiscard]] bool Failed() const { return error; }
 
  private:
   // The next bit of the block, or 0 once MaxLength bits have been taken.
   uint32_t NextBit();
+  // The next n bits (1 <= n <= 16) as NextBit would give them one by one, first bit most
+  // significant.
+  uint32_t NextBits(uint32_t n);
+  // Decode for tables whose total exceeds ARITH_MAX_TOTAL (only damaged frames have them): the
+  // interval may then become empty, so it renormalises one step at a time.
+  uint32_t DecodeLargeTotal();
 
   uint32_t U = UpperBound;
   uint32_t L = 0;
   CumCountTable Cum_Count{};
   uint32_t Total = 0;
+  ExactDivider ByTotal;
+  // For totals up to ARITH_MAX_TOTAL: the symbol whose cumulative range holds each scaled value.
+  std::array<unsigned char, ARITH_MAX_TOTAL> SymbolOf{};
   uint32_t Tag = 0;
   uint32_t Count = 0;
   uint32_t BitsRead = 0;
   uint32_t MaxLength = 0;
+  uint32_t Pending = 0;     // straddles the encoder would still owe
+  uint32_t CodedBits = 0;   // bits the encoder would have written, termination aside
   Bitstream* Input;
   bool error = false;
 };
