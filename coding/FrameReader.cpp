@@ -4,6 +4,7 @@
 #include "coding/FrameLayout.h"
 #include "coding/SymbolSet.h"
 #include "coding/WeightCoding.h"
+#include "platform/FloatKernels.h"
 
 namespace ostrel {
 
@@ -223,9 +224,7 @@ bool FrameReader::ReadFields(uint32_t frameBits) {
     return Fail(FrameDamage::SymbolString);
   }
   const float step = static_cast<float>(Steps);
-  for (int c = 0; c < Channels; ++c) {
-    for (unsigned k = 0; k < TOTAL; ++k) X[c][k] = X[c][k] / step;
-  }
+  for (int c = 0; c < Channels; ++c) DivideFloats(X[c], step, TOTAL);
   return true;
 }
 
