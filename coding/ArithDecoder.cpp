@@ -39,15 +39,76 @@ uint32_t ArithDecoder::NextBit() {
   return Input->getbits(1);
 }
 
-inline uint32_t ArithDecoder::NextBits(uint32_t n) {
-  const uint32_t left = MaxLength - BitsRead;  // BitsRead never passes MaxLength
-  if (n <= left) {
-    BitsRead += n;
-    return Input->getbits(static_cast<int>(n));
+// The decoder's registers while a run of symbols is decoded, held in locals so that they stay
+// in machine registers across the run.
+struct ArithDecoder::Registers {
+  uint32_t U, L, Tag, Pending, CodedBits, BitsRead;
+};
+
+inline ArithDecoder::Registers ArithDecoder::Load() const { return {U, L, Tag, Pending, CodedBits, BitsRead}; }
+
+inline void ArithDecoder::Store(const Registers& r) {
+  U = r.U;
+  L = r.L;
+  Tag = r.Tag;
+  Pending = r.Pending;
+  CodedBits = r.CodedBits;
+  BitsRead = r.BitsRead;
+}
+
+// One symbol with a total of 1 .. ARITH_MAX_TOTAL; returns Count, leaving `r` as it was, should
+// the scaled value not name a symbol.
+inline uint32_t ArithDecoder::DecodeSmallTotal(Registers& r) const {
+  const uint32_t range = r.U - r.L + 1;
+  // Tag always lies in [L, U], so the scaled value is below Total and names a symbol of
+  // non-zero frequency. With Total <= ARITH_MAX_TOTAL below the range, that symbol's interval is
+  // not empty, and the products stay below 2^30 as ExactDivider needs. The test only keeps the
+  // table look-up inside its array should that ever fail.
+  const uint32_t value = ((r.Tag - r.L + 1) * Total - 1) / range;
+  if (value >= Total) return Count;
+  const uint32_t Symbol = SymbolOf[value];
+
+  uint32_t u = r.L + ByTotal.Divide(range * Cum_Count[Symbol + 1]) - 1;
+  uint32_t l = r.L + ByTotal.Divide(range * Cum_Count[Symbol]);
+  // Renormalise's steps taken together, as ArithEncoder::Code takes them: first one halving per
+  // leading bit that U and L share, then the straddles while U's next bit is 0 and L's is 1 (the
+  // ones the halvings shift into U end them, so both together are at most 16 steps). Tag shifts
+  // with them and takes in one new bit per step; during the straddles it lies between L = 01...
+  // and U = 10..., so its second bit is the inverse of its first, and each doubling about the
+  // middle keeps the first bit and shifts the rest.
+  const uint32_t differ = (u ^ l) & UpperBound;
+  const uint32_t halvings = differ == 0 ? 16 : static_cast<uint32_t>(__builtin_clz(differ) - 16);
+  if (halvings > 0) {
+    r.CodedBits += halvings + r.Pending;
+    r.Pending = 0;
+    u = ((u << halvings) & UpperBound) | ((1u << halvings) - 1);
+    l = (l << halvings) & UpperBound;
   }
-  if (left == 0) return 0;
-  BitsRead = MaxLength;
-  return Input->getbits(static_cast<int>(left)) << (n - left);
+  const uint32_t stops = (u | ~l) & (E3Mask | (E3Mask - 1));
+  const uint32_t straddles = stops == 0 ? 15 : static_cast<uint32_t>(__builtin_clz(stops) - 17);
+  if (straddles > 0) {
+    r.Pending += straddles;
+    u = E12Mask | ((u << straddles) & (E12Mask - 1)) | ((1u << straddles) - 1);
+    l = (l << straddles) & (E12Mask - 1);
+  }
+  r.U = u;
+  r.L = l;
+  const uint32_t steps = halvings + straddles;
+  if (steps > 0) {
+    // The next `steps` bits as NextBit would give them one by one: zeros past MaxLength.
+    const uint32_t left = MaxLength - r.BitsRead;  // BitsRead never passes MaxLength
+    uint32_t bits = 0;
+    if (steps <= left) {
+      r.BitsRead += steps;
+      bits = Input->getbits(static_cast<int>(steps));
+    } else if (left > 0) {
+      r.BitsRead = MaxLength;
+      bits = Input->getbits(static_cast<int>(left)) << (steps - left);
+    }
+    const uint32_t top = ((r.Tag << halvings) | (bits >> straddles)) & E12Mask;
+    r.Tag = top | (((r.Tag << steps) | bits) & (E12Mask - 1));
+  }
+  return Symbol;
 }
 
 uint32_t ArithDecoder::Decode() {
@@ -56,43 +117,34 @@ uint32_t ArithDecoder::Decode() {
     return Count;
   }
   if (Total > ARITH_MAX_TOTAL) return DecodeLargeTotal();
-  const uint32_t range = U - L + 1;
-  // Tag always lies in [L, U], so the scaled value is below Total and names a symbol of
-  // non-zero frequency. With Total <= ARITH_MAX_TOTAL below the range, that symbol's interval is
-  // not empty, and the products stay below 2^30 as ExactDivider needs.
-  const uint32_t value = ((Tag - L + 1) * Total - 1) / range;
-  const uint32_t Symbol = SymbolOf[value];
-
-  U = L + ByTotal.Divide(range * Cum_Count[Symbol + 1]) - 1;
-  L = L + ByTotal.Divide(range * Cum_Count[Symbol]);
-  // Renormalise's steps taken together, as ArithEncoder::Code takes them: first one halving per
-  // leading bit that U and L share, then the straddles while U's next bit is 0 and L's is 1 (the
-  // ones the halvings shift into U end them, so both together are at most 16 steps). Tag shifts
-  // with them and takes in one new bit per step; during the straddles it lies between L = 01...
-  // and U = 10..., so its second bit is the inverse of its first, and each doubling about the
-  // middle keeps the first bit and shifts the rest.
-  const uint32_t differ = (U ^ L) & UpperBound;
-  const uint32_t halvings = differ == 0 ? 16 : static_cast<uint32_t>(__builtin_clz(differ) - 16);
-  if (halvings > 0) {
-    CodedBits += halvings + Pending;
-    Pending = 0;
-    U = ((U << halvings) & UpperBound) | ((1u << halvings) - 1);
-    L = (L << halvings) & UpperBound;
-  }
-  const uint32_t stops = (U | ~L) & (E3Mask | (E3Mask - 1));
-  const uint32_t straddles = stops == 0 ? 15 : static_cast<uint32_t>(__builtin_clz(stops) - 17);
-  if (straddles > 0) {
-    Pending += straddles;
-    U = E12Mask | ((U << straddles) & (E12Mask - 1)) | ((1u << straddles) - 1);
-    L = (L << straddles) & (E12Mask - 1);
-  }
-  const uint32_t steps = halvings + straddles;
-  if (steps > 0) {
-    const uint32_t bits = NextBits(steps);
-    const uint32_t top = ((Tag << halvings) | (bits >> straddles)) & E12Mask;
-    Tag = top | (((Tag << steps) | bits) & (E12Mask - 1));
-  }
+  Registers r = Load();
+  const uint32_t Symbol = DecodeSmallTotal(r);
+  Store(r);
   return Symbol;
+}
+
+uint32_t ArithDecoder::DecodeSymbols(int* symbols, uint32_t n) {
+  uint32_t i = 0;
+  if (Total == 0) {
+    error = true;
+    return 0;
+  }
+  if (Total > ARITH_MAX_TOTAL) {
+    for (; i < n; ++i) {
+      const uint32_t Symbol = DecodeLargeTotal();
+      if (Symbol >= Count || Cum_Count[Symbol + 1] == Cum_Count[Symbol]) break;
+      symbols[i] = static_cast<int>(Symbol);
+    }
+    return i;
+  }
+  Registers r = Load();
+  for (; i < n; ++i) {
+    const uint32_t Symbol = DecodeSmallTotal(r);
+    if (Symbol >= Count) break;
+    symbols[i] = static_cast<int>(Symbol);
+  }
+  Store(r);
+  return i;
 }
 
 uint32_t ArithDecoder::DecodeLargeTotal() {

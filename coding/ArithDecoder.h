@@ -32,6 +32,12 @@ class ArithDecoder {
   // returns `count` (outside the alphabet) and marks the block as failed.
   uint32_t Decode();
 
+  // Decodes up to `n` symbols into symbols[0..n - 1] (borrowed) as n calls of Decode would, and
+  // returns how many it stored: fewer when it met a symbol outside the alphabet or of frequency
+  // 0 (not stored; the block is then broken, and the decoder's state past it is of no use) or a
+  // table whose total is 0 (none stored; Failed() becomes true).
+  uint32_t DecodeSymbols(int* symbols, uint32_t n);
+
   // Returns the bits the block took from the stream so far: Resolution at the start, one more
   // for every renormalisation, never more than `Max`. These bits are gone from the stream (nothing
   // is pushed back), and they usually run past the encoder's termination into the bits that follow
@@ -52,9 +58,11 @@ class ArithDecoder {
  private:
   // The next bit of the block, or 0 once MaxLength bits have been taken.
   uint32_t NextBit();
-  // The next n bits (1 <= n <= 16) as NextBit would give them one by one, first bit most
-  // significant.
-  uint32_t NextBits(uint32_t n);
+  struct Registers;
+  Registers Load() const;
+  void Store(const Registers& r);
+  // Decode for tables whose total is 1 .. ARITH_MAX_TOTAL, on registers loaded by Load.
+  uint32_t DecodeSmallTotal(Registers& r) const;
   // Decode for tables whose total exceeds ARITH_MAX_TOTAL (only damaged frames have them): the
   // interval may then become empty, so it renormalises one step at a time.
   uint32_t DecodeLargeTotal();

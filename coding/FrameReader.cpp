@@ -176,13 +176,8 @@ bool FrameReader::ReadSymbols(Bitstream& in, uint32_t frameBits) {
   if (tableSum == 0) return Fail(FrameDamage::EmptyTable);
 
   Decoder->ReNewStats(static_cast<unsigned char>(count), CompressedStats, blockRoom);
-  for (int i = 0; i < report.SymbolCount; ++i) {
-    const uint32_t symbol = Decoder->Decode();
-    if (symbol >= static_cast<uint32_t>(count) || CompressedStats[symbol] == 0) {
-      return Fail(FrameDamage::ZeroFrequency);
-    }
-    Symbols[static_cast<size_t>(i)] = static_cast<int>(symbol);
-  }
+  const uint32_t wanted = static_cast<uint32_t>(report.SymbolCount);
+  if (Decoder->DecodeSymbols(Symbols.data(), wanted) < wanted) return Fail(FrameDamage::ZeroFrequency);
   // The decoder's sticky flag, read once per block: set only by a table summing to 0, which the
   // test above already refused.
   if (Decoder->Failed()) return Fail(FrameDamage::EmptyTable);
