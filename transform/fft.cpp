@@ -1,6 +1,8 @@
 #include "transform/fft.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <utility>
@@ -177,10 +179,14 @@ void FFT(float* data, int nn, int isign) {
   if (nn <= (1 << kFftTableStages) && path != SimdPath::Scalar) {
     const BitReversal& swaps = GetBitReversal(nn);
     for (int k = 0; k < swaps.count; ++k) {
-      const int i = swaps.pairs[2 * k];
-      const int j = swaps.pairs[2 * k + 1];
-      std::swap(data[j], data[i]);
-      std::swap(data[j + 1], data[i + 1]);
+      // A complex element moves as one 8-byte word: the same bits, half the moves.
+      float* const p = data + swaps.pairs[2 * k];
+      float* const q = data + swaps.pairs[2 * k + 1];
+      uint64_t x, y;
+      std::memcpy(&x, p, sizeof x);
+      std::memcpy(&y, q, sizeof y);
+      std::memcpy(p, &y, sizeof y);
+      std::memcpy(q, &x, sizeof x);
     }
   } else {
     int j = 0;
