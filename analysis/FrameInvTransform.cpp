@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/Fatal.h"
+#include "platform/FloatKernels.h"
 #include "psycho/PsychoTools.h"
 
 namespace ostrel {
@@ -45,11 +46,12 @@ FrameInvTransform::~FrameInvTransform() = default;
 void FrameInvTransform::Restore(const float* from, unsigned n, int gain, int K, const int* T, const int* W) {
   float* t = Temp.data();
   float g = static_cast<float>(gain);
-  for (unsigned i = 0; i < n; ++i) t[i] = from[i] * g;
+  ScaleFloats(t, from, g, n);
   unsigned h = 0;
   for (int k = 0; k < K; ++k) {
     float w = DecompressWeights(std::clamp(W[k], WEIGHT_CODE_MIN, WEIGHT_CODE_MAX));
-    for (int i = 0; i < T[k]; ++i, ++h) t[h] = t[h] * w;
+    ScaleFloats(t + h, t + h, w, static_cast<unsigned>(T[k]));
+    h += static_cast<unsigned>(T[k]);
   }
   OSTREL_DASSERT(h == n);
 }

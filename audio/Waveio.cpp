@@ -415,13 +415,17 @@ int Waveio::IO(float* right, float* left, int size) {
   }
   if (type == WAVE_WRITE) {
     if (io_bytes.size() < frames * 4) io_bytes.resize(frames * 4);
-    unsigned char* p = io_bytes.data();
-    for (size_t n = 0; n < frames; ++n) {
-      short first, second;
-      OutputPair(right[n], left[n], &first, &second);
-      Put16(p + 4 * n, static_cast<uint16_t>(first));
-      Put16(p + 4 * n + 2, static_cast<uint16_t>(second));
+    if (io_pcm.size() < frames * 2) io_pcm.resize(frames * 2);
+    if (SumDiff && StereoFile) {
+      for (size_t n = 0; n < frames; ++n) SumAndDifference(right[n], left[n]);
     }
+    InterleavePcm(right, left, io_pcm.data(), frames);
+    unsigned char* p = io_bytes.data();
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(p, io_pcm.data(), frames * 4);
+#else
+    for (size_t i = 0; i < 2 * frames; ++i) Put16(p + 2 * i, static_cast<uint16_t>(io_pcm[i]));
+#endif
     WriteBytes(frames * 4);
     count += static_cast<uint32_t>(size);
     return 0;
@@ -471,12 +475,14 @@ void Waveio::Stop() {
   buffer->Stop();
 }
 
+void Waveio::SumAndDifference(float& right, float& left) {
+  const float whole = std::trunc(right);
+  right = right + left;
+  left = whole - left;
+}
+
 void Waveio::OutputPair(float& right, float& left, short* first, short* second) const {
-  if (SumDiff && StereoFile) {
-    const float whole = std::trunc(right);
-    right = right + left;
-    left = whole - left;
-  }
+  if (SumDiff && StereoFile) SumAndDifference(right, left);
   *first = roundfs(right);
   *second = roundfs(left);
 }

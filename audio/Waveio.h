@@ -206,6 +206,9 @@ class Waveio : public SampleSource, public SampleSink {
   // The two 16-bit output samples of one float pair, with the optional sum/difference step applied
   // to the caller's values first (shared by every output mode).
   void OutputPair(float& right, float& left, short* first, short* second) const;
+  // The sum/difference step on one pair: with w = the integer part of right, right + left and
+  // w - left.
+  static void SumAndDifference(float& right, float& left);
   // Sound-card mode: appends one output pair to the buffer.
   void AppendPair(short first, short second);
   void SetError(int code) {
@@ -220,6 +223,7 @@ class Waveio : public SampleSource, public SampleSink {
   bool atEnd_ = false;      // read mode: a read ran past the last sample, or the file is closed
   bool ranOut_ = false;     // read and pull modes: a read ran past the last sample
   std::vector<unsigned char> io_bytes;  // file bytes of one IO call; grows to the largest call
+  std::vector<int16_t> io_pcm;          // write mode: the samples of one IO call, interleaved
 };
 
 }  // namespace ostrel

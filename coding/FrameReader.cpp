@@ -4,6 +4,7 @@
 #include "coding/FrameLayout.h"
 #include "coding/SymbolSet.h"
 #include "coding/WeightCoding.h"
+#include "platform/FloatKernels.h"
 
 namespace ostrel {
 
@@ -11,35 +12,6 @@ namespace {
 
 // The gain of a silent weight set.
 constexpr int SILENT_GAIN = GAIN_MIN;
-
-// Bits that ArithEncoder writes for `Symbols` coded with the table `Cum_Count` (total `Total`):
-// the same interval arithmetic without the output, counting each halving bit with the pending
-// middle-straddle bits it releases, then the termination and the minimum block length. The
-// decoder cannot tell this from what it reads (it always reads ahead into the termination's
-// don't-care bits), but a block is only whole when these bits fit its frame.
-uint32_t CodedBlockBits(const int* Symbols, int SymbolCount, const CumCountTable& Cum_Count, uint32_t Total) {
-  uint32_t U = UpperBound, L = 0, pending = 0, bits = 0;
-  for (int i = 0; i < SymbolCount; ++i) {
-    const uint32_t s = static_cast<uint32_t>(Symbols[i]);
-    const uint32_t range = U - L + 1;
-    U = L + (range * Cum_Count[s + 1]) / Total - 1;
-    L = L + (range * Cum_Count[s]) / Total;
-    Renormalise(
-        U, L,
-        [&](uint32_t) {
-          bits += 1 + pending;
-          pending = 0;
-        },
-        [&] { ++pending; });
-  }
-  ShiftBounds(U, L);
-  while (StraddlesMiddle(U, L)) {
-    ++pending;
-    ShiftAboutMiddle(U, L);
-  }
-  bits += 1 + pending + 1;
-  return bits > Resolution ? bits : Resolution;
-}
 
 }  // namespace
 
@@ -204,19 +176,12 @@ bool FrameReader::ReadSymbols(Bitstream& in, uint32_t frameBits) {
   if (tableSum == 0) return Fail(FrameDamage::EmptyTable);
 
   Decoder->ReNewStats(static_cast<unsigned char>(count), CompressedStats, blockRoom);
-  for (int i = 0; i < report.SymbolCount; ++i) {
-    const uint32_t symbol = Decoder->Decode();
-    if (symbol >= static_cast<uint32_t>(count) || CompressedStats[symbol] == 0) {
-      return Fail(FrameDamage::ZeroFrequency);
-    }
-    Symbols[static_cast<size_t>(i)] = static_cast<int>(symbol);
-  }
+  const uint32_t wanted = static_cast<uint32_t>(report.SymbolCount);
+  if (Decoder->DecodeSymbols(Symbols.data(), wanted) < wanted) return Fail(FrameDamage::ZeroFrequency);
   // The decoder's sticky flag, read once per block: set only by a table summing to 0, which the
   // test above already refused.
   if (Decoder->Failed()) return Fail(FrameDamage::EmptyTable);
-  Decoder->CloseDecoder();
-  const uint32_t total = BuildCumCount(CumCount, static_cast<unsigned char>(count), CompressedStats);
-  const uint32_t blockBits = CodedBlockBits(Symbols.data(), report.SymbolCount, CumCount, total);
+  const uint32_t blockBits = Decoder->BlockBits();
   if (blockBits > blockRoom) return Fail(FrameDamage::BlockPastFrame);
   report.BitsUsed = startBits + blockBits;
   return true;
@@ -254,9 +219,7 @@ bool FrameReader::ReadFields(uint32_t frameBits) {
     return Fail(FrameDamage::SymbolString);
   }
   const float step = static_cast<float>(Steps);
-  for (int c = 0; c < Channels; ++c) {
-    for (unsigned k = 0; k < TOTAL; ++k) X[c][k] = X[c][k] / step;
-  }
+  for (int c = 0; c < Channels; ++c) DivideFloats(X[c], step, TOTAL);
   return true;
 }
 

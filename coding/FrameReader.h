@@ -108,7 +108,6 @@ class FrameReader {
   std::vector<int*> CodedWeightRows;           // row pointers for DecodeWeights
   std::vector<int> Symbols;                    // channels * TOTAL
   unsigned char CompressedStats[256];
-  CumCountTable CumCount{};
   const HuffDecTable* WeightDec = nullptr;  // shared by every reader (SharedWeightHuffDec)
   const HuffDecTable* GainDec = nullptr;
   std::optional<Bitstream> Input;         // restarted for every frame, at a fixed address

@@ -176,6 +176,8 @@ int DestructSymbolSet(float** x, const int* Symbols, int Steps, int Channels, un
   const int alphabet = AlphabetSize(Steps);
   int damage = SYMBOLS_EXACT;
   int next = 0;
+  float level[MAX_ALPHABET_SIZE];
+  for (int s = 0; s < Steps2; ++s) level[s] = static_cast<float>(s < Steps ? s - Steps : s - Steps + 1);
   for (int ch = 0; ch < Channels; ++ch) {
     float* values = x[ch];
     unsigned k = 0;
@@ -186,10 +188,10 @@ int DestructSymbolSet(float** x, const int* Symbols, int Steps, int Channels, un
         break;
       }
       const int s = Symbols[next++];
-      if (s < 0 || s >= alphabet) {
+      if (static_cast<unsigned>(s) < static_cast<unsigned>(Steps2)) {
+        values[k++] = level[s];
+      } else if (s < 0 || s >= alphabet) {
         damage |= SYMBOLS_UNKNOWN;
-      } else if (s < Steps2) {
-        values[k++] = static_cast<float>(s < Steps ? s - Steps : s - Steps + 1);
       } else {
         unsigned runlength = static_cast<unsigned>(s - Steps2 + 1);
         if (runlength > Count - k) {

@@ -50,7 +50,7 @@ void Bitstream::putbits(uint32_t value, int n) {
   }
 }
 
-uint32_t Bitstream::getbits(int n) {
+uint32_t Bitstream::getbitsAcross(int n) {
   OSTREL_DASSERT(n >= 1 && n <= 32);
   bitCount += static_cast<uint64_t>(n);
   uint32_t result = 0;
@@ -116,6 +116,13 @@ void Bitstream::resetforceback() {
 bool Bitstream::endfile() const { return fptr != nullptr ? std::feof(fptr) != 0 : memoryEnd; }
 
 void Bitstream::readnext() {
+  if (fptr == nullptr && memoryBytes - memoryNext >= 4) {
+    const unsigned char* p = memory + memoryNext;
+    buffer = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+    memoryNext += 4;
+    counter = 32;
+    return;
+  }
   uint32_t word = 0;
   for (int i = 0; i < 4; ++i) {
     int c = EOF;

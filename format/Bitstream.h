@@ -31,7 +31,15 @@ class Bitstream {
 
   // Returns the next n bits (1 <= n <= 32), the first bit read as the most significant. Pushed-back
   // bits come first. Past the end of the file the missing bits are zeros and `endinput` becomes 1.
-  uint32_t getbits(int n);
+  uint32_t getbits(int n) {
+    // Most reads are served from the word buffer without reaching its end.
+    if (ForceBackCount == 0 && n < counter && n >= 1) {
+      bitCount += static_cast<uint64_t>(n);
+      counter -= n;
+      return (buffer >> counter) & ((1u << n) - 1u);
+    }
+    return getbitsAcross(n);
+  }
 
   // Pushes back the `count` least significant bits of `bits` (most significant first) so that the
   // next getbits delivers them before any bit still pushed back or in the word buffer. At most 32
@@ -61,6 +69,9 @@ class Bitstream {
   int EndInput() const { return endinput; }
 
  private:
+  // getbits when pushed-back bits come first or the read empties the word buffer.
+  uint32_t getbitsAcross(int n);
+
   std::FILE* fptr = nullptr;
   ByteSink* sink = nullptr;
   const unsigned char* memory = nullptr;  // memory reader: the bytes, their count, the next one

@@ -79,8 +79,6 @@ size_t ReadFull(ostrel_read_fn read, void* user, unsigned char* data, size_t byt
   return got;
 }
 
-inline int16_t Pcm(float sample) { return ostrel::roundfs(sample); }
-
 }  // namespace
 
 // ---- Status, version, stream facts --------------------------------------------------------
@@ -193,10 +191,7 @@ extern "C" int ostrel_frame_decoder_decode(ostrel_frame_decoder* dec, const void
   const float* first = dec->engine.Output(0);
   const float* second = dec->engine.Output(1);
   const unsigned total = dec->engine.Total();
-  for (unsigned i = 0; i < total; ++i) {
-    interleaved[2 * i] = Pcm(first[i]);
-    interleaved[2 * i + 1] = Pcm(second[i]);
-  }
+  ostrel::InterleavePcm(first, second, interleaved, total);
   return intact ? OSTREL_OK : OSTREL_ERR_DAMAGED;
 }
 
@@ -307,10 +302,7 @@ extern "C" long ostrel_decoder_read(ostrel_decoder* dec, int16_t* interleaved, s
   const size_t n = frames < left ? frames : left;
   const float* first = dec->engine->Output(0) + dec->next;
   const float* second = dec->engine->Output(1) + dec->next;
-  for (size_t i = 0; i < n; ++i) {
-    interleaved[2 * i] = Pcm(first[i]);
-    interleaved[2 * i + 1] = Pcm(second[i]);
-  }
+  ostrel::InterleavePcm(first, second, interleaved, n);
   dec->next += static_cast<unsigned>(n);
   return static_cast<long>(n);
 }

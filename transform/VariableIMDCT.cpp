@@ -1,5 +1,6 @@
 #include "transform/VariableIMDCT.h"
 
+#include "platform/FloatKernels.h"
 #include "transform/mdct.h"
 
 namespace ostrel {
@@ -7,11 +8,8 @@ namespace ostrel {
 void VariableIMDCT::Transform(float* x, int type) {
   const BlockShape shape = state.Shape(type);
   mdct(x, shape.left + shape.right, shape.right, -1, state.Work.data());
-  for (int i = 0; i < shape.left; ++i) x[i] = x[i] * shape.rising[i] + state.Buffer[i];
-  for (int i = 0; i < shape.right; ++i) {
-    x[shape.left + i] = x[shape.left + i] * shape.falling[i];
-    state.Buffer[i] = x[shape.left + i];
-  }
+  WindowAdd(x, shape.rising, state.Buffer.data(), static_cast<std::size_t>(shape.left));
+  WindowCopy(x + shape.left, shape.falling, state.Buffer.data(), static_cast<std::size_t>(shape.right));
 }
 
 }  // namespace ostrel

@@ -1,14 +1,17 @@
 #include "transform/fft.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <utility>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
 #endif
 
+#include "platform/CpuFeatures.h"
 #include "platform/Fatal.h"
 
 namespace ostrel {
@@ -106,24 +109,99 @@ inline void Butterfly(float* data, int i, int k, float wr, float wi) {
   data[i + 1] = data[i + 1] + tempi;
 }
 
+// The swaps of FFT's bit-reversal permutation for each length up to 2^kFftTableStages, as the
+// counting loop finds them (float offsets i < j, in its order); built once for all threads.
+struct BitReversal {
+  std::unique_ptr<int[]> pairs;  // i, j, i, j, ...
+  int count = 0;
+};
+
+const BitReversal& GetBitReversal(int nn) {
+  static const std::unique_ptr<BitReversal[]> all = [] {
+    std::unique_ptr<BitReversal[]> t(new BitReversal[kFftTableStages + 1]);
+    for (int log = 0; log <= kFftTableStages; ++log) {
+      const int points = 1 << log;
+      const int n = 2 * points;
+      BitReversal& r = t[log];
+      r.pairs.reset(new int[static_cast<size_t>(points)]);
+      int j = 0;
+      for (int i = 0; i < n; i += 2) {
+        if (j > i) {
+          r.pairs[2 * r.count] = i;
+          r.pairs[2 * r.count + 1] = j;
+          ++r.count;
+        }
+        int m = points;
+        while (m >= 2 && j >= m) {
+          j -= m;
+          m /= 2;
+        }
+        j += m;
+      }
+    }
+    return t;
+  }();
+  int log = 0;
+  while ((1 << log) < nn) ++log;
+  return all[log];
+}
+
+#if defined(__x86_64__)
+// One stage of FFT's table loop (mmax >= 8 floats) four butterflies a vector, the SSE2 loop's
+// operations per lane.
+__attribute__((target("avx2"))) void FftStageAvx2(float* data, int n, int mmax, const float* wr,
+                                                  const float* wi) {
+  const int istep = 2 * mmax;
+  for (int i0 = 0; i0 < n; i0 += istep) {
+    for (int m = 0; m < mmax; m += 8) {
+      float* a = data + i0 + m;
+      float* d = a + mmax;
+      const __m256 x = _mm256_loadu_ps(d);
+      const __m256 swapped = _mm256_permute_ps(x, _MM_SHUFFLE(2, 3, 0, 1));
+      const __m256 t =
+          _mm256_add_ps(_mm256_mul_ps(_mm256_loadu_ps(wr + m), x), _mm256_mul_ps(_mm256_loadu_ps(wi + m), swapped));
+      const __m256 y = _mm256_loadu_ps(a);
+      _mm256_storeu_ps(d, _mm256_sub_ps(y, t));
+      _mm256_storeu_ps(a, _mm256_add_ps(y, t));
+    }
+  }
+  _mm256_zeroupper();
+}
+#endif
+
 }  // namespace
 
 void FFT(float* data, int nn, int isign) {
   const int n = 2 * nn;
+  static const SimdPath path = ChosenSimdPath();
 
   // Bit-reversal permutation; i and j count floats, so each step moves one complex element.
-  int j = 0;
-  for (int i = 0; i < n; i += 2) {
-    if (j > i) {
-      std::swap(data[j], data[i]);
-      std::swap(data[j + 1], data[i + 1]);
+  if (nn <= (1 << kFftTableStages) && path != SimdPath::Scalar) {
+    const BitReversal& swaps = GetBitReversal(nn);
+    for (int k = 0; k < swaps.count; ++k) {
+      // A complex element moves as one 8-byte word: the same bits, half the moves.
+      float* const p = data + swaps.pairs[2 * k];
+      float* const q = data + swaps.pairs[2 * k + 1];
+      uint64_t x, y;
+      std::memcpy(&x, p, sizeof x);
+      std::memcpy(&y, q, sizeof y);
+      std::memcpy(p, &y, sizeof y);
+      std::memcpy(q, &x, sizeof x);
     }
-    int m = nn;
-    while (m >= 2 && j >= m) {
-      j -= m;
-      m /= 2;
+  } else {
+    int j = 0;
+    for (int i = 0; i < n; i += 2) {
+      if (j > i) {
+        std::swap(data[j], data[i]);
+        std::swap(data[j + 1], data[i + 1]);
+      }
+      int m = nn;
+      while (m >= 2 && j >= m) {
+        j -= m;
+        m /= 2;
+      }
+      j += m;
     }
-    j += m;
   }
 
   if (nn <= (1 << kFftTableStages)) {
@@ -131,10 +209,39 @@ void FFT(float* data, int nn, int isign) {
     const float* wrAll = tables.wr[isign < 0 ? 0 : 1].get();
     const float* wiAll = tables.wi[isign < 0 ? 0 : 1].get();
     int stage = 0;
-    for (int mmax = 2; mmax < n; mmax *= 2, ++stage) {
+    int mmax = 2;
+#if defined(__SSE2__)
+    if (path != SimdPath::Scalar && n >= 8) {
+      // The first stage two butterflies a vector from two neighbouring pairs, with its unit
+      // twiddles taken from the table as the loop below would take them.
+      const __m128 wr = _mm_loadu_ps(wrAll);
+      const __m128 wi = _mm_loadu_ps(wiAll);
+      const __m128 wr2 = _mm_movelh_ps(wr, wr);
+      const __m128 wi2 = _mm_movelh_ps(wi, wi);
+      for (int i0 = 0; i0 < n; i0 += 8) {
+        const __m128 p = _mm_loadu_ps(data + i0), q = _mm_loadu_ps(data + i0 + 4);
+        const __m128 y = _mm_movelh_ps(p, q);
+        const __m128 x = _mm_movehl_ps(q, p);
+        const __m128 swapped = _mm_shuffle_ps(x, x, _MM_SHUFFLE(2, 3, 0, 1));
+        const __m128 t = _mm_add_ps(_mm_mul_ps(wr2, x), _mm_mul_ps(wi2, swapped));
+        const __m128 sum = _mm_add_ps(y, t), difference = _mm_sub_ps(y, t);
+        _mm_storeu_ps(data + i0, _mm_movelh_ps(sum, difference));
+        _mm_storeu_ps(data + i0 + 4, _mm_movehl_ps(difference, sum));
+      }
+      mmax = 4;
+      stage = 1;
+    }
+#endif
+    for (; mmax < n; mmax *= 2, ++stage) {
       const float* wr = wrAll + 2 * ((1L << stage) - 1);
       const float* wi = wiAll + 2 * ((1L << stage) - 1);
       const int istep = 2 * mmax;
+#if defined(__x86_64__)
+      if (path == SimdPath::Avx2 && mmax >= 8) {
+        FftStageAvx2(data, n, mmax, wr, wi);
+        continue;
+      }
+#endif
       for (int i0 = 0; i0 < n; i0 += istep) {
         int m = 0;
 #if defined(__SSE2__)
@@ -233,7 +340,25 @@ void CompFFTWith(float* data, int nn, int isign, int p1, int q1, float* table, i
     // through the table.
     FFT(data, nn, isign);
     const float ai = static_cast<float>(isign) * 0.0f;
-    for (int k = 0; k < nn; ++k) {
+    int k = 0;
+#if defined(__SSE2__)
+    static const SimdPath path = ChosenSimdPath();
+    if (path != SimdPath::Scalar) {
+      // Two values a vector: r0 * 1 - r1 * ai as r0 * 1 + -(r1 * ai), and r1 * 1 + r0 * ai
+      // reordered as r0 * ai + r1 * 1, both exact rewrites of the scalar operations.
+      const __m128 one = _mm_set1_ps(1.0f);
+      const __m128 rotation = _mm_set1_ps(ai);
+      const __m128 negateReal = _mm_setr_ps(-0.0f, 0.0f, -0.0f, 0.0f);
+      const __m128 zero = _mm_set1_ps(0.0f);
+      for (; k + 2 <= nn; k += 2) {
+        const __m128 v = _mm_loadu_ps(data + 2 * k);
+        const __m128 swapped = _mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 3, 0, 1));
+        const __m128 cross = _mm_xor_ps(_mm_mul_ps(swapped, rotation), negateReal);
+        _mm_storeu_ps(data + 2 * k, _mm_add_ps(zero, _mm_add_ps(_mm_mul_ps(v, one), cross)));
+      }
+    }
+#endif
+    for (; k < nn; ++k) {
       const float r0 = data[2 * k];
       const float r1 = data[2 * k + 1];
       data[2 * k] = 0.0f + (r0 * 1.0f - r1 * ai);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
 #include <vector>
@@ -106,6 +107,36 @@ TEST(Roundfs, ClampsAndRoundsHalvesUpward) {
   EXPECT_EQ(roundfs(2.49f), 2);
   EXPECT_EQ(roundfs(0.0f), 0);
   EXPECT_EQ(roundfs(std::nanf("")), 0);
+}
+
+// The block conversion on every path equals roundfs sample for sample: the edge values above,
+// halves and near-halves of both signs, and seeded values across and beyond the range, at
+// lengths that leave every tail size after the vector steps.
+TEST(Roundfs, InterleavePcmEqualsRoundfsOnEveryPath) {
+  std::vector<float> values = {32767.4f, 32767.5f, 40000.0f, std::numeric_limits<float>::infinity(),
+                               -std::numeric_limits<float>::infinity(), -32768.0f, -32768.6f, -32767.5f,
+                               -1e9f, 2.5f, -2.5f, -2.6f, 2.49f, 0.0f, -0.0f, std::nanf(""), -std::nanf(""),
+                               0.49999997f, -0.49999997f, -0.5f, 0.5f, 1e-30f, -1e-30f, 8388607.5f};
+  uint32_t state = 12345;
+  while (values.size() < 200) {
+    state = state * 1664525u + 1013904223u;
+    const float unit = static_cast<float>(state >> 8) / 16777216.0f;  // 0 .. 1
+    const float scale = values.size() % 3 == 0 ? 40000.0f : 4.0f;
+    values.push_back((unit * 2.0f - 1.0f) * scale + (values.size() % 5 == 0 ? 0.5f : 0.0f));
+  }
+  for (SimdPath path : {SimdPath::Scalar, SimdPath::Sse2, SimdPath::Avx2}) {
+    if (!CanRun(path)) continue;
+    SCOPED_TRACE(SimdPathName(path));
+    for (size_t frames : {size_t{0}, size_t{1}, size_t{7}, size_t{8}, size_t{15}, size_t{99}}) {
+      std::vector<int16_t> out(2 * frames + 1, 99);
+      InterleavePcm(path, values.data(), values.data() + 100, out.data(), frames);
+      for (size_t n = 0; n < frames; ++n) {
+        ASSERT_EQ(out[2 * n], roundfs(values[n])) << values[n];
+        ASSERT_EQ(out[2 * n + 1], roundfs(values[100 + n])) << values[100 + n];
+      }
+      EXPECT_EQ(out[2 * frames], 99);  // nothing written past the pairs
+    }
+  }
 }
 
 TEST(WaveioRead, CanonicalFileThroughBothForms) {

@@ -1,0 +1,29 @@
+// Element-wise float loops of the synthesis, with a path per instruction set (CpuFeatures.h).
+// Each lane performs the scalar loop's operations in the scalar loop's order, so every path gives
+// the same floats, bit for bit. Arrays are borrowed; `n` counts floats.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/CpuFeatures.h"
+
+namespace ostrel {
+
+// dst[i] = src[i] * factor; dst may be src.
+void ScaleFloats(float* dst, const float* src, float factor, std::size_t n);
+void ScaleFloats(SimdPath path, float* dst, const float* src, float factor, std::size_t n);
+
+// x[i] = x[i] / divisor.
+void DivideFloats(float* x, float divisor, std::size_t n);
+void DivideFloats(SimdPath path, float* x, float divisor, std::size_t n);
+
+// x[i] = x[i] * window[i] + add[i] (the overlap-add of a rising slope); add may not overlap x.
+void WindowAdd(float* x, const float* window, const float* add, std::size_t n);
+void WindowAdd(SimdPath path, float* x, const float* window, const float* add, std::size_t n);
+
+// x[i] = x[i] * window[i], and copy[i] the same value (a falling slope kept for the next block);
+// copy may not overlap x.
+void WindowCopy(float* x, const float* window, float* copy, std::size_t n);
+void WindowCopy(SimdPath path, float* x, const float* window, float* copy, std::size_t n);
+
+}  // namespace ostrel

@@ -1,0 +1,62 @@
+#include "platform/FloatKernels.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace ostrel {
+namespace {
+
+// Every path gives the scalar loop's floats bit for bit, at every tail length after the vector
+// steps, without touching the element past the end.
+TEST(FloatKernels, EveryPathEqualsTheScalarLoopBitForBit) {
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> value(-3e4f, 3e4f);
+  for (std::size_t n = 0; n <= 37; ++n) {
+    SCOPED_TRACE(n);
+    std::vector<float> x(n + 1), w(n + 1), add(n + 1);
+    for (std::size_t i = 0; i <= n; ++i) {
+      x[i] = value(rng);
+      w[i] = value(rng) / 3e4f;
+      add[i] = value(rng);
+    }
+    const float factor = value(rng) / 7.0f;
+    const float divisor = static_cast<float>(1 + rng() % 32);
+    std::vector<float> scaled[3], divided[3], added[3], windowed[3], copied[3];
+    int runs = 0;
+    for (SimdPath path : {SimdPath::Scalar, SimdPath::Sse2, SimdPath::Avx2}) {
+      if (!CanRun(path)) continue;
+      const int r = runs++;
+      scaled[r].assign(n + 1, 7.0f);
+      ScaleFloats(path, scaled[r].data(), x.data(), factor, n);
+      divided[r] = x;
+      DivideFloats(path, divided[r].data(), divisor, n);
+      added[r] = x;
+      WindowAdd(path, added[r].data(), w.data(), add.data(), n);
+      windowed[r] = x;
+      copied[r].assign(n + 1, 7.0f);
+      WindowCopy(path, windowed[r].data(), w.data(), copied[r].data(), n);
+    }
+    for (int r = 0; r < runs; ++r) {
+      for (std::size_t i = 0; i <= n; ++i) {
+        const bool inside = i < n;
+        const float s = inside ? x[i] * factor : 7.0f;
+        const float d = inside ? x[i] / divisor : x[i];
+        const float a = inside ? x[i] * w[i] + add[i] : x[i];
+        const float c = inside ? x[i] * w[i] : x[i];
+        ASSERT_EQ(std::memcmp(&scaled[r][i], &s, sizeof s), 0) << r << " " << i;
+        ASSERT_EQ(std::memcmp(&divided[r][i], &d, sizeof d), 0) << r << " " << i;
+        ASSERT_EQ(std::memcmp(&added[r][i], &a, sizeof a), 0) << r << " " << i;
+        ASSERT_EQ(std::memcmp(&windowed[r][i], &c, sizeof c), 0) << r << " " << i;
+        const float kept = inside ? c : 7.0f;
+        ASSERT_EQ(std::memcmp(&copied[r][i], &kept, sizeof kept), 0) << r << " " << i;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ostrel
