@@ -45,7 +45,7 @@ AnalysisPipeline::Unit AnalysisPipeline::Claim(int64_t* frame) {
   // A read needs a free slot (the one the coder holds is not), and none past the last frame
   // unless the coder asks for it.
   const int64_t held = taken > 0 ? taken - 1 : 0;
-  if (!reading && read < held + SLOTS && (lastFrame < 0 || read <= std::max(lastFrame, taken - 1))) {
+  if (taken > 0 && !reading && read < held + SLOTS && (lastFrame < 0 || read <= std::max(lastFrame, taken - 1))) {
     reading = true;
     *frame = read;
     return Unit::Read;

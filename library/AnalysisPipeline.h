@@ -31,19 +31,24 @@ class AnalysisPipeline {
 
   // Reads `in` (borrowed; read only by the pipeline from now on) for the geometry; `threads` >= 2
   // threads take part, the calling thread of Take being one of them (at most 4 are used: two
-  // channel analyses, a read and the coding). Starts reading at once. Sizes everything here.
+  // channel analyses, a read and the coding). Sizes everything here.
   AnalysisPipeline(const FrameGeometry& geometry, SampleSource& in, int threads);
   ~AnalysisPipeline();
   AnalysisPipeline(const AnalysisPipeline&) = delete;
   AnalysisPipeline& operator=(const AnalysisPipeline&) = delete;
+
+  // Frames past the one being coded that the source may have been read for: while the coder
+  // holds frame n (from its Take until the next), frames up to n + FRAMES_AHEAD may be read.
+  // Nothing is read before the first Take.
+  static constexpr int FRAMES_AHEAD = 3;
 
   // Gives back the frame of the previous Take and returns the next frame in order, helping with
   // the analysis while it waits. Allocates nothing.
   Frame Take();
 
  private:
-  // Frames read ahead of the one being coded.
-  static constexpr int SLOTS = 4;
+  // The frame being coded and those read ahead of it.
+  static constexpr int SLOTS = FRAMES_AHEAD + 1;
   struct Slot {
     std::unique_ptr<CodingSetup> setup;
     std::vector<float> sampleStore;  // [channel][TOTAL]

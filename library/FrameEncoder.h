@@ -61,11 +61,14 @@ class FrameEncoder {
   // detection, and per channel the transforms, models and normalisation) runs on up to
   // `threads` - 1 more threads (AnalysisPipeline), the calling thread helping while it waits,
   // and the calling thread searches and codes; the stream is the same byte for byte. The source
-  // is then read up to four frames ahead of the frames coded (never past the last frame to
-  // code), on those threads, so only a source that can be read ahead from another thread
-  // qualifies. 0 or 1: one thread.
+  // is then read up to FramesAhead() frames ahead of the frame coded (never past the last frame
+  // to code), on those threads: a source of pushed samples must hold them by then. 0 or 1: one thread.
   // Call before the first EncodeFrame.
   void SetThreads(int threads);
+
+  // How many frames past the one EncodeFrame codes the source may be read for (from the first
+  // EncodeFrame on): 0 with one thread, AnalysisPipeline::FRAMES_AHEAD with more.
+  int FramesAhead() const { return pipeline ? AnalysisPipeline::FRAMES_AHEAD : 0; }
 
   // Writes the bits the bit writer still holds, up to a whole word. After the last frame only.
   void FlushBits() { Out.close(); }
