@@ -1,5 +1,6 @@
 #include "analysis/FrameTransform.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/Fatal.h"
@@ -62,12 +63,24 @@ FrameTransform::FrameTransform(unsigned char chan, unsigned char nblocks, unsign
 FrameTransform::~FrameTransform() = default;
 
 int FrameTransform::NewFrame(int* SwitchUsed, int* Location) {
-  // Plain references rather than a structured binding: the lambda below uses them, which
-  // C++17 allows only for variables.
-  const unsigned &HLSIZE = Sizes.HLSIZE, &TSIZE = Sizes.TSIZE, &HSSIZE = Sizes.HSSIZE, &TOTAL = Sizes.TOTAL;
+  const int Last = ReadAndLocate(SwitchUsed, Location);
+  for (unsigned c = 0; c < Channels; ++c) {
+    AnalyseChannel(c, AudioBuffer[c].data(), SwitchUsed[c], Location[c], Weights[c], Gains[c], LongModel,
+                   TransferModel, ShortModel);
+  }
+  return Last;
+}
+
+int FrameTransform::ReadFrame(float* const* samples, int* SwitchUsed, int* Location) {
+  const int Last = ReadAndLocate(SwitchUsed, Location);
+  for (unsigned c = 0; c < Channels; ++c) std::copy(AudioBuffer[c].begin(), AudioBuffer[c].end(), samples[c]);
+  return Last;
+}
+
+int FrameTransform::ReadAndLocate(int* SwitchUsed, int* Location) {
   for (auto& flags : Switch) std::fill(flags.begin(), flags.end(), 0);
 
-  int Last = PCM->Read(AudioBuffer[0].data(), AudioBuffer[1].data(), static_cast<int>(TOTAL));
+  const int Last = PCM->Read(AudioBuffer[0].data(), AudioBuffer[1].data(), static_cast<int>(Sizes.TOTAL));
 
   LocateTransients();
 
@@ -81,50 +94,53 @@ int FrameTransform::NewFrame(int* SwitchUsed, int* Location) {
       }
     }
   }
-
-  for (unsigned c = 0; c < Channels; ++c) {
-    float* Xc = X[c];
-    const float* in = AudioBuffer[c].data();
-    // A block's new samples land on the upper half of its transform input; the lower half still
-    // holds the previous block's samples (or, for a short block, the upper half of the block
-    // before it, which is no longer needed).
-    ForEachWeightSet(Sizes, NBlocks, SwitchUsed[c] != 0, Location[c], [&](const WeightSetSpan& set) {
-      float* block = Xc + set.line;
-      const float* fresh = in + set.sample;
-      int*& W = Weights[c][set.set];
-      int& gain = Gains[c][set.set];
-      switch (set.kind) {
-        case WeightSetKind::Long:
-          for (unsigned i = 0; i < HLSIZE; ++i) block[HLSIZE + i] = fresh[i];
-          MDCT[c].Transform(block, 0);
-          LongModel->ComputeModel(block, W);
-          gain = WeightAndGain(c, set.line, HLSIZE, LongWeightCount, LongBands, W, 1);
-          break;
-        case WeightSetKind::Start:  // a long left slope and HSSIZE new samples
-          for (unsigned i = 0; i < HSSIZE; ++i) block[HLSIZE + i] = fresh[i];
-          MDCT[c].Transform(block, 1);
-          TransferModel->ComputeModel(block, W);
-          gain = WeightAndGain(c, set.line, TSIZE, TranWeightCount, TransferBands, W, 1);
-          break;
-        case WeightSetKind::Short:  // three short blocks, modelled, weighted and gained as one set
-          for (unsigned s = 0; s < 3; ++s) {
-            const unsigned o = s * HSSIZE;
-            for (unsigned i = 0; i < HSSIZE; ++i) block[HSSIZE + o + i] = fresh[o + i];
-            MDCT[c].Transform(block + o, 2);
-          }
-          ShortModel->ComputeModel(block, W);
-          gain = WeightAndGain(c, set.line, 3 * HSSIZE, ShortWeightCount, ShortBands, W, 3);
-          break;
-        case WeightSetKind::Stop:  // a short left slope and HLSIZE new samples
-          for (unsigned i = 0; i < HLSIZE; ++i) block[HSSIZE + i] = fresh[i];
-          MDCT[c].Transform(block, 3);
-          TransferModel->ComputeModel(block, W);
-          gain = WeightAndGain(c, set.line, TSIZE, TranWeightCount, TransferBands, W, 1);
-          break;
-      }
-    });
-  }
   return Last;
+}
+
+void FrameTransform::AnalyseChannel(unsigned c, const float* in, int switchUsed, int location, int** weights,
+                                    int* gains, Psycho* longModel, Psycho* tranModel, Psycho* shortModel) {
+  // Plain references rather than a structured binding: the lambda below uses them, which
+  // C++17 allows only for variables.
+  const unsigned &HLSIZE = Sizes.HLSIZE, &TSIZE = Sizes.TSIZE, &HSSIZE = Sizes.HSSIZE;
+  float* Xc = X[c];
+  // A block's new samples land on the upper half of its transform input; the lower half still
+  // holds the previous block's samples (or, for a short block, the upper half of the block
+  // before it, which is no longer needed).
+  ForEachWeightSet(Sizes, NBlocks, switchUsed != 0, location, [&](const WeightSetSpan& set) {
+    float* block = Xc + set.line;
+    const float* fresh = in + set.sample;
+    int*& W = weights[set.set];
+    int& gain = gains[set.set];
+    switch (set.kind) {
+      case WeightSetKind::Long:
+        for (unsigned i = 0; i < HLSIZE; ++i) block[HLSIZE + i] = fresh[i];
+        MDCT[c].Transform(block, 0);
+        longModel->ComputeModel(block, W);
+        gain = WeightAndGain(c, set.line, HLSIZE, LongWeightCount, LongBands, W, 1);
+        break;
+      case WeightSetKind::Start:  // a long left slope and HSSIZE new samples
+        for (unsigned i = 0; i < HSSIZE; ++i) block[HLSIZE + i] = fresh[i];
+        MDCT[c].Transform(block, 1);
+        tranModel->ComputeModel(block, W);
+        gain = WeightAndGain(c, set.line, TSIZE, TranWeightCount, TransferBands, W, 1);
+        break;
+      case WeightSetKind::Short:  // three short blocks, modelled, weighted and gained as one set
+        for (unsigned s = 0; s < 3; ++s) {
+          const unsigned o = s * HSSIZE;
+          for (unsigned i = 0; i < HSSIZE; ++i) block[HSSIZE + o + i] = fresh[o + i];
+          MDCT[c].Transform(block + o, 2);
+        }
+        shortModel->ComputeModel(block, W);
+        gain = WeightAndGain(c, set.line, 3 * HSSIZE, ShortWeightCount, ShortBands, W, 3);
+        break;
+      case WeightSetKind::Stop:  // a short left slope and HLSIZE new samples
+        for (unsigned i = 0; i < HLSIZE; ++i) block[HSSIZE + i] = fresh[i];
+        MDCT[c].Transform(block, 3);
+        tranModel->ComputeModel(block, W);
+        gain = WeightAndGain(c, set.line, TSIZE, TranWeightCount, TransferBands, W, 1);
+        break;
+    }
+  });
 }
 
 int FrameTransform::WeightAndGain(unsigned c, unsigned p, unsigned n, int K, const int* T, const int* W,

@@ -50,6 +50,23 @@ class FrameTransform {
   // during this read); that frame is still fully processed. Allocates nothing.
   int NewFrame(int* SwitchUsed, int* Location);
 
+  // NewFrame in parts, for callers that analyse the channels on different threads. ReadFrame
+  // reads the next frame, copies its samples to samples[c] (TOTAL floats each, the caller's) and
+  // sets the switch flags and locations; it returns what NewFrame returns. AnalyseChannel then
+  // does channel c's share of NewFrame on those samples with the given models (built as the
+  // constructor's are) into weights (NBlocks + 1 sets) and gains (NBlocks + 1 ints), leaving the
+  // coefficients in X[c]. Frames must be read in order and each channel analysed in the order its
+  // frames were read; the channels are independent of each other and of the reads (which touch
+  // no channel's transform state), so a channel's analysis may run beside the other channel's
+  // and beside later reads, as long as each model set serves one analysis at a time. The result
+  // is the same as NewFrame's.
+  int ReadFrame(float* const* samples, int* SwitchUsed, int* Location);
+  void AnalyseChannel(unsigned c, const float* samples, int switchUsed, int location, int** weights, int* gains,
+                      Psycho* longModel, Psycho* tranModel, Psycho* shortModel);
+  // The coefficient array of channel c (TOTAL + HLSIZE floats); the first TOTAL hold the last
+  // analysed frame's.
+  const float* Coefficients(unsigned c) const { return X[c]; }
+
   // Marks at most one transient pair start per channel in the switch flags from the samples of
   // the current frame, comparing the high-band power of consecutive HSSIZE-sample segments (the
   // first one against the last segment of the previous frame). Called by NewFrame after the
@@ -61,6 +78,8 @@ class FrameTransform {
  private:
   friend class FrameTransformPeer;  // test access to the detector's inputs and state
 
+  // Reads into AudioBuffer, locates the transients and sets SwitchUsed and Location.
+  int ReadAndLocate(int* SwitchUsed, int* Location);
   // Divides the n lines at X[c] + p band by band by the decoded weight codes W (the band walk
   // repeated `repeats` times for the short triple), then by the set's gain, which it returns.
   int WeightAndGain(unsigned c, unsigned p, unsigned n, int K, const int* T, const int* W, int repeats);

@@ -1,10 +1,12 @@
 #include "encoder/CommandLine.h"
 
 #include <getopt.h>
+#include <sched.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <thread>
 
 #include "audio/SourceReader.h"
 #include "format/FileHeader.h"
@@ -16,7 +18,7 @@ namespace {
 
 constexpr int kMaxJobs = 64;
 
-enum LongOnly { kTitle = OPTION_PROGRESS + 1, kArtist, kComment, kQuality };
+enum LongOnly { kTitle = OPTION_PROGRESS + 1, kArtist, kComment, kQuality, kThreads };
 
 const struct option kLongOptions[] = {
     {"bitrate", required_argument, nullptr, 'b'},
@@ -27,6 +29,7 @@ const struct option kLongOptions[] = {
     {"output", required_argument, nullptr, 'o'},
     {"force", no_argument, nullptr, 'f'},
     {"jobs", required_argument, nullptr, 'j'},
+    {"threads", required_argument, nullptr, kThreads},
     {"quiet", no_argument, nullptr, 'q'},
     {"progress", no_argument, nullptr, OPTION_PROGRESS},
     {"help", no_argument, nullptr, 'h'},
@@ -110,6 +113,14 @@ CommandLineAction ParseEncoderCommandLine(int argc, char** argv, EncoderOptions*
         }
         o->jobs = static_cast<int>(value);
         break;
+      case kThreads:
+        if (!ParseNumber(optarg, 1, MAX_THREADS, &value)) {
+          *problem = std::string("--threads takes a number from 1 to ") + std::to_string(MAX_THREADS) + ", not '" +
+                     optarg + "'";
+          return CommandLineAction::UsageError;
+        }
+        o->threads = static_cast<int>(value);
+        break;
       default:  // taken above
         break;
     }
@@ -130,6 +141,20 @@ CommandLineAction ParseEncoderCommandLine(int argc, char** argv, EncoderOptions*
     return CommandLineAction::UsageError;
   }
   return CommandLineAction::Run;
+}
+
+int AvailableCores() {
+  int cores = 0;
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) cores = CPU_COUNT(&set);
+  if (cores <= 0) cores = static_cast<int>(std::thread::hardware_concurrency());
+  return cores < 1 ? 1 : (cores > MAX_THREADS ? MAX_THREADS : cores);
+}
+
+int CodingThreads(const EncoderOptions& options) {
+  if (options.threads > 0) return options.threads;
+  return options.jobs > 1 && options.inputs.size() > 1 ? 1 : AvailableCores();
 }
 
 void PrintEncoderUsage(std::FILE* out) {
@@ -163,6 +188,8 @@ void PrintEncoderHelp(std::FILE* out) {
       "  -f, --force         replace an existing output (otherwise it is refused and the other\n"
       "                      inputs go on)\n"
       "  -j, --jobs N        code N inputs at once (default 1)\n"
+      "      --threads N     threads per file, 1 to 64; the stream is the same for every count\n"
+      "                      (default: the available cores; 1 under -j with several inputs)\n"
       "  -q, --quiet         no progress, no summary; only errors\n"
       "      --progress      show progress also when standard error is not a terminal\n"
       "  -h, --help          show this text\n"

@@ -91,8 +91,8 @@ int SeekFile(void* user, uint64_t offset) {
 // Feeds the source to a libostrel encoder writing to `file` (which stays open), until the source
 // ends or a signal asks for a stop; either way the stream is finished, so it is complete up to
 // where it got.
-LibraryRun EncodeThroughLibrary(int kbps, bool quality, const Tags& tags, Source& source, std::FILE* file,
-                                ProgressLine& progress) {
+LibraryRun EncodeThroughLibrary(int kbps, bool quality, int threads, const Tags& tags, Source& source,
+                                std::FILE* file, ProgressLine& progress) {
   constexpr size_t kChunkFrames = 4096;  // sample frames handed over at a time
   LibraryRun run;
   FileTarget target{file};
@@ -102,6 +102,7 @@ LibraryRun EncodeThroughLibrary(int kbps, bool quality, const Tags& tags, Source
   ostrel_encoder* enc = ostrel_encoder_create(kbps, WriteToFile, seekable ? SeekFile : nullptr, &target, &run.status);
   if (enc == nullptr) return run;
   run.status = ostrel_encoder_set_quality(enc, quality ? 1 : 0);
+  if (run.status == OSTREL_OK) run.status = ostrel_encoder_set_threads(enc, threads);
   if (run.status == OSTREL_OK) run.status = ostrel_encoder_set_tag(enc, "title", tags.Title.c_str());
   if (run.status == OSTREL_OK) run.status = ostrel_encoder_set_tag(enc, "author", tags.Author.c_str());
   if (run.status == OSTREL_OK) run.status = ostrel_encoder_set_tag(enc, "comment", tags.Comments.c_str());
@@ -196,7 +197,7 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
   const std::string conversion = source.reader->Conversion();
   if (!conversion.empty() && !o.quiet) std::fprintf(stderr, "%s: %s: %s\n", kProgram, inName.c_str(), conversion.c_str());
   ProgressLine progress(stderr, progressLine, std::string(kProgram) + ": " + inName, source.samples, STREAM_SAMPLE_RATE);
-  LibraryRun run = EncodeThroughLibrary(o.kbps, o.quality, tags, source, target.get(), progress);
+  LibraryRun run = EncodeThroughLibrary(o.kbps, o.quality, CodingThreads(o), tags, source, target.get(), progress);
   progress.Clear();
   if (std::fclose(target.release()) != 0 && run.status == OSTREL_OK) {
     run.status = OSTREL_ERR_WRITE;

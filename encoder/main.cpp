@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 #include <utility>
 
+#include "encoder/CommandLine.h"
 #include "encoder/CommandLineRun.h"
 #include "encoder/Dialogue.h"
 #include "encoder/FrameLoop.h"
@@ -21,15 +21,14 @@ bool DialogueArguments(int argc, char** argv) {
   return true;
 }
 
-// `--threads N` (1 .. 64): the frame loop's threads, by default one per available core up to the
-// two it can use. Returns 0, or -1 after a usage message.
+// `--threads N` (1 .. MAX_THREADS): the frame loop's threads, by default one per available core.
+// Returns 0, or -1 after a usage message.
 int ParseThreads(int argc, char** argv, int* threads) {
-  const unsigned cores = std::thread::hardware_concurrency();
-  *threads = cores >= 2 ? 2 : 1;
+  *threads = ostrel::AvailableCores();
   for (int i = 1; i < argc; ++i) {
     char* end = nullptr;
     const long n = std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc ? std::strtol(argv[i + 1], &end, 10) : 0;
-    if (end == nullptr || *end != '\0' || n < 1 || n > 64) {
+    if (end == nullptr || *end != '\0' || n < 1 || n > ostrel::MAX_THREADS) {
       std::fprintf(stderr, "Usage: ostrelenc [--threads N]   (N from 1 to 64; the dialogue asks for the rest)\n");
       return -1;
     }

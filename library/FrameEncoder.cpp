@@ -49,76 +49,11 @@ void FrameEncoder::Build() {
                                        Symbols.data(), &Out);
 }
 
-FrameEncoder::~FrameEncoder() {
-  if (pipeline && pipeline->worker.joinable()) {
-    {
-      std::lock_guard<std::mutex> hold(pipeline->lock);
-      pipeline->stop = true;
-    }
-    pipeline->changed.notify_all();
-    pipeline->worker.join();
-  }
-}
+FrameEncoder::~FrameEncoder() = default;
 
 void FrameEncoder::SetThreads(int threads) {
   if (threads < 2 || pipeline) return;
-  pipeline = std::make_unique<Pipeline>();
-  Pipeline& p = *pipeline;
-  p.setup = std::make_unique<CodingSetup>(geometry);
-  p.transform = p.setup->MakeTransform(&in, &p.x);
-  const size_t total = geometry.TOTAL;
-  p.coefficientStore.assign(STREAM_CHANNELS * total, 0.0f);
-  p.coefficients.resize(STREAM_CHANNELS);
-  for (size_t c = 0; c < STREAM_CHANNELS; ++c) p.coefficients[c] = p.coefficientStore.data() + c * total;
-  p.wanted = true;  // the first frame at once
-  p.worker = std::thread([this] { AnalyseAhead(); });
-}
-
-void FrameEncoder::AnalyseAhead() {
-  Pipeline& p = *pipeline;
-  for (;;) {
-    {
-      std::unique_lock<std::mutex> hold(p.lock);
-      p.changed.wait(hold, [&p] { return p.wanted || p.stop; });
-      if (p.stop) return;
-      p.wanted = false;
-    }
-    const bool ended = p.transform->NewFrame(p.setup->SwitchUsed(), p.setup->Location()) != 0;
-    {
-      std::lock_guard<std::mutex> hold(p.lock);
-      p.ready = true;
-      p.ended = ended;
-    }
-    p.changed.notify_all();
-    if (ended) return;
-  }
-}
-
-bool FrameEncoder::TakeAnalysedFrame() {
-  Pipeline& p = *pipeline;
-  std::unique_lock<std::mutex> hold(p.lock);
-  if (p.drained) {
-    // Asked for more after the source ended: the analysis thread has finished, so the frame is
-    // made here, as one thread would.
-    hold.unlock();
-    p.ended = p.transform->NewFrame(p.setup->SwitchUsed(), p.setup->Location()) != 0;
-    hold.lock();
-    p.ready = true;
-  }
-  p.changed.wait(hold, [&p] { return p.ready; });
-  p.ready = false;
-  Setup.CopyFrameFrom(*p.setup);
-  const unsigned total = geometry.TOTAL;
-  for (size_t c = 0; c < STREAM_CHANNELS; ++c) std::copy(p.x[c], p.x[c] + total, p.coefficients[c]);
-  const bool ended = p.ended;
-  if (ended) {
-    p.drained = true;
-  } else {
-    p.wanted = true;
-  }
-  hold.unlock();
-  p.changed.notify_all();
-  return ended;
+  pipeline = std::make_unique<AnalysisPipeline>(geometry, in, threads);
 }
 
 void FrameEncoder::WriteHeader(const char* Title, const char* Author, const char* Comments) {
@@ -147,18 +82,23 @@ void FrameEncoder::SetQuality(bool on) {
 float* const* FrameEncoder::AnalyseFrame(bool* inputEnded) {
   bool sourceEnded = false;
   float* const* coefficients = x;
+  uint64_t framesRead = 0;
   if (pipeline) {
-    sourceEnded = TakeAnalysedFrame();
-    coefficients = pipeline->coefficients.data();
+    const AnalysisPipeline::Frame frame = pipeline->Take();
+    Setup.CopyFrameFrom(*frame.setup);
+    coefficients = frame.coefficients;
+    sourceEnded = frame.ended;
+    framesRead = frame.framesRead;
   } else {
     sourceEnded = InFrame->NewFrame(Setup.SwitchUsed(), Setup.Location()) != 0;
+    framesRead = in.FramesRead();
   }
   ++framesCoded;
   // The decoder's output lags the input by HLSIZE samples: the frame in which the source ends
   // leaves its last samples without the overlap they need when fewer than HLSIZE zeros follow
-  // them in that frame, and then one more frame (of silence) completes them. Once the source
-  // has ended the analysis thread has stopped reading it, so its count is settled.
-  *inputEnded = sourceEnded && framesCoded * geometry.TOTAL >= in.FramesRead() + geometry.HLSIZE;
+  // them in that frame, and then one more frame (of silence) completes them. The count is the
+  // source's after this frame's read, which stays once the source has ended.
+  *inputEnded = sourceEnded && framesCoded * geometry.TOTAL >= framesRead + geometry.HLSIZE;
   return coefficients;
 }
 

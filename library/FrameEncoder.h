@@ -2,12 +2,9 @@
 // one frame. The ostrelenc frame loop and libostrel's encoder both code through it.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "analysis/CodingSetup.h"
@@ -17,6 +14,7 @@
 #include "format/Bitstream.h"
 #include "format/ByteSink.h"
 #include "format/FrameGeometry.h"
+#include "library/AnalysisPipeline.h"
 #include "library/QualityChoices.h"
 #include "library/StepSizeSearch.h"
 
@@ -59,13 +57,18 @@ class FrameEncoder {
   // are the default. The stream's format is the same. Before the first frame only.
   void SetQuality(bool on);
 
-  // With `threads` >= 2, from the next EncodeFrame on, a second thread analyses the next frame
-  // (reading, transient detection, transforms, models, normalisation) while the calling thread
-  // searches and codes the current one; the stream is the same byte for byte. The source is then
-  // read one frame ahead of the frames coded (never past the frame where it ends), so only a
-  // source that can be read ahead qualifies (a file, not pushed samples). 0 or 1: one thread.
+  // With `threads` >= 2, from the next EncodeFrame on, the analysis (reading, transient
+  // detection, and per channel the transforms, models and normalisation) runs on up to
+  // `threads` - 1 more threads (AnalysisPipeline), the calling thread helping while it waits,
+  // and the calling thread searches and codes; the stream is the same byte for byte. The source
+  // is then read up to FramesAhead() frames ahead of the frame coded (never past the last frame
+  // to code), on those threads: a source of pushed samples must hold them by then. 0 or 1: one thread.
   // Call before the first EncodeFrame.
   void SetThreads(int threads);
+
+  // How many frames past the one EncodeFrame codes the source may be read for (from the first
+  // EncodeFrame on): 0 with one thread, AnalysisPipeline::FRAMES_AHEAD with more.
+  int FramesAhead() const { return pipeline ? AnalysisPipeline::FRAMES_AHEAD : 0; }
 
   // Writes the bits the bit writer still holds, up to a whole word. After the last frame only.
   void FlushBits() { Out.close(); }
@@ -98,11 +101,6 @@ class FrameEncoder {
   // Writes the step size of lastSearch, the statistics, the symbols and the padding of a frame
   // that has `bitsavailable` bits left for them, and carries the step size over.
   void WriteCodedBlock(int bitsavailable, FrameOutcome* outcome);
-  // The analysis thread: one frame each time it is asked for one, until stopped or the source ends.
-  void AnalyseAhead();
-  // Waits for the frame the analysis thread made, takes it into Setup and the coefficient copy,
-  // and asks for the next one. Returns the frame's end-of-input indication.
-  bool TakeAnalysedFrame();
 
   unsigned char DataRate;
   FrameGeometry geometry;
@@ -128,24 +126,7 @@ class FrameEncoder {
   std::unique_ptr<WriteFrame> Frame;
   std::unique_ptr<QualityChoices> quality;  // set in the quality mode only
 
-  // The two-thread pipeline: the analysis side's own set-up, transform and coefficients, the
-  // coding side's copy of the coefficients, and the hand-over between them.
-  struct Pipeline {
-    std::unique_ptr<CodingSetup> setup;
-    std::unique_ptr<FrameTransform> transform;
-    float** x = nullptr;
-    std::vector<float> coefficientStore;  // [channel][TOTAL]
-    std::vector<float*> coefficients;
-    std::thread worker;
-    std::mutex lock;
-    std::condition_variable changed;
-    bool wanted = false;  // the coding side asks for the next frame
-    bool ready = false;   // the analysis side has one
-    bool ended = false;   // ... and the source ended in it
-    bool stop = false;
-    bool drained = false;  // the frame where the source ended was handed over
-  };
-  std::unique_ptr<Pipeline> pipeline;
+  std::unique_ptr<AnalysisPipeline> pipeline;  // with two threads or more
 
   bool headerFailed = false;  // the sink refused the header
   uint32_t BitsAvailable = 0;

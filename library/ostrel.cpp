@@ -6,8 +6,10 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "audio/SampleSource.h"
@@ -319,39 +321,75 @@ extern "C" void ostrel_decoder_destroy(ostrel_decoder* dec) { delete dec; }
 
 namespace {
 
-// The samples pushed since the last frame, one frame's worth at most, as the engine's source.
-// The engine asks for a frame only when the buffer is full, or at the end of input, when the
-// missing samples are zeros and the read reports the end: the engine then says when the frames
-// coded hold the whole input (the frame in which it runs out, or one more), as for a file read
-// by ostrelenc.
+// The samples pushed and not yet read, as the engine's source: a ring of whole frames (one, or
+// with threads the frame coded and those the analysis reads ahead). The engine asks for a frame
+// only once it is complete, or at the end of input, when the missing samples are zeros and the
+// read reports the end: the engine then says when the frames coded hold the whole input (the
+// frame in which it runs out, or one more), as for a file read by ostrelenc. With threads the
+// reads come from the engine's threads while the caller pushes into a frame no read touches.
 class PushedSamples final : public ostrel::SampleSource {
  public:
-  explicit PushedSamples(unsigned total) : first(total, 0.0f), second(total, 0.0f) {}
+  explicit PushedSamples(unsigned frameSamples) : total(frameSamples) { Resize(1); }
+
+  // Room for `frames` whole frames; before the first sample only.
+  void Resize(unsigned frames) {
+    ringFrames = frames;
+    first.assign(static_cast<size_t>(frames) * total, 0.0f);
+    second.assign(static_cast<size_t>(frames) * total, 0.0f);
+  }
 
   int Read(float* right, float* left, int size) override {
     const size_t n = static_cast<size_t>(size);
-    const size_t have = fill < n ? fill : n;
-    std::copy(first.begin(), first.begin() + static_cast<long>(have), right);
-    std::copy(second.begin(), second.begin() + static_cast<long>(have), left);
+    std::lock_guard<std::mutex> hold(lock);
+    size_t have = n;
+    if (readFrames == completeFrames) {  // the input has ended in or before this frame
+      have = fill < n ? fill : n;
+      fill = 0;
+    }
+    const size_t at = static_cast<size_t>(readFrames % ringFrames) * total;
+    std::copy(first.begin() + static_cast<long>(at), first.begin() + static_cast<long>(at + have), right);
+    std::copy(second.begin() + static_cast<long>(at), second.begin() + static_cast<long>(at + have), left);
     std::fill(right + have, right + n, 0.0f);
     std::fill(left + have, left + n, 0.0f);
-    fill = 0;
+    if (have == n) ++readFrames;
     delivered += have;
     return have < n ? 1 : 0;
   }
-  uint64_t FramesRead() const override { return delivered; }
+  uint64_t FramesRead() const override {
+    std::lock_guard<std::mutex> hold(lock);
+    return delivered;
+  }
 
-  size_t Room() const { return first.size() - fill; }
-  bool Full() const { return fill == first.size(); }
-  void Put(float a, float b) {
-    first[fill] = a;
-    second[fill] = b;
-    ++fill;
+  // Whole frames pushed so far.
+  uint64_t CompleteFrames() const {
+    std::lock_guard<std::mutex> hold(lock);
+    return completeFrames;
+  }
+  size_t Room() const { return total - fill; }
+  // Appends n sample pairs (n <= Room()); sample(k) gives the k-th value of the interleaved run.
+  template <typename Convert>
+  void Put(size_t n, size_t start, Convert sample) {
+    const size_t at = static_cast<size_t>(completeFrames % ringFrames) * total + fill;
+    for (size_t k = 0; k < n; ++k) {
+      first[at + k] = sample(2 * (start + k));
+      second[at + k] = sample(2 * (start + k) + 1);
+    }
+    std::lock_guard<std::mutex> hold(lock);
+    fill += n;
+    if (fill == total) {
+      fill = 0;
+      ++completeFrames;
+    }
   }
 
  private:
+  unsigned total;
+  unsigned ringFrames = 1;
   std::vector<float> first, second;
-  size_t fill = 0;
+  mutable std::mutex lock;
+  size_t fill = 0;              // samples of the frame being pushed
+  uint64_t completeFrames = 0;  // frames pushed in full
+  uint64_t readFrames = 0;      // frames read in full
   uint64_t delivered = 0;
 };
 
@@ -419,8 +457,12 @@ struct ostrel_encoder {
     size_t i = 0;
     while (i < count) {
       const size_t n = std::min(source.Room(), count - i);
-      for (size_t k = 0; k < n; ++k, ++i) source.Put(sample(2 * i), sample(2 * i + 1));
-      if (source.Full() && Code() != OSTREL_OK) return error;
+      source.Put(n, i, sample);
+      i += n;
+      // A frame is coded once the frames the engine may read ahead for it are complete too.
+      while (source.CompleteFrames() >= frames + 1u + static_cast<unsigned>(engine.FramesAhead())) {
+        if (Code() != OSTREL_OK) return error;
+      }
     }
     return OSTREL_OK;
   }
@@ -438,6 +480,7 @@ struct ostrel_encoder {
   int error = OSTREL_OK;
   uint32_t frames = 0;
   uint64_t clipped = 0;
+  int threads = 1;
 };
 
 extern "C" ostrel_encoder* ostrel_encoder_create(int kbps, ostrel_write_fn write, ostrel_seek_fn seek, void* user,
@@ -495,6 +538,22 @@ extern "C" int ostrel_encoder_set_quality(ostrel_encoder* enc, int on) {
   } catch (const std::bad_alloc&) {
     return OSTREL_ERR_MEMORY;
   }
+  return OSTREL_OK;
+}
+
+extern "C" int ostrel_encoder_set_threads(ostrel_encoder* enc, int threads) {
+  if (enc == nullptr || threads < 1) return OSTREL_ERR_ARGUMENT;
+  if (enc->started || enc->finished || enc->threads > 1) return OSTREL_ERR_STATE;
+  if (threads == 1) return OSTREL_OK;
+  try {
+    enc->engine.SetThreads(threads);
+    enc->source.Resize(static_cast<unsigned>(enc->engine.FramesAhead()) + 1u);
+  } catch (const std::bad_alloc&) {
+    return OSTREL_ERR_MEMORY;
+  } catch (const std::system_error&) {
+    return OSTREL_ERR_MEMORY;
+  }
+  enc->threads = threads;
   return OSTREL_OK;
 }
 

@@ -10,8 +10,8 @@
  * Samples are 16-bit (or float) stereo at 44 100 Hz, interleaved: left, right, left, right...
  * A "sample frame" (argument `frames`) is one sample of each channel.
  *
- * Encoding:  ostrel_encoder_create, ostrel_encoder_set_tag and ostrel_encoder_set_quality
- *            (optional), ostrel_encoder_write or
+ * Encoding:  ostrel_encoder_create, ostrel_encoder_set_tag, ostrel_encoder_set_quality and
+ *            ostrel_encoder_set_threads (optional), ostrel_encoder_write or
  *            ostrel_encoder_write_float (any number of times, any chunk size),
  *            ostrel_encoder_finish, ostrel_encoder_destroy.
  * Decoding:  ostrel_decoder_create (reads the header), ostrel_decoder_info,
@@ -139,6 +139,15 @@ OSTREL_EXPORT int ostrel_encoder_set_tag(ostrel_encoder *enc, const char *key, c
  * (else OSTREL_ERR_STATE). Returns OSTREL_OK, OSTREL_ERR_ARGUMENT (enc NULL), OSTREL_ERR_STATE or
  * OSTREL_ERR_MEMORY. */
 OSTREL_EXPORT int ostrel_encoder_set_quality(ostrel_encoder *enc, int on) OSTREL_WARN_UNUSED_RESULT;
+
+/* Codes with `threads` threads (1, the default, codes on the calling thread only; from 2 the
+ * analysis runs on threads - 1 more threads of the encoder, of which at most 3 are used). The
+ * stream is byte for byte the same for every count. With 2 or more, a frame is coded (and its
+ * bytes written) only once the samples of the 3 frames after it have been written too, or at
+ * ostrel_encoder_finish. Only before the first samples and at most once with 2 or more (else
+ * OSTREL_ERR_STATE). Returns OSTREL_OK, OSTREL_ERR_ARGUMENT (enc NULL or threads < 1),
+ * OSTREL_ERR_STATE or OSTREL_ERR_MEMORY (also when a thread cannot be started). */
+OSTREL_EXPORT int ostrel_encoder_set_threads(ostrel_encoder *enc, int threads) OSTREL_WARN_UNUSED_RESULT;
 
 /* Codes `frames` interleaved 16-bit stereo sample frames (borrowed for the call). Whole frames
  * of the stream are written as soon as they are complete. Returns OSTREL_OK or an error; after an

@@ -122,7 +122,7 @@ TEST_F(EncoderCommandLine, UsageHelpAndVersion) {
   EXPECT_EQ(badRate.err.rfind("ostrelenc: unknown data rate '100' (kb/s: 96 112 128 160 192 256 392)\nUsage:", 0), 0u)
       << badRate.err;
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"-q"}, {"--bogus", source_}, {"-b"}, {"-j", "0", source_}, {"-o", "x.ost", source_, source_},
+           {"-q"}, {"--bogus", source_}, {"-b"}, {"-j", "0", source_}, {"--threads", "65", source_}, {"-o", "x.ost", source_, source_},
            {"--title", std::string(256, 't'), source_}, {"--comment", std::string(65536, 'c'), source_}, {"-", "-"}}) {
     RunResult r = Encoder(args);
     EXPECT_EQ(r.status, 2) << args[0];
@@ -218,17 +218,22 @@ TEST_F(EncoderCommandLine, StandardOutputAsAPipe) {
   EXPECT_NE(toTerminal.err.find("not writing a compressed stream to a terminal"), std::string::npos) << toTerminal.err;
 }
 
-// Several jobs give the bytes one job gives; the status is the worst of the files.
+// Several jobs, and threads per file, give the bytes one job on one thread gives; the status is
+// the worst of the files.
 TEST_F(EncoderCommandLine, JobsCodeSeveralInputsAtOnce) {
   std::vector<std::string> inputs;
   for (int i = 0; i < 3; ++i) {
     inputs.push_back(dir_.File("in" + std::to_string(i) + ".wav"));
     test::WriteWav(inputs.back(), test::Material(30000 + 5000 * i, 9000, i));
   }
-  ASSERT_EQ(Encoder(inputs).status, 0);
+  std::vector<std::string> oneThread = {"--threads", "1"};
+  oneThread.insert(oneThread.end(), inputs.begin(), inputs.end());
+  ASSERT_EQ(Encoder(oneThread).status, 0);
   std::vector<Bytes> sequential;
   for (int i = 0; i < 3; ++i) sequential.push_back(ReadAll(dir_.File("in" + std::to_string(i) + ".ost")));
-  std::vector<std::string> args = {"-f", "-j", "2"};
+  ASSERT_EQ(Encoder({"-f", "--threads", "3", inputs[2]}).status, 0);
+  EXPECT_EQ(ReadAll(dir_.File("in2.ost")), sequential[2]);
+  std::vector<std::string> args = {"-f", "-j", "2", "--threads", "2"};
   args.insert(args.end(), inputs.begin(), inputs.end());
   args.push_back(dir_.File("missing.wav"));
   RunResult r = Encoder(args);
@@ -248,8 +253,8 @@ TEST_F(EncoderCommandLine, ASignalLeavesAValidShorterFileAndItsStatus) {
     SCOPED_TRACE(sig);
     test::RunOptions options;
     options.signal = sig;
-    options.signalDelayUs = 150000;  // the whole run takes about a second
-    RunResult r = Encoder({"-f", longSource, dir_.File("next.wav")}, "", options);
+    options.signalDelayUs = 150000;  // the whole run takes about a second on one thread
+    RunResult r = Encoder({"-f", "--threads", "1", longSource, dir_.File("next.wav")}, "", options);
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.status, 128 + sig) << r.err;
     EXPECT_NE(r.err.find("ostrelenc: " + longSource + ": stopped by "), std::string::npos) << r.err;

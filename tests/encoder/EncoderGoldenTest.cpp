@@ -116,11 +116,11 @@ TEST(EncoderGolden, EveryRateProducesTheRecordedStream) {
   const std::string source = dir.File("in.wav");
   test::WriteWav(source, test::Material(3 * 44100 + 1234, 20000, 7));
   // The same streams on every instruction-set path this processor runs (the encoder takes the
-  // narrowest of OSTREL_SIMD and the processor's widest), with one thread and with two.
+  // narrowest of OSTREL_SIMD and the processor's widest), with one, two and three threads.
   for (SimdPath path : {SimdPath::Scalar, SimdPath::Sse2, SimdPath::Avx2}) {
     if (!CanRun(path)) continue;
     setenv("OSTREL_SIMD", SimdPathName(path), 1);
-    for (const char* threads : {"1", "2"}) {
+    for (const char* threads : {"1", "2", "3"}) {
       for (const Golden& g : goldens) {
         SCOPED_TRACE(std::string(SimdPathName(path)) + ", " + threads + " thread(s), row " + std::to_string(g.row));
         const std::string target = dir.File("out" + std::to_string(g.row) + ".ost");

@@ -32,14 +32,18 @@ TEST_P(FrameLoopAllocation, FramesAfterTheFirstAllocateNothing) {
   const int frames = 8;
   // Clicks in every frame, alternating channels, so long, transition and short blocks all recur.
   WriteWav(source, Material(static_cast<size_t>(frames * params.TOTAL), static_cast<size_t>(params.TOTAL) / 3, 11));
-  // The reference encoder's choices and the quality mode's.
-  for (bool quality : {false, true}) {
-    SCOPED_TRACE(quality);
+  // The reference encoder's choices and the quality mode's, on one thread and on two (whose
+  // analysis threads count too).
+  for (int run = 0; run < 4; ++run) {
+    const bool quality = run % 2 != 0;
+    const int threads = 1 + run / 2;
+    SCOPED_TRACE(testing::Message() << "quality " << quality << ", threads " << threads);
     Waveio in(source.c_str(), 0);
     std::FILE* fptr = std::fopen(target.c_str(), "wb");
     ASSERT_NE(fptr, nullptr);
     FrameEncoder encoder(params.DataRate, in, fptr);
     encoder.SetQuality(quality);
+    encoder.SetThreads(threads);
     encoder.WriteHeader();
     const int warmUp = 2;
     bool writerFailed = false;

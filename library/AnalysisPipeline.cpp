@@ -1,0 +1,114 @@
+#include "library/AnalysisPipeline.h"
+
+#include <algorithm>
+
+namespace ostrel {
+
+AnalysisPipeline::AnalysisPipeline(const FrameGeometry& geometry, SampleSource& in, int threads)
+    : source(in), total(geometry.TOTAL), hlsize(geometry.HLSIZE) {
+  const int used = std::min(std::max(threads, 2), 4);
+  for (int t = 0; t < used; ++t) modelSets.push_back(std::make_unique<CodingSetup>(geometry));
+  transform = modelSets[0]->MakeTransform(&in, &transformX);
+  for (Slot& s : slots) {
+    s.setup = std::make_unique<CodingSetup>(geometry, 0, CodingSide::Synthesis);
+    s.sampleStore.assign(STREAM_CHANNELS * total, 0.0f);
+    s.coefficientStore.assign(STREAM_CHANNELS * total, 0.0f);
+    for (unsigned c = 0; c < STREAM_CHANNELS; ++c) {
+      s.samples.push_back(s.sampleStore.data() + c * total);
+      s.coefficients.push_back(s.coefficientStore.data() + c * total);
+    }
+  }
+  for (int t = 1; t < used; ++t) workers.emplace_back([this, t] { Work(t); });
+}
+
+AnalysisPipeline::~AnalysisPipeline() {
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    stop = true;
+  }
+  changed.notify_all();
+  for (std::thread& w : workers) w.join();
+}
+
+AnalysisPipeline::Unit AnalysisPipeline::Claim(int64_t* frame) {
+  // Channel analyses first, the earlier frame first: they are what the coder waits for.
+  int best = -1;
+  for (int c = 0; c < static_cast<int>(STREAM_CHANNELS); ++c) {
+    if (analysing[c] || analysed[c] >= read) continue;
+    if (best < 0 || analysed[c] < analysed[best]) best = c;
+  }
+  if (best >= 0) {
+    analysing[best] = true;
+    *frame = analysed[best];
+    return best == 0 ? Unit::Channel0 : Unit::Channel1;
+  }
+  // A read needs a free slot (the one the coder holds is not), and none past the last frame
+  // unless the coder asks for it.
+  const int64_t held = taken > 0 ? taken - 1 : 0;
+  if (taken > 0 && !reading && read < held + SLOTS && (lastFrame < 0 || read <= std::max(lastFrame, taken - 1))) {
+    reading = true;
+    *frame = read;
+    return Unit::Read;
+  }
+  return Unit::None;
+}
+
+void AnalysisPipeline::Run(Unit unit, int64_t frame, CodingSetup& models, std::unique_lock<std::mutex>& hold) {
+  Slot& s = slots[frame % SLOTS];
+  hold.unlock();
+  if (unit == Unit::Read) {
+    s.ended = transform->ReadFrame(s.samples.data(), s.setup->SwitchUsed(), s.setup->Location()) != 0;
+    // Taken here, by the only thread reading the source now.
+    s.framesRead = source.FramesRead();
+  } else {
+    const unsigned c = unit == Unit::Channel0 ? 0 : 1;
+    transform->AnalyseChannel(c, s.samples[c], s.setup->SwitchUsed()[c], s.setup->Location()[c],
+                              s.setup->Weights()[c], s.setup->Gains()[c], models.LongModel.get(),
+                              models.TranModel.get(), models.ShortModel.get());
+    std::copy(transformX[c], transformX[c] + total, s.coefficients[c]);
+  }
+  hold.lock();
+  if (unit == Unit::Read) {
+    reading = false;
+    ++read;
+    // The frame in which the source ends, or the one after when the last samples need its overlap.
+    if (lastFrame < 0 && s.ended && static_cast<uint64_t>(frame + 1) * total >= s.framesRead + hlsize) lastFrame = frame;
+  } else {
+    const unsigned c = unit == Unit::Channel0 ? 0 : 1;
+    analysing[c] = false;
+    ++analysed[c];
+  }
+  changed.notify_all();
+}
+
+void AnalysisPipeline::Work(int index) {
+  std::unique_lock<std::mutex> hold(lock);
+  while (!stop) {
+    int64_t frame = 0;
+    const Unit unit = Claim(&frame);
+    if (unit == Unit::None) {
+      changed.wait(hold);
+    } else {
+      Run(unit, frame, *modelSets[static_cast<size_t>(index)], hold);
+    }
+  }
+}
+
+AnalysisPipeline::Frame AnalysisPipeline::Take() {
+  std::unique_lock<std::mutex> hold(lock);
+  const int64_t wanted = taken++;
+  changed.notify_all();  // the slot given back may take a read
+  while (analysed[0] <= wanted || analysed[1] <= wanted) {
+    int64_t frame = 0;
+    const Unit unit = Claim(&frame);
+    if (unit == Unit::None) {
+      changed.wait(hold);
+    } else {
+      Run(unit, frame, *modelSets[0], hold);
+    }
+  }
+  Slot& s = slots[wanted % SLOTS];
+  return Frame{s.setup.get(), s.coefficients.data(), s.ended, s.framesRead};
+}
+
+}  // namespace ostrel
