@@ -142,6 +142,9 @@ bool OutputFile::Empty(std::string* reason) {
     return false;
   }
   if (!S_ISREG(opened.st_mode)) return true;
+  // Emptying and arming the removal are one step: a signal between them would leave an empty
+  // file behind.
+  DeferEndingSignals emptying;
   if (::ftruncate(fd_, 0) != 0) {
     *reason = Reason(errno);
     return false;

@@ -216,7 +216,7 @@ TEST(Encoder, InterruptOrHangUpAtAnyMomentLeavesNoTargetOrAValidOne) {
         continue;
       }
       // Ended by the signal only before the frame loop (then the target is gone) or after it.
-      EXPECT_TRUE(e.run.status == 0 || e.run.status == 128 + sig || e.run.signal == sig) << e.run.err;
+      EXPECT_TRUE(e.run.status == 0 || e.run.status == 128 + sig || e.run.signal == sig) << "status " << e.run.status << ": " << e.run.err;
       ASSERT_GE(e.file.size(), 30u);
       const uint32_t frames = FrameCount(e.file);
       ASSERT_GE(frames, 1u);
