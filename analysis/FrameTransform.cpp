@@ -56,8 +56,8 @@ FrameTransform::FrameTransform(unsigned char chan, unsigned char nblocks, unsign
   NPartials = Difference * NBlocks;
   TranDetectWindow.resize(HSSIZE);
   Hamming(TranDetectWindow.data(), static_cast<int>(HSSIZE));
-  Tempr.resize(HSSIZE);
-  Tempi.resize(HSSIZE);
+  Tempr.resize(Channels * HSSIZE);
+  Tempi.resize(Channels * HSSIZE);
 }
 
 FrameTransform::~FrameTransform() = default;
@@ -71,8 +71,8 @@ int FrameTransform::NewFrame(int* SwitchUsed, int* Location) {
   return Last;
 }
 
-int FrameTransform::ReadFrame(float* const* samples, int* SwitchUsed, int* Location) {
-  const int Last = ReadAndLocate(SwitchUsed, Location);
+int FrameTransform::ReadFrame(float* const* samples) {
+  const int Last = PCM->Read(AudioBuffer[0].data(), AudioBuffer[1].data(), static_cast<int>(Sizes.TOTAL));
   for (unsigned c = 0; c < Channels; ++c) std::copy(AudioBuffer[c].begin(), AudioBuffer[c].end(), samples[c]);
   return Last;
 }
@@ -84,17 +84,25 @@ int FrameTransform::ReadAndLocate(int* SwitchUsed, int* Location) {
 
   LocateTransients();
 
-  for (unsigned c = 0; c < Channels; ++c) {
-    SwitchUsed[c] = 0;
-    Location[c] = 0;
-    for (unsigned b = 0; b < NBlocks; ++b) {
-      if (Switch[c][b]) {
-        SwitchUsed[c] = 1;
-        Location[c] = static_cast<int>(b);
-      }
+  for (unsigned c = 0; c < Channels; ++c) SwitchOf(c, &SwitchUsed[c], &Location[c]);
+  return Last;
+}
+
+void FrameTransform::SwitchOf(unsigned c, int* switchUsed, int* location) const {
+  *switchUsed = 0;
+  *location = 0;
+  for (unsigned b = 0; b < NBlocks; ++b) {
+    if (Switch[c][b]) {
+      *switchUsed = 1;
+      *location = static_cast<int>(b);
     }
   }
-  return Last;
+}
+
+void FrameTransform::LocateChannel(unsigned c, const float* samples, int* switchUsed, int* location) {
+  std::fill(Switch[c].begin(), Switch[c].end(), 0);
+  LocateTransient(c, samples);
+  SwitchOf(c, switchUsed, location);
 }
 
 void FrameTransform::AnalyseChannel(unsigned c, const float* in, int switchUsed, int location, int** weights,
@@ -171,41 +179,43 @@ int FrameTransform::WeightAndGain(unsigned c, unsigned p, unsigned n, int K, con
 }
 
 void FrameTransform::LocateTransients() {
+  for (unsigned n = 0; n < Channels; ++n) LocateTransient(n, AudioBuffer[n].data());
+}
+
+void FrameTransform::LocateTransient(unsigned n, const float* in) {
   const auto& [LSIZE, HLSIZE, TSIZE, SSIZE, HSSIZE, TOTAL] = Sizes;
   const unsigned LowerBound = HSSIZE / 6;
   const unsigned UpperBound = HSSIZE / 2;
-  float* re = Tempr.data();
-  float* im = Tempi.data();
+  // Each channel has its own work arrays, so that the channels can be searched side by side.
+  float* re = Tempr.data() + n * HSSIZE;
+  float* im = Tempi.data() + n * HSSIZE;
 
-  for (unsigned n = 0; n < Channels; ++n) {
-    const float* in = AudioBuffer[n].data();
-    unsigned pntr = 0;
-    float tempmax = 1.0f;
-    int tempindex = 0;
-    for (int k = 0; k < NPartials; ++k) {
-      for (unsigned i = 0; i < HSSIZE; ++i) {
-        re[i] = in[pntr] * TranDetectWindow[i];
-        im[i] = 0.0f;
-        ++pntr;
-      }
-      const float Power = fftlBandPower(re, im, static_cast<int>(HSSIZE), static_cast<int>(LowerBound),
-                                        static_cast<int>(UpperBound));
-      float Ratio = Power / OldPower[n];
-      OldPower[n] = Power > 1.0f ? Power : 1.0f;
-      // Strictly greater: of equal rises the earliest segment wins.
-      if (Ratio > tempmax) {
-        tempmax = Ratio;
-        tempindex = k;
-      }
+  unsigned pntr = 0;
+  float tempmax = 1.0f;
+  int tempindex = 0;
+  for (int k = 0; k < NPartials; ++k) {
+    for (unsigned i = 0; i < HSSIZE; ++i) {
+      re[i] = in[pntr] * TranDetectWindow[i];
+      im[i] = 0.0f;
+      ++pntr;
     }
-    if (tempmax > MINRATIO) {
-      // The segment after a long block's first one switches that block; the pair needs two
-      // blocks, so the last usable start is NBlocks - 2.
-      int idx = (tempindex - 1) / Difference;
-      if (idx <= 0) idx = 0;
-      if (idx >= NBlocks - 2) idx = NBlocks - 2;
-      Switch[n][static_cast<unsigned>(idx)] = 1;
+    const float Power = fftlBandPower(re, im, static_cast<int>(HSSIZE), static_cast<int>(LowerBound),
+                                      static_cast<int>(UpperBound));
+    float Ratio = Power / OldPower[n];
+    OldPower[n] = Power > 1.0f ? Power : 1.0f;
+    // Strictly greater: of equal rises the earliest segment wins.
+    if (Ratio > tempmax) {
+      tempmax = Ratio;
+      tempindex = k;
     }
+  }
+  if (tempmax > MINRATIO) {
+    // The segment after a long block's first one switches that block; the pair needs two
+    // blocks, so the last usable start is NBlocks - 2.
+    int idx = (tempindex - 1) / Difference;
+    if (idx <= 0) idx = 0;
+    if (idx >= NBlocks - 2) idx = NBlocks - 2;
+    Switch[n][static_cast<unsigned>(idx)] = 1;
   }
 }
 

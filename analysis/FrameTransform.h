@@ -51,16 +51,17 @@ class FrameTransform {
   int NewFrame(int* SwitchUsed, int* Location);
 
   // NewFrame in parts, for callers that analyse the channels on different threads. ReadFrame
-  // reads the next frame, copies its samples to samples[c] (TOTAL floats each, the caller's) and
-  // sets the switch flags and locations; it returns what NewFrame returns. AnalyseChannel then
-  // does channel c's share of NewFrame on those samples with the given models (built as the
-  // constructor's are) into weights (NBlocks + 1 sets) and gains (NBlocks + 1 ints), leaving the
-  // coefficients in X[c]. Frames must be read in order and each channel analysed in the order its
-  // frames were read; the channels are independent of each other and of the reads (which touch
-  // no channel's transform state), so a channel's analysis may run beside the other channel's
-  // and beside later reads, as long as each model set serves one analysis at a time. The result
-  // is the same as NewFrame's.
-  int ReadFrame(float* const* samples, int* SwitchUsed, int* Location);
+  // reads the next frame and copies its samples to samples[c] (TOTAL floats each, the caller's);
+  // it returns what NewFrame returns. LocateChannel then searches channel c of those samples for
+  // a transient and sets its switch flag and location, and AnalyseChannel does channel c's share
+  // of the rest of NewFrame with the given models (built as the constructor's are) into weights
+  // (NBlocks + 1 sets) and gains (NBlocks + 1 ints), leaving the coefficients in X[c]. Frames
+  // must be read in order and each channel located and analysed in the order its frames were
+  // read; the channels are independent of each other and of the reads (which touch no channel's
+  // state), so one channel's work may run beside the other channel's and beside later reads, as
+  // long as each model set serves one analysis at a time. The result is the same as NewFrame's.
+  int ReadFrame(float* const* samples);
+  void LocateChannel(unsigned c, const float* samples, int* switchUsed, int* location);
   void AnalyseChannel(unsigned c, const float* samples, int switchUsed, int location, int** weights, int* gains,
                       Psycho* longModel, Psycho* tranModel, Psycho* shortModel);
   // The coefficient array of channel c (TOTAL + HLSIZE floats); the first TOTAL hold the last
@@ -80,6 +81,10 @@ class FrameTransform {
 
   // Reads into AudioBuffer, locates the transients and sets SwitchUsed and Location.
   int ReadAndLocate(int* SwitchUsed, int* Location);
+  // LocateTransients for channel n on its samples `in`.
+  void LocateTransient(unsigned n, const float* in);
+  // Channel c's switch flag and location from its per-block flags.
+  void SwitchOf(unsigned c, int* switchUsed, int* location) const;
   // Divides the n lines at X[c] + p band by band by the decoded weight codes W (the band walk
   // repeated `repeats` times for the short triple), then by the set's gain, which it returns.
   int WeightAndGain(unsigned c, unsigned p, unsigned n, int K, const int* T, const int* W, int repeats);
@@ -110,7 +115,7 @@ class FrameTransform {
   int NPartials;                        // detector segments per frame
   std::vector<float> OldPower;          // per channel, clamped high-band power of the last segment
   int MSStereo;
-  std::vector<float> Tempr;  // detector FFT work arrays, HSSIZE each
+  std::vector<float> Tempr;  // detector FFT work arrays, [channel][HSSIZE]
   std::vector<float> Tempi;
 };
 

@@ -57,11 +57,12 @@ void AnalysisPipeline::Run(Unit unit, int64_t frame, CodingSetup& models, std::u
   Slot& s = slots[frame % SLOTS];
   hold.unlock();
   if (unit == Unit::Read) {
-    s.ended = transform->ReadFrame(s.samples.data(), s.setup->SwitchUsed(), s.setup->Location()) != 0;
+    s.ended = transform->ReadFrame(s.samples.data()) != 0;
     // Taken here, by the only thread reading the source now.
     s.framesRead = source.FramesRead();
   } else {
     const unsigned c = unit == Unit::Channel0 ? 0 : 1;
+    transform->LocateChannel(c, s.samples[c], &s.setup->SwitchUsed()[c], &s.setup->Location()[c]);
     transform->AnalyseChannel(c, s.samples[c], s.setup->SwitchUsed()[c], s.setup->Location()[c],
                               s.setup->Weights()[c], s.setup->Gains()[c], models.LongModel.get(),
                               models.TranModel.get(), models.ShortModel.get());
