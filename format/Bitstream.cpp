@@ -29,7 +29,7 @@ Bitstream::Bitstream(const unsigned char* data, std::size_t bytes)
 Bitstream::Bitstream(ByteSink* target)
     : sink(target), buffer(0), ForceBackBuffer(0), ForceBackCount(0), counter(0), endinput(0), Direction(1) {}
 
-void Bitstream::putbits(uint32_t value, int n) {
+void Bitstream::putbitsAcross(uint32_t value, int n) {
   OSTREL_DASSERT(n >= 1 && n <= 32);
   OSTREL_DASSERT(n == 32 || value < (1u << n));
   bitCount += static_cast<uint64_t>(n);

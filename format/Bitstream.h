@@ -27,7 +27,16 @@ class Bitstream {
 
   // Appends the n least significant bits of `value`, most significant first; 1 <= n <= 32 and
   // value < 2^n (the caller guarantees it). A word reaches the file as soon as it holds 32 bits.
-  void putbits(uint32_t value, int n);
+  void putbits(uint32_t value, int n) {
+    // Most writes fit in the word buffer without filling it.
+    if (n >= 1 && n < 32 - counter) {
+      bitCount += static_cast<uint64_t>(n);
+      buffer = (buffer << n) + value;
+      counter += n;
+      return;
+    }
+    putbitsAcross(value, n);
+  }
 
   // Returns the next n bits (1 <= n <= 32), the first bit read as the most significant. Pushed-back
   // bits come first. Past the end of the file the missing bits are zeros and `endinput` becomes 1.
@@ -71,6 +80,8 @@ class Bitstream {
  private:
   // getbits when pushed-back bits come first or the read empties the word buffer.
   uint32_t getbitsAcross(int n);
+  // putbits when the bits fill the word buffer.
+  void putbitsAcross(uint32_t value, int n);
 
   std::FILE* fptr = nullptr;
   ByteSink* sink = nullptr;
