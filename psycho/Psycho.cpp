@@ -54,11 +54,23 @@ Psycho::Psycho(unsigned XfmSize, int SRate, float res, float offset, int isshort
     Tonality[n] = 1.0f;
     ge[n] = static_cast<float>(PsychBands[n]);
   }
+  BuildSpread();
   SpreadEnergy();
   for (int n = 0; n < PSYCHBANDCOUNT; ++n) Normal[n] = se[n] > 0.0 ? se[n] : 1.0f;
 
   SetAbthr(AbsoluteThresh.data(), static_cast<int>(XfmSize), rate, offset);
   TonalTable(Tonality.data(), cbval.data(), PSYCHBANDCOUNT);
+  BuildSpread();
+}
+
+void Psycho::BuildSpread() {
+  const size_t bands = static_cast<size_t>(PSYCHBANDCOUNT);
+  Spread.resize(bands * bands);
+  for (size_t n = 0; n < bands; ++n) {
+    for (size_t k = 0; k < bands; ++k) {
+      Spread[n * bands + k] = static_cast<double>(Mask[n][k]) / Tonality[k];
+    }
+  }
 }
 
 int* Psycho::GetPsychBands(int* Count) {
@@ -124,14 +136,15 @@ void Psycho::GroupEnergy() {
 }
 
 void Psycho::SpreadEnergy() {
-  for (int n = 0; n < PSYCHBANDCOUNT; ++n) {
-    const float* row = Mask[n];
-    // The masker's power is divided by its own tonality offset before it spreads. Each term and
-    // its addition to the running float sum are evaluated in double, rounded once per band step.
+  const size_t bands = static_cast<size_t>(PSYCHBANDCOUNT);
+  for (size_t n = 0; n < bands; ++n) {
+    const double* row = Spread.data() + n * bands;
+    // The masker's power is divided by its own tonality offset before it spreads (the quotient
+    // is in the table). Each term and its addition to the running float sum are evaluated in
+    // double, rounded once per band step.
     float sum = 0.0f;
-    for (int k = 0; k < PSYCHBANDCOUNT; ++k) {
-      sum = static_cast<float>(sum + static_cast<double>(ge[k]) *
-                                         (static_cast<double>(row[k]) / Tonality[k]));
+    for (size_t k = 0; k < bands; ++k) {
+      sum = static_cast<float>(sum + static_cast<double>(ge[k]) * row[k]);
     }
     se[n] = sum;
   }

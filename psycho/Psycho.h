@@ -50,6 +50,8 @@ class Psycho {
   void Process(float* x);
   void GroupEnergy();
   void SpreadEnergy();
+  // Fills Spread from Mask and Tonality.
+  void BuildSpread();
   void ComputeWeights(int* weights);
   void ComputeWeights(float* weights);
 
@@ -65,6 +67,7 @@ class Psycho {
   std::vector<float> Normal;            // per band, spread power of a flat unit spectrum; never 0
   std::vector<float> MaskStore;         // spreading matrix, row after row
   std::vector<float*> Mask;             // Mask[n][k]: spreading from band k into band n
+  std::vector<double> Spread;           // [n][k]: Mask[n][k] / Tonality[k] in double, built once
 };
 
 }  // namespace ostrel
