@@ -16,11 +16,16 @@ GST_DEBUG_CATEGORY_STATIC (gst_ostrel_enc_debug);
 #define GST_CAT_DEFAULT gst_ostrel_enc_debug
 
 #define DEFAULT_BITRATE 128     /* kb/s */
+#define DEFAULT_THREADS 1
+#define MAX_THREADS 64
+#define DEFAULT_QUALITY FALSE
 
 enum
 {
   PROP_0,
   PROP_BITRATE,
+  PROP_THREADS,
+  PROP_QUALITY,
 };
 
 /* S16LE first: a 16-bit source then reaches the encoder unconverted, as with the program. */
@@ -224,13 +229,23 @@ gst_ostrel_enc_create (GstOstrelEnc * self)
         ("cannot make an encoder at %d kb/s: %s", self->bitrate, ostrel_strerror (status)));
     return FALSE;
   }
+  status = ostrel_encoder_set_quality (self->encoder, self->quality ? 1 : 0);
+  if (status == OSTREL_OK)
+    status = ostrel_encoder_set_threads (self->encoder, self->threads);
+  if (status != OSTREL_OK) {
+    GST_ELEMENT_ERROR (self, LIBRARY, INIT, (NULL),
+        ("cannot set up the encoder (%d threads%s): %s", self->threads, self->quality ? ", quality mode" : "",
+            ostrel_strerror (status)));
+    return FALSE;
+  }
   tags = gst_tag_list_merge (self->upstream_tags, set, gst_tag_setter_get_tag_merge_mode (setter));
   gst_ostrel_enc_set_tag (self, tags, GST_TAG_TITLE, "title");
   gst_ostrel_enc_set_tag (self, tags, GST_TAG_ARTIST, "author");
   gst_ostrel_enc_set_tag (self, tags, GST_TAG_COMMENT, "comment");
   if (tags != NULL)
     gst_tag_list_unref (tags);
-  GST_INFO_OBJECT (self, "encoding at %d kb/s", self->bitrate);
+  GST_INFO_OBJECT (self, "encoding at %d kb/s with %d threads%s", self->bitrate, self->threads,
+      self->quality ? " in the quality mode" : "");
   return TRUE;
 }
 
@@ -335,6 +350,16 @@ gst_ostrel_enc_set_property (GObject * object, guint prop_id, const GValue * val
       self->bitrate = g_value_get_enum (value);
       GST_OBJECT_UNLOCK (self);
       break;
+    case PROP_THREADS:
+      GST_OBJECT_LOCK (self);
+      self->threads = g_value_get_int (value);
+      GST_OBJECT_UNLOCK (self);
+      break;
+    case PROP_QUALITY:
+      GST_OBJECT_LOCK (self);
+      self->quality = g_value_get_boolean (value);
+      GST_OBJECT_UNLOCK (self);
+      break;
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID (object, prop_id, pspec);
       break;
@@ -350,6 +375,16 @@ gst_ostrel_enc_get_property (GObject * object, guint prop_id, GValue * value, GP
     case PROP_BITRATE:
       GST_OBJECT_LOCK (self);
       g_value_set_enum (value, self->bitrate);
+      GST_OBJECT_UNLOCK (self);
+      break;
+    case PROP_THREADS:
+      GST_OBJECT_LOCK (self);
+      g_value_set_int (value, self->threads);
+      GST_OBJECT_UNLOCK (self);
+      break;
+    case PROP_QUALITY:
+      GST_OBJECT_LOCK (self);
+      g_value_set_boolean (value, self->quality);
       GST_OBJECT_UNLOCK (self);
       break;
     default:
@@ -387,6 +422,16 @@ gst_ostrel_enc_class_init (GstOstrelEncClass * klass)
       g_param_spec_enum ("bitrate", "Bitrate", "Data rate in kb/s; takes effect at the next stream",
           gst_ostrel_enc_bitrate_get_type (), DEFAULT_BITRATE,
           G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY));
+  g_object_class_install_property (object_class, PROP_THREADS,
+      g_param_spec_int ("threads", "Threads",
+          "Threads that code each stream; the bytes are the same for any count, but with more than one "
+          "the encoder holds back three frames of samples; takes effect at the next stream",
+          1, MAX_THREADS, DEFAULT_THREADS, G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY));
+  g_object_class_install_property (object_class, PROP_QUALITY,
+      g_param_spec_boolean ("quality", "Quality mode",
+          "Choose weights and gains where the noise is audible (the same stream format, more work); "
+          "takes effect at the next stream",
+          DEFAULT_QUALITY, G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY));
   gst_type_mark_as_plugin_api (gst_ostrel_enc_bitrate_get_type (), 0);
 
   gst_element_class_add_static_pad_template (element_class, &sink_template);
@@ -406,6 +451,8 @@ static void
 gst_ostrel_enc_init (GstOstrelEnc * self)
 {
   self->bitrate = DEFAULT_BITRATE;
+  self->threads = DEFAULT_THREADS;
+  self->quality = DEFAULT_QUALITY;
   self->encoder = NULL;
   self->upstream_tags = NULL;
   self->pending = g_byte_array_new ();

@@ -15,8 +15,10 @@ struct _GstOstrelEnc
 {
   GstAudioEncoder parent;
 
-  /* Property. */
+  /* Properties. */
   int bitrate;                  /* kb/s: one of ostrel_bitrates() */
+  int threads;                  /* threads per stream, 1 .. 64 */
+  gboolean quality;             /* the quality mode */
 
   /* Stream state. */
   ostrel_encoder *encoder;      /* made with the first samples, so that tags can still go in */

@@ -276,6 +276,19 @@ TEST_F(GstPlugin, EncoderPipelineWritesTheProgramsBytes) {
     EXPECT_TRUE(got == expected);
   }
 
+  // Threads and the quality mode give the program's bytes too.
+  RunResult q = test::Run({Program("ostrelenc"), "-q", "--quality", "-b", "256", "-o", dir.File("q.ost"), dir.File("s.wav")}, "");
+  ASSERT_EQ(q.status, 0) << q.err;
+  for (const char* properties : {"threads=2", "threads=3 quality=true"}) {
+    SCOPED_TRACE(properties);
+    RunResult t = Launch("filesrc location=" + dir.File("s.wav") + " ! wavparse ! ostrelenc bitrate=256 " + properties +
+                         " ! filesink location=" + dir.File("e.ost"));
+    ASSERT_EQ(t.status, 0) << t.out << t.err;
+    EXPECT_TRUE(ReadAll(dir.File("e.ost")) == (std::string(properties).find("quality") != std::string::npos
+                                                  ? ReadAll(dir.File("q.ost"))
+                                                  : expected));
+  }
+
   // A pipe cannot: the same bytes with a frame count of 0.
   RunResult r = Launch("filesrc location=" + dir.File("s.wav") + " ! wavparse ! audioconvert ! ostrelenc bitrate=256 ! fdsink fd=1");
   ASSERT_EQ(r.status, 0) << r.err;
