@@ -1,13 +1,14 @@
-# Thin wrapper over CMake. `make deps` installs the Debian packages the build wants that are
-# missing (tools/install-deps.sh; as root, otherwise it prints the command); `make run` and
-# `make test` do that first. `make run` builds and starts the encoder; `make test` builds and runs
-# every test; `make sanitize` runs the same tests built with AddressSanitizer and UBSan; `make tsan`
-# runs the tests of the threaded sound output under ThreadSanitizer; `make demo` encodes and
-# decodes a generated signal and prints the sizes and the round trip's SNR; `make fuzz` builds the
-# fuzz targets with clang (installing it when missing) and runs each for FUZZ_TIME seconds.
-# `make install` installs the programs, libostrel (shared and static), its header, pkg-config and
-# CMake package files, the manual pages and the GStreamer plugin under PREFIX (default
-# /usr/local), staged under DESTDIR when it is set.
+# Thin wrapper over CMake. `make deps` installs the Debian packages the build wants that are missing
+# (tools/install-deps.sh; as root, otherwise it prints the command); `make run` and `make test` do
+# that first. `make run` builds and starts the encoder; `make test` builds and runs every test;
+# `make sanitize` runs the same tests built with AddressSanitizer and UBSan; `make tsan` runs the
+# tests of the threaded sound output and the library's threads (two encoders at once, and the
+# encoder's own analysis threads) under ThreadSanitizer; `make demo` encodes and decodes a generated
+# signal and prints the sizes and the round trip's SNR; `make fuzz` builds the fuzz targets with
+# clang (installing it when missing) and runs each for FUZZ_TIME seconds. `make install` installs
+# the programs, libostrel (shared and static), its header, pkg-config and CMake package files, the
+# manual pages and the GStreamer plugin under PREFIX (default /usr/local), staged under DESTDIR when
+# it is set.
 BUILD    := build
 ASAN     := build-asan
 TSAN     := build-tsan
