@@ -38,4 +38,18 @@ CommonOption TakeCommonOption(int c, char** argv, CommonOptions* o, std::string*
   }
 }
 
+bool CommonInputsFit(const CommonOptions& options, std::string* problem) {
+  if (options.haveOutput && options.inputs.size() != 1) {
+    *problem = "-o goes with one input file";
+    return false;
+  }
+  int fromStdin = 0;
+  for (const std::string& in : options.inputs) fromStdin += in == "-";
+  if (fromStdin > 1) {
+    *problem = "standard input (-) can be read only once";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace ostrel

@@ -26,4 +26,8 @@ enum class CommonOption { NotCommon, Taken, Help, Version, UsageError };
 // what is wrong, without the program's name. NotCommon: the program's own option.
 CommonOption TakeCommonOption(int c, char** argv, CommonOptions* options, std::string* problem);
 
+// False, with `*problem` saying why, when -o comes with more than one input or standard input
+// is named more than once: the checks on the inputs both programs make last.
+bool CommonInputsFit(const CommonOptions& options, std::string* problem);
+
 }  // namespace ostrel

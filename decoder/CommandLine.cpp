@@ -118,16 +118,7 @@ DecoderAction ParseDecoderCommandLine(int argc, char** argv, DecoderOptions* o, 
     *problem = "-o goes with decoding, not with --test, --info or --play";
     return DecoderAction::UsageError;
   }
-  if (o->haveOutput && o->inputs.size() != 1) {
-    *problem = "-o goes with one input file";
-    return DecoderAction::UsageError;
-  }
-  int fromStdin = 0;
-  for (const std::string& in : o->inputs) fromStdin += in == "-";
-  if (fromStdin > 1) {
-    *problem = "standard input (-) can be read only once";
-    return DecoderAction::UsageError;
-  }
+  if (!CommonInputsFit(*o, problem)) return DecoderAction::UsageError;
   return DecoderAction::Run;
 }
 

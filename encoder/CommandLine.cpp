@@ -130,16 +130,7 @@ CommandLineAction ParseEncoderCommandLine(int argc, char** argv, EncoderOptions*
     *problem = "no input file";
     return CommandLineAction::UsageError;
   }
-  if (o->haveOutput && o->inputs.size() != 1) {
-    *problem = "-o goes with one input file";
-    return CommandLineAction::UsageError;
-  }
-  int fromStdin = 0;
-  for (const std::string& in : o->inputs) fromStdin += in == "-";
-  if (fromStdin > 1) {
-    *problem = "standard input (-) can be read only once";
-    return CommandLineAction::UsageError;
-  }
+  if (!CommonInputsFit(*o, problem)) return CommandLineAction::UsageError;
   return CommandLineAction::Run;
 }
 
