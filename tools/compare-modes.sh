@@ -89,7 +89,6 @@ output=
 worst=0
 jobs=2
 keep=no
-n=0
 while [ $# -gt 0 ]; do
   case $1 in
     -r|--rates) [ $# -ge 2 ] || die "$1 needs a list"; rates=$(echo "$2" | tr ',' ' '); shift 2 ;;
@@ -119,7 +118,7 @@ for m in $modes; do
   case $m in reference|quality) ;; *) die "no mode '$m' (reference, quality)" ;; esac
 done
 for r in $rates; do
-  case " 96 112 128 160 192 256 392 " in *" $r "*) ;; *) die "no rate $r kb/s (96 112 128 160 192 256 392)" ;; esac
+  case $r in 96|112|128|160|192|256|392) ;; *) die "no rate '$r' kb/s (96 112 128 160 192 256 392)" ;; esac
 done
 for r in $peer_rates; do
   case $r in ''|*[!0-9]*) die "--peer-rates: '$r' is not a rate in kb/s" ;; esac

@@ -18,7 +18,8 @@
 #   abcmidi, fluidsynth, fluid-soundfont-gm   tunes written below, played by sampled
 #                               instruments (harpsichord, harmonica, glockenspiel, piano, guitar,
 #                               violin, flute, castanets)
-#   hydrogen-drumkits           a recorded acoustic drum kit and hand percussion, sequenced here
+#   hydrogen-drumkits           recorded acoustic drum kits and hand percussion, sequenced here,
+#                               and hand claps made into applause
 #   frozen-bubble-data          band recordings and applause
 #   wesnoth-1.16-music          orchestral and choir recordings
 #   sound-theme-freedesktop     short recorded chimes and a shutter
@@ -343,6 +344,71 @@ else
   skip drums-hand hydrogen-drumkits
 fi
 
+if [ -d "$kits/ForzeeStereo" ]; then
+  k=$kits/ForzeeStereo
+  # A swung ride cymbal with hi-hat, kick and snare, in 1/8-note triplets at 120 beats a minute:
+  # cymbal noise up to the top of the band.
+  beat "$tmp/ride.wav" 0.16667 \
+    "$k/Ride-2.wav" "x..x.xx..x.xx..x.xx..x.x" \
+    "$k/HiHatFoot-2.wav" "...x.....x.....x.....x.." \
+    "$k/Kick-1.wav" "x...........x.....x....." \
+    "$k/Snare-1.wav" "..........x..........x.x"
+  sox -D "$tmp/ride.wav" "$tmp/ride2.wav" trim 0 4 repeat 2
+  to_wav drums-ride "$tmp/ride2.wav" norm -1
+else
+  skip drums-ride hydrogen-drumkits
+fi
+if [ -d "$kits/Gimme A Hand 1.0" ]; then
+  k="$kits/Gimme A Hand 1.0"
+  # Applause: twelve people clapping at their own uneven pace and strength, each at their own
+  # place between the loudspeakers. The pace, strength and place come from a fixed
+  # pseudo-random sequence.
+  for v in Softest Soft Med Hard Hardest; do
+    sox -D "$k/HandClap-$v.wav" -r 44100 -c 1 -b 16 "$tmp/clap-$v.wav"
+  done
+  p=1
+  while [ "$p" -le 12 ]; do
+    awk -v seed="$p" 'BEGIN {
+      x = seed * 7919 + 17
+      t = 0
+      while (t < 11) {
+        x = (x * 16807) % 2147483647; gap = 0.2 + 0.15 * x / 2147483647
+        x = (x * 16807) % 2147483647; v = int(5 * x / 2147483647)
+        x = (x * 16807) % 2147483647; g = 0.4 + 0.6 * x / 2147483647
+        split("Softest Soft Med Hard Hardest", name, " ")
+        printf "%s %.3f %.4f\n", name[v + 1], g, gap
+        t += gap
+      }
+      x = (x * 16807) % 2147483647; printf "pan %.3f\n", x / 2147483647
+      x = (x * 16807) % 2147483647; printf "start %.3f\n", 0.3 * x / 2147483647
+    }' >"$tmp/clapper.txt"
+    set --
+    i=0
+    while read -r v g gap; do
+      case $v in
+        pan) pan=$g ;;
+        start) start=$g ;;
+        *)
+          i=$((i + 1))
+          sox -D "$tmp/clap-$v.wav" "$tmp/one-$i.wav" vol "$g" trim 0 "$gap" fade 0 "$gap" 0.03
+          set -- "$@" "$tmp/one-$i.wav" ;;
+      esac
+    done <"$tmp/clapper.txt"
+    left=$(awk -v p="$pan" 'BEGIN { printf "%.3f", cos(p * 1.5708) }')
+    right=$(awk -v p="$pan" 'BEGIN { printf "%.3f", sin(p * 1.5708) }')
+    sox -D "$@" "$tmp/clapper-$p.wav" pad "$start" remix 1v"$left" 1v"$right"
+    rm -f "$tmp"/one-*.wav
+    p=$((p + 1))
+  done
+  set --
+  p=1
+  while [ "$p" -le 12 ]; do set -- "$@" -v 1 "$tmp/clapper-$p.wav"; p=$((p + 1)); done
+  sox -D -m "$@" "$tmp/claps.wav" vol 0.2
+  to_wav noise-claps "$tmp/claps.wav" trim 0 11 norm -1
+else
+  skip noise-claps hydrogen-drumkits
+fi
+
 # Typing on a keyboard: recorded key, space and enter sounds at an uneven pace.
 if [ -f "$fillets/linux/en/key0.ogg" ]; then
   d=$fillets/linux/en
@@ -378,8 +444,9 @@ else
   skip "dense-band, dense-intro, mono-band, loud-band and noise-applause" frozen-bubble-data
 fi
 
-music=$(ls -d /usr/share/games/wesnoth/*/data/core/music 2>/dev/null | head -n 1 || true)
-if [ -n "$music" ] && [ -f "$music/nunc_dimittis.ogg" ]; then
+music=
+for d in /usr/share/games/wesnoth/*/data/core/music; do [ -f "$d/nunc_dimittis.ogg" ] && music=$d; done
+if [ -n "$music" ]; then
   to_wav dense-orchestra "$music/battle-epic.ogg" trim 20 12
   to_wav dense-choir "$music/nunc_dimittis.ogg" trim 30 12
   # A wide recording widened further: each channel less a third of the other.
