@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
 #include <random>
 #include <string>
 #include <vector>
@@ -146,6 +147,21 @@ TEST(QualityMeter, ABandLimitedCopyMovesTheBandwidthVariables) {
   EXPECT_NEAR(b.movs[peaq::RMS_NOISE_LOUD], a.movs[peaq::RMS_NOISE_LOUD], 0.01);
   EXPECT_EQ(b.movs[peaq::ADB], a.movs[peaq::ADB]);
   EXPECT_NEAR(b.grade.odg, a.grade.odg, 0.1);
+}
+
+TEST(QualityMeter, TheRealTransformMatchesTheDefinition) {
+  std::mt19937 rng(3);
+  std::normal_distribution<double> gauss(0.0, 1000.0);
+  std::vector<double> x(256);
+  for (double& v : x) v = gauss(rng);
+  peaq::RealFft fft(256);
+  std::vector<std::complex<double>> out(129);
+  fft.Forward(x.data(), out.data());
+  for (size_t k = 0; k < out.size(); ++k) {
+    std::complex<double> sum = 0.0;
+    for (size_t n = 0; n < x.size(); ++n) sum += x[n] * std::polar(1.0, -2.0 * PI * double(k * n % 256) / 256.0);
+    EXPECT_LT(std::abs(sum - out[k]), 1e-9 * 1000.0 * 16.0) << k;  // far under a 16-bit unit
+  }
 }
 
 TEST(QualityNetwork, MatchesTheWeightsComputedByHand) {

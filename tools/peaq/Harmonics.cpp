@@ -59,10 +59,13 @@ double Harmonics::Frame(const double* powerRef, const double* powerTest) {
     windowed_[static_cast<size_t>(l)] = window_[static_cast<size_t>(l)] * (correlation_[static_cast<size_t>(l)] - mean);
   }
   fft_.Forward(windowed_.data(), spectrum_.data());
+  // Decision: the transform is scaled by 1 / EHS_LAGS, as the ear model's own transform definition
+  // is, and the window has unit mean power (sqrt(8/3) Hann) like the ear model's.
   auto power = [this](int k) { return std::norm(spectrum_[static_cast<size_t>(k)]) / (double(EHS_LAGS) * EHS_LAGS); };
 
-  // Past the first valley: the falling start of the spectrum is the correlation's broad shape,
-  // not a harmonic structure.
+  // Decision: the peak is searched past the first valley (the first bin from 1 on whose successor
+  // is not lower): the falling start of the spectrum is the correlation's broad shape, not a
+  // harmonic structure.
   int k = 1;
   while (k < EHS_LAGS / 2 && power(k + 1) < power(k)) ++k;
   double peak = 0.0;

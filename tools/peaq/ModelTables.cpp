@@ -45,7 +45,8 @@ ModelTables Build() {
     t.earWeight[static_cast<size_t>(k)] = t.levelScale * t.levelScale * std::pow(10.0, db / 10.0);
   }
 
-  // Bands of 0.25 Bark from 80 Hz; the last one ends at 18 kHz.
+  // Bands of 0.25 Bark from 80 Hz; the last one ends at 18 kHz. Computed rather than copied: the
+  // Recommendation's table is this formula rounded to 3 decimals (80.000, 91.708, 103.445 Hz...).
   const double lowBark = BarkOf(80.0), highBark = BarkOf(18000.0);
   const double binHz = double(SAMPLE_RATE) / FRAME;
   for (int b = 0; b < BANDS; ++b) {
