@@ -235,9 +235,10 @@ int main(int argc, char** argv) {
         std::printf(",\n \"segments\": [");
         for (size_t i = 0; i < quality.segments.size(); ++i) {
           const ostrel::peaq::Segment& s = quality.segments[i];
+          const double none = NAN;  // a stretch without signal has no grade: null
           std::printf("%s\n  {\"start\": %s, \"end\": %s, \"odg\": %s, \"di\": %s}", i ? "," : "",
-                      JsonNumber(s.start).c_str(), JsonNumber(s.end).c_str(), JsonNumber(s.grade.odg).c_str(),
-                      JsonNumber(s.grade.di).c_str());
+                      JsonNumber(s.start).c_str(), JsonNumber(s.end).c_str(),
+                      JsonNumber(s.graded ? s.grade.odg : none).c_str(), JsonNumber(s.graded ? s.grade.di : none).c_str());
         }
         std::printf("]");
       }
@@ -301,7 +302,11 @@ int main(int argc, char** argv) {
       }
     }
     for (const ostrel::peaq::Segment& s : quality.segments) {
-      std::printf("segment %8.3f - %8.3f s  ODG %+.2f  DI %+.2f\n", s.start, s.end, s.grade.odg, s.grade.di);
+      if (s.graded) {
+        std::printf("segment %8.3f - %8.3f s  ODG %+.2f  DI %+.2f\n", s.start, s.end, s.grade.odg, s.grade.di);
+      } else {
+        std::printf("segment %8.3f - %8.3f s  no signal in the source\n", s.start, s.end);
+      }
     }
   }
   return status;

@@ -120,6 +120,11 @@ bool MeasureQuality(const Channels& reference, const Channels& test, int rate, d
     *error = "the quality grade needs at least " + std::to_string(HOP) + " samples at 48000 Hz";
     return false;
   }
+  if (series.dataFirst > series.dataLast) {
+    // Every variable would be an empty average: there is nothing to grade.
+    *error = "the source holds no signal to grade (it stays within a few units of silence)";
+    return false;
+  }
   const int last = static_cast<int>(series.frames.size()) - 1;
   out->movs = AverageMovs(series, 0, last);
   out->grade = NetworkGrade(out->movs);
@@ -136,7 +141,8 @@ bool MeasureQuality(const Channels& reference, const Channels& test, int rate, d
       Segment s;
       s.start = index * segmentSamples / SAMPLE_RATE;
       s.end = std::min((index + 1) * segmentSamples, double(length48)) / SAMPLE_RATE;
-      s.grade = NetworkGrade(AverageMovs(series, first, end));
+      s.graded = std::max(first, series.dataFirst) <= std::min(end, series.dataLast);
+      if (s.graded) s.grade = NetworkGrade(AverageMovs(series, first, end));
       out->segments.push_back(s);
       first = end + 1;
     }
