@@ -111,6 +111,14 @@ bool MeasureQuality(const Channels& reference, const Channels& test, int rate, d
     for (const std::vector<double>& c : test) inputs.push_back(c.data());
     Channels both;
     if (!ResampleTo48k(inputs, length, rate, &both, error)) return false;
+    // Decision: the resampled signals are rounded to 16-bit samples, as a 48 kHz file would hold
+    // them. The bandwidth variables read the test's noise floor above 21.6 kHz as the level of
+    // "nothing"; an upsampled 44.1 kHz signal kept in double precision has no floor there (the
+    // resampler's stop band lies 175 dB down), only the resampler's band edge below 22 kHz, and
+    // every coder's low-pass would then go unseen (a 16 kHz low-pass measured as 21.5 kHz).
+    for (std::vector<double>& channel : both) {
+      for (double& v : channel) v = std::min(FULL_SCALE - 1.0, std::max(-FULL_SCALE, std::round(v)));
+    }
     for (size_t c = 0; c < both.size(); ++c) (c < reference.size() ? ref48 : test48).push_back(std::move(both[c]));
   }
   const Channels& ref = rate == SAMPLE_RATE ? reference : ref48;

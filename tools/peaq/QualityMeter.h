@@ -33,7 +33,8 @@ struct Quality {
 // while a frame holds at least HOP samples of signal (zeros after its end).
 FrameSeries AnalyseFrames(const Channels& reference, const Channels& test);
 
-// Grades `test` against `reference`, both at `rate` Hz (resampled to 48 kHz when needed), aligned
+// Grades `test` against `reference`, both at `rate` Hz (resampled to 48 kHz and rounded to 16-bit
+// sample values when at another rate), aligned
 // at their first samples and compared over the shorter length. With segmentSeconds > 0 also grades
 // consecutive segments of that length (the last may be shorter): the frames are analysed once,
 // each segment averages the frames that start in it, the settling time counts from the file's
