@@ -45,9 +45,10 @@ const char* const USAGE =
     "  --segments SECONDS  also print the grade of consecutive segments of that length\n"
     "  --json              print everything as one JSON object instead (keys snr_db, nmr_db, audible,\n"
     "                      odg, di, movs, segments, ...)\n"
+    "A build without libsoxr grades only 48000 Hz files: for others the ODG and DI lines are left\n"
+    "out and standard error says why (the JSON has \"odg\": null and a \"grade_error\").\n"
     "Exit status: 0 compared, 1 the decoded file is shorter than the source, 2 bad arguments or\n"
-    "unreadable files, 3 the plot could not be written, 4 the grade could not be computed (a rate\n"
-    "other than 48000 Hz in a build without libsoxr).\n";
+    "unreadable files, 3 the plot could not be written.\n";
 
 // Sample frames of a 16-bit stereo file.
 bool Frames(const ostrel::Waveio& wav, uint32_t* frames) {
@@ -234,9 +235,10 @@ int main(int argc, char** argv) {
         std::printf(",\n \"segments\": [");
         for (size_t i = 0; i < quality.segments.size(); ++i) {
           const ostrel::peaq::Segment& s = quality.segments[i];
+          const double none = NAN;  // a stretch without signal has no grade: null
           std::printf("%s\n  {\"start\": %s, \"end\": %s, \"odg\": %s, \"di\": %s}", i ? "," : "",
-                      JsonNumber(s.start).c_str(), JsonNumber(s.end).c_str(), JsonNumber(s.grade.odg).c_str(),
-                      JsonNumber(s.grade.di).c_str());
+                      JsonNumber(s.start).c_str(), JsonNumber(s.end).c_str(),
+                      JsonNumber(s.graded ? s.grade.odg : none).c_str(), JsonNumber(s.graded ? s.grade.di : none).c_str());
         }
         std::printf("]");
       }
@@ -287,8 +289,9 @@ int main(int argc, char** argv) {
     }
   }
   if (!graded) {
+    // The comparison above stands; only the grade is missing, and the missing lines say so to scripts.
     std::fprintf(stderr, "ostrelcmp: no quality grade: %s\n", gradeError.c_str());
-    return status != 0 ? status : 4;
+    return status;
   }
   if (!json) {
     std::printf("ODG: %+.2f\n", quality.grade.odg);
@@ -299,7 +302,11 @@ int main(int argc, char** argv) {
       }
     }
     for (const ostrel::peaq::Segment& s : quality.segments) {
-      std::printf("segment %8.3f - %8.3f s  ODG %+.2f  DI %+.2f\n", s.start, s.end, s.grade.odg, s.grade.di);
+      if (s.graded) {
+        std::printf("segment %8.3f - %8.3f s  ODG %+.2f  DI %+.2f\n", s.start, s.end, s.grade.odg, s.grade.di);
+      } else {
+        std::printf("segment %8.3f - %8.3f s  no signal in the source\n", s.start, s.end);
+      }
     }
   }
   return status;
