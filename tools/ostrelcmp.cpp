@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -169,8 +170,18 @@ int main(int argc, char** argv) {
   std::vector<double> decodedSamples[2] = {std::vector<double>(CHUNK), std::vector<double>(CHUNK)};
   const double* const sourceChannels[2] = {sourceSamples[0].data(), sourceSamples[1].data()};
   const double* const decodedChannels[2] = {decodedSamples[0].data(), decodedSamples[1].data()};
-  // The whole compared stretch of both files, for the quality grade.
-  ostrel::peaq::Channels sourceAll(2, std::vector<double>(frames)), decodedAll(2, std::vector<double>(frames));
+  // The whole compared stretch of both files, for the quality grade. Without the memory for it
+  // (hours of audio) the report goes on and only the grade is missing.
+  ostrel::peaq::Channels sourceAll, decodedAll;
+  bool keep = true;
+  try {
+    sourceAll.assign(2, std::vector<double>(frames));
+    decodedAll.assign(2, std::vector<double>(frames));
+  } catch (const std::bad_alloc&) {
+    keep = false;
+    sourceAll.clear();
+    decodedAll.clear();
+  }
   double signal = 0.0, noise = 0.0;
   int peak = 0;
   for (uint32_t done = 0; done < frames;) {
@@ -188,7 +199,7 @@ int main(int argc, char** argv) {
       sourceSamples[1][k] = a2[k];
       decodedSamples[0][k] = b1[k];
       decodedSamples[1][k] = b2[k];
-      for (int c = 0; c < 2; ++c) {
+      for (int c = 0; keep && c < 2; ++c) {
         sourceAll[static_cast<size_t>(c)][done + k] = sourceSamples[c][k];
         decodedAll[static_cast<size_t>(c)][done + k] = decodedSamples[c][k];
       }
@@ -202,9 +213,14 @@ int main(int argc, char** argv) {
   const ostrel::tools::NmrMap map = meter.Finish();
   const ostrel::tools::NmrSummary summary = ostrel::tools::Summarise(map, 3);
   ostrel::peaq::Quality quality;
-  std::string gradeError;
-  const bool graded = ostrel::peaq::MeasureQuality(sourceAll, decodedAll, static_cast<int>(sourceRate), segmentSeconds,
-                                                   &quality, &gradeError);
+  std::string gradeError = "not enough memory to hold both files for the grade";
+  bool graded = false;
+  try {
+    graded = keep && ostrel::peaq::MeasureQuality(sourceAll, decodedAll, static_cast<int>(sourceRate), segmentSeconds,
+                                                  &quality, &gradeError);
+  } catch (const std::bad_alloc&) {
+    gradeError = "not enough memory to hold both files for the grade";
+  }
   const double snrDb = noise == 0.0 ? INFINITY : signal == 0.0 ? -INFINITY : 10.0 * std::log10(signal / noise);
 
   if (json) {
