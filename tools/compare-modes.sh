@@ -193,6 +193,7 @@ else
   done
   [ "$count" -gt 0 ] || die "no clip matches '$clips' in $material (tools/make-material.sh $material)"
   runs=$(wc -l <"$list")
+  [ "$runs" -gt 0 ] || die "nothing to run: no mode and no other codec"
   echo "compare-modes: $runs runs on $count clips (modes:${modes:+ $modes}${peers}), $jobs at once" >&2
 
   rows=$out/rows
