@@ -99,8 +99,16 @@ bool OutputFile::OpenReplacing(const std::string& target, const FileId& input, s
     *reason = Reason(errno);
     return false;
   }
-  writePath_ = name.data();
-  ArmRemoval();
+  try {
+    writePath_ = name.data();
+    ArmRemoval();
+  } catch (...) {
+    // Out of memory before the file was this object's to remove: removed here.
+    removable_ = false;
+    ::unlink(name.data());
+    ::close(fd);
+    throw;
+  }
   const mode_t mask = ::umask(0);
   ::umask(mask);
   if (::fchmod(fd, 0666 & ~mask) != 0 || ::close(fd) != 0) {
