@@ -272,7 +272,7 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
     ReportWriteFailure(out, writeError, log);
     return status;
   }
-  if (!output.Commit(&reason)) {
+  if (!output.Commit(options.replace, &reason)) {
     ReportWriteFailure(out, reason, log);
     return DECODE_WRITE_FAILED;
   }

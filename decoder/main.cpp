@@ -104,6 +104,7 @@ int DecodeOne(const DecoderOptions& o, const std::string& inName, bool show) {
   const std::string shownIn = input.shown().empty() ? inName : input.shown();
   DecodeOptions options;
   options.name = input.shown();
+  options.replace = o.force;
 
   std::string output = "/dev/null";  // -t: decoded, checked, dropped
   std::string shownOut = output;

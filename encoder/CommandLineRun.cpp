@@ -220,7 +220,7 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
     }
     return ENCODE_EXIT_FAILED;
   }
-  if (!toStdout && !outputFile.Commit(&reason)) {
+  if (!toStdout && !outputFile.Commit(o.force, &reason)) {
     std::fprintf(stderr, "%s\n", CannotWrite(kProgram, output, reason).c_str());
     return ENCODE_EXIT_FAILED;
   }

@@ -242,6 +242,24 @@ TEST_F(EncoderCommandLine, JobsCodeSeveralInputsAtOnce) {
   for (int i = 0; i < 3; ++i) EXPECT_EQ(ReadAll(dir_.File("in" + std::to_string(i) + ".ost")), sequential[i]) << i;
 }
 
+// Two inputs whose outputs share a name (song.wav and song.x both give song.ost) under -j: one
+// is coded into it, the other is refused with a message and the status 1, and the stream is
+// whole. Repeated, as the order in which the jobs end varies.
+TEST_F(EncoderCommandLine, JobsWithOneOutputNameLoseNothingSilently) {
+  const test::Stereo samples = test::Material(20000, 9000, 1);
+  test::WriteWav(dir_.File("song.wav"), samples);
+  test::WriteWav(dir_.File("song.x"), samples);
+  ASSERT_EQ(Encoder({"-q", dir_.File("song.wav"), "-o", dir_.File("alone.ost")}).status, 0);
+  for (int run = 0; run < 4; ++run) {
+    std::filesystem::remove(dir_.File("song.ost"));
+    RunResult r = Encoder({"-q", "-j", "2", dir_.File("song.wav"), dir_.File("song.x")});
+    EXPECT_EQ(r.status, 1) << run;
+    EXPECT_NE(r.err.find("cannot write " + dir_.File("song.ost") + ": it exists (-f replaces it)"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(ReadAll(dir_.File("song.ost")), ReadAll(dir_.File("alone.ost")));
+  }
+}
+
 // A signal stops the run after the chunk in progress: the file is valid and shorter, the message
 // says how far it got, the status is 128 + the signal, and no further input is started.
 TEST_F(EncoderCommandLine, ASignalLeavesAValidShorterFileAndItsStatus) {
