@@ -415,7 +415,10 @@ void SourceReader::OpenConverted(const std::string& path) {
   rate_ = static_cast<uint32_t>(info.samplerate);
   channels_ = info.channels;
   format_ = Describe(rate_, channels_, kind);
-  promised_ = std::max<uint64_t>(info.frames > 0 ? static_cast<uint64_t>(info.frames) : 0, facts.frames);
+  // libsndfile's SF_COUNT_MAX says the length is not known (a FLAC stream written into a pipe, an
+  // Ogg file whose last page it cannot find): no promise, read to the end.
+  const bool lengthKnown = info.frames > 0 && info.frames != SF_COUNT_MAX;
+  promised_ = std::max<uint64_t>(lengthKnown ? static_cast<uint64_t>(info.frames) : 0, facts.frames);
   seconds_ = rate_ > 0 ? static_cast<uint32_t>(std::min<uint64_t>(promised_ / rate_, UINT32_MAX)) : 0;
   if (info.frames <= 0) {
     problem_ = "holds no samples";
