@@ -230,6 +230,20 @@ TEST(SourceKinds, AnUnknownLengthIsNoPromise) {
   EXPECT_EQ(r.err.find("ended early"), std::string::npos) << r.err;
 }
 
+// A sample rate no one records at is refused, before the converter sizes anything by it.
+TEST(SourceKinds, SampleRatesBelow1000HzAreRefused) {
+  if (!SourceReaderHasSndfile()) GTEST_SKIP() << "built without libsndfile";
+  TempDir dir;
+  std::ofstream(dir.File("slow.wav"), std::ios::binary) << [] {
+    const std::vector<unsigned char> bytes = test::WavBytes(Stereo(20, 1000), 2, 1);
+    return std::string(bytes.begin(), bytes.end());
+  }();
+  const RunResult r = test::Run({Program("ostrelenc"), "-q", dir.File("slow.wav"), "-o", dir.File("slow.ost")}, "");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("sample rates below 1000 Hz are not supported"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.File("slow.ost")));
+}
+
 // A converted source, handed to libostrel's float input as the reader delivers it (scaled to
 // -1..1), gives ostrelenc's stream byte for byte: the program and the library code the same
 // samples through the same engine, tail frame included.
