@@ -129,6 +129,12 @@ TEST_F(EncoderCommandLine, UsageHelpAndVersion) {
     EXPECT_EQ(r.err.rfind("ostrelenc: ", 0), 0u) << r.err;
     EXPECT_NE(r.err.find("Usage:"), std::string::npos) << r.err;
   }
+  // The complaint names the option at fault, also inside a group or after another option.
+  for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"-dash.wav"}, "unknown option -d\n"}, {{"-q", "-dash"}, "unknown option -d\n"},
+           {{"--bogus=3", source_}, "unknown option --bogus\n"}, {{"-qb"}, "option -b needs a value\n"}}) {
+    EXPECT_EQ(Encoder(args).err.rfind("ostrelenc: " + message, 0), 0u) << args[0];
+  }
   EXPECT_FALSE(std::ifstream(dir_.File("in.ost")).good());  // nothing was coded
 }
 
