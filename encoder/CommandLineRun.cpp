@@ -171,6 +171,10 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
     return ENCODE_EXIT_FAILED;
   }
 
+  // From here on SIGINT, SIGTERM and SIGHUP only stop the run, before the output exists and until
+  // it has been committed or removed (`outputFile` goes first): whenever one comes, this input
+  // ends complete, or stopped with a valid shorter output and the message, or with nothing.
+  StopOnSignal stop;
   // The target: standard output as it is, or a temporary file renamed into place once complete.
   OutputFile outputFile;
   FileHandle target;
@@ -258,12 +262,16 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
     std::fprintf(stderr, "%s: %s -> %s: %s, %.1f s of audio, %d kb/s, %.1f s, %s\n", kProgram, inName.c_str(),
                  outName.c_str(), SizeText(bytes).c_str(), seconds, o.kbps, elapsed, SpeedText(seconds, elapsed).c_str());
   }
-  return ENCODE_EXIT_OK;
+  // A stop that came once the source was read in full: the output is complete; no further input.
+  return StopRequested() ? ENCODE_EXIT_SIGNAL_BASE + StopSignal() : ENCODE_EXIT_OK;
 }
 
 }  // namespace
 
 int RunEncoderCommandLine(int argc, char** argv) {
+  // For the whole run, also in the jobs it forks: SIGINT, SIGTERM and SIGHUP stop it in order
+  // (the input in progress ends stopped, no further one starts) and never end it half-way.
+  StopOnSignal stop;
   EncoderOptions o;
   std::string problem;
   switch (ParseEncoderCommandLine(argc, argv, &o, &problem)) {
@@ -294,16 +302,16 @@ int RunEncoderCommandLine(int argc, char** argv) {
   };
   const size_t count = o.inputs.size();
   if (o.jobs <= 1 || count == 1) {
-    for (size_t i = 0; i < count && worst < ENCODE_EXIT_SIGNAL_BASE; ++i) {
+    for (size_t i = 0; i < count && worst < ENCODE_EXIT_SIGNAL_BASE && !StopRequested(); ++i) {
       account(EncodeOneFile(o, o.inputs[i], outputOf(o.inputs[i]), show, show));
     }
+    if (StopRequested() && worst < ENCODE_EXIT_SIGNAL_BASE) worst = ENCODE_EXIT_SIGNAL_BASE + StopSignal();
     return worst;
   }
 
   // Several at once: one process per file, so that each has its own coding state. A stop
   // reaches the running ones (the terminal sends Ctrl-C to all; anything else is passed on) and
   // no further file starts.
-  StopOnSignal stop;
   std::map<pid_t, std::string> running;
   size_t next = 0;
   bool passedOn = false;
