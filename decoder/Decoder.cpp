@@ -274,12 +274,10 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
   Stream s;
   const int opened = OpenStream(in, options, s, log);
   if (opened != DECODE_OK) return opened;
-  // A WAV file's lengths are 32-bit byte counts.
+  // A WAV file's lengths are 32-bit byte counts: a longer output is an RF64 file (a stream, such
+  // as a pipe or -t's output, states no lengths anyway).
   const uint64_t samples = s.FramesToRead == 0 ? 0 : uint64_t{s.FramesToRead} * s.Geometry.TOTAL - s.Geometry.HLSIZE;
-  if (samples * STREAM_FRAME_BYTES > UINT32_MAX - (WAVE_HEADER_BYTES - 8)) {
-    ReportWriteFailure(out, std::to_string(samples) + " sample frames are more than a WAV file can hold", log);
-    return DECODE_WRITE_FAILED;
-  }
+  const bool beyondRiff = samples * STREAM_FRAME_BYTES > UINT32_MAX - (WAVE_HEADER_BYTES - 8);
 
   OutputFile output;
   if (!output.OpenReplacing(out, input, &reason)) {
@@ -290,6 +288,7 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
   int writeError = 0;
   {
     Waveio wav(output.WritePath().c_str(), WAVE_WRITE);
+    if (beyondRiff) wav.UseRf64();
     if (wav.Error() != 0) {
       ReportWriteFailure(out, errno, log);
       return DECODE_WRITE_FAILED;
