@@ -269,9 +269,6 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
 }  // namespace
 
 int RunEncoderCommandLine(int argc, char** argv) {
-  // For the whole run, also in the jobs it forks: SIGINT, SIGTERM and SIGHUP stop it in order
-  // (the input in progress ends stopped, no further one starts) and never end it half-way.
-  StopOnSignal stop;
   EncoderOptions o;
   std::string problem;
   switch (ParseEncoderCommandLine(argc, argv, &o, &problem)) {
@@ -311,7 +308,10 @@ int RunEncoderCommandLine(int argc, char** argv) {
 
   // Several at once: one process per file, so that each has its own coding state. A stop
   // reaches the running ones (the terminal sends Ctrl-C to all; anything else is passed on) and
-  // no further file starts.
+  // no further file starts. The jobs inherit this stop and go on with it (EncodeOneFile's own
+  // continues it), so a signal never ends one half-way, before its removal is armed or its output
+  // committed.
+  StopOnSignal stop;
   std::map<pid_t, std::string> running;
   size_t next = 0;
   bool passedOn = false;
