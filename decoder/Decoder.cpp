@@ -45,14 +45,55 @@ struct Stream {
   FrameGeometry Geometry;     // block sizes and frame size of the rate code
 };
 
-// Header strings may hold any bytes; keep control characters off the terminal.
+// Header strings may hold any bytes; what is shown is valid UTF-8 without control characters:
+// those become '?', and a byte that starts no valid sequence U+FFFD.
 std::string Printable(const std::string& text) {
-  std::string shown = text;
-  for (char& ch : shown) {
-    const unsigned char u = static_cast<unsigned char>(ch);
-    if (u < 0x20 || u == 0x7F) ch = '?';
+  static const char* const REPLACEMENT = "\xEF\xBF\xBD";
+  std::string shown;
+  size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    const size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    uint32_t code = length == 1 ? lead : length == 2 ? lead & 0x1Fu : length == 3 ? lead & 0x0Fu : lead & 0x07u;
+    bool valid = length > 0 && i + length <= text.size();
+    for (size_t k = 1; valid && k < length; ++k) {
+      const unsigned char next = static_cast<unsigned char>(text[i + k]);
+      valid = (next & 0xC0) == 0x80;
+      code = (code << 6) | (next & 0x3Fu);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are no valid UTF-8 either.
+    static const uint32_t LOWEST[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (valid && (code < LOWEST[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))) valid = false;
+    if (!valid) {
+      shown += REPLACEMENT;
+      ++i;
+      continue;
+    }
+    if (code < 0x20 || (code >= 0x7F && code <= 0x9F)) {
+      shown += '?';
+    } else {
+      shown.append(text, i, length);
+    }
+    i += length;
   }
   return shown;
+}
+
+// The three header strings with every byte they hold (ReadFileHeader's copies end at a NUL), from
+// the header's `bytes` bytes at the start of `f`; the file position is left after the header.
+void ReadHeaderStrings(std::FILE* f, long bytes, Stream& s) {
+  std::vector<unsigned char> header(static_cast<size_t>(bytes));
+  FileHeaderFields fields;
+  if (std::fseek(f, 0, SEEK_SET) == 0 && std::fread(header.data(), 1, header.size(), f) == header.size() &&
+      ParseFileHeader(header.data(), header.size(), &fields) == FILE_HEADER_OK) {
+    const auto text = [&header](size_t offset, size_t length) {
+      return std::string(reinterpret_cast<const char*>(header.data()) + offset, length);
+    };
+    s.Title = text(fields.TitleOffset, fields.TitleBytes);
+    s.Author = text(fields.AuthorOffset, fields.AuthorBytes);
+    s.Comments = text(fields.CommentsOffset, fields.CommentsBytes);
+  }
+  std::fseek(f, bytes, SEEK_SET);
 }
 
 // Opens `path` and reads and checks its header. Returns DECODE_OK, or DECODE_BAD_INPUT after one
@@ -100,6 +141,7 @@ int OpenStream(const std::string& filePath, const DecodeOptions& options, Stream
   }
 
   s.HeaderBytes = std::ftell(f);
+  if (s.HeaderBytes > 0) ReadHeaderStrings(f, s.HeaderBytes, s);
   s.Geometry = FrameGeometry::ForRate(s.DataRate);
   s.FrameBits = s.Geometry.FrameBits;
 
@@ -232,12 +274,10 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
   Stream s;
   const int opened = OpenStream(in, options, s, log);
   if (opened != DECODE_OK) return opened;
-  // A WAV file's lengths are 32-bit byte counts.
+  // A WAV file's lengths are 32-bit byte counts: a longer output is an RF64 file (a stream, such
+  // as a pipe or -t's output, states no lengths anyway).
   const uint64_t samples = s.FramesToRead == 0 ? 0 : uint64_t{s.FramesToRead} * s.Geometry.TOTAL - s.Geometry.HLSIZE;
-  if (samples * STREAM_FRAME_BYTES > UINT32_MAX - (WAVE_HEADER_BYTES - 8)) {
-    ReportWriteFailure(out, std::to_string(samples) + " sample frames are more than a WAV file can hold", log);
-    return DECODE_WRITE_FAILED;
-  }
+  const bool beyondRiff = samples * STREAM_FRAME_BYTES > UINT32_MAX - (WAVE_HEADER_BYTES - 8);
 
   OutputFile output;
   if (!output.OpenReplacing(out, input, &reason)) {
@@ -248,6 +288,7 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
   int writeError = 0;
   {
     Waveio wav(output.WritePath().c_str(), WAVE_WRITE);
+    if (beyondRiff) wav.UseRf64();
     if (wav.Error() != 0) {
       ReportWriteFailure(out, errno, log);
       return DECODE_WRITE_FAILED;
@@ -272,7 +313,7 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
     ReportWriteFailure(out, writeError, log);
     return status;
   }
-  if (!output.Commit(&reason)) {
+  if (!output.Commit(options.replace, &reason)) {
     ReportWriteFailure(out, reason, log);
     return DECODE_WRITE_FAILED;
   }

@@ -35,6 +35,9 @@ struct DecodeOptions {
   // frame's number, counted from 0, and what the reader found. Returning false stops decoding
   // after that frame; the result is then computed from the frames done so far.
   std::function<bool(uint32_t frame, const FrameReport& report)> onFrame;
+  // DecodeFile: a plain file that appears under the output's name while decoding is replaced
+  // (-f); otherwise it is kept and the output is reported as not written.
+  bool replace = false;
 };
 
 // Decodes the compressed file `in` into the WAV file `out` (16-bit stereo, 44100 Hz). The output

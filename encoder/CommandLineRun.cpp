@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -170,6 +171,10 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
     return ENCODE_EXIT_FAILED;
   }
 
+  // From here on SIGINT, SIGTERM and SIGHUP only stop the run, before the output exists and until
+  // it has been committed or removed (`outputFile` goes first): whenever one comes, this input
+  // ends complete, or stopped with a valid shorter output and the message, or with nothing.
+  StopOnSignal stop;
   // The target: standard output as it is, or a temporary file renamed into place once complete.
   OutputFile outputFile;
   FileHandle target;
@@ -207,7 +212,10 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
     // The temporary file goes when `outputFile` does; the target is left as it was.
     std::string why = ostrel_strerror(run.status);
     if (run.status == OSTREL_ERR_WRITE && run.writeError != 0) why = std::strerror(run.writeError);
-    if (run.status == OSTREL_ERR_INTERNAL) {
+    if (run.status == OSTREL_ERR_MEMORY) {
+      std::fprintf(stderr, "%s: %s: out of memory; %s\n", kProgram, inName.c_str(),
+                   toStdout ? "the stream is incomplete" : "nothing was left behind");
+    } else if (run.status == OSTREL_ERR_INTERNAL) {
       std::fprintf(stderr, "%s: %s: a frame could not be coded within its budget (Padding Error!); %s\n", kProgram,
                    inName.c_str(), toStdout ? "the stream is incomplete" : "nothing was left behind");
     } else {
@@ -216,7 +224,7 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
     }
     return ENCODE_EXIT_FAILED;
   }
-  if (!toStdout && !outputFile.Commit(&reason)) {
+  if (!toStdout && !outputFile.Commit(o.force, &reason)) {
     std::fprintf(stderr, "%s\n", CannotWrite(kProgram, output, reason).c_str());
     return ENCODE_EXIT_FAILED;
   }
@@ -254,7 +262,8 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
     std::fprintf(stderr, "%s: %s -> %s: %s, %.1f s of audio, %d kb/s, %.1f s, %s\n", kProgram, inName.c_str(),
                  outName.c_str(), SizeText(bytes).c_str(), seconds, o.kbps, elapsed, SpeedText(seconds, elapsed).c_str());
   }
-  return ENCODE_EXIT_OK;
+  // A stop that came once the source was read in full: the output is complete; no further input.
+  return StopRequested() ? ENCODE_EXIT_SIGNAL_BASE + StopSignal() : ENCODE_EXIT_OK;
 }
 
 }  // namespace
@@ -290,15 +299,18 @@ int RunEncoderCommandLine(int argc, char** argv) {
   };
   const size_t count = o.inputs.size();
   if (o.jobs <= 1 || count == 1) {
-    for (size_t i = 0; i < count && worst < ENCODE_EXIT_SIGNAL_BASE; ++i) {
+    for (size_t i = 0; i < count && worst < ENCODE_EXIT_SIGNAL_BASE && !StopRequested(); ++i) {
       account(EncodeOneFile(o, o.inputs[i], outputOf(o.inputs[i]), show, show));
     }
+    if (StopRequested() && worst < ENCODE_EXIT_SIGNAL_BASE) worst = ENCODE_EXIT_SIGNAL_BASE + StopSignal();
     return worst;
   }
 
   // Several at once: one process per file, so that each has its own coding state. A stop
   // reaches the running ones (the terminal sends Ctrl-C to all; anything else is passed on) and
-  // no further file starts.
+  // no further file starts. The jobs inherit this stop and go on with it (EncodeOneFile's own
+  // continues it), so a signal never ends one half-way, before its removal is armed or its output
+  // committed.
   StopOnSignal stop;
   std::map<pid_t, std::string> running;
   size_t next = 0;
@@ -309,7 +321,12 @@ int RunEncoderCommandLine(int argc, char** argv) {
       const std::string input = o.inputs[next++];
       const pid_t child = fork();
       if (child == 0) {
-        const int status = EncodeOneFile(o, input, outputOf(input), false, show);
+        int status = ENCODE_EXIT_FAILED;
+        try {
+          status = EncodeOneFile(o, input, outputOf(input), false, show);
+        } catch (const std::bad_alloc&) {
+          std::fprintf(stderr, "%s: %s: out of memory; nothing was left behind\n", kProgram, input.c_str());
+        }
         std::fflush(nullptr);
         _exit(status);
       }

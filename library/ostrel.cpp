@@ -1,5 +1,7 @@
 // The C interface of libostrel: a thin layer over the engine classes of this folder. Every entry
-// point catches what the engine throws (only std::bad_alloc) and turns it into a status.
+// point catches what the engine throws (only std::bad_alloc) and turns it into a status; an
+// object whose engine was stopped half-way by it keeps OSTREL_ERR_MEMORY for every later call,
+// having handed nothing of the unfinished frame to the caller.
 #include "ostrel/ostrel.h"
 
 #include <algorithm>
@@ -189,7 +191,14 @@ extern "C" int ostrel_frame_decoder_decode(ostrel_frame_decoder* dec, const void
   if (dec == nullptr || frame == nullptr || interleaved == nullptr || bytes != dec->engine.FrameBytes()) {
     return OSTREL_ERR_ARGUMENT;
   }
-  const bool intact = dec->engine.Decode(static_cast<const unsigned char*>(frame), bytes);
+  bool intact = false;
+  try {
+    intact = dec->engine.Decode(static_cast<const unsigned char*>(frame), bytes);
+  } catch (const std::bad_alloc&) {
+    // The synthesis may be half-way through the frame: start again from silence.
+    ostrel_frame_decoder_reset(dec);
+    return OSTREL_ERR_MEMORY;
+  }
   const float* first = dec->engine.Output(0);
   const float* second = dec->engine.Output(1);
   const unsigned total = dec->engine.Total();
@@ -224,6 +233,7 @@ struct ostrel_decoder {
   unsigned next = 0;     // the next output sample of the last frame decoded, and its end
   unsigned end = 0;
   bool ended = false;
+  bool outOfMemory = false;  // a frame's decoding was stopped half-way: every later read fails
 };
 
 extern "C" ostrel_decoder* ostrel_decoder_create(ostrel_read_fn read, void* user, int* status) {
@@ -288,6 +298,7 @@ extern "C" int ostrel_decoder_info(const ostrel_decoder* dec, ostrel_info* info)
 extern "C" long ostrel_decoder_read(ostrel_decoder* dec, int16_t* interleaved, size_t frames) {
   if (dec == nullptr || interleaved == nullptr || frames == 0) return OSTREL_ERR_ARGUMENT;
   if (frames > static_cast<size_t>(LONG_MAX)) frames = static_cast<size_t>(LONG_MAX);
+  if (dec->outOfMemory) return OSTREL_ERR_MEMORY;
   while (dec->next == dec->end) {
     if (dec->ended || dec->decoded >= dec->toRead) return 0;
     // A frame cut short at the end of the stream is not decoded, as ostreldec does.
@@ -295,7 +306,14 @@ extern "C" long ostrel_decoder_read(ostrel_decoder* dec, int16_t* interleaved, s
       dec->ended = true;
       return 0;
     }
-    if (!dec->engine->Decode(dec->frame.data(), dec->frame.size())) ++dec->damaged;
+    bool intact = false;
+    try {
+      intact = dec->engine->Decode(dec->frame.data(), dec->frame.size());
+    } catch (const std::bad_alloc&) {
+      dec->outOfMemory = true;
+      return OSTREL_ERR_MEMORY;
+    }
+    if (!intact) ++dec->damaged;
     ++dec->decoded;
     dec->next = dec->engine->Skip();
     dec->end = dec->engine->Total();
@@ -449,10 +467,26 @@ struct ostrel_encoder {
     return error;
   }
 
+  // Runs `step` (which returns the sticky status), turning running out of memory into the sticky
+  // OSTREL_ERR_MEMORY: the bytes of a frame (or header) left half-made are never handed over.
+  template <typename Step>
+  int Guarded(Step step) {
+    try {
+      return step();
+    } catch (const std::bad_alloc&) {
+      return error = OSTREL_ERR_MEMORY;
+    }
+  }
+
   template <typename Convert>
   int Push(size_t count, Convert sample) {
     if (finished) return error != OSTREL_OK ? error : OSTREL_ERR_STATE;
     if (error != OSTREL_OK) return error;
+    return Guarded([&] { return PushSamples(count, sample); });
+  }
+
+  template <typename Convert>
+  int PushSamples(size_t count, Convert sample) {
     if (Start() != OSTREL_OK) return error;
     size_t i = 0;
     while (i < count) {
@@ -581,11 +615,10 @@ extern "C" int ostrel_encoder_write_float(ostrel_encoder* enc, const float* inte
   });
 }
 
-extern "C" int ostrel_encoder_finish(ostrel_encoder* enc) {
-  if (enc == nullptr) return OSTREL_ERR_ARGUMENT;
-  if (enc->finished) return enc->error != OSTREL_OK ? enc->error : OSTREL_ERR_STATE;
-  enc->finished = true;
-  if (enc->error != OSTREL_OK) return enc->error;
+namespace {
+
+// Codes the rest and writes the last bits and the frame count; the sticky status.
+int FinishStream(ostrel_encoder* enc) {
   if (enc->Start() != OSTREL_OK) return enc->error;
   // The frame in which the input ends, coded in full with zeros after the last sample, and one
   // more when the input's last samples still need its overlap.
@@ -604,6 +637,17 @@ extern "C" int ostrel_encoder_finish(ostrel_encoder* enc) {
   if (enc->sink.Put(fixed.data(), fixed.size()), !enc->sink.Flush()) return enc->error = OSTREL_ERR_WRITE;
   return OSTREL_OK;
 }
+
+}  // namespace
+
+extern "C" int ostrel_encoder_finish(ostrel_encoder* enc) {
+  if (enc == nullptr) return OSTREL_ERR_ARGUMENT;
+  if (enc->finished) return enc->error != OSTREL_OK ? enc->error : OSTREL_ERR_STATE;
+  enc->finished = true;
+  if (enc->error != OSTREL_OK) return enc->error;
+  return enc->Guarded([enc] { return FinishStream(enc); });
+}
+
 
 extern "C" uint32_t ostrel_encoder_frames(const ostrel_encoder* enc) { return enc != nullptr ? enc->frames : 0; }
 

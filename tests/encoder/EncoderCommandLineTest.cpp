@@ -129,6 +129,12 @@ TEST_F(EncoderCommandLine, UsageHelpAndVersion) {
     EXPECT_EQ(r.err.rfind("ostrelenc: ", 0), 0u) << r.err;
     EXPECT_NE(r.err.find("Usage:"), std::string::npos) << r.err;
   }
+  // The complaint names the option at fault, also inside a group or after another option.
+  for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"-dash.wav"}, "unknown option -d\n"}, {{"-q", "-dash"}, "unknown option -d\n"},
+           {{"--bogus=3", source_}, "unknown option --bogus\n"}, {{"-qb"}, "option -b needs a value\n"}}) {
+    EXPECT_EQ(Encoder(args).err.rfind("ostrelenc: " + message, 0), 0u) << args[0];
+  }
   EXPECT_FALSE(std::ifstream(dir_.File("in.ost")).good());  // nothing was coded
 }
 
@@ -240,6 +246,62 @@ TEST_F(EncoderCommandLine, JobsCodeSeveralInputsAtOnce) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "ostrelenc: " + dir_.File("missing.wav") + " cannot be opened: No such file or directory\n");
   for (int i = 0; i < 3; ++i) EXPECT_EQ(ReadAll(dir_.File("in" + std::to_string(i) + ".ost")), sequential[i]) << i;
+}
+
+// Two inputs whose outputs share a name (song.wav and song.x both give song.ost) under -j: one
+// is coded into it, the other is refused with a message and the status 1, and the stream is
+// whole. Repeated, as the order in which the jobs end varies.
+TEST_F(EncoderCommandLine, JobsWithOneOutputNameLoseNothingSilently) {
+  const test::Stereo samples = test::Material(20000, 9000, 1);
+  test::WriteWav(dir_.File("song.wav"), samples);
+  test::WriteWav(dir_.File("song.x"), samples);
+  ASSERT_EQ(Encoder({"-q", dir_.File("song.wav"), "-o", dir_.File("alone.ost")}).status, 0);
+  for (int run = 0; run < 4; ++run) {
+    std::filesystem::remove(dir_.File("song.ost"));
+    RunResult r = Encoder({"-q", "-j", "2", dir_.File("song.wav"), dir_.File("song.x")});
+    EXPECT_EQ(r.status, 1) << run;
+    EXPECT_NE(r.err.find("cannot write " + dir_.File("song.ost") + ": it exists (-f replaces it)"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(ReadAll(dir_.File("song.ost")), ReadAll(dir_.File("alone.ost")));
+  }
+}
+
+// Two SIGINTs 1.5 ms apart to the whole process group (a terminal's Ctrl-C, twice) at moments
+// spread over a -j run: every input ends complete, or stopped with its valid shorter output and
+// the message, or with no file at all; never with a temporary file left or an output unexplained.
+TEST_F(EncoderCommandLine, SignalsUnderJobsLeaveEveryInputWholeStoppedOrAbsent) {
+  std::vector<std::string> args = {"-j", "2", "--threads", "1", "-q"};
+  std::vector<Bytes> complete;
+  for (int i = 0; i < 3; ++i) {
+    args.push_back(dir_.File("s" + std::to_string(i) + ".wav"));
+    test::WriteWav(args.back(), test::Material(3 * 44100, 20000, 20 + i));
+    ASSERT_EQ(Encoder({"-q", "--threads", "1", args.back(), "-o", dir_.File("whole.ost"), "-f"}).status, 0);
+    complete.push_back(ReadAll(dir_.File("whole.ost")));
+  }
+  std::filesystem::remove(dir_.File("whole.ost"));
+  for (int run = 0; run < 10; ++run) {
+    test::RunOptions options;
+    options.signal = SIGINT;
+    options.signalCount = 2;
+    options.signalGroup = true;
+    options.signalDelayUs = 80000 + 40000 * run;
+    const RunResult r = Encoder(args, "", options);
+    // The second signal may find the program past its last job, on its way out.
+    EXPECT_TRUE(r.signal == 0 || r.signal == SIGINT) << run;
+    for (int i = 0; i < 3; ++i) {
+      const std::string out = dir_.File("s" + std::to_string(i) + ".ost");
+      if (!std::filesystem::exists(out)) continue;
+      const Bytes file = ReadAll(out);
+      if (file != complete[i]) {
+        EXPECT_NE(r.err.find(args[5 + i] + ": stopped by "), std::string::npos) << run << ": " << r.err;
+        EXPECT_EQ(file.size(), test::ExpectedFileSize(test::HeaderFrameCount(file), 47560)) << run;
+      }
+      std::filesystem::remove(out);
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+      EXPECT_EQ(entry.path().string().find(".part-"), std::string::npos) << run << ": " << entry.path();
+    }
+  }
 }
 
 // A signal stops the run after the chunk in progress: the file is valid and shorter, the message
