@@ -17,6 +17,8 @@
 #include "format/ByteSink.h"
 #include "format/FileHeader.h"
 #include "format/FrameGeometry.h"
+#include "coding/FrameLayout.h"
+#include "coding/FrameReader.h"
 #include "format/RateTables.h"
 #include "library/FrameDecoder.h"
 #include "library/FrameEncoder.h"
@@ -48,37 +50,28 @@ unsigned char RateCode(int kbps) {
 // Fills the stream facts of `info` that the header's fixed fields decide; the strings are the
 // caller's. Returns OSTREL_OK or OSTREL_ERR_UNSUPPORTED.
 int FillInfo(const ostrel::FileHeaderFields& fields, ostrel_info* info) {
+  static const char EMPTY[] = "";
   *info = ostrel_info{};
-  if (!ostrel::IsValidDataRate(fields.DataRate) || fields.SampleRate != STREAM_SAMPLE_RATE ||
-      fields.Channels != STREAM_CHANNELS) {
-    return OSTREL_ERR_UNSUPPORTED;
-  }
   info->kbps = fields.DataRate * 2;
   info->sample_rate = fields.SampleRate;
   info->channels = fields.Channels;
   info->frames = fields.Frames;
+  info->title = info->author = info->comment = EMPTY;
+  if (!ostrel::IsValidDataRate(fields.DataRate) || fields.SampleRate != STREAM_SAMPLE_RATE ||
+      fields.Channels != STREAM_CHANNELS) {
+    return OSTREL_ERR_UNSUPPORTED;
+  }
   const FrameGeometry geometry = FrameGeometry::ForRate(fields.DataRate);
   info->samples_per_frame = geometry.TOTAL;
   info->delay = ostrel::FrameDecoder::DelayOf(geometry);  // the synthesis delay a decoder drops
   info->frame_bytes = geometry.FrameBits / 8;
-  info->samples = fields.Frames == 0 ? 0 : uint64_t{fields.Frames} * info->samples_per_frame - info->delay;
+  info->samples = static_cast<uint64_t>(ostrel_stream_samples(info->kbps, fields.Frames));
   info->header_bytes = fields.HeaderBytes;
   return OSTREL_OK;
 }
 
 int ParseStatus(int parsed) {
   return parsed == ostrel::FILE_HEADER_FOREIGN ? OSTREL_ERR_NOT_OSTREL : OSTREL_ERR_TRUNCATED;
-}
-
-// Reads until `bytes` bytes are in or the callback reports the end. Returns how many came.
-size_t ReadFull(ostrel_read_fn read, void* user, unsigned char* data, size_t bytes) {
-  size_t got = 0;
-  while (got < bytes) {
-    const size_t n = read(user, data + got, bytes - got);
-    if (n == 0 || n > bytes - got) break;
-    got += n;
-  }
-  return got;
 }
 
 }  // namespace
@@ -100,6 +93,7 @@ extern "C" const char* ostrel_strerror(int status) {
     case OSTREL_ERR_DAMAGED: return "damaged frame (decoded as silence)";
     case OSTREL_ERR_MEMORY: return "out of memory";
     case OSTREL_ERR_INTERNAL: return "internal failure; the stream is incomplete";
+    case OSTREL_ERR_READ: return "the input could not be read";
     default: return "unknown status";
   }
 }
@@ -121,6 +115,14 @@ extern "C" long ostrel_frame_bytes(int kbps) {
   const unsigned char code = RateCode(kbps);
   if (code == 0) return OSTREL_ERR_BITRATE;
   return static_cast<long>(FrameGeometry::ForRate(code).FrameBits / 8);
+}
+
+extern "C" int64_t ostrel_stream_samples(int kbps, uint32_t frames) {
+  const unsigned char code = RateCode(kbps);
+  if (code == 0) return OSTREL_ERR_BITRATE;
+  if (frames == 0) return 0;
+  const FrameGeometry geometry = FrameGeometry::ForRate(code);
+  return static_cast<int64_t>(uint64_t{frames} * geometry.TOTAL - ostrel::FrameDecoder::DelayOf(geometry));
 }
 
 extern "C" long ostrel_frame_decoder_delay(int kbps) {
@@ -209,22 +211,284 @@ extern "C" void ostrel_frame_decoder_reset(ostrel_frame_decoder* dec) {
 
 extern "C" void ostrel_frame_decoder_destroy(ostrel_frame_decoder* dec) { delete dec; }
 
+// ---- Frame search ------------------------------------------------------------------------
+
+namespace {
+
+// Looks for the first frame start in `data`; the read checks use (and make when missing) one
+// frame decoder per rate code in `readers`. Returns an OSTREL_ status as ostrel_find_frame does.
+int FindFrame(const unsigned char* data, size_t bytes, bool end, size_t* offset, unsigned char* DataRate,
+              std::unique_ptr<ostrel::FrameDecoder> (&readers)[BITRATE_COUNT]) {
+  const auto syncAt = [data, bytes](size_t at) {
+    return at + 2 <= bytes && data[at] == (ostrel::FRAME_SYNC_WORD >> 8) && data[at + 1] == (ostrel::FRAME_SYNC_WORD & 0xFF);
+  };
+  for (size_t at = 0; at + 2 <= bytes; ++at) {
+    if (!syncAt(at)) continue;
+    for (int r = 0; r < BITRATE_COUNT; ++r) {
+      const unsigned char code = RateCode(BITRATES[r]);
+      const size_t frameBytes = FrameGeometry::ForRate(code).FrameBits / 8;
+      const bool whole = at + frameBytes <= bytes;
+      const bool followed = syncAt(at + frameBytes);
+      if (!followed && !(end && whole && at + frameBytes + 2 > bytes)) {
+        if (at + frameBytes + 2 > bytes && !end) {  // more bytes would tell
+          *offset = at;
+          return OSTREL_ERR_TRUNCATED;
+        }
+        continue;
+      }
+      if (!readers[r]) readers[r] = std::make_unique<ostrel::FrameDecoder>(code);
+      if (readers[r]->Read(data + at, frameBytes)) {
+        *offset = at;
+        *DataRate = code;
+        return OSTREL_OK;
+      }
+    }
+  }
+  // The last byte may be the first of a sync word.
+  *offset = bytes > 0 ? bytes - 1 : 0;
+  return OSTREL_ERR_NOT_OSTREL;
+}
+
+}  // namespace
+
+extern "C" int ostrel_find_frame(const void* data, size_t bytes, int end, size_t* offset, int* kbps) {
+  if ((data == nullptr && bytes != 0) || offset == nullptr || kbps == nullptr) return OSTREL_ERR_ARGUMENT;
+  try {
+    std::unique_ptr<ostrel::FrameDecoder> readers[BITRATE_COUNT];
+    unsigned char code = 0;
+    const int found = FindFrame(static_cast<const unsigned char*>(data), bytes, end != 0, offset, &code, readers);
+    if (found == OSTREL_OK) *kbps = code * 2;
+    return found;
+  } catch (const std::bad_alloc&) {
+    return OSTREL_ERR_MEMORY;
+  }
+}
+
 // ---- Stream decoder ----------------------------------------------------------------------
 
 struct ostrel_decoder {
-  ostrel_read_fn read = nullptr;
+  // The input: the callbacks, and bytes read before they were needed (the look at the header, the
+  // frame search), which come first.
+  ostrel_input_fn read = nullptr;
+  ostrel_read_fn plainRead = nullptr;  // ostrel_decoder_create's callback, used instead of `read`
+  ostrel_seek_fn seek = nullptr;
   void* user = nullptr;
+  std::vector<unsigned char> ahead;
+  size_t aheadAt = 0;
+  uint64_t consumed = 0;  // bytes taken from the callbacks since the start (or the last seek's offset)
+
   ostrel_info info{};
   std::string title, author, comment;
   std::unique_ptr<ostrel::FrameDecoder> engine;
   std::vector<unsigned char> frame;
-  uint32_t toRead = 0;   // frames to decode: the header's count, or all there are when it is 0
+  uint32_t toRead = 0;     // frames to decode: the header's count, or all there are when it is 0
+  uint32_t nextFrame = 0;  // the number of the next frame to read
   uint32_t decoded = 0;
   int damaged = 0;
+  bool reported = false;   // a frame was decoded: `report` tells about it
+  ostrel_frame_report report{};
   unsigned next = 0;     // the next output sample of the last frame decoded, and its end
   unsigned end = 0;
+  uint64_t position = 0;   // the sample the next read starts with
   bool ended = false;
+  int error = OSTREL_OK;   // a read callback's failure, until a seek succeeds
+
+  // Reads until `bytes` bytes are in, the input ends, or it fails (error set). Returns how many came.
+  size_t Fill(unsigned char* data, size_t bytes) {
+    size_t got = 0;
+    if (aheadAt < ahead.size()) {
+      got = std::min(bytes, ahead.size() - aheadAt);
+      std::memcpy(data, ahead.data() + aheadAt, got);
+      aheadAt += got;
+      if (aheadAt == ahead.size()) {
+        ahead.clear();
+        aheadAt = 0;
+      }
+    }
+    while (got < bytes) {
+      long n;
+      if (plainRead != nullptr) {
+        const size_t m = plainRead(user, data + got, bytes - got);
+        n = m > bytes - got ? 0 : static_cast<long>(m);
+      } else {
+        n = read(user, data + got, bytes - got);
+      }
+      if (n < 0) error = OSTREL_ERR_READ;
+      if (n <= 0 || static_cast<size_t>(n) > bytes - got) break;
+      got += static_cast<size_t>(n);
+      consumed += static_cast<uint64_t>(n);
+    }
+    return got;
+  }
+
+  // Reads and decodes the next frame. False at the end of the stream or after a read error.
+  bool DecodeNext() {
+    if (Fill(frame.data(), frame.size()) < frame.size()) {
+      // A frame cut short at the end of the stream is not decoded, as ostreldec does.
+      ended = true;
+      return false;
+    }
+    const bool intact = engine->Decode(frame.data(), frame.size());
+    if (!intact) ++damaged;
+    ++decoded;
+    const ostrel::FrameReport& r = engine->Report();
+    report = ostrel_frame_report{};
+    report.index = nextFrame++;
+    report.damaged = intact ? 0 : 1;
+    report.damage = intact ? "" : ostrel::DescribeDamage(r.Damage);
+    report.step = r.Steps;
+    report.symbols = r.SymbolCount;
+    report.bits = r.BitsUsed;
+    for (unsigned c = 0; c < STREAM_CHANNELS; ++c) {
+      report.switched[c] = r.SwitchUsed[c];
+      report.location[c] = r.Location[c];
+    }
+    reported = true;
+    next = engine->Skip();
+    end = engine->Total();
+    return true;
+  }
+
+  // Makes the output samples of the next frames available; returns how many are (0 at the end) or
+  // a negative status.
+  long Available() {
+    while (next == end) {
+      if (error != OSTREL_OK) return error;
+      if (ended || nextFrame >= toRead) return 0;
+      if (!DecodeNext()) return error != OSTREL_OK ? error : 0;
+    }
+    return static_cast<long>(end - next);
+  }
+
+  template <typename Sample, typename Store>
+  long Read(Sample* interleaved, size_t frames, Store store) {
+    if (interleaved == nullptr || frames == 0) return OSTREL_ERR_ARGUMENT;
+    if (frames > static_cast<size_t>(LONG_MAX)) frames = static_cast<size_t>(LONG_MAX);
+    const long available = Available();
+    if (available <= 0) return available;
+    const size_t n = std::min(frames, static_cast<size_t>(available));
+    store(engine->Output(0) + next, engine->Output(1) + next, interleaved, n);
+    next += static_cast<unsigned>(n);
+    position += n;
+    return static_cast<long>(n);
+  }
 };
+
+namespace {
+
+// Reads the header that starts with the `lead` bytes already read. Returns OSTREL_OK with the
+// fields and the whole header in `header`, or the status of a header that cannot be read.
+int ReadHeader(ostrel_decoder& dec, std::vector<unsigned char>& header, ostrel::FileHeaderFields* fields) {
+  size_t have = header.size();
+  int parsed = ostrel::ParseFileHeader(header.data(), have, fields);
+  while (parsed == ostrel::FILE_HEADER_SHORT) {
+    header.resize(fields->HeaderBytes);
+    const size_t want = fields->HeaderBytes - have;
+    const size_t got = dec.Fill(header.data() + have, want);
+    have += got;
+    parsed = ostrel::ParseFileHeader(header.data(), have, fields);
+    if (got < want) break;
+  }
+  if (dec.error != OSTREL_OK) return dec.error;
+  if (parsed != ostrel::FILE_HEADER_OK) return ParseStatus(parsed);
+  return FillInfo(*fields, &dec.info);
+}
+
+// Finds the first frame of a stream joined in the middle, whose first `lead` bytes are read.
+// Returns OSTREL_OK with the frame's bytes and what follows them left to read, or a status.
+int JoinStream(ostrel_decoder& dec, std::vector<unsigned char> bytes) {
+  constexpr size_t LOOK = 65536;                 // bytes read at a time while searching
+  constexpr uint64_t GIVE_UP = uint64_t{4} << 20;  // bytes searched before the input is not ours
+  std::unique_ptr<ostrel::FrameDecoder> readers[BITRATE_COUNT];
+  uint64_t dropped = 0;
+  bool end = false;
+  for (;;) {
+    size_t offset = 0;
+    unsigned char code = 0;
+    const int found = FindFrame(bytes.data(), bytes.size(), end, &offset, &code, readers);
+    if (found == OSTREL_OK) {
+      ostrel::FileHeaderFields fields;
+      fields.DataRate = code;
+      fields.SampleRate = static_cast<unsigned short>(STREAM_SAMPLE_RATE);
+      fields.Channels = static_cast<unsigned char>(STREAM_CHANNELS);
+      fields.HeaderBytes = static_cast<size_t>(dropped + offset);
+      FillInfo(fields, &dec.info);
+      for (int r = 0; r < BITRATE_COUNT; ++r) {
+        if (readers[r] && BITRATES[r] == code * 2) dec.engine = std::move(readers[r]);  // fresh: only read
+      }
+      dec.ahead.assign(bytes.begin() + static_cast<long>(offset), bytes.end());
+      dec.aheadAt = 0;
+      return OSTREL_OK;
+    }
+    if (end || dropped + bytes.size() >= GIVE_UP) return OSTREL_ERR_NOT_OSTREL;
+    bytes.erase(bytes.begin(), bytes.begin() + static_cast<long>(offset));
+    dropped += offset;
+    const size_t have = bytes.size();
+    bytes.resize(have + LOOK);
+    const size_t got = dec.Fill(bytes.data() + have, LOOK);
+    bytes.resize(have + got);
+    if (dec.error != OSTREL_OK) return dec.error;
+    end = got < LOOK;
+  }
+}
+
+// Reads the start of the stream: the header, or with `join` the first frame found. Returns the
+// decoder ready for its first frame, or NULL and the status.
+ostrel_decoder* OpenDecoder(std::unique_ptr<ostrel_decoder> dec, bool join, int* status) {
+  // The magic and version first: the header is read exactly, so that the frames start right
+  // after it.
+  std::vector<unsigned char> lead(ostrel::FILE_MAGIC_BYTES + 1);
+  lead.resize(dec->Fill(lead.data(), lead.size()));
+  const bool header = lead.size() == ostrel::FILE_MAGIC_BYTES + 1 &&
+                      std::memcmp(lead.data(), ostrel::FILE_MAGIC, ostrel::FILE_MAGIC_BYTES) == 0 &&
+                      lead.back() == ostrel::FILE_VERSION;
+  int opened = dec->error;
+  ostrel::FileHeaderFields fields;
+  if (opened == OSTREL_OK && header) {
+    opened = ReadHeader(*dec, lead, &fields);
+    if (opened == OSTREL_OK) {
+      const auto text = [&lead](size_t offset, size_t bytes) {
+        return std::string(reinterpret_cast<const char*>(lead.data()) + offset, bytes);
+      };
+      dec->title = text(fields.TitleOffset, fields.TitleBytes);
+      dec->author = text(fields.AuthorOffset, fields.AuthorBytes);
+      dec->comment = text(fields.CommentsOffset, fields.CommentsBytes);
+      dec->engine = std::make_unique<ostrel::FrameDecoder>(fields.DataRate);
+    }
+  } else if (opened == OSTREL_OK) {
+    // Too short to hold the magic and version, or other bytes: not a stream of ours, unless a
+    // frame can be found in it.
+    opened = join ? JoinStream(*dec, std::move(lead)) : OSTREL_ERR_NOT_OSTREL;
+  }
+  if (opened != OSTREL_OK) {
+    SetStatus(status, opened);
+    return nullptr;
+  }
+  dec->frame.assign(dec->engine->FrameBytes(), 0);
+  dec->toRead = dec->info.frames == 0 ? UINT32_MAX : dec->info.frames;
+  SetStatus(status, OSTREL_OK);
+  return dec.release();
+}
+
+}  // namespace
+
+extern "C" ostrel_decoder* ostrel_decoder_open(ostrel_input_fn read, ostrel_seek_fn seek, void* user, int flags,
+                                               int* status) {
+  if (read == nullptr || (flags & ~OSTREL_JOIN) != 0) {
+    SetStatus(status, OSTREL_ERR_ARGUMENT);
+    return nullptr;
+  }
+  try {
+    auto dec = std::make_unique<ostrel_decoder>();
+    dec->read = read;
+    dec->seek = seek;
+    dec->user = user;
+    return OpenDecoder(std::move(dec), (flags & OSTREL_JOIN) != 0, status);
+  } catch (const std::bad_alloc&) {
+    SetStatus(status, OSTREL_ERR_MEMORY);
+    return nullptr;
+  }
+}
 
 extern "C" ostrel_decoder* ostrel_decoder_create(ostrel_read_fn read, void* user, int* status) {
   if (read == nullptr) {
@@ -232,44 +496,10 @@ extern "C" ostrel_decoder* ostrel_decoder_create(ostrel_read_fn read, void* user
     return nullptr;
   }
   try {
-    // The header is read exactly, so that the frames start right after it.
-    std::vector<unsigned char> header(ostrel::FILE_MAGIC_BYTES + 1);
-    size_t have = ReadFull(read, user, header.data(), header.size());
-    ostrel::FileHeaderFields fields;
-    int parsed = ostrel::ParseFileHeader(header.data(), have, &fields);
-    // Too short to hold the magic and version: not a stream of ours, as ostreldec says too.
-    if (have < header.size()) parsed = ostrel::FILE_HEADER_FOREIGN;
-    while (parsed == ostrel::FILE_HEADER_SHORT) {
-      header.resize(fields.HeaderBytes);
-      const size_t want = fields.HeaderBytes - have;
-      const size_t got = ReadFull(read, user, header.data() + have, want);
-      have += got;
-      parsed = ostrel::ParseFileHeader(header.data(), have, &fields);
-      if (got < want) break;
-    }
-    if (parsed != ostrel::FILE_HEADER_OK) {
-      SetStatus(status, ParseStatus(parsed));
-      return nullptr;
-    }
     auto dec = std::make_unique<ostrel_decoder>();
-    const int filled = FillInfo(fields, &dec->info);
-    if (filled != OSTREL_OK) {
-      SetStatus(status, filled);
-      return nullptr;
-    }
-    const auto text = [&header](size_t offset, size_t bytes) {
-      return std::string(reinterpret_cast<const char*>(header.data()) + offset, bytes);
-    };
-    dec->title = text(fields.TitleOffset, fields.TitleBytes);
-    dec->author = text(fields.AuthorOffset, fields.AuthorBytes);
-    dec->comment = text(fields.CommentsOffset, fields.CommentsBytes);
-    dec->read = read;
+    dec->plainRead = read;
     dec->user = user;
-    dec->engine = std::make_unique<ostrel::FrameDecoder>(fields.DataRate);
-    dec->frame.assign(dec->engine->FrameBytes(), 0);
-    dec->toRead = fields.Frames == 0 ? UINT32_MAX : fields.Frames;
-    SetStatus(status, OSTREL_OK);
-    return dec.release();
+    return OpenDecoder(std::move(dec), false, status);
   } catch (const std::bad_alloc&) {
     SetStatus(status, OSTREL_ERR_MEMORY);
     return nullptr;
@@ -286,27 +516,68 @@ extern "C" int ostrel_decoder_info(const ostrel_decoder* dec, ostrel_info* info)
 }
 
 extern "C" long ostrel_decoder_read(ostrel_decoder* dec, int16_t* interleaved, size_t frames) {
-  if (dec == nullptr || interleaved == nullptr || frames == 0) return OSTREL_ERR_ARGUMENT;
-  if (frames > static_cast<size_t>(LONG_MAX)) frames = static_cast<size_t>(LONG_MAX);
-  while (dec->next == dec->end) {
-    if (dec->ended || dec->decoded >= dec->toRead) return 0;
-    // A frame cut short at the end of the stream is not decoded, as ostreldec does.
-    if (ReadFull(dec->read, dec->user, dec->frame.data(), dec->frame.size()) < dec->frame.size()) {
-      dec->ended = true;
-      return 0;
+  if (dec == nullptr) return OSTREL_ERR_ARGUMENT;
+  return dec->Read(interleaved, frames, [](const float* first, const float* second, int16_t* out, size_t n) {
+    ostrel::InterleavePcm(first, second, out, n);
+  });
+}
+
+extern "C" long ostrel_decoder_read_float(ostrel_decoder* dec, float* interleaved, size_t frames) {
+  if (dec == nullptr) return OSTREL_ERR_ARGUMENT;
+  return dec->Read(interleaved, frames, [](const float* first, const float* second, float* out, size_t n) {
+    constexpr float SCALE = 1.0f / 32768.0f;  // a power of two: exact
+    for (size_t i = 0; i < n; ++i) {
+      out[2 * i] = first[i] * SCALE;
+      out[2 * i + 1] = second[i] * SCALE;
     }
-    if (!dec->engine->Decode(dec->frame.data(), dec->frame.size())) ++dec->damaged;
-    ++dec->decoded;
-    dec->next = dec->engine->Skip();
-    dec->end = dec->engine->Total();
+  });
+}
+
+extern "C" int ostrel_decoder_seek(ostrel_decoder* dec, uint64_t sample) {
+  if (dec == nullptr) return OSTREL_ERR_ARGUMENT;
+  if (dec->info.frames != 0 && sample > dec->info.samples) return OSTREL_ERR_ARGUMENT;
+  if (dec->seek == nullptr) return OSTREL_ERR_STATE;
+  // The frame that holds the sample, and the one before it, whose overlap the sample needs.
+  const uint64_t at = sample + dec->info.delay;
+  const uint64_t target = at / dec->info.samples_per_frame;
+  const unsigned into = static_cast<unsigned>(at % dec->info.samples_per_frame);
+  const uint64_t first = target > 0 ? target - 1 : 0;
+  dec->ahead.clear();
+  dec->aheadAt = 0;
+  dec->next = dec->end = 0;
+  dec->position = sample;
+  dec->error = OSTREL_OK;
+  dec->ended = true;  // until the frames are in
+  if (target >= dec->toRead) return OSTREL_OK;
+  const uint64_t offset = dec->info.header_bytes + first * dec->info.frame_bytes;
+  if (dec->seek(dec->user, offset) != 0) return OSTREL_ERR_SEEK;
+  dec->consumed = offset;
+  dec->ended = false;
+  try {
+    dec->engine->Reset();
+  } catch (const std::bad_alloc&) {
+    dec->ended = true;
+    return OSTREL_ERR_MEMORY;
   }
-  const size_t left = dec->end - dec->next;
-  const size_t n = frames < left ? frames : left;
-  const float* first = dec->engine->Output(0) + dec->next;
-  const float* second = dec->engine->Output(1) + dec->next;
-  ostrel::InterleavePcm(first, second, interleaved, n);
-  dec->next += static_cast<unsigned>(n);
-  return static_cast<long>(n);
+  dec->nextFrame = static_cast<uint32_t>(first);
+  for (uint64_t f = first; f <= target; ++f) {
+    if (!dec->DecodeNext()) {
+      dec->ended = true;
+      dec->next = dec->end = 0;
+      return dec->error;
+    }
+  }
+  dec->next = into;
+  return OSTREL_OK;
+}
+
+extern "C" uint64_t ostrel_decoder_tell(const ostrel_decoder* dec) { return dec != nullptr ? dec->position : 0; }
+
+extern "C" int ostrel_decoder_frame_report(const ostrel_decoder* dec, ostrel_frame_report* report) {
+  if (dec == nullptr || report == nullptr) return OSTREL_ERR_ARGUMENT;
+  if (!dec->reported) return OSTREL_ERR_STATE;
+  *report = dec->report;
+  return OSTREL_OK;
 }
 
 extern "C" uint32_t ostrel_decoder_frames_decoded(const ostrel_decoder* dec) {
