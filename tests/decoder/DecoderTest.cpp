@@ -177,6 +177,44 @@ TEST_F(DecoderFiles, StandardInputToStandardOutput) {
   EXPECT_NE(listed.err.find("frame 0: step "), std::string::npos) << listed.err;
 }
 
+// A pipe is decoded as it comes: the output grows while the producer still holds back the rest.
+TEST_F(DecoderFiles, APipeIsDecodedWhileItArrives) {
+  const std::string out = work_.File("slow.wav");
+  std::FILE* producer = popen((Program("ostreldec") + " -q - -o " + out).c_str(), "w");
+  ASSERT_NE(producer, nullptr);
+  const size_t first = HEADER_BYTES + 2 * FRAME_BYTES;
+  ASSERT_EQ(std::fwrite(ost_.data(), 1, first, producer), first);
+  std::fflush(producer);
+  uintmax_t seen = 0;
+  for (int wait = 0; wait < 500 && seen <= 44; ++wait) {
+    for (const auto& entry : std::filesystem::directory_iterator(work_.path())) seen = std::max(seen, entry.file_size());
+    if (seen <= 44) usleep(20000);
+  }
+  EXPECT_GT(seen, 44u) << "nothing was written before the input ended";
+  std::fwrite(ost_.data() + first, 1, ost_.size() - first, producer);
+  EXPECT_EQ(pclose(producer), 0);
+  Decode(dir_->File("source.ost"), work_.File("file.wav"));
+  EXPECT_EQ(ReadAll(out), ReadAll(work_.File("file.wav")));
+}
+
+// --join: a stream cut at any byte is decoded from its next whole frame, which it says.
+TEST_F(DecoderFiles, ACutStreamIsJoinedAtItsNextFrame) {
+  const size_t cut = HEADER_BYTES + FRAME_BYTES / 3;
+  const std::string in = Put("cut.ost", std::vector<unsigned char>(ost_.begin() + cut, ost_.end()));
+  RunResult refused = test::Run({Program("ostreldec"), "-t", in}, "");
+  EXPECT_EQ(refused.status, DECODE_BAD_INPUT);
+  RunResult r = test::Run({Program("ostreldec"), "--join", in, "-o", "-"}, "");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("no header; decoding from the first frame found, at byte " +
+                       std::to_string(FRAME_BYTES - FRAME_BYTES / 3) + " (128 kb/s)"),
+            std::string::npos)
+      << r.err;
+  Decode(dir_->File("source.ost"), work_.File("file.wav"));
+  const std::vector<unsigned char> whole = ReadAll(work_.File("file.wav"));
+  ASSERT_EQ(r.out.size(), whole.size() - 4 * TOTAL);
+  EXPECT_EQ(r.out.substr(44), std::string(whole.begin() + 44 + 4 * TOTAL, whole.end()));
+}
+
 TEST_F(DecoderFiles, TestModeChecksEveryFrameAndWritesNothing) {
   std::vector<unsigned char> bytes = ost_;
   bytes[HEADER_BYTES + FRAME_BYTES] ^= 0xFF;  // the sync word of frame 1
