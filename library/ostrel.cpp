@@ -3,6 +3,7 @@
 #include "ostrel/ostrel.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -26,13 +27,22 @@
 #include "platform/StreamConstants.h"
 
 
+static_assert(OSTREL_TAG_MAX_BYTES == ostrel::FILE_TITLE_MAX && OSTREL_COMMENT_MAX_BYTES == ostrel::FILE_COMMENTS_MAX,
+              "the public limits are the header's fields");
+
 namespace {
 
 using ostrel::FrameGeometry;
 using ostrel::STREAM_CHANNELS;
 using ostrel::STREAM_SAMPLE_RATE;
-constexpr int BITRATES[] = {96, 112, 128, 160, 192, 256, 392};  // kb/s; the rate code is half
-constexpr int BITRATE_COUNT = sizeof BITRATES / sizeof BITRATES[0];
+constexpr int BITRATE_COUNT = ostrel::DATA_RATE_COUNT;
+// The rates in kb/s, ascending: twice the rate codes.
+constexpr std::array<int, BITRATE_COUNT> Bitrates() {
+  std::array<int, BITRATE_COUNT> kbps{};
+  for (int i = 0; i < BITRATE_COUNT; ++i) kbps[static_cast<size_t>(i)] = 2 * ostrel::DATA_RATES[i];
+  return kbps;
+}
+constexpr std::array<int, BITRATE_COUNT> BITRATES = Bitrates();
 
 void SetStatus(int* status, int value) {
   if (status != nullptr) *status = value;
@@ -94,6 +104,8 @@ extern "C" const char* ostrel_strerror(int status) {
     case OSTREL_ERR_MEMORY: return "out of memory";
     case OSTREL_ERR_INTERNAL: return "internal failure; the stream is incomplete";
     case OSTREL_ERR_READ: return "the input could not be read";
+    case OSTREL_ERR_FRAME_VALUE: return "a frame held a value its field cannot carry; the stream is damaged";
+    case OSTREL_ERR_STOPPED: return "stopped by the frame callback";
     default: return "unknown status";
   }
 }
@@ -102,7 +114,7 @@ extern "C" const char* ostrel_version(void) { return OSTREL_VERSION; }
 
 extern "C" const int* ostrel_bitrates(int* count) {
   if (count != nullptr) *count = BITRATE_COUNT;
-  return BITRATES;
+  return BITRATES.data();
 }
 
 extern "C" long ostrel_samples_per_frame(int kbps) {
@@ -123,6 +135,22 @@ extern "C" int64_t ostrel_stream_samples(int kbps, uint32_t frames) {
   if (frames == 0) return 0;
   const FrameGeometry geometry = FrameGeometry::ForRate(code);
   return static_cast<int64_t>(uint64_t{frames} * geometry.TOTAL - ostrel::FrameDecoder::DelayOf(geometry));
+}
+
+extern "C" int ostrel_frame_layout_of(int kbps, ostrel_frame_layout* layout) {
+  if (layout == nullptr) return OSTREL_ERR_ARGUMENT;
+  const unsigned char code = RateCode(kbps);
+  if (code == 0) return OSTREL_ERR_BITRATE;
+  const FrameGeometry g = FrameGeometry::ForRate(code);
+  layout->long_block = static_cast<int>(g.LSIZE);
+  layout->short_block = static_cast<int>(g.SSIZE);
+  layout->transition_block = static_cast<int>(g.TRANSIZE);
+  layout->blocks = static_cast<int>(g.NBlocks);
+  layout->samples_per_frame = static_cast<int>(g.TOTAL);
+  layout->frame_bits = g.FrameBits;
+  layout->model_resolution = g.Res;
+  layout->model_offset = g.dBOffset;
+  return OSTREL_OK;
 }
 
 extern "C" long ostrel_frame_decoder_delay(int kbps) {
@@ -704,10 +732,12 @@ struct ostrel_encoder {
   // Codes the buffered frame. Returns the sticky status; `complete` tells whether the input has
   // ended and the frames coded hold all of it.
   int Code(bool* complete = nullptr) {
+    if (frameFn != nullptr && frameFn(frameUser, frames) != 0) return error = OSTREL_ERR_STOPPED;
     const ostrel::FrameEncoder::FrameOutcome outcome = engine.EncodeFrame();
     ++frames;
     if (complete != nullptr) *complete = outcome.inputEnded;
-    if (outcome.overBudget || outcome.writerFailed) error = OSTREL_ERR_INTERNAL;
+    if (outcome.writerFailed) error = OSTREL_ERR_FRAME_VALUE;
+    if (outcome.overBudget) error = OSTREL_ERR_INTERNAL;
     if (!sink.Flush() || engine.WriteFailed()) error = OSTREL_ERR_WRITE;
     return error;
   }
@@ -752,7 +782,15 @@ struct ostrel_encoder {
   uint32_t frames = 0;
   uint64_t clipped = 0;
   int threads = 1;
+  ostrel_frame_fn frameFn = nullptr;
+  void* frameUser = nullptr;
 };
+
+namespace ostrel {
+
+void SetFrameBudget(ostrel_encoder* enc, int bits) { enc->engine.SetBudget(bits); }
+
+}  // namespace ostrel
 
 extern "C" ostrel_encoder* ostrel_encoder_create(int kbps, ostrel_write_fn write, ostrel_seek_fn seek, void* user,
                                                  int* status) {
@@ -852,28 +890,42 @@ extern "C" int ostrel_encoder_write_float(ostrel_encoder* enc, const float* inte
   });
 }
 
+extern "C" int ostrel_encoder_set_frame_callback(ostrel_encoder* enc, ostrel_frame_fn fn, void* user) {
+  if (enc == nullptr) return OSTREL_ERR_ARGUMENT;
+  if (enc->started || enc->finished) return OSTREL_ERR_STATE;
+  enc->frameFn = fn;
+  enc->frameUser = user;
+  return OSTREL_OK;
+}
+
 extern "C" int ostrel_encoder_finish(ostrel_encoder* enc) {
   if (enc == nullptr) return OSTREL_ERR_ARGUMENT;
   if (enc->finished) return enc->error != OSTREL_OK ? enc->error : OSTREL_ERR_STATE;
   enc->finished = true;
-  if (enc->error != OSTREL_OK) return enc->error;
-  if (enc->Start() != OSTREL_OK) return enc->error;
-  // The frame in which the input ends, coded in full with zeros after the last sample, and one
-  // more when the input's last samples still need its overlap.
-  bool complete = false;
-  while (!complete) {
-    if (enc->Code(&complete) != OSTREL_OK) return enc->error;
+  if (enc->error == OSTREL_OK && enc->Start() == OSTREL_OK) {
+    // The frame in which the input ends, coded in full with zeros after the last sample, and one
+    // more when the input's last samples still need its overlap.
+    bool complete = false;
+    while (!complete && enc->Code(&complete) == OSTREL_OK) {
+    }
   }
+  // A stream stopped on request, or at a frame that could not be coded, is closed after the frames
+  // coded, as far as it got; one whose bytes did not all go out is left as it is.
+  const int stop = enc->error;
+  if (stop != OSTREL_OK && stop != OSTREL_ERR_STOPPED && stop != OSTREL_ERR_INTERNAL && stop != OSTREL_ERR_FRAME_VALUE) {
+    return stop;
+  }
+  const int done = stop == OSTREL_ERR_STOPPED ? OSTREL_OK : stop;
   enc->engine.FlushBits();
   if (!enc->sink.Flush() || enc->engine.WriteFailed()) return enc->error = OSTREL_ERR_WRITE;
-  if (enc->seek == nullptr) return OSTREL_OK;
+  if (enc->seek == nullptr) return done;
   std::vector<unsigned char> fixed = ostrel::FileHeaderBytes(
       "", "", "", enc->DataRate, static_cast<unsigned short>(STREAM_SAMPLE_RATE),
       static_cast<unsigned char>(STREAM_CHANNELS), enc->frames);
   fixed.resize(ostrel::FILE_HEADER_FIXED_BYTES);
-  if (enc->seek(enc->user, 0) != 0) return enc->error = OSTREL_ERR_SEEK;
+  if (enc->seek(enc->user, 0) != 0) return done != OSTREL_OK ? done : (enc->error = OSTREL_ERR_SEEK);
   if (enc->sink.Put(fixed.data(), fixed.size()), !enc->sink.Flush()) return enc->error = OSTREL_ERR_WRITE;
-  return OSTREL_OK;
+  return done;
 }
 
 extern "C" uint32_t ostrel_encoder_frames(const ostrel_encoder* enc) { return enc != nullptr ? enc->frames : 0; }

@@ -10,8 +10,9 @@
  * Samples are 16-bit (or float) stereo at 44 100 Hz, interleaved: left, right, left, right...
  * A "sample frame" (argument `frames`) is one sample of each channel.
  *
- * Encoding:  ostrel_encoder_create, ostrel_encoder_set_tag, ostrel_encoder_set_quality and
- *            ostrel_encoder_set_threads (optional), ostrel_encoder_write or
+ * Encoding:  ostrel_encoder_create, ostrel_encoder_set_tag, ostrel_encoder_set_quality,
+ *            ostrel_encoder_set_threads and ostrel_encoder_set_frame_callback (optional),
+ *            ostrel_encoder_write or
  *            ostrel_encoder_write_float (any number of times, any chunk size),
  *            ostrel_encoder_finish, ostrel_encoder_destroy.
  * Decoding:  ostrel_decoder_create or ostrel_decoder_open (reads the header, or with OSTREL_JOIN
@@ -61,6 +62,9 @@ extern "C" {
                                        internal failure; the stream is incomplete */
 #define OSTREL_ERR_READ (-13)       /* the input callback reported an error; what was decoded before
                                        it stands */
+#define OSTREL_ERR_FRAME_VALUE (-14) /* a frame held a value its field cannot carry; the stream is
+                                       damaged from that frame on */
+#define OSTREL_ERR_STOPPED (-15)    /* the frame callback asked the encoder to stop */
 
 /* A short English description of `status` ("success", "not an Ostrel stream", ...). Never NULL;
  * an unknown code gives "unknown status". The string is static. */
@@ -109,6 +113,21 @@ OSTREL_EXPORT long ostrel_frame_bytes(int kbps);
  * ostrel_frame_bytes it gives a frame-level user the whole frame geometry without a header. */
 OSTREL_EXPORT long ostrel_frame_decoder_delay(int kbps);
 
+/* The layout of every frame at a data rate, as the rate tables fix it. */
+typedef struct {
+  int long_block;          /* long transform length in samples: 512, 1024 or 2048 */
+  int short_block;         /* short transform length: long_block / 4 */
+  int transition_block;    /* the transition block's model length: long_block / 2 + long_block / 8 */
+  int blocks;              /* long blocks per frame: 16 or 32 */
+  int samples_per_frame;   /* blocks x long_block / 2 */
+  uint32_t frame_bits;     /* bits in every frame */
+  float model_resolution;  /* band width of the encoder's psychoacoustic models, in Bark */
+  float model_offset;      /* their level offset, in dB */
+} ostrel_frame_layout;
+
+/* Fills `*layout` for `kbps`. Returns OSTREL_OK, OSTREL_ERR_BITRATE or OSTREL_ERR_ARGUMENT (NULL). */
+OSTREL_EXPORT int ostrel_frame_layout_of(int kbps, ostrel_frame_layout *layout);
+
 /* What a stream's header says. The strings are owned by the object they were read from (the
  * decoder, or the caller's buffer for ostrel_parse_header: see there) and are zero-terminated. */
 typedef struct {
@@ -128,6 +147,10 @@ typedef struct {
 
 /* ---- Encoder ------------------------------------------------------------------------------- */
 
+/* The longest header strings, in bytes: title and author, and the comment. */
+#define OSTREL_TAG_MAX_BYTES 255
+#define OSTREL_COMMENT_MAX_BYTES 65535
+
 typedef struct ostrel_encoder ostrel_encoder;
 
 /* Makes an encoder at `kbps` (96, 112, 128, 160, 192, 256 or 392; anything else fails with
@@ -141,7 +164,7 @@ OSTREL_EXPORT ostrel_encoder *ostrel_encoder_create(int kbps, ostrel_write_fn wr
                                                     void *user, int *status) OSTREL_WARN_UNUSED_RESULT;
 
 /* Sets a header string: `key` "title", "author" or "comment"; `value` is copied. Title and author
- * hold at most 255 bytes, the comment 65535; a longer value fails with OSTREL_ERR_TAG (it is never
+ * hold at most OSTREL_TAG_MAX_BYTES (255) bytes, the comment OSTREL_COMMENT_MAX_BYTES (65535); a longer value fails with OSTREL_ERR_TAG (it is never
  * cut). Untagged fields hold "None". Only before the first samples (else OSTREL_ERR_STATE). */
 OSTREL_EXPORT int ostrel_encoder_set_tag(ostrel_encoder *enc, const char *key, const char *value)
     OSTREL_WARN_UNUSED_RESULT;
@@ -164,9 +187,25 @@ OSTREL_EXPORT int ostrel_encoder_set_quality(ostrel_encoder *enc, int on) OSTREL
  * OSTREL_ERR_STATE or OSTREL_ERR_MEMORY (also when a thread cannot be started). */
 OSTREL_EXPORT int ostrel_encoder_set_threads(ostrel_encoder *enc, int threads) OSTREL_WARN_UNUSED_RESULT;
 
+/* Called before each frame is coded, with the frame's number (counted from 0), on the thread that
+ * called ostrel_encoder_write, ostrel_encoder_write_float or ostrel_encoder_finish: for progress
+ * displays and for stopping at a frame's edge. Returns 0 to go on; nonzero stops the encoder
+ * before that frame: the call coding it and every later write return OSTREL_ERR_STOPPED, and
+ * ostrel_encoder_finish ends the stream after the frames coded so far (with its last bits and, with
+ * a seek callback, their count) and returns OSTREL_OK. It must not call the encoder. */
+typedef int (*ostrel_frame_fn)(void *user, uint32_t frame);
+
+/* Sets the frame callback `fn` (NULL: none, the default) and the `user` pointer passed to it as it
+ * is. Only before the first samples. Returns OSTREL_OK, OSTREL_ERR_ARGUMENT (enc NULL) or
+ * OSTREL_ERR_STATE. */
+OSTREL_EXPORT int ostrel_encoder_set_frame_callback(ostrel_encoder *enc, ostrel_frame_fn fn, void *user)
+    OSTREL_WARN_UNUSED_RESULT;
+
 /* Codes `frames` interleaved 16-bit stereo sample frames (borrowed for the call). Whole frames
- * of the stream are written as soon as they are complete. Returns OSTREL_OK or an error; after an
- * error every later call returns that error. */
+ * of the stream are written as soon as they are complete. Returns OSTREL_OK or an error
+ * (OSTREL_ERR_INTERNAL when a frame could not be coded within its size, OSTREL_ERR_FRAME_VALUE,
+ * OSTREL_ERR_WRITE, OSTREL_ERR_STOPPED, OSTREL_ERR_STATE after finish); after an error every later
+ * call returns that error. */
 OSTREL_EXPORT int ostrel_encoder_write(ostrel_encoder *enc, const int16_t *interleaved, size_t frames)
     OSTREL_WARN_UNUSED_RESULT;
 
@@ -180,7 +219,11 @@ OSTREL_EXPORT int ostrel_encoder_write_float(ostrel_encoder *enc, const float *i
  * more frame of silence, so that a decoder gives back every input sample), writes the last bits
  * and, with a seek callback, patches the frame count.
  * After it only ostrel_encoder_destroy and the queries below are useful. Returns OSTREL_OK,
- * OSTREL_ERR_WRITE, OSTREL_ERR_SEEK (all frames written, count not stored) or another error. */
+ * OSTREL_ERR_WRITE, OSTREL_ERR_SEEK (all frames written, count not stored) or another error.
+ * After a stop by the frame callback, OSTREL_ERR_INTERNAL (a frame did not fit its size) or
+ * OSTREL_ERR_FRAME_VALUE the stream is still closed after the frames coded (last bits, count), and
+ * the status says what happened (OSTREL_OK after a stop); after OSTREL_ERR_WRITE nothing more is
+ * written. */
 OSTREL_EXPORT int ostrel_encoder_finish(ostrel_encoder *enc) OSTREL_WARN_UNUSED_RESULT;
 
 /* Frames of the stream written so far, and float samples limited to full scale so far. */
