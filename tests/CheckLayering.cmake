@@ -55,6 +55,7 @@ foreach(folder platform format audio transform psycho analysis coding library li
   if(folder STREQUAL "gst")
     set(allowed ${own} ${below_${folder}})  # the plugin: the public header only
   endif()
+  list(REMOVE_DUPLICATES allowed)
   string(REPLACE ";" ", " allowed_shown "${allowed}")
   file(GLOB_RECURSE sources LIST_DIRECTORIES false
        "${SOURCE_DIR}/${folder}/*.h" "${SOURCE_DIR}/${folder}/*.hpp" "${SOURCE_DIR}/${folder}/*.c"
