@@ -1,5 +1,6 @@
 #include "audio/Waveio.h"
 
+#include "platform/ByteOrder.h"
 #include "platform/StreamConstants.h"
 
 #include "audio/MCI_Buffer.h"
@@ -27,22 +28,6 @@ constexpr uint64_t kMaxTagBytes = 65536;
 // The PCM sub-format identifier after its first four bytes, which hold the format code 1.
 constexpr unsigned char kPcmGuidTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
                                             0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-
-uint16_t Get16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t Get32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void Put16(unsigned char* p, uint16_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-}
-
-void Put32(unsigned char* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
 
 void SetTag(char* tag, const char* text) {
   std::memcpy(tag, text, 4);

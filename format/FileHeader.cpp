@@ -2,18 +2,16 @@
 
 #include <cstring>
 
+#include "platform/ByteOrder.h"
+
 namespace ostrel {
 
 namespace {
 
-void PutLE(std::vector<unsigned char>& out, unsigned value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
-
 void PutString(std::vector<unsigned char>& out, const char* text, std::size_t maxLength, int lengthBytes) {
   std::size_t length = text != nullptr ? std::strlen(text) : 0;
   length &= maxLength;  // the length field keeps the low 8 or 16 bits
-  PutLE(out, static_cast<unsigned>(length), lengthBytes);
+  AppendLE(out, static_cast<unsigned>(length), lengthBytes);
   out.insert(out.end(), text, text + length);
 }
 
@@ -22,15 +20,9 @@ void PutFixedPart(std::vector<unsigned char>& out, unsigned char DataRate, unsig
   out.insert(out.end(), FILE_MAGIC, FILE_MAGIC + FILE_MAGIC_BYTES);
   out.push_back(FILE_VERSION);
   out.push_back(DataRate);
-  PutLE(out, SampleRate, 2);
+  AppendLE(out, SampleRate, 2);
   out.push_back(Channels);
-  PutLE(out, Frames, 4);
-}
-
-unsigned GetLE(const unsigned char* p, int bytes) {
-  unsigned value = 0;
-  for (int i = 0; i < bytes; ++i) value |= static_cast<unsigned>(p[i]) << (8 * i);
-  return value;
+  AppendLE(out, Frames, 4);
 }
 
 // Reads `bytes` little-endian bytes; false when the file ends first.
