@@ -8,7 +8,7 @@
 # clang (installing it when missing) and runs each for FUZZ_TIME seconds. `make install` installs
 # the programs, libostrel (shared and static), its header, pkg-config and CMake package files, the
 # manual pages and the GStreamer plugin under PREFIX (default /usr/local), staged under DESTDIR when
-# it is set.
+# it is set, and runs ldconfig when it installs as root into /usr or /usr/local.
 BUILD    := build
 ASAN     := build-asan
 TSAN     := build-tsan
@@ -80,10 +80,17 @@ fuzz: build
 
 # Configured for PREFIX, so that the install folders follow it (on Debian a /usr prefix puts the
 # libraries and the GStreamer plugin under lib/<multiarch>, where the system looks for them).
+# Installed as root into a system prefix (not staged), the loader's cache is brought up to date,
+# so that programs find the new libostrel.so at once; elsewhere a note says what to do.
 install:
 	$(CMAKE) -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX="$(PREFIX)"
 	$(CMAKE) --build $(BUILD) -j $(JOBS)
 	DESTDIR="$(DESTDIR)" $(CMAKE) --install $(BUILD)
+	@if [ -z "$(DESTDIR)" ] && [ "$$(id -u)" = 0 ] && { [ "$(PREFIX)" = /usr ] || [ "$(PREFIX)" = /usr/local ]; }; then \
+	  echo "ldconfig"; ldconfig; \
+	else \
+	  echo "note: libostrel.so is in $(DESTDIR)$(PREFIX)/lib...; run ldconfig as root where the loader searches it, or link with -Wl,-rpath (README: The library)"; \
+	fi
 
 clean:
 	rm -rf $(BUILD) $(ASAN) $(TSAN) $(FUZZ) demo
