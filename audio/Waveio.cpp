@@ -4,6 +4,7 @@
 #include "platform/StreamConstants.h"
 
 #include "audio/MCI_Buffer.h"
+#include "audio/RiffChunk.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,7 +19,7 @@ namespace ostrel {
 namespace {
 
 constexpr uint32_t kSizeUnknown = 0xFFFFFFFFu;  // data size written by streaming writers
-constexpr uint32_t kChunkHeaderBytes = 8;       // tag and size
+constexpr uint32_t kChunkHeaderBytes = RIFF_CHUNK_HEADER_BYTES;
 constexpr uint32_t kFmtExtensibleBytes = 40;    // fmt chunk body of WAVE_FORMAT_EXTENSIBLE
 constexpr uint32_t kSubFormatOffset = 24;       // bytes into that body
 // INFO text kept of one tag: one byte more than the longest header field (65535 bytes), so that
@@ -144,12 +145,12 @@ bool Waveio::ReadChunks() {
   uint64_t dataStart = 0;
   uint32_t dataSize = 0;
   while (!(haveFmt && haveData)) {
-    unsigned char chunk[kChunkHeaderBytes];
-    if (!ReadExact(fptr, chunk, sizeof chunk)) break;
-    position += sizeof chunk;
-    const uint32_t size = Get32(chunk + 4);
-    const uint64_t padded = static_cast<uint64_t>(size) + (size & 1u);
-    if (!haveFmt && std::memcmp(chunk, "fmt ", 4) == 0) {
+    RiffChunk chunk;
+    if (!ReadRiffChunk(fptr, &chunk)) break;
+    position += kChunkHeaderBytes;
+    const uint32_t size = chunk.size;
+    const uint64_t padded = chunk.Padded();
+    if (!haveFmt && chunk.Is("fmt ")) {
       haveFmt = true;
       SetTag(h.Format, "fmt ");
       h.Fmt = size;
@@ -169,7 +170,7 @@ bool Waveio::ReadChunks() {
       }
       if (!Skip(fptr, padded - bodyBytes)) return false;
       position += padded;
-    } else if (!haveData && std::memcmp(chunk, "data", 4) == 0) {
+    } else if (!haveData && chunk.Is("data")) {
       haveData = true;
       SetTag(h.DataName, "data");
       dataStart = position;
@@ -178,7 +179,7 @@ bool Waveio::ReadChunks() {
       // The format chunk follows the samples: step over them to find it, then come back.
       if (size == kSizeUnknown || !Skip(fptr, padded)) break;
       position += padded;
-    } else if (std::memcmp(chunk, "LIST", 4) == 0) {
+    } else if (chunk.Is("LIST")) {
       if (!ReadListChunk(size) || !Skip(fptr, padded - size)) break;
       position += padded;
     } else {
@@ -211,12 +212,11 @@ bool Waveio::ReadChunks() {
   dataLeft_ = length;
   // Tags may also follow the samples; only a file that can seek is looked at there.
   if (regular && fseeko(fptr, static_cast<off_t>(dataStart + length + (length & 1u)), SEEK_SET) == 0) {
-    unsigned char chunk[kChunkHeaderBytes];
-    while (ReadExact(fptr, chunk, sizeof chunk)) {
-      const uint32_t size = Get32(chunk + 4);
-      if (std::memcmp(chunk, "LIST", 4) == 0) {
-        if (!ReadListChunk(size) || !Skip(fptr, size & 1u)) break;
-      } else if (!Skip(fptr, static_cast<uint64_t>(size) + (size & 1u))) {
+    RiffChunk chunk;
+    while (ReadRiffChunk(fptr, &chunk)) {
+      if (chunk.Is("LIST")) {
+        if (!ReadListChunk(chunk.size) || !Skip(fptr, chunk.size & 1u)) break;
+      } else if (!Skip(fptr, chunk.Padded())) {
         break;
       }
     }
