@@ -191,23 +191,25 @@ void ReportDamage(const StreamInput& s, const ostrel_frame_report& report, std::
 // DECODE_WRITE_FAILED).
 using PcmWriter = std::function<bool(short* first, short* second, int frames)>;
 
-// Decodes every frame of an opened stream through `write`.
-int DecodeStream(StreamInput& s, const DecodeOptions& options, const PcmWriter& write, std::ostream& log) {
+// Decodes an opened stream frame by frame: the samples go to `write` (when set) and `each` is told
+// about every frame decoded; false from it stops there (`*stopped`). Returns DECODE_OK at the end
+// or a stop, DECODE_BAD_INPUT after a read failure (said on `log`), DECODE_WRITE_FAILED when
+// `write` failed.
+int ForEachFrame(StreamInput& s, const PcmWriter& write, const std::function<bool(const ostrel_frame_report&)>& each,
+                 bool* stopped, std::ostream& log) {
   ostrel_decoder* dec = s.decoder();
-  const ostrel_info& info = s.info();
-  if (options.onStart) options.onStart(info);
-  std::vector<int16_t> interleaved(2 * static_cast<size_t>(info.samples_per_frame));
-  std::vector<short> first(info.samples_per_frame), second(info.samples_per_frame);
-  uint32_t reported = 0;  // frames told about so far
-  int status = DECODE_OK;
-  for (;;) {
-    const long got = ostrel_decoder_read(dec, interleaved.data(), info.samples_per_frame);
+  const uint32_t perFrame = s.info().samples_per_frame;
+  std::vector<int16_t> interleaved(2 * static_cast<size_t>(perFrame));
+  std::vector<short> first(perFrame), second(perFrame);
+  *stopped = false;
+  for (uint32_t told = 0;;) {
+    const long got = ostrel_decoder_read(dec, interleaved.data(), perFrame);
     if (got < 0) {
       log << PREFIX << (got == OSTREL_ERR_READ ? s.ReadProblem() : s.shown() + ": " + ostrel_strerror(static_cast<int>(got)))
           << "\n";
       return DECODE_BAD_INPUT;
     }
-    if (got > 0) {
+    if (got > 0 && write) {
       for (long i = 0; i < got; ++i) {
         first[i] = interleaved[2 * i];
         second[i] = interleaved[2 * i + 1];
@@ -215,24 +217,41 @@ int DecodeStream(StreamInput& s, const DecodeOptions& options, const PcmWriter& 
       if (!write(first.data(), second.data(), static_cast<int>(got))) return DECODE_WRITE_FAILED;
     }
     // Every read of a frame's worth decodes at most one frame.
-    if (ostrel_decoder_frames_decoded(dec) == reported) {
-      if (got == 0) break;
+    if (ostrel_decoder_frames_decoded(dec) == told) {
+      if (got == 0) return DECODE_OK;
       continue;
     }
-    ++reported;
+    ++told;
     ostrel_frame_report report{};
     (void)ostrel_decoder_frame_report(dec, &report);
-    if (report.damaged != 0) ReportDamage(s, report, log);
-    if (options.onFrame && !options.onFrame(report.index, report)) return status;
+    if (!each(report)) {
+      *stopped = true;
+      return DECODE_OK;
+    }
   }
+}
+
+// Decodes every frame of an opened stream through `write`.
+int DecodeStream(StreamInput& s, const DecodeOptions& options, const PcmWriter& write, std::ostream& log) {
+  if (options.onStart) options.onStart(s.info());
+  bool stopped = false;
+  const int status = ForEachFrame(
+      s, write,
+      [&](const ostrel_frame_report& report) {
+        if (report.damaged != 0) ReportDamage(s, report, log);
+        return !options.onFrame || options.onFrame(report.index, report);
+      },
+      &stopped, log);
+  if (status != DECODE_OK || stopped) return status;
+  ostrel_decoder* dec = s.decoder();
   const uint32_t decoded = ostrel_decoder_frames_decoded(dec);
-  if (ReportMissingFrames(s, decoded, log)) status = DECODE_DAMAGED;
+  int result = ReportMissingFrames(s, decoded, log) ? DECODE_DAMAGED : DECODE_OK;
   const int damaged = ostrel_decoder_damaged_frames(dec);
   if (damaged > 0) {
     log << PREFIX << s.shown() << ": " << damaged << " of " << decoded << " frames were damaged\n";
-    status = DECODE_DAMAGED;
+    result = DECODE_DAMAGED;
   }
-  return status;
+  return result;
 }
 
 void ReportWriteFailure(const std::string& out, const std::string& reason, std::ostream& log) {
@@ -372,26 +391,18 @@ int PrintInfo(const std::string& in, const DecodeOptions& options, std::ostream&
   if (!list) return ReportMissingFrames(s, inFile, log) ? DECODE_DAMAGED : DECODE_OK;
 
   int status = DECODE_OK;
-  ostrel_decoder* dec = s.decoder();
-  std::vector<float> samples(2 * static_cast<size_t>(info.samples_per_frame));
-  uint32_t listed = 0;
-  for (;;) {
-    const long got = ostrel_decoder_read_float(dec, samples.data(), info.samples_per_frame);
-    if (got < 0) {
-      log << PREFIX << s.ReadProblem() << "\n";
-      return DECODE_BAD_INPUT;
-    }
-    if (ostrel_decoder_frames_decoded(dec) == listed) {
-      if (got == 0) break;
-      continue;
-    }
-    ++listed;
-    ostrel_frame_report r{};
-    (void)ostrel_decoder_frame_report(dec, &r);
-    if (options.verbose) PrintFrameLine(out, r.index, r);
-    if (r.damaged != 0) status = DECODE_DAMAGED;
-    if (options.onFrame && !options.onFrame(r.index, r)) return status;
-  }
+  bool stopped = false;
+  const int listing = ForEachFrame(
+      s, PcmWriter(),
+      [&](const ostrel_frame_report& r) {
+        if (options.verbose) PrintFrameLine(out, r.index, r);
+        if (r.damaged != 0) status = DECODE_DAMAGED;
+        return !options.onFrame || options.onFrame(r.index, r);
+      },
+      &stopped, log);
+  if (listing != DECODE_OK) return listing;
+  if (stopped) return status;
+  const uint32_t listed = ostrel_decoder_frames_decoded(s.decoder());
   if (ReportMissingFrames(s, listed, log)) status = DECODE_DAMAGED;
   return status;
 }

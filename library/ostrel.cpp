@@ -498,6 +498,19 @@ ostrel_decoder* OpenDecoder(std::unique_ptr<ostrel_decoder> dec, bool join, int*
   return dec.release();
 }
 
+// A decoder whose input `attach` sets, opened as OpenDecoder does.
+template <typename Attach>
+ostrel_decoder* NewDecoder(Attach attach, bool join, int* status) {
+  try {
+    auto dec = std::make_unique<ostrel_decoder>();
+    attach(*dec);
+    return OpenDecoder(std::move(dec), join, status);
+  } catch (const std::bad_alloc&) {
+    SetStatus(status, OSTREL_ERR_MEMORY);
+    return nullptr;
+  }
+}
+
 }  // namespace
 
 extern "C" ostrel_decoder* ostrel_decoder_open(ostrel_input_fn read, ostrel_seek_fn seek, void* user, int flags,
@@ -506,16 +519,13 @@ extern "C" ostrel_decoder* ostrel_decoder_open(ostrel_input_fn read, ostrel_seek
     SetStatus(status, OSTREL_ERR_ARGUMENT);
     return nullptr;
   }
-  try {
-    auto dec = std::make_unique<ostrel_decoder>();
-    dec->read = read;
-    dec->seek = seek;
-    dec->user = user;
-    return OpenDecoder(std::move(dec), (flags & OSTREL_JOIN) != 0, status);
-  } catch (const std::bad_alloc&) {
-    SetStatus(status, OSTREL_ERR_MEMORY);
-    return nullptr;
-  }
+  return NewDecoder(
+      [=](ostrel_decoder& dec) {
+        dec.read = read;
+        dec.seek = seek;
+        dec.user = user;
+      },
+      (flags & OSTREL_JOIN) != 0, status);
 }
 
 extern "C" ostrel_decoder* ostrel_decoder_create(ostrel_read_fn read, void* user, int* status) {
@@ -523,15 +533,12 @@ extern "C" ostrel_decoder* ostrel_decoder_create(ostrel_read_fn read, void* user
     SetStatus(status, OSTREL_ERR_ARGUMENT);
     return nullptr;
   }
-  try {
-    auto dec = std::make_unique<ostrel_decoder>();
-    dec->plainRead = read;
-    dec->user = user;
-    return OpenDecoder(std::move(dec), false, status);
-  } catch (const std::bad_alloc&) {
-    SetStatus(status, OSTREL_ERR_MEMORY);
-    return nullptr;
-  }
+  return NewDecoder(
+      [=](ostrel_decoder& dec) {
+        dec.plainRead = read;
+        dec.user = user;
+      },
+      false, status);
 }
 
 extern "C" int ostrel_decoder_info(const ostrel_decoder* dec, ostrel_info* info) {
