@@ -80,7 +80,8 @@ OSTREL_EXPORT const char *ostrel_version(void);
 typedef int (*ostrel_write_fn)(void *user, const void *data, size_t bytes);
 
 /* Moves the output position to `offset` bytes from the start of the stream, so that the next
- * write lands there. Returns 0 when done, nonzero when the output cannot seek. */
+ * write lands there (for a decoder: the input position, so that the next read starts there).
+ * Returns 0 when done, nonzero when the output (input) cannot seek. */
 typedef int (*ostrel_seek_fn)(void *user, uint64_t offset);
 
 /* Fills up to `bytes` bytes at `data`. Returns how many were stored; 0 means the end of the
@@ -164,8 +165,8 @@ OSTREL_EXPORT ostrel_encoder *ostrel_encoder_create(int kbps, ostrel_write_fn wr
                                                     void *user, int *status) OSTREL_WARN_UNUSED_RESULT;
 
 /* Sets a header string: `key` "title", "author" or "comment"; `value` is copied. Title and author
- * hold at most OSTREL_TAG_MAX_BYTES (255) bytes, the comment OSTREL_COMMENT_MAX_BYTES (65535); a longer value fails with OSTREL_ERR_TAG (it is never
- * cut). Untagged fields hold "None". Only before the first samples (else OSTREL_ERR_STATE). */
+ * hold at most OSTREL_TAG_MAX_BYTES (255) bytes, the comment OSTREL_COMMENT_MAX_BYTES (65535); a
+ * longer value fails with OSTREL_ERR_TAG (it is never cut). Untagged fields hold "None". Only before the first samples (else OSTREL_ERR_STATE). */
 OSTREL_EXPORT int ostrel_encoder_set_tag(ostrel_encoder *enc, const char *key, const char *value)
     OSTREL_WARN_UNUSED_RESULT;
 
