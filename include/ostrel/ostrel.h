@@ -166,7 +166,8 @@ OSTREL_EXPORT ostrel_encoder *ostrel_encoder_create(int kbps, ostrel_write_fn wr
 
 /* Sets a header string: `key` "title", "author" or "comment"; `value` is copied. Title and author
  * hold at most OSTREL_TAG_MAX_BYTES (255) bytes, the comment OSTREL_COMMENT_MAX_BYTES (65535); a
- * longer value fails with OSTREL_ERR_TAG (it is never cut). Untagged fields hold "None". Only before the first samples (else OSTREL_ERR_STATE). */
+ * longer value fails with OSTREL_ERR_TAG (it is never cut). Untagged fields hold "None". Only
+ * before the first samples (else OSTREL_ERR_STATE). */
 OSTREL_EXPORT int ostrel_encoder_set_tag(ostrel_encoder *enc, const char *key, const char *value)
     OSTREL_WARN_UNUSED_RESULT;
 
