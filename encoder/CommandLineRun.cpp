@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -132,7 +133,10 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
     // The temporary file goes when `outputFile` does; the target is left as it was.
     std::string why = ostrel_strerror(run.status);
     if (run.status == OSTREL_ERR_WRITE && run.writeError != 0) why = std::strerror(run.writeError);
-    if (run.status == OSTREL_ERR_INTERNAL) {
+    if (run.status == OSTREL_ERR_MEMORY) {
+      std::fprintf(stderr, "%s: %s: out of memory; %s\n", kProgram, inName.c_str(),
+                   toStdout ? "the stream is incomplete" : "nothing was left behind");
+    } else if (run.status == OSTREL_ERR_INTERNAL) {
       std::fprintf(stderr, "%s: %s: a frame could not be coded within its budget (Padding Error!); %s\n", kProgram,
                    inName.c_str(), toStdout ? "the stream is incomplete" : "nothing was left behind");
     } else {
@@ -141,7 +145,7 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
     }
     return ENCODE_EXIT_FAILED;
   }
-  if (!toStdout && !outputFile.Commit(&reason)) {
+  if (!toStdout && !outputFile.Commit(o.force, &reason)) {
     std::fprintf(stderr, "%s\n", CannotWrite(kProgram, output, reason).c_str());
     return ENCODE_EXIT_FAILED;
   }
@@ -229,7 +233,12 @@ int RunEncoderCommandLine(int argc, char** argv) {
       const std::string input = o.inputs[next++];
       const pid_t child = fork();
       if (child == 0) {
-        const int status = EncodeOneFile(o, input, outputOf(input), false, show);
+        int status = ENCODE_EXIT_FAILED;
+        try {
+          status = EncodeOneFile(o, input, outputOf(input), false, show);
+        } catch (const std::bad_alloc&) {
+          std::fprintf(stderr, "%s: %s: out of memory; nothing was left behind\n", kProgram, input.c_str());
+        }
         std::fflush(nullptr);
         _exit(status);
       }
