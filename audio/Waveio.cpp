@@ -450,15 +450,7 @@ int Waveio::IO(float* right, float* left, int size) {
       for (size_t n = 0; n < frames; ++n) SumAndDifference(right[n], left[n]);
     }
     InterleavePcm(right, left, io_pcm.data(), frames);
-    unsigned char* p = io_bytes.data();
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    std::memcpy(p, io_pcm.data(), frames * 4);
-#else
-    for (size_t i = 0; i < 2 * frames; ++i) Put16(p + 2 * i, static_cast<uint16_t>(io_pcm[i]));
-#endif
-    WriteBytes(frames * 4);
-    count += static_cast<uint32_t>(size);
-    written_ += static_cast<uint64_t>(size);
+    WritePcm(io_pcm.data(), frames);
     return 0;
   }
   if (type == WAVE_SOUNDCARD) {
@@ -478,15 +470,7 @@ int Waveio::WriteInterleaved(const int16_t* pcm, int size) {
   const size_t frames = static_cast<size_t>(size);
   if (type == WAVE_WRITE) {
     if (io_bytes.size() < frames * 4) io_bytes.resize(frames * 4);
-    unsigned char* p = io_bytes.data();
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    std::memcpy(p, pcm, frames * 4);
-#else
-    for (size_t i = 0; i < 2 * frames; ++i) Put16(p + 2 * i, static_cast<uint16_t>(pcm[i]));
-#endif
-    WriteBytes(frames * 4);
-    count += static_cast<uint32_t>(size);
-    written_ += static_cast<uint64_t>(size);
+    WritePcm(pcm, frames);
     return 0;
   }
   if (type == WAVE_SOUNDCARD) {
@@ -495,6 +479,18 @@ int Waveio::WriteInterleaved(const int16_t* pcm, int size) {
   }
   SetError(WAVE_ERROR_MODE);
   return 0;
+}
+
+void Waveio::WritePcm(const int16_t* pcm, size_t frames) {
+  unsigned char* p = io_bytes.data();
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  std::memcpy(p, pcm, frames * 4);
+#else
+  for (size_t i = 0; i < 2 * frames; ++i) Put16(p + 2 * i, static_cast<uint16_t>(pcm[i]));
+#endif
+  WriteBytes(frames * 4);
+  count += static_cast<uint32_t>(frames);
+  written_ += frames;
 }
 
 void Waveio::AppendPair(short first, short second) {
