@@ -8,9 +8,10 @@
 # clang (installing it when missing) and runs each for FUZZ_TIME seconds. `make install` installs
 # the programs, libostrel (shared and static), its header, pkg-config and CMake package files, the
 # manual pages and the GStreamer plugin under PREFIX (default /usr/local), staged under DESTDIR when
-# it is set. `make material` installs the packages the listening material comes from and builds it
-# into build/material; `make compare` also installs the other codecs and prints the quality table of
-# both encoder modes and those codecs (tools/compare-modes.sh). Neither is needed by `make test`.
+# it is set, and runs ldconfig when it installs as root into /usr or /usr/local. `make material`
+# installs the packages the listening material comes from and builds it into build/material;
+# `make compare` also installs the other codecs and prints the quality table of both encoder modes
+# and those codecs (tools/compare-modes.sh). Neither is needed by `make test`.
 BUILD    := build
 ASAN     := build-asan
 TSAN     := build-tsan
@@ -92,10 +93,17 @@ compare: material
 
 # Configured for PREFIX, so that the install folders follow it (on Debian a /usr prefix puts the
 # libraries and the GStreamer plugin under lib/<multiarch>, where the system looks for them).
+# Installed as root into a system prefix (not staged), the loader's cache is brought up to date,
+# so that programs find the new libostrel.so at once; elsewhere a note says what to do.
 install:
 	$(CMAKE) -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX="$(PREFIX)"
 	$(CMAKE) --build $(BUILD) -j $(JOBS)
 	DESTDIR="$(DESTDIR)" $(CMAKE) --install $(BUILD)
+	@if [ -z "$(DESTDIR)" ] && [ "$$(id -u)" = 0 ] && { [ "$(PREFIX)" = /usr ] || [ "$(PREFIX)" = /usr/local ]; }; then \
+	  echo "ldconfig"; ldconfig; \
+	else \
+	  echo "note: libostrel.so is in $(DESTDIR)$(PREFIX)/lib...; run ldconfig as root where the loader searches it, or link with -Wl,-rpath (README: The library)"; \
+	fi
 
 clean:
 	rm -rf $(BUILD) $(ASAN) $(TSAN) $(FUZZ) demo

@@ -151,6 +151,14 @@ void FrameTransform::AnalyseChannel(unsigned c, const float* in, int switchUsed,
   });
 }
 
+int FrameTransform::GainOf(float peak) {
+  constexpr float lowest = static_cast<float>(GAIN_MIN);
+  constexpr float highest = static_cast<float>(GAIN_MAX);
+  if (peak <= lowest) peak = lowest;
+  if (peak >= highest) peak = highest;
+  return iceil(peak);
+}
+
 int FrameTransform::WeightAndGain(unsigned c, unsigned p, unsigned n, int K, const int* T, const int* W,
                                   int repeats) {
   float* lines = X[c] + p;
@@ -168,11 +176,7 @@ int FrameTransform::WeightAndGain(unsigned c, unsigned p, unsigned n, int K, con
     float v = std::fabs(lines[i]);
     if (v > m) m = v;
   }
-  constexpr float lowest = static_cast<float>(GAIN_MIN);
-  constexpr float highest = static_cast<float>(GAIN_MAX);
-  if (m <= lowest) m = lowest;
-  if (m >= highest) m = highest;
-  int gain = iceil(m);
+  const int gain = GainOf(m);
   float g = static_cast<float>(gain);
   for (unsigned i = 0; i < n; ++i) lines[i] = lines[i] / g;
   return gain;

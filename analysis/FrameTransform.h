@@ -20,6 +20,10 @@ namespace ostrel {
 // the two long blocks it replaces, so every later block keeps its position.
 class FrameTransform {
  public:
+  // The gain rule: the gain of a weight set whose largest weighted line (at least 1) is `peak`,
+  // the peak limited to GAIN_MIN .. GAIN_MAX and rounded up. Every coder of gains uses it.
+  static int GainOf(float peak);
+
   // Power ratio (high band, segment to previous segment) that a transient must exceed.
   static constexpr float MINRATIO = 10.0f;
 
@@ -88,6 +92,7 @@ class FrameTransform {
   // Divides the n lines at X[c] + p band by band by the decoded weight codes W (the band walk
   // repeated `repeats` times for the short triple), then by the set's gain, which it returns.
   int WeightAndGain(unsigned c, unsigned p, unsigned n, int K, const int* T, const int* W, int repeats);
+
 
   unsigned char Channels;
   unsigned char NBlocks;

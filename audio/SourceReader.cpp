@@ -6,6 +6,9 @@
 #include <cstring>
 #include <vector>
 
+#include "audio/RiffChunk.h"
+#include "platform/ByteOrder.h"
+
 #ifdef OSTREL_HAVE_SNDFILE
 #include <sndfile.h>
 #endif
@@ -46,17 +49,6 @@ struct HeaderFacts {
   uint64_t frames = 0;  // sample frames the header promises; 0 when it states none
 };
 
-uint32_t Le32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
-uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint64_t Le64(const unsigned char* p) { return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32; }
-uint32_t Be32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
-         static_cast<uint32_t>(p[3]);
-}
-
 HeaderFacts ProbeHeader(const std::string& path) {
   HeaderFacts facts;
   std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -77,37 +69,36 @@ HeaderFacts ProbeHeader(const std::string& path) {
   uint64_t ds64Data = 0;
   uint16_t blockAlign = 0;
   bool haveFmt = false;
-  unsigned char chunk[8];
-  while (std::fread(chunk, 1, sizeof chunk, f) == sizeof chunk) {
-    const uint32_t size = aiff ? Be32(chunk + 4) : Le32(chunk + 4);
+  RiffChunk chunk;
+  while (ReadRiffChunk(f, &chunk, aiff)) {
+    const uint32_t size = chunk.size;
     unsigned char body[40] = {};
     const size_t want = std::min<size_t>(size, sizeof body);
     long consumed = 0;
-    if (std::memcmp(chunk, "data", 4) == 0 && riff) {
+    if (chunk.Is("data") && riff) {
       uint64_t bytes = size;
       if (size == kSizeUnknown) bytes = facts.rf64 ? ds64Data : 0;
       if (haveFmt && blockAlign > 0 && bytes > 0) facts.frames = bytes / blockAlign;
       break;
     }
-    const bool interesting = std::memcmp(chunk, "fmt ", 4) == 0 || std::memcmp(chunk, "ds64", 4) == 0 ||
-                             std::memcmp(chunk, "COMM", 4) == 0;
+    const bool interesting = chunk.Is("fmt ") || chunk.Is("ds64") || chunk.Is("COMM");
     if (interesting) {
       if (std::fread(body, 1, want, f) != want) break;
       consumed = static_cast<long>(want);
     }
-    if (riff && std::memcmp(chunk, "ds64", 4) == 0 && want >= 16) {
-      ds64Data = Le64(body + 8);
-    } else if (riff && std::memcmp(chunk, "fmt ", 4) == 0 && want >= 16) {
+    if (riff && chunk.Is("ds64") && want >= 16) {
+      ds64Data = Get64(body + 8);
+    } else if (riff && chunk.Is("fmt ") && want >= 16) {
       haveFmt = facts.wave = true;
-      facts.code = Le16(body);
-      facts.channels = Le16(body + 2);
-      facts.rate = Le32(body + 4);
-      blockAlign = Le16(body + 12);
-      facts.bits = Le16(body + 14);
-      if (facts.code == WAVE_FORMAT_EXTENSIBLE && want >= 26) facts.code = Le16(body + 24);
-    } else if (aiff && std::memcmp(chunk, "COMM", 4) == 0 && want >= 8) {
+      facts.code = Get16(body);
+      facts.channels = Get16(body + 2);
+      facts.rate = Get32(body + 4);
+      blockAlign = Get16(body + 12);
+      facts.bits = Get16(body + 14);
+      if (facts.code == WAVE_FORMAT_EXTENSIBLE && want >= 26) facts.code = Get16(body + 24);
+    } else if (aiff && chunk.Is("COMM") && want >= 8) {
       facts.channels = static_cast<uint16_t>(body[0] << 8 | body[1]);
-      facts.frames = Be32(body + 2);
+      facts.frames = Get32BE(body + 2);
       break;
     }
     const long skip = static_cast<long>(size) + static_cast<long>(size & 1u) - consumed;

@@ -1,8 +1,10 @@
 #include "audio/Waveio.h"
 
+#include "platform/ByteOrder.h"
 #include "platform/StreamConstants.h"
 
 #include "audio/MCI_Buffer.h"
+#include "audio/RiffChunk.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,7 +19,7 @@ namespace ostrel {
 namespace {
 
 constexpr uint32_t kSizeUnknown = 0xFFFFFFFFu;  // data size written by streaming writers
-constexpr uint32_t kChunkHeaderBytes = 8;       // tag and size
+constexpr uint32_t kChunkHeaderBytes = RIFF_CHUNK_HEADER_BYTES;
 constexpr uint32_t kFmtExtensibleBytes = 40;    // fmt chunk body of WAVE_FORMAT_EXTENSIBLE
 constexpr uint32_t kSubFormatOffset = 24;       // bytes into that body
 // INFO text kept of one tag: one byte more than the longest header field (65535 bytes), so that
@@ -27,22 +29,6 @@ constexpr uint64_t kMaxTagBytes = 65536;
 // The PCM sub-format identifier after its first four bytes, which hold the format code 1.
 constexpr unsigned char kPcmGuidTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
                                             0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-
-uint16_t Get16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t Get32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void Put16(unsigned char* p, uint16_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-}
-
-void Put32(unsigned char* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
 
 void SetTag(char* tag, const char* text) {
   std::memcpy(tag, text, 4);
@@ -159,12 +145,12 @@ bool Waveio::ReadChunks() {
   uint64_t dataStart = 0;
   uint32_t dataSize = 0;
   while (!(haveFmt && haveData)) {
-    unsigned char chunk[kChunkHeaderBytes];
-    if (!ReadExact(fptr, chunk, sizeof chunk)) break;
-    position += sizeof chunk;
-    const uint32_t size = Get32(chunk + 4);
-    const uint64_t padded = static_cast<uint64_t>(size) + (size & 1u);
-    if (!haveFmt && std::memcmp(chunk, "fmt ", 4) == 0) {
+    RiffChunk chunk;
+    if (!ReadRiffChunk(fptr, &chunk)) break;
+    position += kChunkHeaderBytes;
+    const uint32_t size = chunk.size;
+    const uint64_t padded = chunk.Padded();
+    if (!haveFmt && chunk.Is("fmt ")) {
       haveFmt = true;
       SetTag(h.Format, "fmt ");
       h.Fmt = size;
@@ -184,7 +170,7 @@ bool Waveio::ReadChunks() {
       }
       if (!Skip(fptr, padded - bodyBytes)) return false;
       position += padded;
-    } else if (!haveData && std::memcmp(chunk, "data", 4) == 0) {
+    } else if (!haveData && chunk.Is("data")) {
       haveData = true;
       SetTag(h.DataName, "data");
       dataStart = position;
@@ -193,7 +179,7 @@ bool Waveio::ReadChunks() {
       // The format chunk follows the samples: step over them to find it, then come back.
       if (size == kSizeUnknown || !Skip(fptr, padded)) break;
       position += padded;
-    } else if (std::memcmp(chunk, "LIST", 4) == 0) {
+    } else if (chunk.Is("LIST")) {
       if (!ReadListChunk(size) || !Skip(fptr, padded - size)) break;
       position += padded;
     } else {
@@ -226,12 +212,11 @@ bool Waveio::ReadChunks() {
   dataLeft_ = length;
   // Tags may also follow the samples; only a file that can seek is looked at there.
   if (regular && fseeko(fptr, static_cast<off_t>(dataStart + length + (length & 1u)), SEEK_SET) == 0) {
-    unsigned char chunk[kChunkHeaderBytes];
-    while (ReadExact(fptr, chunk, sizeof chunk)) {
-      const uint32_t size = Get32(chunk + 4);
-      if (std::memcmp(chunk, "LIST", 4) == 0) {
-        if (!ReadListChunk(size) || !Skip(fptr, size & 1u)) break;
-      } else if (!Skip(fptr, static_cast<uint64_t>(size) + (size & 1u))) {
+    RiffChunk chunk;
+    while (ReadRiffChunk(fptr, &chunk)) {
+      if (chunk.Is("LIST")) {
+        if (!ReadListChunk(chunk.size) || !Skip(fptr, chunk.size & 1u)) break;
+      } else if (!Skip(fptr, chunk.Padded())) {
         break;
       }
     }
@@ -465,15 +450,7 @@ int Waveio::IO(float* right, float* left, int size) {
       for (size_t n = 0; n < frames; ++n) SumAndDifference(right[n], left[n]);
     }
     InterleavePcm(right, left, io_pcm.data(), frames);
-    unsigned char* p = io_bytes.data();
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    std::memcpy(p, io_pcm.data(), frames * 4);
-#else
-    for (size_t i = 0; i < 2 * frames; ++i) Put16(p + 2 * i, static_cast<uint16_t>(io_pcm[i]));
-#endif
-    WriteBytes(frames * 4);
-    count += static_cast<uint32_t>(size);
-    written_ += static_cast<uint64_t>(size);
+    WritePcm(io_pcm.data(), frames);
     return 0;
   }
   if (type == WAVE_SOUNDCARD) {
@@ -486,6 +463,34 @@ int Waveio::IO(float* right, float* left, int size) {
   }
   SetError(WAVE_ERROR_MODE);
   return 0;
+}
+
+int Waveio::WriteInterleaved(const int16_t* pcm, int size) {
+  if (size <= 0) return 0;
+  const size_t frames = static_cast<size_t>(size);
+  if (type == WAVE_WRITE) {
+    if (io_bytes.size() < frames * 4) io_bytes.resize(frames * 4);
+    WritePcm(pcm, frames);
+    return 0;
+  }
+  if (type == WAVE_SOUNDCARD) {
+    for (size_t n = 0; n < frames; ++n) AppendPair(pcm[2 * n], pcm[2 * n + 1]);
+    return 0;
+  }
+  SetError(WAVE_ERROR_MODE);
+  return 0;
+}
+
+void Waveio::WritePcm(const int16_t* pcm, size_t frames) {
+  unsigned char* p = io_bytes.data();
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  std::memcpy(p, pcm, frames * 4);
+#else
+  for (size_t i = 0; i < 2 * frames; ++i) Put16(p + 2 * i, static_cast<uint16_t>(pcm[i]));
+#endif
+  WriteBytes(frames * 4);
+  count += static_cast<uint32_t>(frames);
+  written_ += frames;
 }
 
 void Waveio::AppendPair(short first, short second) {

@@ -133,6 +133,11 @@ class Waveio : public SampleSource, public SampleSink {
   // as for writing is appended as by the integer IO.
   int IO(float* right, float* left, int size);
 
+  // Write and sound-card modes: `frames` stereo pairs of 16-bit samples, interleaved (first,
+  // second, first, ...), as the integer IO takes them in two arrays (no sum/difference). Other
+  // modes: `error` = 1. Returns 0.
+  int WriteInterleaved(const int16_t* pcm, int frames);
+
   // The float IO as the encoder's sample source (read mode).
   int Read(float* right, float* left, int size) override { return IO(right, left, size); }
   uint64_t FramesRead() const override {
@@ -224,6 +229,9 @@ class Waveio : public SampleSource, public SampleSink {
   bool sizesUnknown_ = false;  // write mode: the output cannot seek back; lengths 0xFFFFFFFF
   bool rf64_ = false;          // write mode: the header is RF64's
   uint64_t written_ = 0;       // write mode: sample frames written, without `count`'s 32-bit limit
+  // Write mode: writes `frames` interleaved stereo pairs (io_bytes holds room for them) and counts
+  // them.
+  void WritePcm(const int16_t* pcm, size_t frames);
   // Write mode: the RF64 header for `frames` sample frames of data.
   void WriteRf64Header(uint64_t frames);
   uint64_t dataLeft_ = 0;   // read mode: sample bytes still to come in the data chunk

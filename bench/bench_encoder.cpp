@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "audio/Waveio.h"
-#include "encoder/FrameLoop.h"
+#include "encoder/Dialogue.h"
 #include "library/FrameEncoder.h"
 #include "platform/StreamConstants.h"
 
@@ -61,6 +61,16 @@ class Source {
   }
 };
 
+// The stream's bytes into a file, as a program writes them.
+class FileBytes final : public ByteSink {
+ public:
+  explicit FileBytes(std::FILE* file) : file_(file) {}
+  bool Put(const unsigned char* data, std::size_t bytes) override { return std::fwrite(data, 1, bytes, file_) == bytes; }
+
+ private:
+  std::FILE* file_;
+};
+
 void BM_EncodeSixtySeconds(benchmark::State& state) {
   const auto DataRate = static_cast<unsigned char>(state.range(0));
   const Source generated;
@@ -74,7 +84,8 @@ void BM_EncodeSixtySeconds(benchmark::State& state) {
     Waveio in(source.c_str(), 0);
     std::FILE* fptr = std::fopen(target.c_str(), "wb");
     {
-      FrameEncoder encoder(params.DataRate, in, fptr);
+      FileBytes sink(fptr);
+      FrameEncoder encoder(params.DataRate, in, &sink);
       encoder.WriteHeader();
       bool ended = false;
       while (!ended) {

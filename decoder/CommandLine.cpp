@@ -6,7 +6,7 @@ namespace ostrel {
 
 namespace {
 
-enum LongOnly { kInfo = OPTION_PROGRESS + 1, kPlay, kDevice, kVolume };
+enum LongOnly { kInfo = OPTION_PROGRESS + 1, kPlay, kDevice, kVolume, kJoin };
 
 const struct option kLongOptions[] = {
     {"output", required_argument, nullptr, 'o'},
@@ -15,6 +15,7 @@ const struct option kLongOptions[] = {
     {"play", no_argument, nullptr, kPlay},
     {"device", required_argument, nullptr, kDevice},
     {"volume", required_argument, nullptr, kVolume},
+    {"join", no_argument, nullptr, kJoin},
     {"verbose", no_argument, nullptr, 'v'},
     {"force", no_argument, nullptr, 'f'},
     {"quiet", no_argument, nullptr, 'q'},
@@ -89,6 +90,9 @@ DecoderAction ParseDecoderCommandLine(int argc, char** argv, DecoderOptions* o, 
       case 'v':
         o->verbose = true;
         break;
+      case kJoin:
+        o->join = true;
+        break;
       default:  // taken above
         break;
     }
@@ -152,15 +156,19 @@ void PrintDecoderHelp(std::FILE* out) {
       "      --device NAME  with --play: an ALSA device such as default or hw:0, or null, which\n"
       "                     plays nothing at the pace of real time\n"
       "      --volume PERCENT  with --play: the device volume, 0 to 100 (default: full)\n"
+      "      --join         the input may begin in the middle of a stream (a broadcast joined\n"
+      "                     late, a cut file): without a header it is decoded from its first\n"
+      "                     whole frame\n"
       "  -q, --quiet        no progress, no summary, no 'ok'; only errors\n"
       "      --progress     show progress also when standard error is not a terminal\n"
       "  -h, --help         show this text\n"
       "  -V, --version      show the version\n"
       "\n"
       "An output is written under a temporary name beside it and renamed into place when decoding\n"
-      "completes; it never replaces the input. A WAV written to a pipe carries the lengths\n"
-      "0xFFFFFFFF (\"to the end of the stream\"). Damaged frames are reported on standard error\n"
-      "with their number (counted from 0) and decoded as silence.\n"
+      "completes; it never replaces the input. Standard input is decoded as it arrives. A WAV\n"
+      "written to a pipe carries the lengths 0xFFFFFFFF (\"to the end of the stream\"). Damaged\n"
+      "frames are reported on standard error with their number (counted from 0) and decoded as\n"
+      "silence.\n"
       "\n"
       "Exit status (the worst of all files): 0 success; 1 decoded, but frames were damaged or\n"
       "missing; 2 the input is not a compressed file that can be decoded, or a usage error; 3 the\n"

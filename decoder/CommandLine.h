@@ -15,6 +15,7 @@ enum class DecoderMode { Decode, Test, Info, Play };
 struct DecoderOptions : CommonOptions {  // output: also the older form's second name
   DecoderMode mode = DecoderMode::Decode;
   bool verbose = false;
+  bool join = false;                // --join: the input may start in the middle of a stream
   bool playSettings = false;        // --device or --volume given
   PlayOptions play;                 // --device, --volume (stopWanted is the program's)
 };

@@ -1,23 +1,20 @@
 #include "decoder/Decoder.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "format/FileHeader.h"
-#include "format/FrameGeometry.h"
-#include "format/RateTables.h"
-#include "library/FrameDecoder.h"
-#include "platform/FileHandle.h"
+#include "cli/OutputName.h"
 #include "platform/OutputFile.h"
 #include "platform/StreamConstants.h"
 
@@ -25,25 +22,11 @@ namespace ostrel {
 
 namespace {
 
-
 const char* const PROGRAM = "ostreldec";
 const std::string PREFIX = std::string(PROGRAM) + ": ";
-
-// Everything the header fixes about a compressed file, and how many of its frames are there.
-struct Stream {
-  FileHandle file;
-  std::string path;
-  std::string Title, Author, Comments;
-  unsigned char DataRate = 0;
-  unsigned short SampleRate = 0;
-  unsigned char Channels = 0;
-  uint32_t Frames = 0;        // the header's frame count
-  long HeaderBytes = 0;       // where the first frame starts
-  uint32_t FrameBits = 0;     // the fixed size of every frame
-  uint32_t FramesInFile = 0;  // whole frames the file holds
-  uint32_t FramesToRead = 0;  // frames to decode: the header's count, limited to what is there
-  FrameGeometry Geometry;     // block sizes and frame size of the rate code
-};
+// The most bytes a header can take (ostrel_parse_header's limit): the input keeps its first bytes
+// up to this many, so that a header the library cannot decode can be named.
+constexpr size_t HEADER_MAX_BYTES = 18 + 255 + 255 + 65535;
 
 // Header strings may hold any bytes; what is shown is valid UTF-8 without control characters:
 // those become '?', and a byte that starts no valid sequence U+FFFD.
@@ -79,153 +62,215 @@ std::string Printable(const std::string& text) {
   return shown;
 }
 
-// The three header strings with every byte they hold (ReadFileHeader's copies end at a NUL), from
-// the header's `bytes` bytes at the start of `f`; the file position is left after the header.
-void ReadHeaderStrings(std::FILE* f, long bytes, Stream& s) {
-  std::vector<unsigned char> header(static_cast<size_t>(bytes));
-  FileHeaderFields fields;
-  if (std::fseek(f, 0, SEEK_SET) == 0 && std::fread(header.data(), 1, header.size(), f) == header.size() &&
-      ParseFileHeader(header.data(), header.size(), &fields) == FILE_HEADER_OK) {
-    const auto text = [&header](size_t offset, size_t length) {
-      return std::string(reinterpret_cast<const char*>(header.data()) + offset, length);
-    };
-    s.Title = text(fields.TitleOffset, fields.TitleBytes);
-    s.Author = text(fields.AuthorOffset, fields.AuthorBytes);
-    s.Comments = text(fields.CommentsOffset, fields.CommentsBytes);
-  }
-  std::fseek(f, bytes, SEEK_SET);
-}
-
-// Opens `path` and reads and checks its header. Returns DECODE_OK, or DECODE_BAD_INPUT after one
-// line on `log` saying why the file cannot be decoded.
-int OpenStream(const std::string& filePath, const DecodeOptions& options, Stream& s, std::ostream& log) {
-  s.path = options.name.empty() ? filePath : options.name;
-  const std::string& path = s.path;
-  s.file.reset(std::fopen(filePath.c_str(), "rb"));
-  if (!s.file) {
-    log << PREFIX << "cannot open " << path << ": " << std::strerror(errno) << "\n";
-    return DECODE_BAD_INPUT;
-  }
-  std::FILE* f = s.file.get();
-
-  // The magic and version decide whether the file is ours at all; only then can a failed header
-  // read mean the header was cut short.
-  unsigned char lead[FILE_MAGIC_BYTES + 1] = {};
-  const std::size_t got = std::fread(lead, 1, sizeof lead, f);
-  if (got < sizeof lead || std::memcmp(lead, FILE_MAGIC, FILE_MAGIC_BYTES) != 0 ||
-      lead[FILE_MAGIC_BYTES] != FILE_VERSION) {
-    log << PREFIX << path << ": not an Ostrel compressed file (wrong magic or version)\n";
-    return DECODE_BAD_INPUT;
-  }
-  std::rewind(f);
-  std::vector<char> title(FILE_TITLE_MAX + 1), author(FILE_TITLE_MAX + 1), comments(FILE_COMMENTS_MAX + 1);
-  unsigned int frames = 0;
-  if (ReadFileHeader(title.data(), author.data(), comments.data(), &s.DataRate, &s.SampleRate, &s.Channels,
-                     &frames, f) != 0) {
-    log << PREFIX << path << ": not an Ostrel compressed file (header cut short)\n";
-    return DECODE_BAD_INPUT;
-  }
-  s.Frames = frames;
-  s.Title = title.data();
-  s.Author = author.data();
-  s.Comments = comments.data();
-  if (!IsValidDataRate(s.DataRate)) {
-    log << PREFIX << path << ": not an Ostrel compressed file (unknown rate code " << unsigned(s.DataRate)
-        << ")\n";
-    return DECODE_BAD_INPUT;
-  }
-  if (s.SampleRate != STREAM_SAMPLE_RATE || s.Channels != STREAM_CHANNELS) {
-    log << PREFIX << path << ": unsupported stream (" << s.SampleRate << " Hz, " << unsigned(s.Channels)
-        << " channels); only 44100 Hz stereo can be decoded\n";
-    return DECODE_BAD_INPUT;
+// The compressed input: a file or standard input, read as it comes, through the library's
+// callbacks. A plain file can also seek.
+class StreamInput {
+ public:
+  ~StreamInput() {
+    if (ostrel_) ostrel_decoder_destroy(ostrel_);
+    if (fd_ > STDIN_FILENO) close(fd_);
   }
 
-  s.HeaderBytes = std::ftell(f);
-  if (s.HeaderBytes > 0) ReadHeaderStrings(f, s.HeaderBytes, s);
-  s.Geometry = FrameGeometry::ForRate(s.DataRate);
-  s.FrameBits = s.Geometry.FrameBits;
-
-  struct stat st {};
-  if (fstat(fileno(f), &st) != 0 || s.HeaderBytes < 0) {
-    log << PREFIX << "cannot read " << path << ": " << std::strerror(errno) << "\n";
-    return DECODE_BAD_INPUT;
+  // Opens `path` ("-": standard input) and the library's decoder on it. Returns DECODE_OK, or
+  // DECODE_BAD_INPUT after one line on `log` saying why it cannot be decoded.
+  int Open(const std::string& path, const DecodeOptions& options, std::ostream& log) {
+    const bool standard = path == STANDARD_STREAM_NAME;
+    shown_ = !options.name.empty() ? options.name : standard ? "standard input" : path;
+    if (standard) {
+      if (isatty(STDIN_FILENO)) {
+        log << PREFIX << "cannot read standard input: it is a terminal; pipe a compressed file into it\n";
+        return DECODE_BAD_INPUT;
+      }
+      fd_ = STDIN_FILENO;
+    } else {
+      fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd_ < 0) {
+        log << PREFIX << "cannot open " << shown_ << ": " << std::strerror(errno) << "\n";
+        return DECODE_BAD_INPUT;
+      }
+    }
+    struct stat st {};
+    regular_ = fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+    size_ = regular_ && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    start_ = regular_ ? lseek(fd_, 0, SEEK_CUR) : 0;
+    if (start_ < 0) start_ = 0;
+    int status = OSTREL_OK;
+    ostrel_ = ostrel_decoder_open(Read, regular_ ? Seek : nullptr, this, options.join ? OSTREL_JOIN : 0, &status);
+    if (ostrel_ == nullptr) {
+      log << PREFIX << OpenProblem(status) << "\n";
+      // Out of memory: no output was made, which is what the status says.
+      return status == OSTREL_ERR_MEMORY ? DECODE_WRITE_FAILED : DECODE_BAD_INPUT;
+    }
+    (void)ostrel_decoder_info(ostrel_, &info_);
+    joined_ = options.join && Joined();
+    if (joined_) {
+      log << PREFIX << shown_ << ": no header; decoding from the first frame found, at byte " << info_.header_bytes
+          << " (" << info_.kbps << " kb/s)\n";
+    }
+    return DECODE_OK;
   }
-  // Frames are found by their offsets, which needs a file that can seek.
-  if (!S_ISREG(st.st_mode)) {
-    log << PREFIX << path << ": not a regular file\n";
-    return DECODE_BAD_INPUT;
-  }
-  const uint64_t frameBytes = s.FrameBits / 8;
-  const uint64_t size = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
-  const uint64_t payload = size > static_cast<uint64_t>(s.HeaderBytes) ? size - static_cast<uint64_t>(s.HeaderBytes) : 0;
-  const uint64_t whole = payload / frameBytes;
-  s.FramesInFile = whole > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(whole);
-  s.FramesToRead = s.Frames == 0 ? s.FramesInFile : (s.Frames < s.FramesInFile ? s.Frames : s.FramesInFile);
-  return DECODE_OK;
-}
 
-// Says so when the file does not hold the frames its header announces. Returns whether it did.
-bool ReportMissingFrames(const Stream& s, std::ostream& log) {
-  if (s.Frames == 0) {
-    log << PREFIX << s.path << ": the header's frame count is 0 (an interrupted encoder?); decoding the "
-        << s.FramesInFile << " whole frames the file holds\n";
+  ostrel_decoder* decoder() const { return ostrel_; }
+  const ostrel_info& info() const { return info_; }
+  bool joined() const { return joined_; }  // the stream had no header
+  bool regular() const { return regular_; }
+  const std::string& shown() const { return shown_; }
+  // Says why a read failed (the library reported OSTREL_ERR_READ).
+  std::string ReadProblem() const {
+    return "cannot read " + shown_ + ": " + std::strerror(readError_ != 0 ? readError_ : EIO);
+  }
+  // Whole frames after the header, when a plain file's size tells (else `fallback`).
+  uint32_t FramesInFile(uint32_t fallback) const {
+    if (!regular_) return fallback;
+    const uint64_t end = size_ > static_cast<uint64_t>(start_) ? size_ - static_cast<uint64_t>(start_) : 0;
+    const uint64_t payload = end > info_.header_bytes ? end - info_.header_bytes : 0;
+    const uint64_t whole = payload / info_.frame_bytes;
+    return whole > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(whole);
+  }
+
+ private:
+  static long Read(void* user, void* data, size_t bytes) {
+    auto* self = static_cast<StreamInput*>(user);
+    for (;;) {
+      const ssize_t got = read(self->fd_, data, bytes);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        self->readError_ = errno;
+        return -1;
+      }
+      if (self->seen_.size() < HEADER_MAX_BYTES) {
+        const auto* bytesRead = static_cast<const unsigned char*>(data);
+        const size_t keep = std::min(static_cast<size_t>(got), HEADER_MAX_BYTES - self->seen_.size());
+        self->seen_.insert(self->seen_.end(), bytesRead, bytesRead + keep);
+      }
+      return static_cast<long>(got);
+    }
+  }
+  static int Seek(void* user, uint64_t offset) {
+    auto* self = static_cast<StreamInput*>(user);
+    return lseek(self->fd_, self->start_ + static_cast<off_t>(offset), SEEK_SET) < 0 ? -1 : 0;
+  }
+
+  // True when the stream did not start with a header.
+  bool Joined() const {
+    ostrel_info header;
+    return ostrel_parse_header(seen_.data(), seen_.size(), &header, nullptr, 0) != OSTREL_OK;
+  }
+
+  // The message for a stream the library could not open.
+  std::string OpenProblem(int status) const {
+    const std::string notOurs = shown_ + ": not an Ostrel compressed file ";
+    switch (status) {
+      case OSTREL_ERR_NOT_OSTREL: return notOurs + "(wrong magic or version)";
+      case OSTREL_ERR_TRUNCATED: return notOurs + "(header cut short)";
+      case OSTREL_ERR_READ: return ReadProblem();
+      case OSTREL_ERR_UNSUPPORTED: {
+        ostrel_info header;
+        (void)ostrel_parse_header(seen_.data(), seen_.size(), &header, nullptr, 0);
+        if (ostrel_samples_per_frame(header.kbps) < 0) {
+          return notOurs + "(unknown rate code " + std::to_string(header.kbps / 2) + ")";
+        }
+        return shown_ + ": unsupported stream (" + std::to_string(header.sample_rate) + " Hz, " +
+               std::to_string(header.channels) + " channels); only 44100 Hz stereo can be decoded";
+      }
+      default: return shown_ + ": " + ostrel_strerror(status);
+    }
+  }
+
+  int fd_ = -1;
+  bool regular_ = false;
+  bool joined_ = false;
+  uint64_t size_ = 0;
+  off_t start_ = 0;
+  int readError_ = 0;
+  std::vector<unsigned char> seen_;  // the first bytes read
+  std::string shown_;
+  ostrel_decoder* ostrel_ = nullptr;
+  ostrel_info info_{};
+};
+
+// Says so when the stream did not hold the frames its header announces. Returns whether it did.
+bool ReportMissingFrames(const StreamInput& s, uint32_t framesThere, std::ostream& log) {
+  const ostrel_info& info = s.info();
+  if (s.joined()) return false;  // no header: no count to hold it against
+  if (info.frames == 0) {
+    log << PREFIX << s.shown() << ": the header's frame count is 0 (an interrupted encoder?); the file holds "
+        << framesThere << " whole frames, which are decoded\n";
     return true;
   }
-  if (s.FramesInFile < s.Frames) {
-    log << PREFIX << s.path << ": the file is cut short: it holds " << s.FramesInFile << " of the " << s.Frames
-        << " frames its header announces; decoding those\n";
+  if (framesThere < info.frames) {
+    log << PREFIX << s.shown() << ": the file is cut short: it holds " << framesThere << " of the " << info.frames
+        << " frames its header announces, which are decoded\n";
     return true;
   }
   return false;
 }
 
-// Frames have a fixed size in whole bytes, so each one starts at a known offset; a damaged frame
-// cannot shift the ones after it.
-// Reads frame `frame` into `bytes` (FrameBits / 8 of them); what the file lacks reads as zeros.
-void ReadFrameBytes(const Stream& s, uint32_t frame, std::vector<unsigned char>& bytes) {
-  const long long offset = static_cast<long long>(s.HeaderBytes) + static_cast<long long>(frame) * (s.FrameBits / 8);
-  std::fill(bytes.begin(), bytes.end(), 0);
-  if (fseeko(s.file.get(), static_cast<off_t>(offset), SEEK_SET) == 0) {
-    const size_t got = std::fread(bytes.data(), 1, bytes.size(), s.file.get());
-    (void)got;  // the file holds whole frames up to FramesToRead; a read error leaves zeros
-  }
-}
-
-void ReportDamage(const Stream& s, uint32_t frame, const FrameReport& report, std::ostream& log) {
-  log << PREFIX << s.path << ": frame " << frame << " is damaged (" << DescribeDamage(report.Damage)
+void ReportDamage(const StreamInput& s, const ostrel_frame_report& report, std::ostream& log) {
+  log << PREFIX << s.shown() << ": frame " << report.index << " is damaged (" << report.damage
       << "); decoded as silence\n";
 }
 
-// Decodes every frame of an opened stream into `pcm`. `sinkOk` is asked after every frame whether
-// the output still works; when it says no, decoding stops and DECODE_WRITE_FAILED is returned.
-int DecodeStream(Stream& s, Waveio& pcm, const DecodeOptions& options, const std::function<bool()>& sinkOk,
-                 std::ostream& log) {
-  int status = ReportMissingFrames(s, log) ? DECODE_DAMAGED : DECODE_OK;
-  FrameDecoder engine(s.DataRate);
-  std::vector<unsigned char> frame(engine.FrameBytes());
-  if (options.onStart) options.onStart(s.FramesToRead, engine.Total());
+// Where decoded samples go: `write` takes up to a frame's worth of interleaved 16-bit stereo
+// pairs and says whether the output still works (when it does not, decoding stops with
+// DECODE_WRITE_FAILED).
+using PcmWriter = std::function<bool(const int16_t* interleaved, int frames)>;
 
-  uint32_t damaged = 0;
-  for (uint32_t f = 0; f < s.FramesToRead; ++f) {
-    ReadFrameBytes(s, f, frame);
-    if (!engine.Decode(frame.data(), frame.size())) {
-      ReportDamage(s, f, engine.Report(), log);
-      ++damaged;
+// Decodes an opened stream frame by frame: the samples go to `write` (when set) and `each` is told
+// about every frame decoded; false from it stops there (`*stopped`). Returns DECODE_OK at the end
+// or a stop, DECODE_BAD_INPUT after a read failure (said on `log`), DECODE_WRITE_FAILED when
+// `write` failed.
+int ForEachFrame(StreamInput& s, const PcmWriter& write, const std::function<bool(const ostrel_frame_report&)>& each,
+                 bool* stopped, std::ostream& log) {
+  ostrel_decoder* dec = s.decoder();
+  const uint32_t perFrame = s.info().samples_per_frame;
+  std::vector<int16_t> interleaved(2 * static_cast<size_t>(perFrame));
+  *stopped = false;
+  for (uint32_t told = 0;;) {
+    const long got = ostrel_decoder_read(dec, interleaved.data(), perFrame);
+    if (got < 0) {
+      log << PREFIX << (got == OSTREL_ERR_READ ? s.ReadProblem() : s.shown() + ": " + ostrel_strerror(static_cast<int>(got)))
+          << "\n";
+      // A read error is the input's fault; running out of memory leaves the output not made.
+      return got == OSTREL_ERR_MEMORY ? DECODE_WRITE_FAILED : DECODE_BAD_INPUT;
     }
-    // The synthesis lags the source; the engine says how much of the output comes before the
-    // stream's first sample, and dropping that makes the output line up with the encoder's input.
-    const unsigned skip = engine.Skip();
-    if (skip < engine.Total()) {
-      pcm.IO(engine.Output(0) + skip, engine.Output(1) + skip, static_cast<int>(engine.Total() - skip));
+    if (got > 0 && write && !write(interleaved.data(), static_cast<int>(got))) return DECODE_WRITE_FAILED;
+    // Every read of a frame's worth decodes at most one frame.
+    if (ostrel_decoder_frames_decoded(dec) == told) {
+      if (got == 0) return DECODE_OK;
+      continue;
     }
-    if (!sinkOk()) return DECODE_WRITE_FAILED;
-    if (options.onFrame && !options.onFrame(f, engine.Report())) break;
+    ++told;
+    ostrel_frame_report report{};
+    (void)ostrel_decoder_frame_report(dec, &report);
+    if (!each(report)) {
+      *stopped = true;
+      return DECODE_OK;
+    }
   }
+}
+
+// Decodes every frame of an opened stream through `write`.
+int DecodeStream(StreamInput& s, const DecodeOptions& options, const PcmWriter& write, std::ostream& log) {
+  if (options.onStart) options.onStart(s.info());
+  bool stopped = false;
+  const int status = ForEachFrame(
+      s, write,
+      [&](const ostrel_frame_report& report) {
+        if (report.damaged != 0) ReportDamage(s, report, log);
+        return !options.onFrame || options.onFrame(report.index, report);
+      },
+      &stopped, log);
+  if (status != DECODE_OK || stopped) return status;
+  ostrel_decoder* dec = s.decoder();
+  const uint32_t decoded = ostrel_decoder_frames_decoded(dec);
+  int result = ReportMissingFrames(s, decoded, log) ? DECODE_DAMAGED : DECODE_OK;
+  const int damaged = ostrel_decoder_damaged_frames(dec);
   if (damaged > 0) {
-    log << PREFIX << s.path << ": " << damaged << " of " << s.FramesToRead << " frames were damaged\n";
-    status = DECODE_DAMAGED;
+    log << PREFIX << s.shown() << ": " << damaged << " of " << decoded << " frames were damaged\n";
+    result = DECODE_DAMAGED;
   }
-  return status;
+  return result;
 }
 
 void ReportWriteFailure(const std::string& out, const std::string& reason, std::ostream& log) {
@@ -238,46 +283,53 @@ void ReportWriteFailure(const std::string& out, int error, std::ostream& log) {
 
 }  // namespace
 
-void PrintFrameLine(std::ostream& out, uint32_t frame, const FrameReport& r) {
+void PrintFrameLine(std::ostream& out, uint32_t frame, const ostrel_frame_report& r) {
   char line[160];
-  if (r.Damage == FrameDamage::None) {
+  if (r.damaged == 0) {
     char where[2][8];
     for (unsigned c = 0; c < STREAM_CHANNELS; ++c) {
-      if (r.SwitchUsed[c] != 0) {
-        std::snprintf(where[c], sizeof where[c], "%d", r.Location[c]);
+      if (r.switched[c] != 0) {
+        std::snprintf(where[c], sizeof where[c], "%d", r.location[c]);
       } else {
         std::snprintf(where[c], sizeof where[c], "-");
       }
     }
-    std::snprintf(line, sizeof line, "frame %u: step %d, switch %s/%s, symbols %d, bits %u\n", frame, r.Steps,
-                  where[0], where[1], r.SymbolCount, r.BitsUsed);
+    std::snprintf(line, sizeof line, "frame %u: step %d, switch %s/%s, symbols %d, bits %u\n", frame, r.step,
+                  where[0], where[1], r.symbols, r.bits);
   } else {
-    std::snprintf(line, sizeof line, "frame %u: damaged (%s)\n", frame, DescribeDamage(r.Damage));
+    std::snprintf(line, sizeof line, "frame %u: damaged (%s)\n", frame, r.damage);
   }
   out << line;
 }
 
 int DecodeToPcm(const std::string& in, Waveio& pcm, const DecodeOptions& options, std::ostream& log) {
-  Stream s;
-  const int opened = OpenStream(in, options, s, log);
+  StreamInput s;
+  const int opened = s.Open(in, options, log);
   if (opened != DECODE_OK) return opened;
-  return DecodeStream(s, pcm, options, [] { return true; }, log);
+  return DecodeStream(
+      s, options, [&pcm](const int16_t* interleaved, int frames) { return pcm.WriteInterleaved(interleaved, frames), true; },
+      log);
 }
 
 int DecodeFile(const std::string& in, const std::string& out, const DecodeOptions& options, std::ostream& log) {
-  const FileId input = IdOfPath(in);
+  const FileId input = in == STANDARD_STREAM_NAME ? IdOfDescriptor(STDIN_FILENO) : IdOfPath(in);
   std::string reason = OutputRefusal(out, input);
   if (!reason.empty()) {
     ReportWriteFailure(out, reason, log);
     return DECODE_WRITE_FAILED;
   }
-  Stream s;
-  const int opened = OpenStream(in, options, s, log);
+  StreamInput s;
+  const int opened = s.Open(in, options, log);
   if (opened != DECODE_OK) return opened;
-  // A WAV file's lengths are 32-bit byte counts: a longer output is an RF64 file (a stream, such
-  // as a pipe or -t's output, states no lengths anyway).
-  const uint64_t samples = s.FramesToRead == 0 ? 0 : uint64_t{s.FramesToRead} * s.Geometry.TOTAL - s.Geometry.HLSIZE;
-  const bool beyondRiff = samples * STREAM_FRAME_BYTES > UINT32_MAX - (WAVE_HEADER_BYTES - 8);
+  // A WAV file's lengths are 32-bit byte counts: an output longer than that is an RF64 file (a
+  // stream, such as a pipe or -t's output, states no lengths anyway). The length is known from the
+  // header's count and a plain file's size; a stream of unknown length that turns out longer than
+  // a RIFF header can describe is stopped there.
+  const uint64_t most = (UINT32_MAX - (WAVE_HEADER_BYTES - 8)) / STREAM_FRAME_BYTES;
+  const ostrel_info& info = s.info();
+  const uint32_t inFile = s.FramesInFile(info.frames);
+  const uint32_t coming = !s.regular() ? info.frames : info.frames == 0 ? inFile : std::min(info.frames, inFile);
+  const bool beyondRiff = static_cast<uint64_t>(ostrel_stream_samples(info.kbps, coming)) > most;
 
   OutputFile output;
   if (!output.OpenReplacing(out, input, &reason)) {
@@ -286,6 +338,7 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
   }
   int status = DECODE_OK;
   int writeError = 0;
+  bool writeFailed = false;  // the output failed (not the decoding, which said so itself)
   {
     Waveio wav(output.WritePath().c_str(), WAVE_WRITE);
     if (beyondRiff) wav.UseRf64();
@@ -293,22 +346,40 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
       ReportWriteFailure(out, errno, log);
       return DECODE_WRITE_FAILED;
     }
+    uint64_t written = 0;
+    bool tooLong = false;
+    // Lengths are stated where the output can seek back to them and it is not RF64.
+    const bool limited = !beyondRiff && lseek(fileno(wav.File()), 0, SEEK_CUR) >= 0;
     // Checked after every frame, so a full disk stops the run at once.
-    auto sinkOk = [&wav, &writeError] {
+    auto write = [&](const int16_t* interleaved, int frames) {
+      written += static_cast<uint64_t>(frames);
+      if (limited && written > most) {
+        tooLong = true;
+        return false;
+      }
+      wav.WriteInterleaved(interleaved, frames);
       if (wav.Error() == 0 && std::ferror(wav.File()) == 0) return true;
       writeError = errno;
+      writeFailed = true;
       return false;
     };
-    status = DecodeStream(s, wav, options, sinkOk, log);
-    if (status != DECODE_WRITE_FAILED) {
+    status = DecodeStream(s, options, write, log);
+    if (tooLong) {
+      ReportWriteFailure(out, "the stream holds more sample frames than a WAV file can hold", log);
+      return DECODE_WRITE_FAILED;
+    }
+    if (status != DECODE_WRITE_FAILED && status != DECODE_BAD_INPUT) {
       errno = 0;
       wav.CloseWave();  // patches the header's lengths, flushes and closes
       if (wav.Error() != 0) {
         writeError = errno;
+        writeFailed = true;
         status = DECODE_WRITE_FAILED;
       }
     }
   }
+  // The input failed, or memory ran out (said already): the temporary file goes.
+  if (status == DECODE_BAD_INPUT || (status == DECODE_WRITE_FAILED && !writeFailed)) return status;
   if (status == DECODE_WRITE_FAILED) {
     ReportWriteFailure(out, writeError, log);
     return status;
@@ -321,41 +392,51 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
 }
 
 int PrintInfo(const std::string& in, const DecodeOptions& options, std::ostream& out, std::ostream& log) {
-  Stream s;
-  const int opened = OpenStream(in, options, s, log);
+  StreamInput s;
+  const int opened = s.Open(in, options, log);
   if (opened != DECODE_OK) return opened;
-
-  const uint64_t samples = static_cast<uint64_t>(s.Frames) * s.Geometry.TOTAL;
-  const uint64_t ms = samples * 1000 / STREAM_SAMPLE_RATE;
-  out << "File:        " << Printable(s.path) << "\n";
-  out << "Data rate:   " << unsigned(s.DataRate) * 2 << " kb/s (rate code " << unsigned(s.DataRate) << ")\n";
-  out << "Sample rate: " << s.SampleRate << " Hz, " << unsigned(s.Channels) << " channels\n";
-  out << "Frame size:  " << s.FrameBits << " bits (" << s.FrameBits / 8 << " bytes), " << s.Geometry.TOTAL
-      << " samples per channel\n";
-  out << "Frames:      " << s.Frames;
-  if (s.FramesInFile != s.Frames) out << " (the file holds " << s.FramesInFile << " whole frames)";
+  const ostrel_info& info = s.info();
+  // A plain file's size tells how many whole frames it holds; a stream is decoded to its end.
+  const bool list = options.verbose || options.onFrame || !s.regular();
+  const uint64_t ms = info.samples * 1000 / STREAM_SAMPLE_RATE;
+  out << "File:        " << Printable(s.shown()) << "\n";
+  out << "Data rate:   " << info.kbps << " kb/s (rate code " << info.kbps / 2 << ")\n";
+  out << "Sample rate: " << info.sample_rate << " Hz, " << info.channels << " channels\n";
+  out << "Frame size:  " << info.frame_bytes * 8 << " bits (" << info.frame_bytes << " bytes), "
+      << info.samples_per_frame << " samples per channel\n";
+  const uint32_t inFile = s.FramesInFile(info.frames);
+  out << "Frames:      " << info.frames;
+  if (s.regular() && inFile != info.frames) out << " (the file holds " << inFile << " whole frames)";
   out << "\n";
   char duration[48];
   std::snprintf(duration, sizeof duration, "%llu.%03llu s", static_cast<unsigned long long>(ms / 1000),
                 static_cast<unsigned long long>(ms % 1000));
   out << "Duration:    " << duration << "\n";
-  out << "Title:       " << Printable(s.Title) << "\n";
-  out << "Author:      " << Printable(s.Author) << "\n";
-  out << "Comments:    " << Printable(s.Comments) << "\n";
+  // The strings with every byte they hold (a NUL among them included).
+  const auto tag = [&s](const char* key) {
+    size_t bytes = 0;
+    const char* text = ostrel_decoder_tag(s.decoder(), key, &bytes);
+    return text != nullptr ? std::string(text, bytes) : std::string();
+  };
+  out << "Title:       " << Printable(tag("title")) << "\n";
+  out << "Author:      " << Printable(tag("author")) << "\n";
+  out << "Comments:    " << Printable(tag("comment")) << "\n";
+  if (!list) return ReportMissingFrames(s, inFile, log) ? DECODE_DAMAGED : DECODE_OK;
 
-  int status = ReportMissingFrames(s, log) ? DECODE_DAMAGED : DECODE_OK;
-  if (!options.verbose && !options.onFrame) return status;
-
-  FrameDecoder engine(s.DataRate);
-  std::vector<unsigned char> frame(engine.FrameBytes());
-  for (uint32_t f = 0; f < s.FramesToRead; ++f) {
-    ReadFrameBytes(s, f, frame);
-    const bool intact = engine.Read(frame.data(), frame.size());
-    const FrameReport& r = engine.Report();
-    if (options.verbose) PrintFrameLine(out, f, r);
-    if (!intact) status = DECODE_DAMAGED;
-    if (options.onFrame && !options.onFrame(f, r)) break;
-  }
+  int status = DECODE_OK;
+  bool stopped = false;
+  const int listing = ForEachFrame(
+      s, PcmWriter(),
+      [&](const ostrel_frame_report& r) {
+        if (options.verbose) PrintFrameLine(out, r.index, r);
+        if (r.damaged != 0) status = DECODE_DAMAGED;
+        return !options.onFrame || options.onFrame(r.index, r);
+      },
+      &stopped, log);
+  if (listing != DECODE_OK) return listing;
+  if (stopped) return status;
+  const uint32_t listed = ostrel_decoder_frames_decoded(s.decoder());
+  if (ReportMissingFrames(s, listed, log)) status = DECODE_DAMAGED;
   return status;
 }
 

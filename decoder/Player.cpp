@@ -17,7 +17,8 @@ int PlayFile(const std::string& in, const PlayOptions& options, std::ostream& lo
 
   bool stopped = false;
   DecodeOptions decode;
-  decode.onFrame = [&](uint32_t, const FrameReport&) {
+  decode.join = options.join;
+  decode.onFrame = [&](uint32_t, const ostrel_frame_report&) {
     // A device that no longer takes samples would cost a full timeout for every one of them.
     if (pcm.Error() == WAVE_ERROR_DEVICE) return false;
     if (options.stopWanted && options.stopWanted()) {

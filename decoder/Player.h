@@ -16,9 +16,11 @@ struct PlayOptions {
   int volume = -1;
   // Asked after every frame; true stops playback at once, discarding what is queued.
   std::function<bool()> stopWanted;
+  // The input may start in the middle of a stream (DecodeOptions::join).
+  bool join = false;
 };
 
-// Decodes the compressed file `in` and plays it through a Waveio in sound-card mode. At the end
+// Decodes the compressed stream `in` (a path, or "-" for standard input) and plays it through a Waveio in sound-card mode. At the end
 // of the file everything queued is played out before it returns; a stop discards it. Messages go
 // to `log`, one line each, prefixed "ostreldec: ". Returns the DECODE_ statuses of
 // decoder/Decoder.h (a stop is not a failure); DECODE_WRITE_FAILED when the device cannot be

@@ -42,68 +42,15 @@ bool QuitPressed() {
   return false;
 }
 
-// An input the decoder can open by name. Standard input that is not a plain file is first copied
-// to a temporary file (frames are found by their offsets), which is gone once closed.
-class Input {
- public:
-  // False after a message when standard input cannot be taken.
-  bool Open(const std::string& name) {
-    if (name != STANDARD_STREAM_NAME) {
-      path_ = name;
-      return true;
-    }
-    shown_ = "standard input";
-    if (isatty(STDIN_FILENO)) return Fail("it is a terminal; pipe a compressed file into it");
-    struct stat st;
-    if (fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode)) {
-      path_ = "/dev/fd/0";
-      return true;
-    }
-    std::string pattern = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/ostreldec-XXXXXX";
-    fd_ = mkstemp(&pattern[0]);
-    if (fd_ < 0) return Fail(std::strerror(errno));
-    unlink(pattern.c_str());
-    char buffer[65536];
-    for (;;) {
-      const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
-      if (got == 0) break;
-      if (got < 0) {
-        if (errno == EINTR) continue;
-        return Fail(std::strerror(errno));
-      }
-      for (ssize_t done = 0; done < got;) {
-        const ssize_t put = write(fd_, buffer + done, static_cast<size_t>(got - done));
-        if (put < 0 && errno == EINTR) continue;
-        if (put < 0) return Fail(std::string("cannot hold a copy: ") + std::strerror(errno));
-        done += put;
-      }
-    }
-    path_ = "/dev/fd/" + std::to_string(fd_);
-    return true;
-  }
-  ~Input() {
-    if (fd_ >= 0) close(fd_);
-  }
-  const std::string& path() const { return path_; }
-  const std::string& shown() const { return shown_; }  // empty: the path
-
- private:
-  bool Fail(const std::string& reason) {
-    std::fprintf(stderr, "%s: cannot read standard input: %s\n", kProgram, reason.c_str());
-    return false;
-  }
-  std::string path_, shown_;
-  int fd_ = -1;
-};
-
 int Worse(int a, int b) { return a > b ? a : b; }
 
+// What messages call an input.
+std::string Shown(const std::string& in) { return in == STANDARD_STREAM_NAME ? "standard input" : in; }
+
 int DecodeOne(const DecoderOptions& o, const std::string& inName, bool show) {
-  Input input;
-  if (!input.Open(inName)) return DECODE_BAD_INPUT;
-  const std::string shownIn = input.shown().empty() ? inName : input.shown();
+  const std::string shownIn = Shown(inName);
   DecodeOptions options;
-  options.name = input.shown();
+  options.join = o.join;
   options.replace = o.force;
 
   std::string output = "/dev/null";  // -t: decoded, checked, dropped
@@ -133,30 +80,30 @@ int DecodeOne(const DecoderOptions& o, const std::string& inName, bool show) {
   }
 
   std::unique_ptr<ProgressLine> progress;
-  uint32_t samplesPerFrame = 0;
-  options.onStart = [&](uint32_t frames, uint32_t perFrame) {
-    samplesPerFrame = perFrame;
-    progress = std::make_unique<ProgressLine>(stderr, show, std::string(kProgram) + ": " + shownIn,
-                                              uint64_t{frames} * perFrame, kSampleRate);
+  int kbps = 0;
+  options.onStart = [&](const ostrel_info& info) {
+    kbps = info.kbps;
+    progress = std::make_unique<ProgressLine>(stderr, show, std::string(kProgram) + ": " + shownIn, info.samples,
+                                              kSampleRate);
   };
   uint32_t framesDone = 0;
   // The frame listing goes where the audio does not.
   std::ostream& listing = toStdout ? std::cerr : std::cout;
-  options.onFrame = [&](uint32_t frame, const FrameReport& report) {
+  options.onFrame = [&](uint32_t frame, const ostrel_frame_report& report) {
     framesDone = frame + 1;
     if (o.verbose) PrintFrameLine(listing, frame, report);
-    if (progress) progress->Update(uint64_t{framesDone} * samplesPerFrame);
+    if (progress) progress->Update(static_cast<uint64_t>(ostrel_stream_samples(kbps, framesDone)));
     return true;
   };
   std::cerr.flush();
-  const int status = DecodeFile(input.path(), output, options, std::cerr);
+  const int status = DecodeFile(inName, output, options, std::cerr);
   const double elapsed = progress ? progress->Elapsed() : 0.0;
   progress.reset();
   if (test && !o.quiet) {
     if (status == DECODE_OK) std::fprintf(stderr, "%s: %s: ok\n", kProgram, shownIn.c_str());
     if (status == DECODE_DAMAGED) std::fprintf(stderr, "%s: %s: damaged\n", kProgram, shownIn.c_str());
-  } else if (show && (status == DECODE_OK || status == DECODE_DAMAGED) && samplesPerFrame != 0) {
-    const double seconds = static_cast<double>(uint64_t{framesDone} * samplesPerFrame) / kSampleRate;
+  } else if (show && (status == DECODE_OK || status == DECODE_DAMAGED) && kbps != 0) {
+    const double seconds = static_cast<double>(ostrel_stream_samples(kbps, framesDone)) / kSampleRate;
     std::fprintf(stderr, "%s: %s -> %s: %.1f s of audio, %.1f s, %s\n", kProgram, shownIn.c_str(), shownOut.c_str(),
                  seconds, elapsed, SpeedText(seconds, elapsed).c_str());
   }
@@ -193,32 +140,23 @@ int RunDecoder(int argc, char** argv) {
     bool keys = true;
     for (const std::string& in : o.inputs) keys = keys && in != STANDARD_STREAM_NAME;
     o.play.stopWanted = [&stopped, keys] { return stopped = stopped || (keys && QuitPressed()); };
+    o.play.join = o.join;
     for (const std::string& in : o.inputs) {
       if (stopped) break;
-      Input input;
-      if (!input.Open(in)) {
-        worst = Worse(worst, DECODE_BAD_INPUT);
-        continue;
-      }
-      if (!o.quiet) std::cout << "Playing " << (input.shown().empty() ? in : input.shown()) << " (press q to stop)" << std::endl;
-      worst = Worse(worst, PlayFile(input.path(), o.play, std::cerr));
+      if (!o.quiet) std::cout << "Playing " << Shown(in) << " (press q to stop)" << std::endl;
+      worst = Worse(worst, PlayFile(in, o.play, std::cerr));
     }
     return worst;
   }
   if (o.mode == DecoderMode::Info) {
     bool first = true;
     for (const std::string& in : o.inputs) {
-      Input input;
-      if (!input.Open(in)) {
-        worst = Worse(worst, DECODE_BAD_INPUT);
-        continue;
-      }
       if (!first) std::cout << "\n";
       first = false;
       DecodeOptions options;
       options.verbose = o.verbose;
-      options.name = input.shown();
-      worst = Worse(worst, PrintInfo(input.path(), options, std::cout, std::cerr));
+      options.join = o.join;
+      worst = Worse(worst, PrintInfo(in, options, std::cout, std::cerr));
     }
     return worst;
   }

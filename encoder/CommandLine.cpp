@@ -9,8 +9,7 @@
 #include <thread>
 
 #include "audio/SourceReader.h"
-#include "format/FileHeader.h"
-#include "format/RateTables.h"
+#include "ostrel/ostrel.h"
 
 namespace ostrel {
 
@@ -48,12 +47,12 @@ bool ParseNumber(const char* text, long low, long high, long* value) {
   return true;
 }
 
-// The seven data rates in kb/s, ascending, from the rate tables.
+// The seven data rates in kb/s, ascending, from the library.
 std::string RateList() {
   std::string list;
-  for (int code = 1; code <= UCHAR_MAX; ++code) {
-    if (IsValidDataRate(static_cast<unsigned char>(code))) list += (list.empty() ? "" : " ") + std::to_string(2 * code);
-  }
+  int count = 0;
+  const int* kbps = ostrel_bitrates(&count);
+  for (int i = 0; i < count; ++i) list += (list.empty() ? "" : " ") + std::to_string(kbps[i]);
   return list;
 }
 
@@ -81,8 +80,7 @@ CommandLineAction ParseEncoderCommandLine(int argc, char** argv, EncoderOptions*
     long value = 0;
     switch (c) {
       case 'b':
-        if (!ParseNumber(optarg, 1, 1000, &value) || value % 2 != 0 ||
-            !IsValidDataRate(static_cast<unsigned char>(value / 2))) {
+        if (!ParseNumber(optarg, 1, 1000, &value) || ostrel_samples_per_frame(static_cast<int>(value)) < 0) {
           *problem = std::string("unknown data rate '") + optarg + "' (kb/s: " + RateList() + ")";
           return CommandLineAction::UsageError;
         }
@@ -94,17 +92,17 @@ CommandLineAction ParseEncoderCommandLine(int argc, char** argv, EncoderOptions*
       case kTitle:
         o->haveTitle = true;
         o->title = optarg;
-        if (!TagFits(o->title, FILE_TITLE_MAX, "--title", problem)) return CommandLineAction::UsageError;
+        if (!TagFits(o->title, OSTREL_TAG_MAX_BYTES, "--title", problem)) return CommandLineAction::UsageError;
         break;
       case kArtist:
         o->haveArtist = true;
         o->artist = optarg;
-        if (!TagFits(o->artist, FILE_TITLE_MAX, "--artist", problem)) return CommandLineAction::UsageError;
+        if (!TagFits(o->artist, OSTREL_TAG_MAX_BYTES, "--artist", problem)) return CommandLineAction::UsageError;
         break;
       case kComment:
         o->haveComment = true;
         o->comment = optarg;
-        if (!TagFits(o->comment, FILE_COMMENTS_MAX, "--comment", problem)) return CommandLineAction::UsageError;
+        if (!TagFits(o->comment, OSTREL_COMMENT_MAX_BYTES, "--comment", problem)) return CommandLineAction::UsageError;
         break;
       case 'j':
         if (!ParseNumber(optarg, 1, kMaxJobs, &value)) {

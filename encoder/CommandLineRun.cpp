@@ -19,7 +19,7 @@
 #include "cli/ProgressLine.h"
 #include "encoder/CommandLine.h"
 #include "encoder/SourceInput.h"
-#include "format/FileHeader.h"
+#include "encoder/LibraryEncode.h"
 #include "platform/StreamConstants.h"
 #include "ostrel/ostrel.h"
 #include "platform/FileHandle.h"
@@ -57,88 +57,6 @@ bool PickTag(bool given, const std::string& option, const std::string& fromSourc
   return true;
 }
 
-// The header strings of one output.
-struct Tags {
-  std::string Title, Author, Comments;
-};
-
-// What coding one source through libostrel came to.
-struct LibraryRun {
-  int status = OSTREL_OK;   // the first failure of the library, or OSTREL_OK
-  int writeError = 0;       // errno of a failed write, when one was seen
-  uint64_t samples = 0;     // samples per channel handed to the encoder
-  uint32_t frames = 0;      // frames of the stream
-  int stopSignal = 0;       // the signal that stopped the run, or 0
-  bool countStored = false; // the frame count was patched into the header
-};
-
-struct FileTarget {
-  std::FILE* file;
-  int error = 0;  // errno of the first failed write
-};
-
-int WriteToFile(void* user, const void* data, size_t bytes) {
-  auto* target = static_cast<FileTarget*>(user);
-  if (std::fwrite(data, 1, bytes, target->file) == bytes) return 0;
-  if (target->error == 0) target->error = errno;
-  return 1;
-}
-
-int SeekFile(void* user, uint64_t offset) {
-  auto* target = static_cast<FileTarget*>(user);
-  return std::fflush(target->file) == 0 && fseeko(target->file, static_cast<off_t>(offset), SEEK_SET) == 0 ? 0 : 1;
-}
-
-// Feeds the source to a libostrel encoder writing to `file` (which stays open), until the source
-// ends or a signal asks for a stop; either way the stream is finished, so it is complete up to
-// where it got.
-LibraryRun EncodeThroughLibrary(int kbps, bool quality, int threads, const Tags& tags, Source& source,
-                                std::FILE* file, ProgressLine& progress) {
-  constexpr size_t kChunkFrames = 4096;  // sample frames handed over at a time
-  LibraryRun run;
-  FileTarget target{file};
-  // Without a way back to the start, the frame count stays 0.
-  const bool seekable = lseek(fileno(file), 0, SEEK_CUR) >= 0;
-  StopOnSignal stop;
-  ostrel_encoder* enc = ostrel_encoder_create(kbps, WriteToFile, seekable ? SeekFile : nullptr, &target, &run.status);
-  if (enc == nullptr) return run;
-  run.status = ostrel_encoder_set_quality(enc, quality ? 1 : 0);
-  if (run.status == OSTREL_OK) run.status = ostrel_encoder_set_threads(enc, threads);
-  if (run.status == OSTREL_OK) run.status = ostrel_encoder_set_tag(enc, "title", tags.Title.c_str());
-  if (run.status == OSTREL_OK) run.status = ostrel_encoder_set_tag(enc, "author", tags.Author.c_str());
-  if (run.status == OSTREL_OK) run.status = ostrel_encoder_set_tag(enc, "comment", tags.Comments.c_str());
-  std::vector<float> first(kChunkFrames), second(kChunkFrames), chunk(2 * kChunkFrames);
-  while (run.status == OSTREL_OK) {
-    if (StopRequested()) {
-      run.stopSignal = StopSignal();
-      break;
-    }
-    const size_t got = source.reader->Read(first.data(), second.data(), kChunkFrames);
-    // The reader's floats are on the 16-bit scale, the library's on -1..1: a 16-bit value v
-    // passes as v / 32768 and comes back exactly.
-    for (size_t i = 0; i < got; ++i) {
-      chunk[2 * i] = first[i] / 32768.0f;
-      chunk[2 * i + 1] = second[i] / 32768.0f;
-    }
-    if (got > 0) run.status = ostrel_encoder_write_float(enc, chunk.data(), got);
-    run.samples += got;
-    progress.Update(run.samples);
-    if (got < kChunkFrames) break;
-  }
-  if (run.status == OSTREL_OK) {
-    run.status = ostrel_encoder_finish(enc);
-    run.countStored = seekable && run.status == OSTREL_OK;
-  }
-  run.frames = ostrel_encoder_frames(enc);
-  ostrel_encoder_destroy(enc);
-  if (std::fflush(file) != 0 && run.status == OSTREL_OK) {
-    run.status = OSTREL_ERR_WRITE;
-    target.error = errno;
-  }
-  run.writeError = target.error;
-  return run;
-}
-
 // Codes one input into one output. Returns 0, 1, or 128 + the signal that stopped it.
 int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::string& output, bool progressLine,
                   bool summary) {
@@ -163,11 +81,14 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
     std::fprintf(stderr, "%s: %s %s\n", kProgram, inName.c_str(), problem.c_str());
     return ENCODE_EXIT_FAILED;
   }
-  Tags tags;
-  if (!PickTag(o.haveTitle, o.title, source.tags.INAM, FILE_TITLE_MAX, "INAM (title)", inName, &tags.Title) ||
-      !PickTag(o.haveArtist, o.artist, source.tags.IART, FILE_TITLE_MAX, "IART (artist)", inName, &tags.Author) ||
-      !PickTag(o.haveComment, o.comment, source.tags.ICMT, FILE_COMMENTS_MAX, "ICMT (comment)", inName,
-               &tags.Comments)) {
+  EncodeSettings settings;
+  settings.kbps = o.kbps;
+  settings.quality = o.quality;
+  settings.threads = CodingThreads(o);
+  if (!PickTag(o.haveTitle, o.title, source.tags.INAM, OSTREL_TAG_MAX_BYTES, "INAM (title)", inName, &settings.title) ||
+      !PickTag(o.haveArtist, o.artist, source.tags.IART, OSTREL_TAG_MAX_BYTES, "IART (artist)", inName, &settings.author) ||
+      !PickTag(o.haveComment, o.comment, source.tags.ICMT, OSTREL_COMMENT_MAX_BYTES, "ICMT (comment)", inName,
+               &settings.comment)) {
     return ENCODE_EXIT_FAILED;
   }
 
@@ -202,7 +123,10 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
   const std::string conversion = source.reader->Conversion();
   if (!conversion.empty() && !o.quiet) std::fprintf(stderr, "%s: %s: %s\n", kProgram, inName.c_str(), conversion.c_str());
   ProgressLine progress(stderr, progressLine, std::string(kProgram) + ": " + inName, source.samples, STREAM_SAMPLE_RATE);
-  LibraryRun run = EncodeThroughLibrary(o.kbps, o.quality, CodingThreads(o), tags, source, target.get(), progress);
+  settings.progress = [&progress](uint64_t samples) { progress.Update(samples); };
+  settings.stopWanted = [] { return StopRequested(); };
+  EncodeRun run = EncodeSource(settings, *source.reader, target.get());
+  const int stopSignal = run.stopped ? StopSignal() : 0;
   progress.Clear();
   if (std::fclose(target.release()) != 0 && run.status == OSTREL_OK) {
     run.status = OSTREL_ERR_WRITE;
@@ -218,6 +142,9 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
     } else if (run.status == OSTREL_ERR_INTERNAL) {
       std::fprintf(stderr, "%s: %s: a frame could not be coded within its budget (Padding Error!); %s\n", kProgram,
                    inName.c_str(), toStdout ? "the stream is incomplete" : "nothing was left behind");
+    } else if (run.status == OSTREL_ERR_FRAME_VALUE) {
+      std::fprintf(stderr, "%s: %s: internal error: %s; %s\n", kProgram, inName.c_str(), why.c_str(),
+                   toStdout ? "the stream is incomplete" : "nothing was left behind");
     } else {
       std::fprintf(stderr, "%s; %s\n", CannotWrite(kProgram, outName, why).c_str(),
                    toStdout ? "the stream is incomplete" : "nothing was left behind");
@@ -234,33 +161,28 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
     std::fprintf(stderr, "%s: %s: %llu samples beyond full scale were limited to it\n", kProgram, inName.c_str(),
                  static_cast<unsigned long long>(reader.clipped()));
   }
-  if (run.stopSignal == 0 && reader.EndedEarly()) {
+  if (stopSignal == 0 && reader.EndedEarly()) {
     std::fprintf(stderr, "%s: %s ended early: its header promised %llu sample frames, it held %llu; %s codes those\n",
                  kProgram, inName.c_str(), static_cast<unsigned long long>(reader.promisedFrames()),
                  static_cast<unsigned long long>(reader.framesRead()), outName.c_str());
     return ENCODE_EXIT_FAILED;
   }
-  if (run.stopSignal != 0) {
+  if (stopSignal != 0) {
     std::fprintf(stderr, "%s: %s: stopped by %s after %s; %s holds what was coded\n", kProgram, inName.c_str(),
-                 strsignal(run.stopSignal), CodedText(run.samples, source.samples, STREAM_SAMPLE_RATE).c_str(),
+                 strsignal(stopSignal), CodedText(run.samples, source.samples, STREAM_SAMPLE_RATE).c_str(),
                  outName.c_str());
-    return ENCODE_EXIT_SIGNAL_BASE + run.stopSignal;
+    return ENCODE_EXIT_SIGNAL_BASE + stopSignal;
   }
   if (!run.countStored && !o.quiet) {
     std::fprintf(stderr, "%s: %s cannot seek back: the header's frame count stays 0 (decoders take every frame)\n",
                  kProgram, outName.c_str());
   }
   if (summary) {
-    // The header (fixed part, three length-prefixed strings), then the frames in whole 32-bit
-    // words and the bit writer's last word.
-    const uint64_t headerBytes =
-        FILE_HEADER_FIXED_BYTES + 1 + tags.Title.size() + 1 + tags.Author.size() + 2 + tags.Comments.size();
-    const uint64_t frameBits = static_cast<uint64_t>(ostrel_frame_bytes(o.kbps)) * 8;
-    const uint64_t bytes = headerBytes + 4 * (run.frames * frameBits / 32 + 1);
     const double seconds = static_cast<double>(run.samples) / STREAM_SAMPLE_RATE;
     const double elapsed = progress.Elapsed();
     std::fprintf(stderr, "%s: %s -> %s: %s, %.1f s of audio, %d kb/s, %.1f s, %s\n", kProgram, inName.c_str(),
-                 outName.c_str(), SizeText(bytes).c_str(), seconds, o.kbps, elapsed, SpeedText(seconds, elapsed).c_str());
+                 outName.c_str(), SizeText(run.bytes).c_str(), seconds, o.kbps, elapsed,
+                 SpeedText(seconds, elapsed).c_str());
   }
   // A stop that came once the source was read in full: the output is complete; no further input.
   return StopRequested() ? ENCODE_EXIT_SIGNAL_BASE + StopSignal() : ENCODE_EXIT_OK;

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "cli/LineEditor.h"
-#include "format/FrameGeometry.h"
+#include "ostrel/ostrel.h"
 #include "platform/Console.h"
 #include "platform/OutputFile.h"
 #include "platform/StreamConstants.h"
@@ -18,8 +18,7 @@ namespace ostrel {
 
 namespace {
 
-constexpr int kMenuRows = 7;
-constexpr unsigned char kMenuRates[kMenuRows] = {196, 128, 96, 80, 64, 56, 48};
+constexpr int kMenuRows = 7;  // one per data rate, the highest first
 constexpr unsigned char kDefaultRate = 64;
 constexpr const char* kProgram = "ostrelenc";
 
@@ -104,9 +103,9 @@ bool DataRateForTypedAnswer(const std::string& answer, unsigned char* DataRate) 
     *DataRate = DataRateForChoice(choice);
     return true;
   }
-  for (unsigned char code : kMenuRates) {
-    if (choice == 2 * code) {
-      *DataRate = code;
+  for (int row = 1; row <= kMenuRows; ++row) {
+    if (choice == 2 * DataRateForChoice(row)) {
+      *DataRate = DataRateForChoice(row);
       return true;
     }
   }
@@ -114,7 +113,10 @@ bool DataRateForTypedAnswer(const std::string& answer, unsigned char* DataRate) 
 }
 
 unsigned char DataRateForChoice(int choice) {
-  return choice >= 1 && choice <= kMenuRows ? kMenuRates[choice - 1] : kDefaultRate;
+  int count = 0;
+  const int* kbps = ostrel_bitrates(&count);  // ascending
+  static_assert(kMenuRows == 7, "one menu row per data rate");
+  return choice >= 1 && choice <= count ? static_cast<unsigned char>(kbps[count - choice] / 2) : kDefaultRate;
 }
 
 bool ParseChoice(const std::string& line, int* choice) {
@@ -133,17 +135,18 @@ bool ParseChoice(const std::string& line, int* choice) {
 }
 
 RunParameters DeriveRunParameters(unsigned char DataRate, uint32_t dataBytes, uint32_t sampleRate) {
-  const FrameGeometry g = FrameGeometry::ForRate(DataRate);
+  ostrel_frame_layout g{};
+  (void)ostrel_frame_layout_of(DataRate * 2, &g);  // a valid code, as the caller guarantees
   RunParameters p;
   p.DataRate = DataRate;
   p.CHANNELS = static_cast<int>(STREAM_CHANNELS);
-  p.NBLOCKS = static_cast<int>(g.NBlocks);
-  p.LONGSIZE = static_cast<int>(g.LSIZE);
-  p.Res = g.Res;
-  p.SHORTSIZE = static_cast<int>(g.SSIZE);
-  p.TRANSIZE = static_cast<int>(g.TRANSIZE);
-  p.TOTAL = static_cast<int>(g.TOTAL);
-  p.dBOffset = g.dBOffset;
+  p.NBLOCKS = g.blocks;
+  p.LONGSIZE = g.long_block;
+  p.Res = g.model_resolution;
+  p.SHORTSIZE = g.short_block;
+  p.TRANSIZE = g.transition_block;
+  p.TOTAL = g.samples_per_frame;
+  p.dBOffset = g.model_offset;
   p.SAMPLERATE = static_cast<unsigned short>(STREAM_SAMPLE_RATE);
   p.Length = sampleRate != 0 ? dataBytes / STREAM_FRAME_BYTES / sampleRate : 0;
   return p;

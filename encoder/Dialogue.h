@@ -17,8 +17,8 @@ namespace ostrel {
 // Fixed after the dialogue. Sizes in samples (per channel) unless said otherwise.
 struct RunParameters {
   unsigned char DataRate = 64;     // rate code: kb/s divided by two
-  // The stream's fixed format (platform/StreamConstants.h) and the rate's frame geometry
-  // (format/FrameGeometry.h), under the driver's names.
+  // The stream's fixed format (platform/StreamConstants.h) and the rate's frame layout
+  // (ostrel_frame_layout_of), under the driver's names.
   int CHANNELS = static_cast<int>(STREAM_CHANNELS);  // the encoder always codes two channels
   unsigned short SAMPLERATE = static_cast<unsigned short>(STREAM_SAMPLE_RATE);
   int NBLOCKS = 0;                 // long blocks per frame: NBlocks

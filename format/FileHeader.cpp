@@ -2,18 +2,16 @@
 
 #include <cstring>
 
+#include "platform/ByteOrder.h"
+
 namespace ostrel {
 
 namespace {
 
-void PutLE(std::vector<unsigned char>& out, unsigned value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
-
 void PutString(std::vector<unsigned char>& out, const char* text, std::size_t maxLength, int lengthBytes) {
   std::size_t length = text != nullptr ? std::strlen(text) : 0;
   length &= maxLength;  // the length field keeps the low 8 or 16 bits
-  PutLE(out, static_cast<unsigned>(length), lengthBytes);
+  AppendLE(out, static_cast<unsigned>(length), lengthBytes);
   out.insert(out.end(), text, text + length);
 }
 
@@ -22,26 +20,25 @@ void PutFixedPart(std::vector<unsigned char>& out, unsigned char DataRate, unsig
   out.insert(out.end(), FILE_MAGIC, FILE_MAGIC + FILE_MAGIC_BYTES);
   out.push_back(FILE_VERSION);
   out.push_back(DataRate);
-  PutLE(out, SampleRate, 2);
+  AppendLE(out, SampleRate, 2);
   out.push_back(Channels);
-  PutLE(out, Frames, 4);
-}
-
-unsigned GetLE(const unsigned char* p, int bytes) {
-  unsigned value = 0;
-  for (int i = 0; i < bytes; ++i) value |= static_cast<unsigned>(p[i]) << (8 * i);
-  return value;
+  AppendLE(out, Frames, 4);
 }
 
 // Reads `bytes` little-endian bytes; false when the file ends first.
 bool ReadLE(unsigned* value, int bytes, std::FILE* fptr) {
-  *value = 0;
-  for (int i = 0; i < bytes; ++i) {
-    int c = std::fgetc(fptr);
-    if (c == EOF) return false;
-    *value |= static_cast<unsigned>(c) << (8 * i);
-  }
-  return true;
+  unsigned char raw[4] = {0, 0, 0, 0};
+  const bool complete = std::fread(raw, 1, static_cast<std::size_t>(bytes), fptr) == static_cast<std::size_t>(bytes);
+  *value = GetLE(raw, bytes);
+  return complete;
+}
+
+// The rate, sample rate, channels and frame count of the fixed part at `p`.
+void DecodeFixedPart(const unsigned char* p, FileHeaderFields* fields) {
+  fields->DataRate = p[FILE_RATE_OFFSET];
+  fields->SampleRate = static_cast<unsigned short>(GetLE(p + FILE_SAMPLE_RATE_OFFSET, 2));
+  fields->Channels = p[FILE_CHANNELS_OFFSET];
+  fields->Frames = GetLE(p + FILE_FRAMES_OFFSET, 4);
 }
 
 bool ReadString(char* text, int lengthBytes, std::FILE* fptr) {
@@ -73,15 +70,12 @@ int ParseFileHeader(const unsigned char* data, std::size_t bytes, FileHeaderFiel
   *fields = FileHeaderFields{};
   const std::size_t lead = bytes < FILE_MAGIC_BYTES ? bytes : FILE_MAGIC_BYTES;
   if (std::memcmp(data, FILE_MAGIC, lead) != 0) return FILE_HEADER_FOREIGN;
-  if (bytes > FILE_MAGIC_BYTES && data[FILE_MAGIC_BYTES] != FILE_VERSION) return FILE_HEADER_FOREIGN;
+  if (bytes > FILE_VERSION_OFFSET && data[FILE_VERSION_OFFSET] != FILE_VERSION) return FILE_HEADER_FOREIGN;
   // Fixed part and the title's length field.
   std::size_t need = FILE_HEADER_FIXED_BYTES + 1;
   fields->HeaderBytes = need;
   if (bytes < need) return FILE_HEADER_SHORT;
-  fields->DataRate = data[6];
-  fields->SampleRate = static_cast<unsigned short>(GetLE(data + 7, 2));
-  fields->Channels = data[9];
-  fields->Frames = GetLE(data + FILE_FRAMES_OFFSET, 4);
+  DecodeFixedPart(data, fields);
   const int lengthBytes[3] = {1, 1, 2};
   std::size_t* offsets[3] = {&fields->TitleOffset, &fields->AuthorOffset, &fields->CommentsOffset};
   std::size_t* lengths[3] = {&fields->TitleBytes, &fields->AuthorBytes, &fields->CommentsBytes};
@@ -120,21 +114,17 @@ int ReadFileHeader(char* Title, char* Author, char* Comments, unsigned char* Dat
                    unsigned short* SampleRate, unsigned char* Channels, unsigned int* Frames,
                    std::FILE* fptr) {
   int result = 0;
-  char magic[6] = {0, 0, 0, 0, 0, 0};
-  if (std::fread(magic, 1, 5, fptr) != 5) result = -1;
-  magic[5] = '\0';
-  if (std::strcmp(magic, FILE_MAGIC) != 0) result = -1;
-
-  unsigned value = 0;
-  if (!ReadLE(&value, 1, fptr) || value != FILE_VERSION) result = -1;
-  if (!ReadLE(&value, 1, fptr)) result = -1;
-  *DataRate = static_cast<unsigned char>(value);
-  if (!ReadLE(&value, 2, fptr)) result = -1;
-  *SampleRate = static_cast<unsigned short>(value);
-  if (!ReadLE(&value, 1, fptr)) result = -1;
-  *Channels = static_cast<unsigned char>(value);
-  if (!ReadLE(&value, 4, fptr)) result = -1;
-  *Frames = value;
+  // The fixed part (what the file holds of it; the rest reads as zeros), judged and decoded as
+  // ParseFileHeader does: the magic and version decide the result, every field is read on.
+  unsigned char fixed[FILE_HEADER_FIXED_BYTES] = {};
+  if (std::fread(fixed, 1, sizeof fixed, fptr) != sizeof fixed) result = -1;
+  if (std::memcmp(fixed, FILE_MAGIC, FILE_MAGIC_BYTES) != 0 || fixed[FILE_VERSION_OFFSET] != FILE_VERSION) result = -1;
+  FileHeaderFields fields;
+  DecodeFixedPart(fixed, &fields);
+  *DataRate = fields.DataRate;
+  *SampleRate = fields.SampleRate;
+  *Channels = fields.Channels;
+  *Frames = fields.Frames;
 
   // A header cut short must not pass as a good one.
   if (!ReadString(Title, 1, fptr)) result = -1;

@@ -12,7 +12,12 @@ namespace ostrel {
 constexpr char FILE_MAGIC[] = "Zelk1";               // 5 bytes in the file, no terminator
 constexpr unsigned char FILE_VERSION = 1;
 constexpr std::size_t FILE_HEADER_FIXED_BYTES = 14;  // magic .. frame count; patched in place
-constexpr std::size_t FILE_FRAMES_OFFSET = 10;       // bytes from the start to the frame count
+// Bytes from the start to the fields of the fixed part (after the magic and the version).
+constexpr std::size_t FILE_VERSION_OFFSET = 5;
+constexpr std::size_t FILE_RATE_OFFSET = 6;
+constexpr std::size_t FILE_SAMPLE_RATE_OFFSET = 7;
+constexpr std::size_t FILE_CHANNELS_OFFSET = 9;
+constexpr std::size_t FILE_FRAMES_OFFSET = 10;
 constexpr std::size_t FILE_TITLE_MAX = 255;          // bytes (8-bit length field)
 constexpr std::size_t FILE_COMMENTS_MAX = 65535;     // bytes (16-bit length field)
 

@@ -36,10 +36,10 @@ RateRow Row(unsigned char DataRate) {
 }  // namespace
 
 bool IsValidDataRate(unsigned char DataRate) {
-  switch (DataRate) {
-    case 196: case 128: case 96: case 80: case 64: case 56: case 48: return true;
-    default: return false;
+  for (unsigned char code : DATA_RATES) {
+    if (code == DataRate) return true;
   }
+  return false;
 }
 
 int GetBlocks(unsigned char DataRate) { return Row(DataRate).blocks; }

@@ -21,6 +21,10 @@ uint32_t GetBytesPerFrame(uint32_t bits);
 uint32_t GetTimeSec(unsigned char DataRate, unsigned short SampleRate, uint32_t Frames);
 uint32_t GetTimeMS(unsigned char DataRate, unsigned short SampleRate, uint32_t Frames);
 
+// The seven valid rate codes (data rate in kb/s divided by two), ascending: the one list of them.
+constexpr unsigned char DATA_RATES[] = {48, 56, 64, 80, 96, 128, 196};
+constexpr int DATA_RATE_COUNT = sizeof DATA_RATES / sizeof DATA_RATES[0];
+
 // True for the seven valid codes. Readers test a code with this before calling the functions
 // above, which report an unknown code through ErrorReport and end the program with status 1.
 bool IsValidDataRate(unsigned char DataRate);

@@ -1,5 +1,7 @@
 #include "gst/gstostrelcaps.h"
 
+#include <string.h>
+
 GstCaps *
 gst_ostrel_caps_from_info (const ostrel_info * info)
 {
@@ -37,8 +39,21 @@ gst_ostrel_caps_get_streamheader (const GstCaps * caps, ostrel_info * info)
     return OSTREL_ERR_ARGUMENT;
   s = gst_caps_get_structure (caps, 0);
   array = gst_structure_get_value (s, GST_OSTREL_CAPS_STREAMHEADER);
-  if (array == NULL || !GST_VALUE_HOLDS_ARRAY (array) || gst_value_array_get_size (array) == 0)
-    return OSTREL_ERR_ARGUMENT;
+  if (array == NULL || !GST_VALUE_HOLDS_ARRAY (array) || gst_value_array_get_size (array) == 0) {
+    /* A stream joined without its header: the rate alone gives the frames. */
+    gint bitrate = 0, rate = 0, channels = 0;
+    if (!gst_structure_get_int (s, GST_OSTREL_CAPS_BITRATE, &bitrate) || !gst_structure_get_int (s, "rate", &rate) ||
+        !gst_structure_get_int (s, "channels", &channels) || ostrel_samples_per_frame (bitrate / 1000) < 0)
+      return OSTREL_ERR_ARGUMENT;
+    memset (info, 0, sizeof *info);
+    info->kbps = bitrate / 1000;
+    info->sample_rate = rate;
+    info->channels = channels;
+    info->frame_bytes = (uint32_t) ostrel_frame_bytes (info->kbps);
+    info->samples_per_frame = (uint32_t) ostrel_samples_per_frame (info->kbps);
+    info->delay = (uint32_t) ostrel_frame_decoder_delay (info->kbps);
+    return rate == 44100 && channels == 2 ? OSTREL_OK : OSTREL_ERR_UNSUPPORTED;
+  }
   first = gst_value_array_get_value (array, 0);
   if (!GST_VALUE_HOLDS_BUFFER (first))
     return OSTREL_ERR_ARGUMENT;

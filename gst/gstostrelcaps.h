@@ -25,8 +25,10 @@ GstCaps *gst_ostrel_caps_from_info (const ostrel_info * info);
 /* Stores a copy of the `bytes` header bytes at `header` in `caps` as its stream header. */
 void gst_ostrel_caps_set_streamheader (GstCaps * caps, const guint8 * header, gsize bytes);
 
-/* Reads the stream header of `caps` into `*info` (strings cut off: not needed here). Returns
- * OSTREL_OK, or the status of ostrel_parse_header; OSTREL_ERR_ARGUMENT when there is none. */
+/* Reads the stream header of `caps` into `*info` (strings cut off: not needed here). Caps of a
+ * stream joined without its header carry none: then the rate, channels and bitrate fields give
+ * the frame facts (frame count 0). Returns OSTREL_OK, or the status of ostrel_parse_header;
+ * OSTREL_ERR_ARGUMENT when neither is there, OSTREL_ERR_UNSUPPORTED for other than 44100 Hz stereo. */
 int gst_ostrel_caps_get_streamheader (const GstCaps * caps, ostrel_info * info);
 
 /* Room ostrel_parse_header needs for the header strings, in bytes (title, author, comment and a

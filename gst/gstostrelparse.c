@@ -3,7 +3,9 @@
  * output lags its input by `delay` samples: frame k yields the samples from k x samples per frame
  * - delay on, and that is its timestamp (frame 0, whose first `delay` samples are dropped, is
  * stamped 0). After a reset the decoder's first frame only rebuilds the overlap, so a seek
- * starts one frame before the frame that holds the target (the lead-in frame). */
+ * starts one frame before the frame that holds the target (the lead-in frame). A stream that does
+ * not start with its header (a broadcast joined late, a cut file) is joined at its first frame,
+ * which is then frame 0. */
 #include "gst/gstostrelparse.h"
 
 #include <string.h>
@@ -23,6 +25,11 @@ static GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE ("src",
 
 /* The first look for the header: enough for the header of an untagged stream. */
 #define HEADER_FIRST_LOOK 64
+/* Bytes looked at together while joining a stream: two of the largest frames and the next sync
+ * word, so that most candidates are decided at the first look. */
+#define GST_OSTREL_JOIN_LOOK 20000
+/* Bytes searched for a frame before a stream without a header is taken for something else. */
+#define GST_OSTREL_JOIN_GIVE_UP (G_GUINT64_CONSTANT (4) << 20)
 
 G_DEFINE_TYPE (GstOstrelParse, gst_ostrel_parse, GST_TYPE_BASE_PARSE);
 GST_ELEMENT_REGISTER_DEFINE (ostrelparse, "ostrelparse", GST_RANK_PRIMARY + 1, GST_TYPE_OSTREL_PARSE);
@@ -31,6 +38,7 @@ static void
 gst_ostrel_parse_reset (GstOstrelParse * self)
 {
   self->have_header = FALSE;
+  self->joining = FALSE;
   memset (&self->info, 0, sizeof self->info);
   self->header_look = HEADER_FIRST_LOOK;
 }
@@ -92,6 +100,12 @@ gst_ostrel_parse_header (GstOstrelParse * self, const guint8 * data, gsize size,
     g_free (strings);
     return GST_FLOW_OK;
   }
+  if (status == OSTREL_ERR_NOT_OSTREL) {
+    /* No header: a stream joined in the middle, or cut; its first frame is looked for. */
+    g_free (strings);
+    self->joining = TRUE;
+    return GST_FLOW_OK;
+  }
   if (status != OSTREL_OK) {
     g_free (strings);
     if (status == OSTREL_ERR_TRUNCATED)
@@ -140,6 +154,58 @@ gst_ostrel_parse_header (GstOstrelParse * self, const guint8 * data, gsize size,
   return GST_FLOW_OK;
 }
 
+/* Looks for the first frame of a stream without a header in the bytes from `offset` on (the
+ * library's ostrel_find_frame, as ostreldec --join does). Once found, the stream's facts are the
+ * frame's rate's, with no frame count and no tags, and the frames are counted from it. Returns
+ * GST_FLOW_OK with *skipsize the bytes to drop (0: the frame starts here; *found is then TRUE). */
+static GstFlowReturn
+gst_ostrel_parse_join (GstOstrelParse * self, guint64 offset, const guint8 * data, gsize size, gint * skipsize,
+    gboolean * found)
+{
+  GstBaseParse *parse = GST_BASE_PARSE (self);
+  size_t at = 0;
+  int kbps = 0;
+  int status;
+  GstCaps *caps;
+
+  *found = FALSE;
+  status = ostrel_find_frame (data, size, GST_BASE_PARSE_DRAINING (parse) ? 1 : 0, &at, &kbps);
+  if (status == OSTREL_ERR_MEMORY) {
+    GST_ELEMENT_ERROR (self, RESOURCE, FAILED, (NULL), ("cannot look for a frame: %s", ostrel_strerror (status)));
+    return GST_FLOW_ERROR;
+  }
+  if (status != OSTREL_OK) {
+    if (offset + at > GST_OSTREL_JOIN_GIVE_UP || (status == OSTREL_ERR_NOT_OSTREL && GST_BASE_PARSE_DRAINING (parse))) {
+      GST_ELEMENT_ERROR (self, STREAM, WRONG_TYPE, (NULL),
+          ("not an Ostrel stream: no header, and no frame in its first %" G_GUINT64_FORMAT " bytes", offset + size));
+      return GST_FLOW_ERROR;
+    }
+    *skipsize = (gint) at;
+    return GST_FLOW_OK;
+  }
+  memset (&self->info, 0, sizeof self->info);
+  self->info.kbps = kbps;
+  self->info.sample_rate = 44100;
+  self->info.channels = 2;
+  self->info.frame_bytes = (uint32_t) ostrel_frame_bytes (kbps);
+  self->info.samples_per_frame = (uint32_t) ostrel_samples_per_frame (kbps);
+  self->info.delay = (uint32_t) ostrel_frame_decoder_delay (kbps);
+  self->info.header_bytes = offset + at;
+  self->have_header = TRUE;
+  GST_INFO_OBJECT (self, "no header: joined at byte %" G_GUINT64_FORMAT ", %d kb/s", offset + at, kbps);
+
+  caps = gst_ostrel_caps_from_info (&self->info);
+  gst_caps_set_simple (caps, "parsed", G_TYPE_BOOLEAN, TRUE, "framed", G_TYPE_BOOLEAN, TRUE, NULL);
+  gst_pad_set_caps (GST_BASE_PARSE_SRC_PAD (parse), caps);
+  gst_caps_unref (caps);
+  gst_base_parse_set_average_bitrate (parse, (guint) kbps * 1000);
+  gst_base_parse_set_frame_rate (parse, self->info.sample_rate, self->info.samples_per_frame, 1, 0);
+  gst_base_parse_set_min_frame_size (parse, self->info.frame_bytes);
+  *skipsize = (gint) at;
+  *found = at == 0;
+  return GST_FLOW_OK;
+}
+
 /* The first output sample (per channel) of frame `index`. */
 static guint64
 frame_start_sample (const ostrel_info * info, guint64 index)
@@ -158,27 +224,37 @@ gst_ostrel_parse_handle_frame (GstBaseParse * parse, GstBaseParseFrame * frame, 
   if (!gst_buffer_map (frame->buffer, &map, GST_MAP_READ))
     return GST_FLOW_ERROR;
 
-  if (!self->have_header) {
+  if (!self->have_header && !self->joining) {
     guint needed = 0;
 
-    if (frame->offset != 0) {
-      /* Only the start of the stream holds the header; without it nothing can be read. */
+    /* Only the start of the stream can hold the header; elsewhere the stream is joined. */
+    if (frame->offset == 0) {
+      ret = gst_ostrel_parse_header (self, map.data, map.size, &needed);
+      if (ret != GST_FLOW_OK || (!self->joining && needed > 0)) {
+        gst_buffer_unmap (frame->buffer, &map);
+        if (ret == GST_FLOW_OK)
+          gst_base_parse_set_min_frame_size (parse, needed);
+        *skipsize = 0;
+        return ret;
+      }
+      if (!self->joining) {
+        gst_buffer_unmap (frame->buffer, &map);
+        /* The header is not passed on: everything it says is in the caps and tags. */
+        *skipsize = (gint) self->info.header_bytes;
+        return GST_FLOW_OK;
+      }
+    }
+    self->joining = TRUE;
+    gst_base_parse_set_min_frame_size (parse, GST_OSTREL_JOIN_LOOK);
+  }
+  if (!self->have_header) {
+    gboolean found = FALSE;
+
+    ret = gst_ostrel_parse_join (self, frame->offset, map.data, map.size, skipsize, &found);
+    if (ret != GST_FLOW_OK || !found) {
       gst_buffer_unmap (frame->buffer, &map);
-      GST_ELEMENT_ERROR (self, STREAM, FORMAT, (NULL), ("the stream does not start at its header"));
-      return GST_FLOW_ERROR;
-    }
-    ret = gst_ostrel_parse_header (self, map.data, map.size, &needed);
-    gst_buffer_unmap (frame->buffer, &map);
-    if (ret != GST_FLOW_OK)
       return ret;
-    if (needed > 0) {
-      gst_base_parse_set_min_frame_size (parse, needed);
-      *skipsize = 0;
-    } else {
-      /* The header is not passed on: everything it says is in the caps and tags. */
-      *skipsize = (gint) self->info.header_bytes;
     }
-    return GST_FLOW_OK;
   }
 
   /* Frames sit at fixed offsets; a buffer that starts elsewhere (a byte seek upstream) is moved

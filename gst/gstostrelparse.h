@@ -16,7 +16,8 @@ struct _GstOstrelParse
 {
   GstBaseParse parent;
 
-  gboolean have_header;
+  gboolean have_header;         /* the stream's facts are known: from its header, or joined */
+  gboolean joining;             /* no header: looking for the first frame */
   ostrel_info info;             /* the header's facts; its strings are not kept */
   guint header_look;            /* bytes the next attempt to read the header asks for */
 };

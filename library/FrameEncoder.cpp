@@ -11,11 +11,6 @@
 
 namespace ostrel {
 
-FrameEncoder::FrameEncoder(unsigned char rate, SampleSource& source, std::FILE* target)
-    : DataRate(rate), geometry(FrameGeometry::ForRate(rate)), in(source), fptr(target), Out(target, 1), Setup(geometry) {
-  Build();
-}
-
 FrameEncoder::FrameEncoder(unsigned char rate, SampleSource& source, ByteSink* target)
     : DataRate(rate), geometry(FrameGeometry::ForRate(rate)), in(source), sink(target), Out(target), Setup(geometry) {
   Build();
@@ -62,11 +57,7 @@ void FrameEncoder::WriteHeader(const char* Title, const char* Author, const char
   const std::vector<unsigned char> header =
       FileHeaderBytes(Title, Author, Comments, DataRate, static_cast<unsigned short>(STREAM_SAMPLE_RATE),
                       static_cast<unsigned char>(STREAM_CHANNELS), 0);
-  if (fptr != nullptr) {
-    std::fwrite(header.data(), 1, header.size(), fptr);
-  } else if (!sink->Put(header.data(), header.size())) {
-    headerFailed = true;
-  }
+  if (!sink->Put(header.data(), header.size())) headerFailed = true;
 }
 
 int FrameEncoder::EvaluateStep(float STEPS) {
@@ -213,7 +204,7 @@ void FrameEncoder::WriteCodedBlock(int bitsavailable, FrameOutcome* outcome) {
 }
 
 bool FrameEncoder::WriteFailed() const {
-  return Out.WriteFailed() || headerFailed || (fptr != nullptr && std::ferror(fptr) != 0);
+  return Out.WriteFailed() || headerFailed;
 }
 
 }  // namespace ostrel

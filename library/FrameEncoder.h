@@ -1,9 +1,8 @@
 // The encoder's engine: the coding objects and working buffers of one stream, and the coding of
-// one frame. The ostrelenc frame loop and libostrel's encoder both code through it.
+// one frame. libostrel's encoder codes through it (and the programs through libostrel).
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -26,11 +25,9 @@ constexpr int STATISTICS_ENTRIES = 320;
 class FrameEncoder {
  public:
   // Builds, for the geometry of rate code `DataRate` (IsValidDataRate must hold), in this order:
-  // the bit writer on `fptr`, the long, transition and short models and their band tables, every
+  // the bit writer on `sink`, the long, transition and short models and their band tables, every
   // working buffer, the frame transform reading from `in`, and the frame writer. Nothing is
-  // written yet. `in` and `fptr` stay the caller's and must outlive the object.
-  FrameEncoder(unsigned char DataRate, SampleSource& in, std::FILE* fptr);
-  // The same writing the stream's bytes to `sink` (borrowed) instead of a file.
+  // written yet. `in` and `sink` stay the caller's and must outlive the object.
   FrameEncoder(unsigned char DataRate, SampleSource& in, ByteSink* sink);
   ~FrameEncoder();
   FrameEncoder(const FrameEncoder&) = delete;
@@ -105,7 +102,6 @@ class FrameEncoder {
   unsigned char DataRate;
   FrameGeometry geometry;
   SampleSource& in;
-  std::FILE* fptr = nullptr;
   ByteSink* sink = nullptr;
 
   Bitstream Out;

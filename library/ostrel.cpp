@@ -5,6 +5,7 @@
 #include "ostrel/ostrel.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -19,6 +20,8 @@
 #include "format/ByteSink.h"
 #include "format/FileHeader.h"
 #include "format/FrameGeometry.h"
+#include "coding/FrameLayout.h"
+#include "coding/FrameReader.h"
 #include "format/RateTables.h"
 #include "library/FrameDecoder.h"
 #include "library/FrameEncoder.h"
@@ -26,13 +29,22 @@
 #include "platform/StreamConstants.h"
 
 
+static_assert(OSTREL_TAG_MAX_BYTES == ostrel::FILE_TITLE_MAX && OSTREL_COMMENT_MAX_BYTES == ostrel::FILE_COMMENTS_MAX,
+              "the public limits are the header's fields");
+
 namespace {
 
 using ostrel::FrameGeometry;
 using ostrel::STREAM_CHANNELS;
 using ostrel::STREAM_SAMPLE_RATE;
-constexpr int BITRATES[] = {96, 112, 128, 160, 192, 256, 392};  // kb/s; the rate code is half
-constexpr int BITRATE_COUNT = sizeof BITRATES / sizeof BITRATES[0];
+constexpr int BITRATE_COUNT = ostrel::DATA_RATE_COUNT;
+// The rates in kb/s, ascending: twice the rate codes.
+constexpr std::array<int, BITRATE_COUNT> Bitrates() {
+  std::array<int, BITRATE_COUNT> kbps{};
+  for (int i = 0; i < BITRATE_COUNT; ++i) kbps[static_cast<size_t>(i)] = 2 * ostrel::DATA_RATES[i];
+  return kbps;
+}
+constexpr std::array<int, BITRATE_COUNT> BITRATES = Bitrates();
 
 void SetStatus(int* status, int value) {
   if (status != nullptr) *status = value;
@@ -50,37 +62,28 @@ unsigned char RateCode(int kbps) {
 // Fills the stream facts of `info` that the header's fixed fields decide; the strings are the
 // caller's. Returns OSTREL_OK or OSTREL_ERR_UNSUPPORTED.
 int FillInfo(const ostrel::FileHeaderFields& fields, ostrel_info* info) {
+  static const char EMPTY[] = "";
   *info = ostrel_info{};
-  if (!ostrel::IsValidDataRate(fields.DataRate) || fields.SampleRate != STREAM_SAMPLE_RATE ||
-      fields.Channels != STREAM_CHANNELS) {
-    return OSTREL_ERR_UNSUPPORTED;
-  }
   info->kbps = fields.DataRate * 2;
   info->sample_rate = fields.SampleRate;
   info->channels = fields.Channels;
   info->frames = fields.Frames;
+  info->title = info->author = info->comment = EMPTY;
+  if (!ostrel::IsValidDataRate(fields.DataRate) || fields.SampleRate != STREAM_SAMPLE_RATE ||
+      fields.Channels != STREAM_CHANNELS) {
+    return OSTREL_ERR_UNSUPPORTED;
+  }
   const FrameGeometry geometry = FrameGeometry::ForRate(fields.DataRate);
   info->samples_per_frame = geometry.TOTAL;
   info->delay = ostrel::FrameDecoder::DelayOf(geometry);  // the synthesis delay a decoder drops
   info->frame_bytes = geometry.FrameBits / 8;
-  info->samples = fields.Frames == 0 ? 0 : uint64_t{fields.Frames} * info->samples_per_frame - info->delay;
+  info->samples = static_cast<uint64_t>(ostrel_stream_samples(info->kbps, fields.Frames));
   info->header_bytes = fields.HeaderBytes;
   return OSTREL_OK;
 }
 
 int ParseStatus(int parsed) {
   return parsed == ostrel::FILE_HEADER_FOREIGN ? OSTREL_ERR_NOT_OSTREL : OSTREL_ERR_TRUNCATED;
-}
-
-// Reads until `bytes` bytes are in or the callback reports the end. Returns how many came.
-size_t ReadFull(ostrel_read_fn read, void* user, unsigned char* data, size_t bytes) {
-  size_t got = 0;
-  while (got < bytes) {
-    const size_t n = read(user, data + got, bytes - got);
-    if (n == 0 || n > bytes - got) break;
-    got += n;
-  }
-  return got;
 }
 
 }  // namespace
@@ -102,6 +105,9 @@ extern "C" const char* ostrel_strerror(int status) {
     case OSTREL_ERR_DAMAGED: return "damaged frame (decoded as silence)";
     case OSTREL_ERR_MEMORY: return "out of memory";
     case OSTREL_ERR_INTERNAL: return "internal failure; the stream is incomplete";
+    case OSTREL_ERR_READ: return "the input could not be read";
+    case OSTREL_ERR_FRAME_VALUE: return "a frame held a value its field cannot carry; the stream is damaged";
+    case OSTREL_ERR_STOPPED: return "stopped by the frame callback";
     default: return "unknown status";
   }
 }
@@ -110,7 +116,7 @@ extern "C" const char* ostrel_version(void) { return OSTREL_VERSION; }
 
 extern "C" const int* ostrel_bitrates(int* count) {
   if (count != nullptr) *count = BITRATE_COUNT;
-  return BITRATES;
+  return BITRATES.data();
 }
 
 extern "C" long ostrel_samples_per_frame(int kbps) {
@@ -123,6 +129,30 @@ extern "C" long ostrel_frame_bytes(int kbps) {
   const unsigned char code = RateCode(kbps);
   if (code == 0) return OSTREL_ERR_BITRATE;
   return static_cast<long>(FrameGeometry::ForRate(code).FrameBits / 8);
+}
+
+extern "C" int64_t ostrel_stream_samples(int kbps, uint32_t frames) {
+  const unsigned char code = RateCode(kbps);
+  if (code == 0) return OSTREL_ERR_BITRATE;
+  if (frames == 0) return 0;
+  const FrameGeometry geometry = FrameGeometry::ForRate(code);
+  return static_cast<int64_t>(uint64_t{frames} * geometry.TOTAL - ostrel::FrameDecoder::DelayOf(geometry));
+}
+
+extern "C" int ostrel_frame_layout_of(int kbps, ostrel_frame_layout* layout) {
+  if (layout == nullptr) return OSTREL_ERR_ARGUMENT;
+  const unsigned char code = RateCode(kbps);
+  if (code == 0) return OSTREL_ERR_BITRATE;
+  const FrameGeometry g = FrameGeometry::ForRate(code);
+  layout->long_block = static_cast<int>(g.LSIZE);
+  layout->short_block = static_cast<int>(g.SSIZE);
+  layout->transition_block = static_cast<int>(g.TRANSIZE);
+  layout->blocks = static_cast<int>(g.NBlocks);
+  layout->samples_per_frame = static_cast<int>(g.TOTAL);
+  layout->frame_bits = g.FrameBits;
+  layout->model_resolution = g.Res;
+  layout->model_offset = g.dBOffset;
+  return OSTREL_OK;
 }
 
 extern "C" long ostrel_frame_decoder_delay(int kbps) {
@@ -218,72 +248,315 @@ extern "C" void ostrel_frame_decoder_reset(ostrel_frame_decoder* dec) {
 
 extern "C" void ostrel_frame_decoder_destroy(ostrel_frame_decoder* dec) { delete dec; }
 
+// ---- Frame search ------------------------------------------------------------------------
+
+namespace {
+
+// Looks for the first frame start in `data`; the read checks use (and make when missing) one
+// frame decoder per rate code in `readers`. Returns an OSTREL_ status as ostrel_find_frame does.
+int FindFrame(const unsigned char* data, size_t bytes, bool end, size_t* offset, unsigned char* DataRate,
+              std::unique_ptr<ostrel::FrameDecoder> (&readers)[BITRATE_COUNT]) {
+  const auto syncAt = [data, bytes](size_t at) {
+    return at + 2 <= bytes && data[at] == (ostrel::FRAME_SYNC_WORD >> 8) && data[at + 1] == (ostrel::FRAME_SYNC_WORD & 0xFF);
+  };
+  for (size_t at = 0; at + 2 <= bytes; ++at) {
+    if (!syncAt(at)) continue;
+    for (int r = 0; r < BITRATE_COUNT; ++r) {
+      const unsigned char code = RateCode(BITRATES[r]);
+      const size_t frameBytes = FrameGeometry::ForRate(code).FrameBits / 8;
+      const bool whole = at + frameBytes <= bytes;
+      const bool followed = syncAt(at + frameBytes);
+      if (!followed && !(end && whole && at + frameBytes + 2 > bytes)) {
+        if (at + frameBytes + 2 > bytes && !end) {  // more bytes would tell
+          *offset = at;
+          return OSTREL_ERR_TRUNCATED;
+        }
+        continue;
+      }
+      if (!readers[r]) readers[r] = std::make_unique<ostrel::FrameDecoder>(code);
+      if (readers[r]->Read(data + at, frameBytes)) {
+        *offset = at;
+        *DataRate = code;
+        return OSTREL_OK;
+      }
+    }
+  }
+  // The last byte may be the first of a sync word.
+  *offset = bytes > 0 ? bytes - 1 : 0;
+  return OSTREL_ERR_NOT_OSTREL;
+}
+
+}  // namespace
+
+extern "C" int ostrel_find_frame(const void* data, size_t bytes, int end, size_t* offset, int* kbps) {
+  if ((data == nullptr && bytes != 0) || offset == nullptr || kbps == nullptr) return OSTREL_ERR_ARGUMENT;
+  try {
+    std::unique_ptr<ostrel::FrameDecoder> readers[BITRATE_COUNT];
+    unsigned char code = 0;
+    const int found = FindFrame(static_cast<const unsigned char*>(data), bytes, end != 0, offset, &code, readers);
+    if (found == OSTREL_OK) *kbps = code * 2;
+    return found;
+  } catch (const std::bad_alloc&) {
+    return OSTREL_ERR_MEMORY;
+  }
+}
+
 // ---- Stream decoder ----------------------------------------------------------------------
 
 struct ostrel_decoder {
-  ostrel_read_fn read = nullptr;
+  // The input: the callbacks, and bytes read before they were needed (the look at the header, the
+  // frame search), which come first.
+  ostrel_input_fn read = nullptr;
+  ostrel_read_fn plainRead = nullptr;  // ostrel_decoder_create's callback, used instead of `read`
+  ostrel_seek_fn seek = nullptr;
   void* user = nullptr;
+  std::vector<unsigned char> ahead;
+  size_t aheadAt = 0;
+  uint64_t consumed = 0;  // bytes taken from the callbacks since the start (or the last seek's offset)
+
   ostrel_info info{};
   std::string title, author, comment;
   std::unique_ptr<ostrel::FrameDecoder> engine;
   std::vector<unsigned char> frame;
-  uint32_t toRead = 0;   // frames to decode: the header's count, or all there are when it is 0
+  uint32_t toRead = 0;     // frames to decode: the header's count, or all there are when it is 0
+  uint32_t nextFrame = 0;  // the number of the next frame to read
   uint32_t decoded = 0;
   int damaged = 0;
+  bool reported = false;   // a frame was decoded: `report` tells about it
+  ostrel_frame_report report{};
   unsigned next = 0;     // the next output sample of the last frame decoded, and its end
   unsigned end = 0;
+  uint64_t position = 0;   // the sample the next read starts with
   bool ended = false;
+  int error = OSTREL_OK;   // a read callback's failure, until a seek succeeds
   bool outOfMemory = false;  // a frame's decoding was stopped half-way: every later read fails
+
+  // Reads until `bytes` bytes are in, the input ends, or it fails (error set). Returns how many came.
+  size_t Fill(unsigned char* data, size_t bytes) {
+    size_t got = 0;
+    if (aheadAt < ahead.size()) {
+      got = std::min(bytes, ahead.size() - aheadAt);
+      std::memcpy(data, ahead.data() + aheadAt, got);
+      aheadAt += got;
+      if (aheadAt == ahead.size()) {
+        ahead.clear();
+        aheadAt = 0;
+      }
+    }
+    while (got < bytes) {
+      long n;
+      if (plainRead != nullptr) {
+        const size_t m = plainRead(user, data + got, bytes - got);
+        n = m > bytes - got ? 0 : static_cast<long>(m);
+      } else {
+        n = read(user, data + got, bytes - got);
+      }
+      if (n < 0) error = OSTREL_ERR_READ;
+      if (n <= 0 || static_cast<size_t>(n) > bytes - got) break;
+      got += static_cast<size_t>(n);
+      consumed += static_cast<uint64_t>(n);
+    }
+    return got;
+  }
+
+  // Reads and decodes the next frame. False at the end of the stream, after a read error or when
+  // memory ran out (outOfMemory).
+  bool DecodeNext() {
+    if (Fill(frame.data(), frame.size()) < frame.size()) {
+      // A frame cut short at the end of the stream is not decoded, as ostreldec does.
+      ended = true;
+      return false;
+    }
+    bool intact = false;
+    try {
+      intact = engine->Decode(frame.data(), frame.size());
+    } catch (const std::bad_alloc&) {
+      outOfMemory = true;
+      return false;
+    }
+    if (!intact) ++damaged;
+    ++decoded;
+    const ostrel::FrameReport& r = engine->Report();
+    report = ostrel_frame_report{};
+    report.index = nextFrame++;
+    report.damaged = intact ? 0 : 1;
+    report.damage = intact ? "" : ostrel::DescribeDamage(r.Damage);
+    report.step = r.Steps;
+    report.symbols = r.SymbolCount;
+    report.bits = r.BitsUsed;
+    for (unsigned c = 0; c < STREAM_CHANNELS; ++c) {
+      report.switched[c] = r.SwitchUsed[c];
+      report.location[c] = r.Location[c];
+    }
+    reported = true;
+    next = engine->Skip();
+    end = engine->Total();
+    return true;
+  }
+
+  // Makes the output samples of the next frames available; returns how many are (0 at the end) or
+  // a negative status.
+  long Available() {
+    if (outOfMemory) return OSTREL_ERR_MEMORY;
+    while (next == end) {
+      if (error != OSTREL_OK) return error;
+      if (ended || nextFrame >= toRead) return 0;
+      if (!DecodeNext()) return outOfMemory ? OSTREL_ERR_MEMORY : error != OSTREL_OK ? error : 0;
+    }
+    return static_cast<long>(end - next);
+  }
+
+  template <typename Sample, typename Store>
+  long Read(Sample* interleaved, size_t frames, Store store) {
+    if (interleaved == nullptr || frames == 0) return OSTREL_ERR_ARGUMENT;
+    if (frames > static_cast<size_t>(LONG_MAX)) frames = static_cast<size_t>(LONG_MAX);
+    const long available = Available();
+    if (available <= 0) return available;
+    const size_t n = std::min(frames, static_cast<size_t>(available));
+    store(engine->Output(0) + next, engine->Output(1) + next, interleaved, n);
+    next += static_cast<unsigned>(n);
+    position += n;
+    return static_cast<long>(n);
+  }
 };
+
+namespace {
+
+// Reads the header that starts with the `lead` bytes already read. Returns OSTREL_OK with the
+// fields and the whole header in `header`, or the status of a header that cannot be read.
+int ReadHeader(ostrel_decoder& dec, std::vector<unsigned char>& header, ostrel::FileHeaderFields* fields) {
+  size_t have = header.size();
+  int parsed = ostrel::ParseFileHeader(header.data(), have, fields);
+  while (parsed == ostrel::FILE_HEADER_SHORT) {
+    header.resize(fields->HeaderBytes);
+    const size_t want = fields->HeaderBytes - have;
+    const size_t got = dec.Fill(header.data() + have, want);
+    have += got;
+    parsed = ostrel::ParseFileHeader(header.data(), have, fields);
+    if (got < want) break;
+  }
+  if (dec.error != OSTREL_OK) return dec.error;
+  if (parsed != ostrel::FILE_HEADER_OK) return ParseStatus(parsed);
+  return FillInfo(*fields, &dec.info);
+}
+
+// Finds the first frame of a stream joined in the middle, whose first `lead` bytes are read.
+// Returns OSTREL_OK with the frame's bytes and what follows them left to read, or a status.
+int JoinStream(ostrel_decoder& dec, std::vector<unsigned char> bytes) {
+  constexpr size_t LOOK = 65536;                 // bytes read at a time while searching
+  constexpr uint64_t GIVE_UP = uint64_t{4} << 20;  // bytes searched before the input is not ours
+  std::unique_ptr<ostrel::FrameDecoder> readers[BITRATE_COUNT];
+  uint64_t dropped = 0;
+  bool end = false;
+  for (;;) {
+    size_t offset = 0;
+    unsigned char code = 0;
+    const int found = FindFrame(bytes.data(), bytes.size(), end, &offset, &code, readers);
+    if (found == OSTREL_OK) {
+      ostrel::FileHeaderFields fields;
+      fields.DataRate = code;
+      fields.SampleRate = static_cast<unsigned short>(STREAM_SAMPLE_RATE);
+      fields.Channels = static_cast<unsigned char>(STREAM_CHANNELS);
+      fields.HeaderBytes = static_cast<size_t>(dropped + offset);
+      FillInfo(fields, &dec.info);
+      for (int r = 0; r < BITRATE_COUNT; ++r) {
+        if (readers[r] && BITRATES[r] == code * 2) dec.engine = std::move(readers[r]);  // fresh: only read
+      }
+      dec.ahead.assign(bytes.begin() + static_cast<long>(offset), bytes.end());
+      dec.aheadAt = 0;
+      return OSTREL_OK;
+    }
+    if (end || dropped + bytes.size() >= GIVE_UP) return OSTREL_ERR_NOT_OSTREL;
+    bytes.erase(bytes.begin(), bytes.begin() + static_cast<long>(offset));
+    dropped += offset;
+    const size_t have = bytes.size();
+    bytes.resize(have + LOOK);
+    const size_t got = dec.Fill(bytes.data() + have, LOOK);
+    bytes.resize(have + got);
+    if (dec.error != OSTREL_OK) return dec.error;
+    end = got < LOOK;
+  }
+}
+
+// Reads the start of the stream: the header, or with `join` the first frame found. Returns the
+// decoder ready for its first frame, or NULL and the status.
+ostrel_decoder* OpenDecoder(std::unique_ptr<ostrel_decoder> dec, bool join, int* status) {
+  // The magic and version first: the header is read exactly, so that the frames start right
+  // after it.
+  std::vector<unsigned char> lead(ostrel::FILE_MAGIC_BYTES + 1);
+  lead.resize(dec->Fill(lead.data(), lead.size()));
+  const bool header = lead.size() == ostrel::FILE_MAGIC_BYTES + 1 &&
+                      std::memcmp(lead.data(), ostrel::FILE_MAGIC, ostrel::FILE_MAGIC_BYTES) == 0 &&
+                      lead.back() == ostrel::FILE_VERSION;
+  int opened = dec->error;
+  ostrel::FileHeaderFields fields;
+  if (opened == OSTREL_OK && header) {
+    opened = ReadHeader(*dec, lead, &fields);
+    if (opened == OSTREL_OK) {
+      const auto text = [&lead](size_t offset, size_t bytes) {
+        return std::string(reinterpret_cast<const char*>(lead.data()) + offset, bytes);
+      };
+      dec->title = text(fields.TitleOffset, fields.TitleBytes);
+      dec->author = text(fields.AuthorOffset, fields.AuthorBytes);
+      dec->comment = text(fields.CommentsOffset, fields.CommentsBytes);
+      dec->engine = std::make_unique<ostrel::FrameDecoder>(fields.DataRate);
+    }
+  } else if (opened == OSTREL_OK) {
+    // Too short to hold the magic and version, or other bytes: not a stream of ours, unless a
+    // frame can be found in it.
+    opened = join ? JoinStream(*dec, std::move(lead)) : OSTREL_ERR_NOT_OSTREL;
+  }
+  if (opened != OSTREL_OK) {
+    SetStatus(status, opened);
+    return nullptr;
+  }
+  dec->frame.assign(dec->engine->FrameBytes(), 0);
+  dec->toRead = dec->info.frames == 0 ? UINT32_MAX : dec->info.frames;
+  SetStatus(status, OSTREL_OK);
+  return dec.release();
+}
+
+// A decoder whose input `attach` sets, opened as OpenDecoder does.
+template <typename Attach>
+ostrel_decoder* NewDecoder(Attach attach, bool join, int* status) {
+  try {
+    auto dec = std::make_unique<ostrel_decoder>();
+    attach(*dec);
+    return OpenDecoder(std::move(dec), join, status);
+  } catch (const std::bad_alloc&) {
+    SetStatus(status, OSTREL_ERR_MEMORY);
+    return nullptr;
+  }
+}
+
+}  // namespace
+
+extern "C" ostrel_decoder* ostrel_decoder_open(ostrel_input_fn read, ostrel_seek_fn seek, void* user, int flags,
+                                               int* status) {
+  if (read == nullptr || (flags & ~OSTREL_JOIN) != 0) {
+    SetStatus(status, OSTREL_ERR_ARGUMENT);
+    return nullptr;
+  }
+  return NewDecoder(
+      [=](ostrel_decoder& dec) {
+        dec.read = read;
+        dec.seek = seek;
+        dec.user = user;
+      },
+      (flags & OSTREL_JOIN) != 0, status);
+}
 
 extern "C" ostrel_decoder* ostrel_decoder_create(ostrel_read_fn read, void* user, int* status) {
   if (read == nullptr) {
     SetStatus(status, OSTREL_ERR_ARGUMENT);
     return nullptr;
   }
-  try {
-    // The header is read exactly, so that the frames start right after it.
-    std::vector<unsigned char> header(ostrel::FILE_MAGIC_BYTES + 1);
-    size_t have = ReadFull(read, user, header.data(), header.size());
-    ostrel::FileHeaderFields fields;
-    int parsed = ostrel::ParseFileHeader(header.data(), have, &fields);
-    // Too short to hold the magic and version: not a stream of ours, as ostreldec says too.
-    if (have < header.size()) parsed = ostrel::FILE_HEADER_FOREIGN;
-    while (parsed == ostrel::FILE_HEADER_SHORT) {
-      header.resize(fields.HeaderBytes);
-      const size_t want = fields.HeaderBytes - have;
-      const size_t got = ReadFull(read, user, header.data() + have, want);
-      have += got;
-      parsed = ostrel::ParseFileHeader(header.data(), have, &fields);
-      if (got < want) break;
-    }
-    if (parsed != ostrel::FILE_HEADER_OK) {
-      SetStatus(status, ParseStatus(parsed));
-      return nullptr;
-    }
-    auto dec = std::make_unique<ostrel_decoder>();
-    const int filled = FillInfo(fields, &dec->info);
-    if (filled != OSTREL_OK) {
-      SetStatus(status, filled);
-      return nullptr;
-    }
-    const auto text = [&header](size_t offset, size_t bytes) {
-      return std::string(reinterpret_cast<const char*>(header.data()) + offset, bytes);
-    };
-    dec->title = text(fields.TitleOffset, fields.TitleBytes);
-    dec->author = text(fields.AuthorOffset, fields.AuthorBytes);
-    dec->comment = text(fields.CommentsOffset, fields.CommentsBytes);
-    dec->read = read;
-    dec->user = user;
-    dec->engine = std::make_unique<ostrel::FrameDecoder>(fields.DataRate);
-    dec->frame.assign(dec->engine->FrameBytes(), 0);
-    dec->toRead = fields.Frames == 0 ? UINT32_MAX : fields.Frames;
-    SetStatus(status, OSTREL_OK);
-    return dec.release();
-  } catch (const std::bad_alloc&) {
-    SetStatus(status, OSTREL_ERR_MEMORY);
-    return nullptr;
-  }
+  return NewDecoder(
+      [=](ostrel_decoder& dec) {
+        dec.plainRead = read;
+        dec.user = user;
+      },
+      false, status);
 }
 
 extern "C" int ostrel_decoder_info(const ostrel_decoder* dec, ostrel_info* info) {
@@ -295,36 +568,81 @@ extern "C" int ostrel_decoder_info(const ostrel_decoder* dec, ostrel_info* info)
   return OSTREL_OK;
 }
 
+extern "C" const char* ostrel_decoder_tag(const ostrel_decoder* dec, const char* key, size_t* bytes) {
+  if (dec == nullptr || key == nullptr) return nullptr;
+  const std::string* tag = std::strcmp(key, "title") == 0    ? &dec->title
+                           : std::strcmp(key, "author") == 0 ? &dec->author
+                           : std::strcmp(key, "comment") == 0 ? &dec->comment
+                                                              : nullptr;
+  if (tag == nullptr) return nullptr;
+  if (bytes != nullptr) *bytes = tag->size();
+  return tag->c_str();
+}
+
 extern "C" long ostrel_decoder_read(ostrel_decoder* dec, int16_t* interleaved, size_t frames) {
-  if (dec == nullptr || interleaved == nullptr || frames == 0) return OSTREL_ERR_ARGUMENT;
-  if (frames > static_cast<size_t>(LONG_MAX)) frames = static_cast<size_t>(LONG_MAX);
+  if (dec == nullptr) return OSTREL_ERR_ARGUMENT;
+  return dec->Read(interleaved, frames, [](const float* first, const float* second, int16_t* out, size_t n) {
+    ostrel::InterleavePcm(first, second, out, n);
+  });
+}
+
+extern "C" long ostrel_decoder_read_float(ostrel_decoder* dec, float* interleaved, size_t frames) {
+  if (dec == nullptr) return OSTREL_ERR_ARGUMENT;
+  return dec->Read(interleaved, frames, [](const float* first, const float* second, float* out, size_t n) {
+    constexpr float SCALE = 1.0f / 32768.0f;  // a power of two: exact
+    for (size_t i = 0; i < n; ++i) {
+      out[2 * i] = first[i] * SCALE;
+      out[2 * i + 1] = second[i] * SCALE;
+    }
+  });
+}
+
+extern "C" int ostrel_decoder_seek(ostrel_decoder* dec, uint64_t sample) {
+  if (dec == nullptr) return OSTREL_ERR_ARGUMENT;
+  if (dec->info.frames != 0 && sample > dec->info.samples) return OSTREL_ERR_ARGUMENT;
+  if (dec->seek == nullptr) return OSTREL_ERR_STATE;
   if (dec->outOfMemory) return OSTREL_ERR_MEMORY;
-  while (dec->next == dec->end) {
-    if (dec->ended || dec->decoded >= dec->toRead) return 0;
-    // A frame cut short at the end of the stream is not decoded, as ostreldec does.
-    if (ReadFull(dec->read, dec->user, dec->frame.data(), dec->frame.size()) < dec->frame.size()) {
-      dec->ended = true;
-      return 0;
-    }
-    bool intact = false;
-    try {
-      intact = dec->engine->Decode(dec->frame.data(), dec->frame.size());
-    } catch (const std::bad_alloc&) {
-      dec->outOfMemory = true;
-      return OSTREL_ERR_MEMORY;
-    }
-    if (!intact) ++dec->damaged;
-    ++dec->decoded;
-    dec->next = dec->engine->Skip();
-    dec->end = dec->engine->Total();
+  // The frame that holds the sample, and the one before it, whose overlap the sample needs.
+  const uint64_t at = sample + dec->info.delay;
+  const uint64_t target = at / dec->info.samples_per_frame;
+  const unsigned into = static_cast<unsigned>(at % dec->info.samples_per_frame);
+  const uint64_t first = target > 0 ? target - 1 : 0;
+  dec->ahead.clear();
+  dec->aheadAt = 0;
+  dec->next = dec->end = 0;
+  dec->position = sample;
+  dec->error = OSTREL_OK;
+  dec->ended = true;  // until the frames are in
+  if (target >= dec->toRead) return OSTREL_OK;
+  const uint64_t offset = dec->info.header_bytes + first * dec->info.frame_bytes;
+  if (dec->seek(dec->user, offset) != 0) return OSTREL_ERR_SEEK;
+  dec->consumed = offset;
+  dec->ended = false;
+  try {
+    dec->engine->Reset();
+  } catch (const std::bad_alloc&) {
+    dec->outOfMemory = true;  // the engine may be half rebuilt
+    return OSTREL_ERR_MEMORY;
   }
-  const size_t left = dec->end - dec->next;
-  const size_t n = frames < left ? frames : left;
-  const float* first = dec->engine->Output(0) + dec->next;
-  const float* second = dec->engine->Output(1) + dec->next;
-  ostrel::InterleavePcm(first, second, interleaved, n);
-  dec->next += static_cast<unsigned>(n);
-  return static_cast<long>(n);
+  dec->nextFrame = static_cast<uint32_t>(first);
+  for (uint64_t f = first; f <= target; ++f) {
+    if (!dec->DecodeNext()) {
+      dec->ended = true;
+      dec->next = dec->end = 0;
+      return dec->outOfMemory ? OSTREL_ERR_MEMORY : dec->error;
+    }
+  }
+  dec->next = into;
+  return OSTREL_OK;
+}
+
+extern "C" uint64_t ostrel_decoder_tell(const ostrel_decoder* dec) { return dec != nullptr ? dec->position : 0; }
+
+extern "C" int ostrel_decoder_frame_report(const ostrel_decoder* dec, ostrel_frame_report* report) {
+  if (dec == nullptr || report == nullptr) return OSTREL_ERR_ARGUMENT;
+  if (!dec->reported) return OSTREL_ERR_STATE;
+  *report = dec->report;
+  return OSTREL_OK;
 }
 
 extern "C" uint32_t ostrel_decoder_frames_decoded(const ostrel_decoder* dec) {
@@ -451,10 +769,12 @@ struct ostrel_encoder {
   // Codes the buffered frame. Returns the sticky status; `complete` tells whether the input has
   // ended and the frames coded hold all of it.
   int Code(bool* complete = nullptr) {
+    if (frameFn != nullptr && frameFn(frameUser, frames) != 0) return error = OSTREL_ERR_STOPPED;
     const ostrel::FrameEncoder::FrameOutcome outcome = engine.EncodeFrame();
     ++frames;
     if (complete != nullptr) *complete = outcome.inputEnded;
-    if (outcome.overBudget || outcome.writerFailed) error = OSTREL_ERR_INTERNAL;
+    if (outcome.writerFailed) error = OSTREL_ERR_FRAME_VALUE;
+    if (outcome.overBudget) error = OSTREL_ERR_INTERNAL;
     if (!sink.Flush() || engine.WriteFailed()) error = OSTREL_ERR_WRITE;
     return error;
   }
@@ -515,7 +835,15 @@ struct ostrel_encoder {
   uint32_t frames = 0;
   uint64_t clipped = 0;
   int threads = 1;
+  ostrel_frame_fn frameFn = nullptr;
+  void* frameUser = nullptr;
 };
+
+namespace ostrel {
+
+void SetFrameBudget(ostrel_encoder* enc, int bits) { enc->engine.SetBudget(bits); }
+
+}  // namespace ostrel
 
 extern "C" ostrel_encoder* ostrel_encoder_create(int kbps, ostrel_write_fn write, ostrel_seek_fn seek, void* user,
                                                  int* status) {
@@ -615,27 +943,42 @@ extern "C" int ostrel_encoder_write_float(ostrel_encoder* enc, const float* inte
   });
 }
 
+extern "C" int ostrel_encoder_set_frame_callback(ostrel_encoder* enc, ostrel_frame_fn fn, void* user) {
+  if (enc == nullptr) return OSTREL_ERR_ARGUMENT;
+  if (enc->started || enc->finished) return OSTREL_ERR_STATE;
+  enc->frameFn = fn;
+  enc->frameUser = user;
+  return OSTREL_OK;
+}
+
 namespace {
 
-// Codes the rest and writes the last bits and the frame count; the sticky status.
+// Codes the rest and writes the last bits and the frame count; the status finish returns.
 int FinishStream(ostrel_encoder* enc) {
-  if (enc->Start() != OSTREL_OK) return enc->error;
-  // The frame in which the input ends, coded in full with zeros after the last sample, and one
-  // more when the input's last samples still need its overlap.
-  bool complete = false;
-  while (!complete) {
-    if (enc->Code(&complete) != OSTREL_OK) return enc->error;
+  if (enc->error == OSTREL_OK && enc->Start() == OSTREL_OK) {
+    // The frame in which the input ends, coded in full with zeros after the last sample, and one
+    // more when the input's last samples still need its overlap.
+    bool complete = false;
+    while (!complete && enc->Code(&complete) == OSTREL_OK) {
+    }
   }
+  // A stream stopped on request, or at a frame that could not be coded, is closed after the frames
+  // coded, as far as it got; one whose bytes did not all go out is left as it is.
+  const int stop = enc->error;
+  if (stop != OSTREL_OK && stop != OSTREL_ERR_STOPPED && stop != OSTREL_ERR_INTERNAL && stop != OSTREL_ERR_FRAME_VALUE) {
+    return stop;
+  }
+  const int done = stop == OSTREL_ERR_STOPPED ? OSTREL_OK : stop;
   enc->engine.FlushBits();
   if (!enc->sink.Flush() || enc->engine.WriteFailed()) return enc->error = OSTREL_ERR_WRITE;
-  if (enc->seek == nullptr) return OSTREL_OK;
+  if (enc->seek == nullptr) return done;
   std::vector<unsigned char> fixed = ostrel::FileHeaderBytes(
       "", "", "", enc->DataRate, static_cast<unsigned short>(STREAM_SAMPLE_RATE),
       static_cast<unsigned char>(STREAM_CHANNELS), enc->frames);
   fixed.resize(ostrel::FILE_HEADER_FIXED_BYTES);
-  if (enc->seek(enc->user, 0) != 0) return enc->error = OSTREL_ERR_SEEK;
+  if (enc->seek(enc->user, 0) != 0) return done != OSTREL_OK ? done : (enc->error = OSTREL_ERR_SEEK);
   if (enc->sink.Put(fixed.data(), fixed.size()), !enc->sink.Flush()) return enc->error = OSTREL_ERR_WRITE;
-  return OSTREL_OK;
+  return done;
 }
 
 }  // namespace
@@ -644,10 +987,8 @@ extern "C" int ostrel_encoder_finish(ostrel_encoder* enc) {
   if (enc == nullptr) return OSTREL_ERR_ARGUMENT;
   if (enc->finished) return enc->error != OSTREL_OK ? enc->error : OSTREL_ERR_STATE;
   enc->finished = true;
-  if (enc->error != OSTREL_OK) return enc->error;
   return enc->Guarded([enc] { return FinishStream(enc); });
 }
-
 
 extern "C" uint32_t ostrel_encoder_frames(const ostrel_encoder* enc) { return enc != nullptr ? enc->frames : 0; }
 

@@ -4,8 +4,14 @@
 #   analysis (format, audio, transform, psycho)    coding (format)     never each other
 #   library, lib, include/ostrel           (the public library, above analysis and coding)
 #   cli                                    (what the programs share on their command lines)
-#   encoder, decoder, tools, gst           (the programs and plugin; never each other)
-# Every layer may also use platform and its own folder. Product code includes with the folder
+#   encoder, decoder, tools                (the programs; never each other)
+#   gst                                    (the plugin)
+# The programs are the library's clients: encoder, decoder and cli reach the engine only through
+# the public header ("ostrel/ostrel.h"), beside cli, platform and audio (sound files, source
+# conversion and the sound device are their input and output, read and written beside the
+# library); tools (measurement programs) may also use audio. The plugin uses the public header
+# only. None of them includes format, coding, analysis, transform, psycho or library.
+# Every layer but the plugin may also use platform; every layer its own folder. Product code includes with the folder
 # ("coding/ArithEncoder.h", the public header as "ostrel/...") and never includes the tests',
 # benchmarks' or fuzz targets' helpers. The tests, benchmarks and fuzz targets are not checked.
 # Usage: cmake -DSOURCE_DIR=<project source folder> -P CheckLayering.cmake
@@ -25,11 +31,12 @@ set(library_uses analysis coding audio transform psycho format ostrel)
 set(below_library ${library_uses})
 set(below_lib ${library_uses})
 set(below_include/ostrel "")  # the public header stands alone
-set(below_cli library lib ${library_uses})
-set(program_uses cli library lib ${library_uses})
-foreach(program encoder decoder tools gst)
+set(program_uses ostrel cli audio)
+set(below_cli ${program_uses})
+foreach(program encoder decoder tools)
   set(below_${program} ${program_uses})
 endforeach()
+set(below_gst ostrel)
 # How the folder's own headers are included.
 set(prefix_include/ostrel ostrel)
 
@@ -45,6 +52,10 @@ foreach(folder platform format audio transform psycho analysis coding library li
     set(own ${prefix_${folder}})
   endif()
   set(allowed ${own} platform ${below_${folder}})
+  if(folder STREQUAL "gst")
+    set(allowed ${own} ${below_${folder}})  # the plugin: the public header only
+  endif()
+  list(REMOVE_DUPLICATES allowed)
   string(REPLACE ";" ", " allowed_shown "${allowed}")
   file(GLOB_RECURSE sources LIST_DIRECTORIES false
        "${SOURCE_DIR}/${folder}/*.h" "${SOURCE_DIR}/${folder}/*.hpp" "${SOURCE_DIR}/${folder}/*.c"

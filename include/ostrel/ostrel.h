@@ -12,12 +12,16 @@
  * Samples are 16-bit (or float) stereo at 44 100 Hz, interleaved: left, right, left, right...
  * A "sample frame" (argument `frames`) is one sample of each channel.
  *
- * Encoding:  ostrel_encoder_create, ostrel_encoder_set_tag, ostrel_encoder_set_quality and
- *            ostrel_encoder_set_threads (optional), ostrel_encoder_write or
+ * Encoding:  ostrel_encoder_create, ostrel_encoder_set_tag, ostrel_encoder_set_quality,
+ *            ostrel_encoder_set_threads and ostrel_encoder_set_frame_callback (optional),
+ *            ostrel_encoder_write or
  *            ostrel_encoder_write_float (any number of times, any chunk size),
  *            ostrel_encoder_finish, ostrel_encoder_destroy.
- * Decoding:  ostrel_decoder_create (reads the header), ostrel_decoder_info,
- *            ostrel_decoder_read until it returns 0, ostrel_decoder_destroy.
+ * Decoding:  ostrel_decoder_create or ostrel_decoder_open (reads the header, or with OSTREL_JOIN
+ *            finds the first frame of a stream joined in the middle), ostrel_decoder_info,
+ *            ostrel_decoder_read or ostrel_decoder_read_float until it returns 0 (with
+ *            ostrel_decoder_seek and ostrel_decoder_tell for a seekable input, and
+ *            ostrel_decoder_frame_report after each frame), ostrel_decoder_destroy.
  * Frames:    for containers and players that split the stream themselves (every frame has the
  *            same size in bytes): ostrel_parse_header, ostrel_frame_decoder_create,
  *            ostrel_frame_decoder_decode, ostrel_frame_decoder_reset, ostrel_frame_decoder_destroy.
@@ -58,6 +62,11 @@ extern "C" {
 #define OSTREL_ERR_MEMORY (-11)     /* out of memory */
 #define OSTREL_ERR_INTERNAL (-12)   /* a frame could not be coded within its budget, or another
                                        internal failure; the stream is incomplete */
+#define OSTREL_ERR_READ (-13)       /* the input callback reported an error; what was decoded before
+                                       it stands */
+#define OSTREL_ERR_FRAME_VALUE (-14) /* a frame held a value its field cannot carry; the stream is
+                                       damaged from that frame on */
+#define OSTREL_ERR_STOPPED (-15)    /* the frame callback asked the encoder to stop */
 
 /* A short English description of `status` ("success", "not an Ostrel stream", ...). Never NULL;
  * an unknown code gives "unknown status". The string is static. */
@@ -73,14 +82,25 @@ OSTREL_EXPORT const char *ostrel_version(void);
 typedef int (*ostrel_write_fn)(void *user, const void *data, size_t bytes);
 
 /* Moves the output position to `offset` bytes from the start of the stream, so that the next
- * write lands there. Returns 0 when done, nonzero when the output cannot seek. */
+ * write lands there (for a decoder: the input position, so that the next read starts there).
+ * Returns 0 when done, nonzero when the output (input) cannot seek. */
 typedef int (*ostrel_seek_fn)(void *user, uint64_t offset);
 
 /* Fills up to `bytes` bytes at `data`. Returns how many were stored; 0 means the end of the
  * stream (or a read error). May return fewer than asked for before the end. */
 typedef size_t (*ostrel_read_fn)(void *user, void *data, size_t bytes);
 
+/* As ostrel_read_fn, but an error is told from the end: returns how many bytes were stored (> 0,
+ * at most `bytes`), 0 at the end of the stream, or a negative value when the input failed (the
+ * decoder then reports OSTREL_ERR_READ). May return fewer than asked for before the end. */
+typedef long (*ostrel_input_fn)(void *user, void *data, size_t bytes);
+
 /* ---- Stream facts -------------------------------------------------------------------------- */
+
+/* Samples per channel a decoder outputs for `frames` whole frames at `kbps`: frames x samples per
+ * frame minus the decoder's delay, 0 for 0 frames; or OSTREL_ERR_BITRATE. The duration of a stream
+ * is this over 44100 Hz (the `samples` of ostrel_info). */
+OSTREL_EXPORT int64_t ostrel_stream_samples(int kbps, uint32_t frames);
 
 /* The data rates an encoder takes, in kb/s, ascending; `*count` receives 7. Static array. */
 OSTREL_EXPORT const int *ostrel_bitrates(int *count);
@@ -95,6 +115,21 @@ OSTREL_EXPORT long ostrel_frame_bytes(int kbps);
  * ostrel_info: 256, 512 or 1024), or OSTREL_ERR_BITRATE. With ostrel_samples_per_frame and
  * ostrel_frame_bytes it gives a frame-level user the whole frame geometry without a header. */
 OSTREL_EXPORT long ostrel_frame_decoder_delay(int kbps);
+
+/* The layout of every frame at a data rate, as the rate tables fix it. */
+typedef struct {
+  int long_block;          /* long transform length in samples: 512, 1024 or 2048 */
+  int short_block;         /* short transform length: long_block / 4 */
+  int transition_block;    /* the transition block's model length: long_block / 2 + long_block / 8 */
+  int blocks;              /* long blocks per frame: 16 or 32 */
+  int samples_per_frame;   /* blocks x long_block / 2 */
+  uint32_t frame_bits;     /* bits in every frame */
+  float model_resolution;  /* band width of the encoder's psychoacoustic models, in Bark */
+  float model_offset;      /* their level offset, in dB */
+} ostrel_frame_layout;
+
+/* Fills `*layout` for `kbps`. Returns OSTREL_OK, OSTREL_ERR_BITRATE or OSTREL_ERR_ARGUMENT (NULL). */
+OSTREL_EXPORT int ostrel_frame_layout_of(int kbps, ostrel_frame_layout *layout);
 
 /* What a stream's header says. The strings are owned by the object they were read from (the
  * decoder, or the caller's buffer for ostrel_parse_header: see there) and are zero-terminated. */
@@ -115,6 +150,10 @@ typedef struct {
 
 /* ---- Encoder ------------------------------------------------------------------------------- */
 
+/* The longest header strings, in bytes: title and author, and the comment. */
+#define OSTREL_TAG_MAX_BYTES 255
+#define OSTREL_COMMENT_MAX_BYTES 65535
+
 typedef struct ostrel_encoder ostrel_encoder;
 
 /* Makes an encoder at `kbps` (96, 112, 128, 160, 192, 256 or 392; anything else fails with
@@ -128,8 +167,9 @@ OSTREL_EXPORT ostrel_encoder *ostrel_encoder_create(int kbps, ostrel_write_fn wr
                                                     void *user, int *status) OSTREL_WARN_UNUSED_RESULT;
 
 /* Sets a header string: `key` "title", "author" or "comment"; `value` is copied. Title and author
- * hold at most 255 bytes, the comment 65535; a longer value fails with OSTREL_ERR_TAG (it is never
- * cut). Untagged fields hold "None". Only before the first samples (else OSTREL_ERR_STATE). */
+ * hold at most OSTREL_TAG_MAX_BYTES (255) bytes, the comment OSTREL_COMMENT_MAX_BYTES (65535); a
+ * longer value fails with OSTREL_ERR_TAG (it is never cut). Untagged fields hold "None". Only
+ * before the first samples (else OSTREL_ERR_STATE). */
 OSTREL_EXPORT int ostrel_encoder_set_tag(ostrel_encoder *enc, const char *key, const char *value)
     OSTREL_WARN_UNUSED_RESULT;
 
@@ -151,9 +191,25 @@ OSTREL_EXPORT int ostrel_encoder_set_quality(ostrel_encoder *enc, int on) OSTREL
  * OSTREL_ERR_STATE or OSTREL_ERR_MEMORY (also when a thread cannot be started). */
 OSTREL_EXPORT int ostrel_encoder_set_threads(ostrel_encoder *enc, int threads) OSTREL_WARN_UNUSED_RESULT;
 
+/* Called before each frame is coded, with the frame's number (counted from 0), on the thread that
+ * called ostrel_encoder_write, ostrel_encoder_write_float or ostrel_encoder_finish: for progress
+ * displays and for stopping at a frame's edge. Returns 0 to go on; nonzero stops the encoder
+ * before that frame: the call coding it and every later write return OSTREL_ERR_STOPPED, and
+ * ostrel_encoder_finish ends the stream after the frames coded so far (with its last bits and, with
+ * a seek callback, their count) and returns OSTREL_OK. It must not call the encoder. */
+typedef int (*ostrel_frame_fn)(void *user, uint32_t frame);
+
+/* Sets the frame callback `fn` (NULL: none, the default) and the `user` pointer passed to it as it
+ * is. Only before the first samples. Returns OSTREL_OK, OSTREL_ERR_ARGUMENT (enc NULL) or
+ * OSTREL_ERR_STATE. */
+OSTREL_EXPORT int ostrel_encoder_set_frame_callback(ostrel_encoder *enc, ostrel_frame_fn fn, void *user)
+    OSTREL_WARN_UNUSED_RESULT;
+
 /* Codes `frames` interleaved 16-bit stereo sample frames (borrowed for the call). Whole frames
- * of the stream are written as soon as they are complete. Returns OSTREL_OK or an error; after an
- * error every later call returns that error. */
+ * of the stream are written as soon as they are complete. Returns OSTREL_OK or an error
+ * (OSTREL_ERR_INTERNAL when a frame could not be coded within its size, OSTREL_ERR_FRAME_VALUE,
+ * OSTREL_ERR_WRITE, OSTREL_ERR_STOPPED, OSTREL_ERR_STATE after finish); after an error every later
+ * call returns that error. */
 OSTREL_EXPORT int ostrel_encoder_write(ostrel_encoder *enc, const int16_t *interleaved, size_t frames)
     OSTREL_WARN_UNUSED_RESULT;
 
@@ -167,7 +223,11 @@ OSTREL_EXPORT int ostrel_encoder_write_float(ostrel_encoder *enc, const float *i
  * more frame of silence, so that a decoder gives back every input sample), writes the last bits
  * and, with a seek callback, patches the frame count.
  * After it only ostrel_encoder_destroy and the queries below are useful. Returns OSTREL_OK,
- * OSTREL_ERR_WRITE, OSTREL_ERR_SEEK (all frames written, count not stored) or another error. */
+ * OSTREL_ERR_WRITE, OSTREL_ERR_SEEK (all frames written, count not stored) or another error.
+ * After a stop by the frame callback, OSTREL_ERR_INTERNAL (a frame did not fit its size) or
+ * OSTREL_ERR_FRAME_VALUE the stream is still closed after the frames coded (last bits, count), and
+ * the status says what happened (OSTREL_OK after a stop); after OSTREL_ERR_WRITE nothing more is
+ * written. */
 OSTREL_EXPORT int ostrel_encoder_finish(ostrel_encoder *enc) OSTREL_WARN_UNUSED_RESULT;
 
 /* Frames of the stream written so far, and float samples limited to full scale so far. */
@@ -183,10 +243,29 @@ OSTREL_EXPORT void ostrel_encoder_destroy(ostrel_encoder *enc);
 typedef struct ostrel_decoder ostrel_decoder;
 
 /* Makes a decoder that reads the stream through `read` (required; `user` is passed as it is) and
- * reads its header at once. A stream that is not Ostrel fails with OSTREL_ERR_NOT_OSTREL,
- * OSTREL_ERR_TRUNCATED or OSTREL_ERR_UNSUPPORTED in `*status` and NULL. */
+ * reads its header at once: ostrel_decoder_open without a seek callback or flags, for a callback
+ * that cannot tell an error from the end. A stream that is not Ostrel fails with
+ * OSTREL_ERR_NOT_OSTREL, OSTREL_ERR_TRUNCATED or OSTREL_ERR_UNSUPPORTED in `*status` and NULL. */
 OSTREL_EXPORT ostrel_decoder *ostrel_decoder_create(ostrel_read_fn read, void *user, int *status)
     OSTREL_WARN_UNUSED_RESULT;
+
+/* Flags of ostrel_decoder_open. */
+#define OSTREL_JOIN 1  /* the stream may begin anywhere (a broadcast joined late, a cut file) */
+
+/* Makes a decoder that reads the stream through `read` (required) and, for ostrel_decoder_seek,
+ * moves to a byte offset through `seek` (may be NULL: the decoder then reads straight through;
+ * offsets count from the first byte `read` delivered). `user` is passed to both as it is. The
+ * header is read at once. With `flags` OSTREL_JOIN a stream that does not start with a header is
+ * searched for its first frame (ostrel_find_frame) and decoded from there: its ostrel_info has
+ * the frame's rate, `frames` and `samples` 0 (not known), `header_bytes` the bytes passed over
+ * before that frame and empty strings; the first `delay` samples of the first frame are dropped
+ * as at the start of a stream. `flags` 0 takes only streams that start with their header.
+ * On failure returns NULL and sets `*status` (when `status` is not NULL): OSTREL_ERR_ARGUMENT
+ * (`read` NULL or an unknown flag), OSTREL_ERR_NOT_OSTREL (no header, and with OSTREL_JOIN no frame
+ * in the first 4 MiB either), OSTREL_ERR_TRUNCATED, OSTREL_ERR_UNSUPPORTED, OSTREL_ERR_READ (the
+ * callback failed) or OSTREL_ERR_MEMORY; on success `*status` is OSTREL_OK. */
+OSTREL_EXPORT ostrel_decoder *ostrel_decoder_open(ostrel_input_fn read, ostrel_seek_fn seek, void *user, int flags,
+                                                  int *status) OSTREL_WARN_UNUSED_RESULT;
 
 /* Fills `*info` with the header's facts. The strings belong to the decoder and live as long as
  * it does. Returns OSTREL_OK or OSTREL_ERR_ARGUMENT. */
@@ -199,6 +278,51 @@ OSTREL_EXPORT int ostrel_decoder_info(const ostrel_decoder *dec, ostrel_info *in
  * read up to the header's count (all whole frames there when it is 0); a damaged frame is
  * decoded as silence and counted, not an error. */
 OSTREL_EXPORT long ostrel_decoder_read(ostrel_decoder *dec, int16_t *interleaved, size_t frames);
+
+/* The header string `key` ("title", "author" or "comment") with every byte it holds: a header
+ * string may hold NUL bytes, which end the copies in ostrel_info. Returns a pointer to the bytes
+ * (owned by the decoder, living as long as it does, with a zero byte after them) and stores their
+ * count in `*bytes` (when `bytes` is not NULL); NULL for an unknown key or a NULL argument. A
+ * stream joined without its header has empty strings. */
+OSTREL_EXPORT const char *ostrel_decoder_tag(const ostrel_decoder *dec, const char *key, size_t *bytes);
+
+/* As ostrel_decoder_read with float samples on the scale -1..1 (32768 on the 16-bit scale is
+ * 1.0), neither rounded to 16 bits nor limited to full scale (a loud passage may go a little
+ * beyond 1). A read callback's error gives OSTREL_ERR_READ here as in ostrel_decoder_read. */
+OSTREL_EXPORT long ostrel_decoder_read_float(ostrel_decoder *dec, float *interleaved, size_t frames);
+
+/* Moves to sample `sample` (per channel, counted from the first output sample, 0 ..
+ * ostrel_info's `samples`): the next read starts exactly with the sample a decoding from the start
+ * gives there. Decodes the frame before the one that holds it again (for the overlap), so it
+ * reads at most two frames. Returns OSTREL_OK; OSTREL_ERR_ARGUMENT (`dec` NULL, or `sample` beyond
+ * the stream's samples when the header gives its frame count); OSTREL_ERR_STATE (the decoder was
+ * made without a seek callback); OSTREL_ERR_SEEK (the callback failed) or OSTREL_ERR_READ (the read
+ * callback failed): then the decoder stands at the end (reads return 0) until a seek succeeds;
+ * OSTREL_ERR_MEMORY (from then on at every call, as for ostrel_decoder_read).
+ * A sample past the end of a stream without a frame count also leaves it at the end, with
+ * OSTREL_OK. */
+OSTREL_EXPORT int ostrel_decoder_seek(ostrel_decoder *dec, uint64_t sample);
+
+/* The sample (per channel) the next read starts with: the samples read so far, or where the last
+ * seek went and read on from there. 0 for NULL. */
+OSTREL_EXPORT uint64_t ostrel_decoder_tell(const ostrel_decoder *dec);
+
+/* What the last frame decoded held: for listings and checks, as ostreldec -v prints it. */
+typedef struct {
+  uint32_t index;       /* the frame's number, counted from 0 (in a joined stream from the first
+                           frame found) */
+  int damaged;          /* nonzero when the frame was damaged (and decoded as silence) */
+  const char *damage;   /* why, e.g. "bad sync word"; "" when intact. Static string */
+  int step;             /* the frame's step size, 1..32 (0 when damaged before it) */
+  int symbols;          /* coded symbols */
+  uint32_t bits;        /* bits used before the padding */
+  int switched[2];      /* per channel: nonzero when the channel has short blocks this frame */
+  int location[2];      /* per channel: the long block where they start (0 when not switched) */
+} ostrel_frame_report;
+
+/* Fills `*report` about the last frame decoded. Returns OSTREL_OK, OSTREL_ERR_ARGUMENT (a NULL
+ * pointer) or OSTREL_ERR_STATE (no frame decoded yet). */
+OSTREL_EXPORT int ostrel_decoder_frame_report(const ostrel_decoder *dec, ostrel_frame_report *report);
 
 /* Frames of the stream decoded so far, and how many of them were damaged. */
 OSTREL_EXPORT uint32_t ostrel_decoder_frames_decoded(const ostrel_decoder *dec);
@@ -213,9 +337,22 @@ OSTREL_EXPORT void ostrel_decoder_destroy(ostrel_decoder *dec);
  * point into `strings`, a caller's buffer of `strings_bytes` bytes (256 + 256 + 65536 is always
  * enough; with too small a buffer, or NULL, the strings are cut or empty). Returns
  * OSTREL_ERR_TRUNCATED when more bytes are needed (at most 18 + 255 + 255 + 65535), or
- * OSTREL_ERR_NOT_OSTREL / OSTREL_ERR_UNSUPPORTED. */
+ * OSTREL_ERR_NOT_OSTREL / OSTREL_ERR_UNSUPPORTED. With OSTREL_ERR_UNSUPPORTED `*info` still holds
+ * what the header says (`kbps` twice its rate code, `sample_rate`, `channels`, `frames`), so that
+ * a caller can name what is not supported; its other fields are 0 and its strings empty. */
 OSTREL_EXPORT int ostrel_parse_header(const void *data, size_t bytes, ostrel_info *info, char *strings,
                                       size_t strings_bytes);
+
+/* Looks for the first frame in the `bytes` bytes at `data` (a stream joined in the middle, bytes
+ * after a damaged stretch). A position is a frame start at a rate when the sync word stands there,
+ * the frame of that rate's size that begins there reads without damage, and the sync word of the
+ * next frame follows it; with `end` nonzero (the bytes run to the end of the stream) a whole frame
+ * with nothing after it is taken on its own reading. Returns OSTREL_OK with the frame's offset in
+ * `*offset` and its rate in `*kbps`; OSTREL_ERR_TRUNCATED when a frame may start at `*offset` but
+ * only more bytes (from there on) can tell; OSTREL_ERR_NOT_OSTREL when there is none, with
+ * `*offset` the bytes a caller may drop before looking again with more; OSTREL_ERR_ARGUMENT for a
+ * NULL pointer; OSTREL_ERR_MEMORY. */
+OSTREL_EXPORT int ostrel_find_frame(const void *data, size_t bytes, int end, size_t *offset, int *kbps);
 
 typedef struct ostrel_frame_decoder ostrel_frame_decoder;
 

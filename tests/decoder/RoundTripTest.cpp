@@ -206,9 +206,9 @@ TEST(RoundTripSwitching, TransientPairsAtTheFirstAndLastBlockReachTheDecoderUnch
     const std::vector<std::pair<int, int>> encoded = EncoderSwitching(dir.File("clicks.wav"), rate.code);
     std::vector<std::pair<int, int>> decoded;
     DecodeOptions options;
-    options.onFrame = [&](uint32_t, const FrameReport& r) {
-      EXPECT_EQ(r.Damage, FrameDamage::None);
-      decoded.push_back({r.SwitchUsed[0] ? r.Location[0] : -1, r.SwitchUsed[1] ? r.Location[1] : -1});
+    options.onFrame = [&](uint32_t, const ostrel_frame_report& r) {
+      EXPECT_EQ(r.damaged, 0);
+      decoded.push_back({r.switched[0] ? r.location[0] : -1, r.switched[1] ? r.location[1] : -1});
       return true;
     };
     std::ostringstream log;
@@ -260,8 +260,8 @@ TEST(RoundTripReference, TheOutputIsTheSynthesisOfTheEncodersOwnQuantisedFrames)
     test::Encode(dir.File("mix.wav"), dir.File("mix.ost"), rate.row);
     std::vector<int> steps;
     DecodeOptions options;
-    options.onFrame = [&](uint32_t, const FrameReport& r) {
-      steps.push_back(r.Steps);
+    options.onFrame = [&](uint32_t, const ostrel_frame_report& r) {
+      steps.push_back(r.step);
       return true;
     };
     std::ostringstream log;

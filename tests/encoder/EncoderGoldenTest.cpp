@@ -75,7 +75,7 @@ std::string FirstDifference(const std::string& path, const std::string& actual, 
     if (part == 0) return "the header differs";
     std::ostringstream line, ignored;
     DecodeOptions options;
-    options.onFrame = [&](uint32_t frame, const FrameReport& report) {
+    options.onFrame = [&](uint32_t frame, const ostrel_frame_report& report) {
       if (frame + 1 < part) return true;
       PrintFrameLine(line, frame, report);
       return false;

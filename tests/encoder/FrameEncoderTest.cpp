@@ -1,5 +1,5 @@
 #include "encoder/FrameLoop.h"
-#include "library/FrameEncoder.h"
+#include "library/EncoderTesting.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -44,12 +44,12 @@ class NullInput {
 
 uint32_t FrameCount(const std::vector<unsigned char>& file) { return test::HeaderFrameCount(file); }
 
-TEST(EncodeFrames, PaddingErrorEndsTheRunAfterThatFrame) {
+TEST(FrameLoop, PaddingErrorEndsTheRunAfterThatFrame) {
   TempDir dir;
   const std::string source = dir.File("in.wav"), target = dir.File("out.ost");
   WriteWav(source, Material(4 * 16384, 5000, 3));
   RunParameters params = ParametersFor(64, 1, source, target);
-  Waveio in(source.c_str(), 0);
+  SourceReader in(source);
   FileHandle fptr(std::fopen(target.c_str(), "wb"));
   ASSERT_NE(fptr, nullptr);
 
@@ -57,7 +57,8 @@ TEST(EncodeFrames, PaddingErrorEndsTheRunAfterThatFrame) {
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
   // 200 bits do not even hold the side information: the search ends at step size 1, over budget.
-  const int status = EncodeFrames(params, in, std::move(fptr), 200);
+  const int status =
+      RunFrameLoop(params, in, std::move(fptr), [](ostrel_encoder* enc) { SetFrameBudget(enc, 200); });
   const std::string out = testing::internal::GetCapturedStdout();
   const std::string err = testing::internal::GetCapturedStderr();
 

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -449,6 +450,24 @@ TEST_F(GstPlugin, DamagedFrameIsConcealedAndPlaybackReachesTheEnd) {
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("Reached end of play list"), std::string::npos) << r.out << r.err;
   }
+}
+
+// A stream cut at a random byte (no header) is joined at its next frame, as ostreldec --join does.
+TEST_F(GstPlugin, ACutStreamIsJoinedAtItsNextFrame) {
+  const std::string ost = Stream(192);
+  const std::vector<unsigned char> bytes = ReadAll(ost);
+  std::mt19937 random(7);
+  const size_t cut = 40 + random() % 20000;
+  const std::string tail = dir.File("tail.ost");
+  WriteAll(tail, std::vector<unsigned char>(bytes.begin() + static_cast<long>(cut), bytes.end()));
+  RunResult joined = test::Run({Program("ostreldec"), "--join", tail, dir.File("p.wav")}, "");
+  ASSERT_EQ(joined.status, 0) << joined.err;
+  const Stereo expected = DataChunk(dir.File("p.wav"));
+  ASSERT_FALSE(expected.empty());
+  RunResult r = Launch("filesrc location=" + tail + " ! ostrelparse ! ostreldec ! wavenc ! filesink location=" +
+                       dir.File("g.wav"));
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(DataChunk(dir.File("g.wav")) == expected);
 }
 
 }  // namespace

@@ -88,6 +88,108 @@ TEST_P(DecoderApi, StreamAndFrameDecodersGiveOstreldecsSamples) {
 
 INSTANTIATE_TEST_SUITE_P(EveryRate, DecoderApi, testing::ValuesIn(RateRows()));
 
+// Reads `frames` sample frames (fewer at the end) from `dec`, as 16-bit or float samples.
+Stereo ReadSome(ostrel_decoder* dec, size_t frames, bool asFloat = false) {
+  Stereo out;
+  std::vector<int16_t> pcm(2 * 4096);
+  std::vector<float> floats(2 * 4096);
+  while (out.size() < 2 * frames) {
+    const size_t want = std::min<size_t>(4096, frames - out.size() / 2);
+    const long got = asFloat ? ostrel_decoder_read_float(dec, floats.data(), want)
+                             : ostrel_decoder_read(dec, pcm.data(), want);
+    EXPECT_GE(got, 0) << ostrel_strerror(static_cast<int>(got));
+    if (got <= 0) break;
+    for (long i = 0; i < 2 * got; ++i) {
+      // Float samples are the 16-bit ones before rounding (halves upward).
+      out.push_back(asFloat ? static_cast<int16_t>(std::floor(std::clamp(double{floats[i]} * 32768.0, -32768.0, 32767.0) + 0.5))
+                            : pcm[i]);
+    }
+  }
+  return out;
+}
+
+// Seeking lands on the exact sample, a stream cut anywhere is joined at its next frame, floats
+// are the same samples, and a failing input is an error, not the end.
+class DecoderApiStreams : public testing::TestWithParam<RateRow> {};
+
+TEST_P(DecoderApiStreams, SeekJoinFloatAndReadErrors) {
+  if (!HaveEncoder()) GTEST_SKIP() << "ostrelenc not built";
+  const RateRow& rate = GetParam();
+  TempDir dir;
+  const ProgramPair pair = EncodeAndDecode(dir, rate, 4 * static_cast<size_t>(rate.Total()) + 777);
+  const size_t samples = pair.decoded.size() / 2;
+  MemoryReader reader;
+  reader.bytes = &pair.stream;
+  int status = -100;
+  ostrel_decoder* dec = ostrel_decoder_open(&MemoryReader::Input, &MemoryReader::Seek, &reader, 0, &status);
+  ASSERT_NE(dec, nullptr) << ostrel_strerror(status);
+  ostrel_info info;
+  ASSERT_EQ(ostrel_decoder_info(dec, &info), OSTREL_OK);
+  const size_t spf = info.samples_per_frame;
+  std::mt19937 random(rate.code);
+  for (size_t target : {size_t{0}, spf - info.delay - 1, spf - info.delay, 2 * spf, samples - 5,
+                        size_t(random() % samples), size_t(random() % samples), size_t{3}}) {
+    SCOPED_TRACE(target);
+    ASSERT_EQ(ostrel_decoder_seek(dec, target), OSTREL_OK);
+    EXPECT_EQ(ostrel_decoder_tell(dec), target);
+    const Stereo got = ReadSome(dec, 3000, target % 2 == 1);
+    const size_t n = std::min<size_t>(3000, samples - target);
+    ASSERT_EQ(got.size(), 2 * n);
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), pair.decoded.begin() + 2 * static_cast<long>(target)));
+    EXPECT_EQ(ostrel_decoder_tell(dec), target + n);
+  }
+  EXPECT_EQ(ostrel_decoder_seek(dec, samples), OSTREL_OK);
+  EXPECT_TRUE(ReadSome(dec, 10).empty());
+  EXPECT_EQ(ostrel_decoder_seek(dec, samples + 1), OSTREL_ERR_ARGUMENT);
+  ostrel_decoder_destroy(dec);
+
+  // Cut at a random byte: decoding joins at the next frame, whose output from its delay on is
+  // the whole stream's from that frame's own samples on.
+  for (int cut = 0; cut < 3; ++cut) {
+    const size_t at = 1 + random() % (info.header_bytes + 2 * info.frame_bytes);
+    SCOPED_TRACE(at);
+    const Bytes tail(pair.stream.begin() + static_cast<long>(at), pair.stream.end());
+    const size_t frame = at <= info.header_bytes ? 0 : (at - info.header_bytes + info.frame_bytes - 1) / info.frame_bytes;
+    size_t offset = 0;
+    int kbps = 0;
+    if (at > info.header_bytes) {
+      ASSERT_EQ(ostrel_find_frame(tail.data(), tail.size(), 1, &offset, &kbps), OSTREL_OK);
+      EXPECT_EQ(at + offset, info.header_bytes + frame * info.frame_bytes);
+      EXPECT_EQ(kbps, info.kbps);
+    }
+    MemoryReader cutReader;
+    cutReader.bytes = &tail;
+    ostrel_decoder* joined = ostrel_decoder_open(&MemoryReader::Input, nullptr, &cutReader, OSTREL_JOIN, &status);
+    ASSERT_NE(joined, nullptr) << ostrel_strerror(status);
+    const Stereo got = ReadSome(joined, samples);
+    const size_t from = frame == 0 ? 0 : frame * spf;
+    ASSERT_EQ(got.size(), pair.decoded.size() - 2 * from);
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), pair.decoded.begin() + 2 * static_cast<long>(from)));
+    ostrel_decoder_destroy(joined);
+  }
+
+  // An input that fails part way: the reads give OSTREL_ERR_READ after what came before.
+  MemoryReader failing;
+  failing.bytes = &pair.stream;
+  failing.failAt = info.header_bytes + info.frame_bytes + 10;
+  dec = ostrel_decoder_open(&MemoryReader::Input, nullptr, &failing, 0, &status);
+  ASSERT_NE(dec, nullptr);
+  std::vector<int16_t> pcm(2 * spf);
+  EXPECT_EQ(ostrel_decoder_read(dec, pcm.data(), spf), static_cast<long>(spf - info.delay));
+  EXPECT_EQ(ostrel_decoder_read(dec, pcm.data(), spf), OSTREL_ERR_READ);
+  EXPECT_EQ(ostrel_decoder_read(dec, pcm.data(), spf), OSTREL_ERR_READ);
+  ostrel_decoder_destroy(dec);
+  // A foreign input has no frame to join.
+  const Bytes noise(100000, 0x4A);
+  MemoryReader foreign;
+  foreign.bytes = &noise;
+  EXPECT_EQ(ostrel_decoder_open(&MemoryReader::Input, nullptr, &foreign, OSTREL_JOIN, &status), nullptr);
+  EXPECT_EQ(status, OSTREL_ERR_NOT_OSTREL);
+}
+
+INSTANTIATE_TEST_SUITE_P(ThreeRates, DecoderApiStreams,
+                         testing::Values(RateRows()[0], RateRows()[2], RateRows()[6]));
+
 TEST(DecoderApiDamage, DamagedFramesAreConcealedAndCountedAndCutFramesDropped) {
   if (!HaveEncoder()) GTEST_SKIP() << "ostrelenc not built";
   TempDir dir;

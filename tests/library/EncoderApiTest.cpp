@@ -92,5 +92,46 @@ TEST(EncoderApiUse, TagsLimitsAndMisuse) {
   EXPECT_EQ(FrameCount(failing.bytes), 0u);
 }
 
+// The frame callback sees every frame before it is coded; stopping at frame 2 ends the stream
+// there, whole: the first two frames of the complete stream, with their count.
+TEST(EncoderApiUse, TheFrameCallbackCountsAndStopsAtAFramesEdge) {
+  const RateRow& rate = RateRows()[4];
+  const size_t total = static_cast<size_t>(rate.Total());
+  const Stereo samples = Material(8 * total + 100, 5000, 6);  // frame 2 is reached while writing, also with threads
+  const Bytes whole = LibraryEncode(samples, rate.code * 2, 1, 3000);
+  for (int threads : {1, 2}) {
+    SCOPED_TRACE(threads);
+    struct Seen {
+      std::vector<uint32_t> frames;
+      uint32_t stopAt;
+    } seen{{}, 2};
+    const ostrel_frame_fn note = [](void* user, uint32_t frame) {
+      auto* s = static_cast<Seen*>(user);
+      s->frames.push_back(frame);
+      return frame == s->stopAt ? 1 : 0;
+    };
+    MemoryWriter out;
+    int status = 0;
+    ostrel_encoder* enc = ostrel_encoder_create(rate.code * 2, &MemoryWriter::Write, &MemoryWriter::Seek, &out, &status);
+    ASSERT_NE(enc, nullptr);
+    ASSERT_EQ(ostrel_encoder_set_threads(enc, threads), OSTREL_OK);
+    ASSERT_EQ(ostrel_encoder_set_frame_callback(enc, note, &seen), OSTREL_OK);
+    EXPECT_EQ(ostrel_encoder_write(enc, samples.data(), samples.size() / 2), OSTREL_ERR_STOPPED);
+    EXPECT_EQ(ostrel_encoder_write(enc, samples.data(), 1), OSTREL_ERR_STOPPED);
+    EXPECT_EQ(ostrel_encoder_set_frame_callback(enc, nullptr, nullptr), OSTREL_ERR_STATE);
+    EXPECT_EQ(ostrel_encoder_finish(enc), OSTREL_OK);
+    EXPECT_EQ(ostrel_encoder_frames(enc), 2u);
+    ostrel_encoder_destroy(enc);
+    EXPECT_EQ(seen.frames, (std::vector<uint32_t>{0, 1, 2}));
+    ASSERT_EQ(FrameCount(out.bytes), 2u);
+    // The header (count aside) and the two frames are the complete stream's; a last word follows.
+    const size_t frameBytes = rate.frameBits / 8, header = 30;
+    ASSERT_GE(out.bytes.size(), header + 2 * frameBytes);
+    EXPECT_TRUE(std::equal(out.bytes.begin() + 14, out.bytes.begin() + static_cast<long>(header + 2 * frameBytes),
+                           whole.begin() + 14));
+    EXPECT_EQ(LibraryDecode(out.bytes, 3).size(), 2 * static_cast<size_t>(ostrel_stream_samples(rate.code * 2, 2)));
+  }
+}
+
 }  // namespace
 }  // namespace ostrel::test

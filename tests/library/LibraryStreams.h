@@ -35,6 +35,19 @@ struct MemoryReader {
     r->at += n;
     return n;
   }
+  // The same as an input that fails (-1) once `failAt` bytes have been read, and can seek.
+  size_t failAt = SIZE_MAX;
+  static long Input(void* user, void* data, size_t n) {
+    auto* r = static_cast<MemoryReader*>(user);
+    if (r->at >= r->failAt) return -1;
+    return static_cast<long>(Read(user, data, std::min(n, r->failAt - r->at)));
+  }
+  static int Seek(void* user, uint64_t offset) {
+    auto* r = static_cast<MemoryReader*>(user);
+    if (offset > r->bytes->size()) return 1;
+    r->at = static_cast<size_t>(offset);
+    return 0;
+  }
 };
 
 // Decodes `stream` through the library, reading and asking for random amounts. Fills `damaged`
