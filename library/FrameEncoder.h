@@ -68,7 +68,7 @@ class FrameEncoder {
 
   // How many frames past the one EncodeFrame codes the source may be read for (from the first
   // EncodeFrame on): 0 with one thread, AnalysisPipeline::FRAMES_AHEAD with more.
-  int FramesAhead() const { return pipeline ? AnalysisPipeline::FRAMES_AHEAD : 0; }
+  int FramesAhead() const { return pipeline && !quality ? AnalysisPipeline::FRAMES_AHEAD : 0; }
 
   // Writes the bits the bit writer still holds, up to a whole word. After the last frame only.
   void FlushBits() { Out.close(); }
