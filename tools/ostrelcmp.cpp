@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "audio/Waveio.h"
+#include "tools/peaq/QualityMeter.h"
 #include "tools/NmrPlot.h"
 #include "tools/NoiseToMask.h"
 #include "tools/PerceptualModel.h"
@@ -18,7 +19,7 @@
 namespace {
 
 const char* const USAGE =
-    "Usage: ostrelcmp [--plot FILE.png] SOURCE.wav DECODED.wav\n"
+    "Usage: ostrelcmp [--plot FILE.png] [--movs] [--segments SECONDS] [--json] SOURCE.wav DECODED.wav\n"
     "Compares both channels of DECODED with SOURCE over the source's length (a longer decoded file\n"
     "is cut there; a shorter one is compared over what it holds, said so, and exit status 1) and\n"
     "prints:\n"
@@ -27,14 +28,26 @@ const char* const USAGE =
     "           mean over frames and Bark bands of noise energy / mask energy, dB (below 0: the\n"
     "           noise is under the mask on average);\n"
     "  audible  the share of frames whose noise exceeds the mask (NMR > 0 dB) in some band;\n"
-    "  worst    the three bands with the highest mean NMR.\n"
-    "The ear model: 2048-sample Hann windows with 50 % overlap, Bark bands, Schroeder's spreading,\n"
-    "a tonality-dependent offset (5.5 dB for noise, 14.5 + Bark dB for tones) and Terhardt's\n"
-    "threshold in quiet, with a full-scale 16-bit sine taken as 96 dB SPL. Of two channels the\n"
-    "larger ratio counts in each frame and band.\n"
-    "  --plot FILE.png  also draw the NMR over time and Bark band as a heat map\n"
+    "  worst    the three bands with the highest mean NMR;\n"
+    "  ODG      the objective difference grade: how listeners would grade DECODED against SOURCE,\n"
+    "           0 imperceptible, -1 perceptible but not annoying, -2 slightly annoying, -3 annoying,\n"
+    "           -4 very annoying (the network's range is -3.98 .. +0.22);\n"
+    "  DI       the distortion index the grade is mapped from (higher is better).\n"
+    "The NMR's ear model: 2048-sample Hann windows with 50 % overlap, Bark bands, Schroeder's\n"
+    "spreading, a tonality-dependent offset (5.5 dB for noise, 14.5 + Bark dB for tones) and\n"
+    "Terhardt's threshold in quiet, with a full-scale 16-bit sine taken as 96 dB SPL. Of two channels\n"
+    "the larger ratio counts in each frame and band.\n"
+    "The grade follows the basic version of ITU-R BS.1387-1 at 48000 Hz (other rates are resampled\n"
+    "with libsoxr first): an FFT ear model with 109 bands, eleven model output variables and a\n"
+    "neural network. Both files are aligned at their first samples; the grade assumes no delay.\n"
+    "  --plot FILE.png     also draw the NMR over time and Bark band as a heat map\n"
+    "  --movs              also print the eleven model output variables behind the grade\n"
+    "  --segments SECONDS  also print the grade of consecutive segments of that length\n"
+    "  --json              print everything as one JSON object instead (keys snr_db, nmr_db, audible,\n"
+    "                      odg, di, movs, segments, ...)\n"
     "Exit status: 0 compared, 1 the decoded file is shorter than the source, 2 bad arguments or\n"
-    "unreadable files, 3 the plot could not be written.\n";
+    "unreadable files, 3 the plot could not be written, 4 the grade could not be computed (a rate\n"
+    "other than 48000 Hz in a build without libsoxr).\n";
 
 // Sample frames of a 16-bit stereo file.
 bool Frames(const ostrel::Waveio& wav, uint32_t* frames) {
@@ -56,14 +69,33 @@ bool SameFile(const std::string& path, const char* other) {
   return std::filesystem::equivalent(path, other, ignored);
 }
 
+// A JSON number, or null for a value JSON cannot hold (infinities).
+std::string JsonNumber(double value) {
+  if (!std::isfinite(value)) return "null";
+  char text[40];
+  std::snprintf(text, sizeof text, "%.6g", value);
+  return text;
+}
+
+// Parses the length of --segments: a positive number of seconds.
+bool ParseSeconds(const char* text, double* seconds) {
+  char* end = nullptr;
+  *seconds = std::strtod(text, &end);
+  return end != text && *end == '\0' && std::isfinite(*seconds) && *seconds > 0.0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   static const option LONG_OPTIONS[] = {{"plot", required_argument, nullptr, 'p'},
+                                        {"movs", no_argument, nullptr, 'm'},
+                                        {"segments", required_argument, nullptr, 's'},
+                                        {"json", no_argument, nullptr, 'j'},
                                         {"help", no_argument, nullptr, 'h'},
                                         {nullptr, 0, nullptr, 0}};
   std::string plotPath;
-  bool plot = false;
+  bool plot = false, movs = false, json = false;
+  double segmentSeconds = 0.0;
   opterr = 0;
   for (int c; (c = getopt_long(argc, argv, "h", LONG_OPTIONS, nullptr)) != -1;) {
     if (c == 'h') {
@@ -73,6 +105,22 @@ int main(int argc, char** argv) {
     if (c == 'p') {
       plot = true;
       plotPath = optarg;
+      continue;
+    }
+    if (c == 'm') {
+      movs = true;
+      continue;
+    }
+    if (c == 'j') {
+      json = true;
+      continue;
+    }
+    if (c == 's') {
+      if (!ParseSeconds(optarg, &segmentSeconds)) {
+        std::fprintf(stderr, "ostrelcmp: --segments %s: the segment length must be a positive number of seconds\n",
+                     optarg);
+        return 2;
+      }
       continue;
     }
     std::fputs(USAGE, stderr);
@@ -120,6 +168,8 @@ int main(int argc, char** argv) {
   std::vector<double> decodedSamples[2] = {std::vector<double>(CHUNK), std::vector<double>(CHUNK)};
   const double* const sourceChannels[2] = {sourceSamples[0].data(), sourceSamples[1].data()};
   const double* const decodedChannels[2] = {decodedSamples[0].data(), decodedSamples[1].data()};
+  // The whole compared stretch of both files, for the quality grade.
+  ostrel::peaq::Channels sourceAll(2, std::vector<double>(frames)), decodedAll(2, std::vector<double>(frames));
   double signal = 0.0, noise = 0.0;
   int peak = 0;
   for (uint32_t done = 0; done < frames;) {
@@ -137,36 +187,85 @@ int main(int argc, char** argv) {
       sourceSamples[1][k] = a2[k];
       decodedSamples[0][k] = b1[k];
       decodedSamples[1][k] = b2[k];
+      for (int c = 0; c < 2; ++c) {
+        sourceAll[static_cast<size_t>(c)][done + k] = sourceSamples[c][k];
+        decodedAll[static_cast<size_t>(c)][done + k] = decodedSamples[c][k];
+      }
     }
     meter.Add(sourceChannels, decodedChannels, static_cast<size_t>(n));
     done += static_cast<uint32_t>(n);
   }
   source.CloseWave();
   decoded.CloseWave();
-  std::printf("source  %u sample frames (%.3f s)\n", sourceFrames, sourceFrames / double(sourceRate));
-  std::printf("decoded %u sample frames (%.3f s)\n", decodedFrames, decodedFrames / double(decodedRate));
-  if (noise == 0.0) {
-    std::printf("SNR     identical over %u sample frames\n", frames);
-  } else if (signal == 0.0) {
-    std::printf("SNR     -inf dB (silent source), peak difference %d\n", peak);
-  } else {
-    std::printf("SNR     %.2f dB over %u sample frames, peak difference %d\n", 10.0 * std::log10(signal / noise),
-                frames, peak);
-  }
 
   const ostrel::tools::NmrMap map = meter.Finish();
   const ostrel::tools::NmrSummary summary = ostrel::tools::Summarise(map, 3);
-  std::printf("NMR     %s dB (mean noise-to-mask ratio over %d frames x %d Bark bands)\n",
-              Db(summary.totalDb).c_str(), map.frames, map.bands);
-  std::printf("audible %.1f %% of frames (%d of %d) have noise above the mask in some band\n",
-              100.0 * summary.audibleShare, summary.audibleFrames, map.frames);
-  if (noise != 0.0) {
-    std::printf("worst  ");
-    for (const auto& [band, db] : summary.worstBands) {
-      std::printf(" band %d (%.0f-%.0f Hz) %s dB;", band, model.BandLowHz(band), model.BandHighHz(band),
-                  Db(db).c_str());
+  ostrel::peaq::Quality quality;
+  std::string gradeError;
+  const bool graded = ostrel::peaq::MeasureQuality(sourceAll, decodedAll, static_cast<int>(sourceRate), segmentSeconds,
+                                                   &quality, &gradeError);
+  const double snrDb = noise == 0.0 ? INFINITY : signal == 0.0 ? -INFINITY : 10.0 * std::log10(signal / noise);
+
+  if (json) {
+    std::printf("{\"source_frames\": %u, \"decoded_frames\": %u, \"compared_frames\": %u, \"sample_rate\": %u,\n",
+                sourceFrames, decodedFrames, frames, sourceRate);
+    std::printf(" \"snr_db\": %s, \"identical\": %s, \"peak_difference\": %d,\n", JsonNumber(snrDb).c_str(),
+                noise == 0.0 ? "true" : "false", peak);
+    std::printf(" \"nmr_db\": %s, \"audible\": %s, \"audible_frames\": %d, \"nmr_frames\": %d,\n",
+                JsonNumber(summary.totalDb).c_str(), JsonNumber(summary.audibleShare).c_str(), summary.audibleFrames,
+                map.frames);
+    std::printf(" \"worst_bands\": [");
+    for (size_t i = 0; noise != 0.0 && i < summary.worstBands.size(); ++i) {
+      const auto& [band, db] = summary.worstBands[i];
+      std::printf("%s{\"band\": %d, \"low_hz\": %s, \"high_hz\": %s, \"nmr_db\": %s}", i ? ", " : "", band,
+                  JsonNumber(model.BandLowHz(band)).c_str(), JsonNumber(model.BandHighHz(band)).c_str(),
+                  JsonNumber(db).c_str());
     }
-    std::printf("\n");
+    std::printf("],\n");
+    if (graded) {
+      std::printf(" \"odg\": %s, \"di\": %s,\n \"movs\": {", JsonNumber(quality.grade.odg).c_str(),
+                  JsonNumber(quality.grade.di).c_str());
+      for (int i = 0; i < ostrel::peaq::MOV_COUNT; ++i) {
+        std::printf("%s\"%s\": %s", i ? ", " : "", ostrel::peaq::MOV_NAMES[static_cast<size_t>(i)],
+                    JsonNumber(quality.movs[static_cast<size_t>(i)]).c_str());
+      }
+      std::printf("}");
+      if (segmentSeconds > 0.0) {
+        std::printf(",\n \"segments\": [");
+        for (size_t i = 0; i < quality.segments.size(); ++i) {
+          const ostrel::peaq::Segment& s = quality.segments[i];
+          std::printf("%s\n  {\"start\": %s, \"end\": %s, \"odg\": %s, \"di\": %s}", i ? "," : "",
+                      JsonNumber(s.start).c_str(), JsonNumber(s.end).c_str(), JsonNumber(s.grade.odg).c_str(),
+                      JsonNumber(s.grade.di).c_str());
+        }
+        std::printf("]");
+      }
+    } else {
+      std::printf(" \"odg\": null, \"di\": null, \"movs\": null, \"grade_error\": \"%s\"", gradeError.c_str());
+    }
+    std::printf("}\n");
+  } else {
+    std::printf("source  %u sample frames (%.3f s)\n", sourceFrames, sourceFrames / double(sourceRate));
+    std::printf("decoded %u sample frames (%.3f s)\n", decodedFrames, decodedFrames / double(decodedRate));
+    if (noise == 0.0) {
+      std::printf("SNR     identical over %u sample frames\n", frames);
+    } else if (signal == 0.0) {
+      std::printf("SNR     -inf dB (silent source), peak difference %d\n", peak);
+    } else {
+      std::printf("SNR     %.2f dB over %u sample frames, peak difference %d\n", snrDb, frames, peak);
+    }
+    std::printf("NMR     %s dB (mean noise-to-mask ratio over %d frames x %d Bark bands)\n",
+                Db(summary.totalDb).c_str(), map.frames, map.bands);
+    std::printf("audible %.1f %% of frames (%d of %d) have noise above the mask in some band\n",
+                100.0 * summary.audibleShare, summary.audibleFrames, map.frames);
+    if (noise != 0.0) {
+      std::printf("worst  ");
+      for (const auto& [band, db] : summary.worstBands) {
+        std::printf(" band %d (%.0f-%.0f Hz) %s dB;", band, model.BandLowHz(band), model.BandHighHz(band),
+                    Db(db).c_str());
+      }
+      std::printf("\n");
+    }
   }
   std::fflush(stdout);
 
@@ -182,9 +281,26 @@ int main(int argc, char** argv) {
     std::string error;
     if (!ostrel::tools::WriteNmrPlot(map, model, plotPath, &error)) {
       std::fprintf(stderr, "ostrelcmp: --plot: %s\n", error.c_str());
-      return 3;
+      status = 3;
+    } else if (!json) {
+      std::printf("plot    %s\n", plotPath.c_str());
     }
-    std::printf("plot    %s\n", plotPath.c_str());
+  }
+  if (!graded) {
+    std::fprintf(stderr, "ostrelcmp: no quality grade: %s\n", gradeError.c_str());
+    return status != 0 ? status : 4;
+  }
+  if (!json) {
+    std::printf("ODG: %+.2f\n", quality.grade.odg);
+    std::printf("DI: %+.2f\n", quality.grade.di);
+    if (movs) {
+      for (int i = 0; i < ostrel::peaq::MOV_COUNT; ++i) {
+        std::printf("%-15s %.6g\n", ostrel::peaq::MOV_NAMES[static_cast<size_t>(i)], quality.movs[static_cast<size_t>(i)]);
+      }
+    }
+    for (const ostrel::peaq::Segment& s : quality.segments) {
+      std::printf("segment %8.3f - %8.3f s  ODG %+.2f  DI %+.2f\n", s.start, s.end, s.grade.odg, s.grade.di);
+    }
   }
   return status;
 }
