@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 
 #include "coding/FrameLayout.h"
@@ -32,7 +31,7 @@ const float FULL_RISE = QUALITY_TUNABLE(FULLRISE, 1.0f);
 // Share of a segment's power below which its high band's rise does not count.
 const float HIGH_BAND_SHARE = QUALITY_TUNABLE(HSHARE, 0.001f);
 // Fraction of a level from which a value rounds up to the next (0.5: plain rounding).
-const float ROUNDING = QUALITY_TUNABLE(ROUND, 0.5f);
+const float ROUNDING = QUALITY_TUNABLE(ROUND, 0.4f);
 // Bands without a line keep a code that costs nothing: their neighbour's.
 constexpr int FREE_BAND = INT_MIN;
 

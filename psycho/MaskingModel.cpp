@@ -17,9 +17,12 @@ namespace {
 // does (tone-masking-noise grows with the critical-band rate, noise-masking-noise is about flat).
 const float TONE_MASKS_NOISE_DB = QUALITY_TUNABLE(TMN, 14.5f);
 const float NOISE_MASKS_NOISE_DB = QUALITY_TUNABLE(NMN, 5.5f);
+// Extra offset (dB) of the lowest band, falling to none at LOW_BAND_BARK.
+const float LOW_BAND_DB = QUALITY_TUNABLE(LOWDB, 15.0f);
+const float LOW_BAND_BARK = QUALITY_TUNABLE(LOWBARK, 24.0f);
 // Spectral flatness (dB) from which a band counts as fully tonal, and as fully noisy: MDCT lines
 // of noise have a flatness of about -2.5 dB.
-const float TONAL_FLATNESS_DB = QUALITY_TUNABLE(TONALFL, -18.0f);
+const float TONAL_FLATNESS_DB = QUALITY_TUNABLE(TONALFL, -1000.0f);
 const float NOISY_FLATNESS_DB = QUALITY_TUNABLE(NOISYFL, -4.0f);
 
 // log2 of a positive, finite v to about 0.01: the exponent plus a parabola through the mantissa.
@@ -78,7 +81,7 @@ MaskingModel::MaskingModel(int XfmSize, float fullScalePower) : lines(XfmSize / 
     // Noise spread over a band is as audible as a tone of its whole power.
     quiet[b] = static_cast<float>(fullScalePower * std::pow(10.0, (lowest - FULL_SCALE_SPL) / 10.0) / bands[b]);
     tonalDb[b] = TONE_MASKS_NOISE_DB + barks[b];
-    noiseDb[b] = NOISE_MASKS_NOISE_DB;
+    noiseDb[b] = NOISE_MASKS_NOISE_DB + LOW_BAND_DB * std::max(0.0f, (LOW_BAND_BARK - barks[b]) / LOW_BAND_BARK);
   }
 }
 
