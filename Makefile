@@ -8,7 +8,9 @@
 # clang (installing it when missing) and runs each for FUZZ_TIME seconds. `make install` installs
 # the programs, libostrel (shared and static), its header, pkg-config and CMake package files, the
 # manual pages and the GStreamer plugin under PREFIX (default /usr/local), staged under DESTDIR when
-# it is set.
+# it is set. `make material` installs the packages the listening material comes from and builds it
+# into build/material; `make compare` also installs the other codecs and prints the quality table of
+# both encoder modes and those codecs (tools/compare-modes.sh). Neither is needed by `make test`.
 BUILD    := build
 ASAN     := build-asan
 TSAN     := build-tsan
@@ -19,7 +21,7 @@ CMAKE    ?= cmake
 PREFIX   ?= /usr/local
 DESTDIR  ?=
 
-.PHONY: all deps build run test sanitize tsan bench demo fuzz install clean
+.PHONY: all deps build run test sanitize tsan bench demo fuzz material compare install clean
 
 all: build
 
@@ -77,6 +79,16 @@ fuzz: build
 	@mkdir -p $(FUZZ)/corpus/encoder
 	./$(FUZZ)/fuzz/fuzz_encoder -max_total_time=$(FUZZ_TIME) -max_len=400000 -artifact_prefix=$(FUZZ)/ $(FUZZ)/corpus/encoder
 	./$(FUZZ)/fuzz/fuzz_waveio -max_total_time=$(FUZZ_TIME) -artifact_prefix=$(FUZZ)/ $(FUZZ)/corpus/waveio
+
+material:
+	tools/install-deps.sh material
+	tools/make-material.sh $(BUILD)/material
+
+compare: material
+	tools/install-deps.sh compare
+	$(CMAKE) -S . -B $(BUILD)
+	$(CMAKE) --build $(BUILD) -j $(JOBS) --target ostrelenc ostreldec ostrelcmp
+	tools/compare-modes.sh $(BUILD) $(BUILD)/material
 
 # Configured for PREFIX, so that the install folders follow it (on Debian a /usr prefix puts the
 # libraries and the GStreamer plugin under lib/<multiarch>, where the system looks for them).

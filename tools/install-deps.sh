@@ -21,6 +21,26 @@ build        gstreamer1.0-tools                optional  tests of the plugin (gs
 build        gstreamer1.0-plugins-base         optional  tests of the plugin (audioconvert, playbin, decodebin)
 build        gstreamer1.0-plugins-good         optional  tests of the plugin (wavparse, wavenc)
 build        gstreamer1.0-plugins-base-apps    optional  gst-play-1.0
+material     sox                               required  tools/make-material.sh: every conversion, the generated clips
+material     espeak-ng                         optional  material: synthetic speech in German, French and Spanish
+material     festival                          optional  material: diphone and HMM speech (English voices)
+material     festvox-kallpc16k                 optional  material: a male American English voice for festival
+material     festvox-us-slt-hts                optional  material: a female American English voice for festival
+material     alsa-utils                        optional  material: recorded speech (the channel test voice samples)
+material     abcmidi                           optional  material: the tunes written in the script, turned into MIDI
+material     fluidsynth                        optional  material: MIDI rendered to sampled instruments
+material     fluid-soundfont-gm                optional  material: the General MIDI instruments and drums fluidsynth plays
+material     frozen-bubble-data                optional  material: band recordings and applause (Ogg Vorbis)
+material     wesnoth-1.16-music                optional  material: orchestral recordings (Ogg Vorbis)
+material     hydrogen-drumkits                 optional  material: a recorded acoustic drum kit and hand percussion
+material     fillets-ng-data                   optional  material: recorded shouts and keyboard typing (Ogg Vorbis)
+material     fillets-ng-data-cs                optional  material: recorded Czech dialogue, a male and a female voice
+material     sound-theme-freedesktop           optional  material: short recorded chimes and a shutter
+compare      lame                              optional  tools/compare-modes.sh: MP3 at the peer rates (and lame --decode)
+compare      twolame                           optional  compare-modes: MPEG Layer II at the peer rates
+compare      mpg123                            optional  compare-modes: decodes the Layer II streams
+compare      vorbis-tools                      optional  compare-modes: Ogg Vorbis (oggenc, oggdec)
+compare      opus-tools                        optional  compare-modes: Opus (opusenc, opusdec)
 fuzz         clang                             required  the fuzz targets (libFuzzer)
 fuzz         libclang-rt-dev                   required  the sanitizer and fuzzer runtimes
 '
@@ -61,7 +81,8 @@ echo "install-deps: installing$missing"
 apt-get update >/dev/null || echo "install-deps: apt-get update failed; trying the package lists there are"
 status=0
 for package in $missing; do
-  if ! DEBIAN_FRONTEND=noninteractive apt-get install -y "$package" >/dev/null; then
+  # Another installation running at the same time holds the package lock: wait for it.
+  if ! DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y "$package" >/dev/null; then
     case " $required " in
       *" $package "*) echo "install-deps: $package could not be installed and is required" >&2; status=1 ;;
       *) echo "install-deps: $package could not be installed; building without it" ;;
