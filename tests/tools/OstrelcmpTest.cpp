@@ -11,6 +11,7 @@
 #include "common/Process.h"
 #include "common/TempDir.h"
 #include "common/WavFixture.h"
+#include "tools/peaq/Resampler.h"
 
 namespace ostrel::test {
 namespace {
@@ -81,6 +82,62 @@ TEST_F(Ostrelcmp, AShiftedShorterDecodedFileIsAudibleAndReportedShort) {
   ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(NMR     \+(\d+\.\d\d) dB)"))) << r.out;
   EXPECT_GT(std::stod(m[1]), 5.0);
   EXPECT_NE(r.out.find("audible 100.0 % of frames"), std::string::npos) << r.out;
+}
+
+// The grade's lines follow the report; --movs and --segments add theirs after them, and --json
+// gives the same figures as one object. Damage in the second half shows in the second segment,
+// and a decoded file running on past the source grades as if cut at the source's end.
+TEST_F(Ostrelcmp, GradesTheDecodedFileAfterTheReport) {
+  if (!peaq::CanResample()) GTEST_SKIP() << "built without libsoxr: 44.1 kHz files get no grade";
+  Stereo decoded = source_;
+  const Stereo loud = Noise(SECOND, 3000.0, 8);
+  for (size_t i = SECOND; i < decoded.size(); ++i) decoded[i] = Clip16(double(decoded[i]) + loud[i]);
+  WriteWav(dir_.File("decoded.wav"), decoded);
+  Stereo longer = decoded;
+  longer.resize(longer.size() + 2 * 3000, 0);
+  WriteWav(dir_.File("longer.wav"), longer);
+
+  const RunResult plain = Cmp({dir_.File("source.wav"), dir_.File("decoded.wav")});
+  ASSERT_EQ(plain.status, 0) << plain.out << plain.err;
+  const std::vector<std::string> lines = Lines(plain.out);
+  ASSERT_EQ(lines.size(), 8u) << plain.out;
+  EXPECT_EQ(lines[5].rfind("worst   band ", 0), 0u) << lines[5];
+  std::smatch odg;
+  ASSERT_TRUE(std::regex_match(lines[6], odg, std::regex(R"(ODG: ([+-]\d\.\d\d))"))) << lines[6];
+  EXPECT_TRUE(std::regex_match(lines[7], std::regex(R"(DI: [+-]\d+\.\d\d)"))) << lines[7];
+  EXPECT_LT(std::stod(odg[1]), -1.0);  // half a second of noise louder than the source's own
+
+  const RunResult cut = Cmp({dir_.File("source.wav"), dir_.File("longer.wav")});
+  EXPECT_EQ(Lines(cut.out)[6], lines[6]);
+
+  const RunResult more = Cmp({"--movs", "--segments", "0.5", dir_.File("source.wav"), dir_.File("decoded.wav")});
+  ASSERT_EQ(more.status, 0) << more.err;
+  const std::vector<std::string> moreLines = Lines(more.out);
+  ASSERT_EQ(moreLines.size(), 8u + 11u + 2u) << more.out;
+  EXPECT_EQ(moreLines[8].rfind("BandwidthRefB ", 0), 0u) << moreLines[8];
+  EXPECT_EQ(moreLines[18].rfind("RelDistFramesB ", 0), 0u) << moreLines[18];
+  std::smatch first, second;
+  ASSERT_TRUE(std::regex_match(moreLines[19], first, std::regex(R"(segment +0\.000 - +0\.500 s  ODG ([+-]\d\.\d\d)  DI .*)")))
+      << moreLines[19];
+  ASSERT_TRUE(std::regex_match(moreLines[20], second, std::regex(R"(segment +0\.500 - +1\.000 s  ODG ([+-]\d\.\d\d)  DI .*)")))
+      << moreLines[20];
+  EXPECT_GT(std::stod(first[1]), std::stod(second[1]) + 1.0);
+
+  const RunResult json = Cmp({"--json", "--segments", "0.5", dir_.File("source.wav"), dir_.File("decoded.wav")});
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(json.out.front(), '{');
+  EXPECT_EQ(json.out.substr(json.out.size() - 2), "}\n");
+  for (const char* key : {"\"snr_db\": ", "\"nmr_db\": ", "\"audible\": ", "\"di\": ", "\"movs\": {\"BandwidthRefB\": ",
+                          "\"EHSB\": ", "\"segments\": [", "{\"start\": 0.5, \"end\": 1, \"odg\": "}) {
+    EXPECT_NE(json.out.find(key), std::string::npos) << key << "\n" << json.out;
+  }
+  std::smatch jsonOdg;
+  ASSERT_TRUE(std::regex_search(json.out, jsonOdg, std::regex(R"(\n "odg": (-?\d+\.?\d*))"))) << json.out;
+  EXPECT_NEAR(std::stod(jsonOdg[1]), std::stod(odg[1]), 0.005);
+
+  const RunResult bad = Cmp({"--segments", "0", dir_.File("source.wav"), dir_.File("decoded.wav")});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("positive number of seconds"), std::string::npos) << bad.err;
 }
 
 // The heat map is a complete PNG file with the plot's dimensions; it never takes an input's place.

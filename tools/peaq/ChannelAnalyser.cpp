@@ -12,7 +12,8 @@ namespace {
 constexpr int BANDWIDTH_TOP_BIN = 921;     // bins from here (21.6 kHz) to FRAME / 2 - 1 give the noise floor
 constexpr int BANDWIDTH_MIN_BINS = 346;    // frames whose reference reaches no higher (8.1 kHz) do not count
 
-// The two bandwidths of a frame from the unweighted power spectra, by the levels of the bins
+// The two bandwidths of a frame from the power spectra before the ear weighting (decision: the
+// plain transform, as the levels are compared with each other only), by the levels of the bins
 // against the test's highest level above 21.6 kHz: the reference's top is the highest bin 10 dB
 // above it, the test's the highest bin below that 5 dB above it.
 void Bandwidths(const double* powerRef, const double* powerTest, ChannelFrame* out) {
@@ -71,6 +72,7 @@ void ChannelAnalyser::Process(const double* reference, const double* test, Chann
     powerTest_[i] = std::norm(spectrumTest_[i]);
     weightedRef_[i] = powerRef_[i] * tables_.earWeight[i];
     weightedTest_[i] = powerTest_[i] * tables_.earWeight[i];
+    // The noise is the difference of the weighted magnitudes, not of the complex spectra.
     const double d = std::sqrt(weightedRef_[i]) - std::sqrt(weightedTest_[i]);
     noiseSpectrum_[i] = d * d;
   }
@@ -102,6 +104,8 @@ void ChannelAnalyser::Process(const double* reference, const double* test, Chann
   out->nmr = nmr / BANDS;
   out->nmrMax = nmrMax;
   out->noiseLoudness = NoiseLoudness(adaptation_.Reference(), adaptation_.Test(), modR, modT, tables_);
+  // Mask, loudness and detection use the excitation after forward masking (decision for the
+  // loudness, which only gates the noise loudness); the modulation uses it before.
   out->loudnessRef = TotalLoudness(excRef, tables_);
   out->loudnessTest = TotalLoudness(earTest_.Excitation(), tables_);
   Bandwidths(powerRef_.data(), powerTest_.data(), out);

@@ -15,7 +15,8 @@
 
 namespace ostrel::peaq {
 
-// Energy in 16-bit units^2 the newest half of a frame needs for its error harmonic structure to count.
+// Energy in 16-bit units^2 the newest half (HOP samples) of a frame needs, in the reference or in
+// the test (decision: either suffices), for the frame's error harmonic structure to count.
 constexpr double FRAME_ENERGY_THRESHOLD = 8000.0;
 
 class ChannelAnalyser {

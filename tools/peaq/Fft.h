@@ -1,5 +1,5 @@
-// Double-precision FFTs of power-of-two size for the quality meter: complex, and real input
-// through a complex transform of half the size.
+// Double-precision FFTs of power-of-two size for the quality meter: complex on split real and
+// imaginary arrays, and real input through a complex transform of half the size.
 #pragma once
 
 #include <complex>
@@ -12,14 +12,14 @@ class Fft {
   // `size` is a power of two >= 2.
   explicit Fft(int size);
   int Size() const { return size_; }
-  // In place: X[k] = sum_n x[n] exp(-2 pi i n k / size), natural order, unscaled. `data` has size
-  // elements (borrowed). Allocates nothing.
-  void Forward(std::complex<double>* data) const;
+  // In place on re and im (size values each, borrowed): X[k] = sum_n x[n] exp(-2 pi i n k / size),
+  // natural order, unscaled. Allocates nothing.
+  void Forward(double* re, double* im) const;
 
  private:
   int size_;
-  std::vector<int> reversed_;                   // bit-reversed index of each position
-  std::vector<std::complex<double>> twiddle_;   // exp(-2 pi i k / size), k < size / 2
+  std::vector<int> reversed_;     // bit-reversed index of each position
+  std::vector<double> cos_, sin_;  // stage of half-length h: cos(pi k / h), sin(pi k / h) at h + k
 };
 
 class RealFft {
@@ -33,7 +33,8 @@ class RealFft {
  private:
   int size_;
   Fft half_;
-  std::vector<std::complex<double>> work_, twiddle_;  // twiddle_: exp(-2 pi i k / size), k <= size / 2
+  std::vector<double> re_, im_;
+  std::vector<std::complex<double>> twiddle_;  // exp(-2 pi i k / size), k <= size / 2
 };
 
 }  // namespace ostrel::peaq

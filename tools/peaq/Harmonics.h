@@ -20,8 +20,8 @@ class Harmonics {
   double Frame(const double* powerRef, const double* powerTest);
 
  private:
-  Fft fft_;
-  std::vector<double> error_, correlation_, window_;
+  RealFft fft_;
+  std::vector<double> error_, correlation_, window_, windowed_;
   std::vector<std::complex<double>> spectrum_;
 };
 

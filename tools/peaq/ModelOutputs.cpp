@@ -67,7 +67,8 @@ ChannelMovs OneChannel(const FrameSeries& series, int c, int first, int last) {
   m.avgModDiff2 = weights > 0 ? weighted2 / weights : 0.0;
   m.winModDiff1 = windowCount > 0 ? std::sqrt(windowSum / windowCount) : 0.0;
 
-  // Noise loudness: after the settling frames and once both signals are loud enough.
+  // Noise loudness: after the settling frames and from the first frame on in which both signals'
+  // loudness reaches 0.1 sone (decision: a start, not a per-frame filter).
   int loudFirst = last + 1;
   for (int n = first; n <= last; ++n) {
     const ChannelFrame& f = series.frames[static_cast<size_t>(n)].channel[static_cast<size_t>(c)];
@@ -122,7 +123,7 @@ Movs AverageMovs(const FrameSeries& series, int first, int last) {
       ++distorted;
     }
     smoothed = 0.9 * smoothed + 0.1 * f.detection;
-    peak = std::max(peak, smoothed);  // the running maximum is not let decay
+    peak = std::max(peak, smoothed);  // decision: the running maximum does not decay (factor 1)
   }
   // Decision: no distorted frame gives 0; distorted frames without a single step give -0.5.
   movs[ADB] = distorted == 0 ? 0.0 : steps > 0 ? std::log10(steps / distorted) : -0.5;

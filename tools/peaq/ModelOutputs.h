@@ -29,7 +29,8 @@ extern const std::array<const char*, MOV_COUNT> MOV_NAMES;
 using Movs = std::array<double, MOV_COUNT>;
 
 // Frames from the start of the signals whose modulation and loudness figures are left out of the
-// averages while the ear settles (0.5 s).
+// averages while the ear settles: 0.5 s, rounded up to whole frames (23.4 -> 24). Counted from the
+// signals' start, so frames before the data boundary count towards it.
 constexpr int SETTLING_FRAMES = 24;
 
 // The variables over frames first .. last (inclusive, clipped to the series' data boundaries).

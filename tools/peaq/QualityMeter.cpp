@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <iterator>
 #include <memory>
 
 #include "tools/peaq/ChannelAnalyser.h"
@@ -98,9 +100,22 @@ bool MeasureQuality(const Channels& reference, const Channels& test, int rate, d
     *error = "the quality grade needs 1 or 2 channels, the same in both signals";
     return false;
   }
+  size_t length = SIZE_MAX;
+  for (const std::vector<double>& c : reference) length = std::min(length, c.size());
+  for (const std::vector<double>& c : test) length = std::min(length, c.size());
   Channels ref48, test48;
-  if (!ResampleTo48k(reference, rate, &ref48, error) || !ResampleTo48k(test, rate, &test48, error)) return false;
-  const FrameSeries series = AnalyseFrames(ref48, test48);
+  if (rate != SAMPLE_RATE) {
+    // Both signals through one resampler: its filter is designed once.
+    std::vector<const double*> inputs;
+    for (const std::vector<double>& c : reference) inputs.push_back(c.data());
+    for (const std::vector<double>& c : test) inputs.push_back(c.data());
+    Channels both;
+    if (!ResampleTo48k(inputs, length, rate, &both, error)) return false;
+    for (size_t c = 0; c < both.size(); ++c) (c < reference.size() ? ref48 : test48).push_back(std::move(both[c]));
+  }
+  const Channels& ref = rate == SAMPLE_RATE ? reference : ref48;
+  const Channels& tst = rate == SAMPLE_RATE ? test : test48;
+  const FrameSeries series = AnalyseFrames(ref, tst);
   if (series.frames.empty()) {
     *error = "the quality grade needs at least " + std::to_string(HOP) + " samples at 48000 Hz";
     return false;
@@ -110,9 +125,7 @@ bool MeasureQuality(const Channels& reference, const Channels& test, int rate, d
   out->grade = NetworkGrade(out->movs);
   out->segments.clear();
   if (segmentSeconds > 0.0) {
-    size_t length = ref48[0].size();
-    for (const auto& c : ref48) length = std::min(length, c.size());
-    for (const auto& c : test48) length = std::min(length, c.size());
+    const size_t length48 = std::min(ref[0].size(), tst[0].size());
     const double segmentSamples = std::max(1.0, std::round(segmentSeconds * SAMPLE_RATE));
     // A frame belongs to the segment its first sample falls in.
     int first = 0;
@@ -122,7 +135,7 @@ bool MeasureQuality(const Channels& reference, const Channels& test, int rate, d
       while (end + 1 <= last && static_cast<long>(std::floor(double(end + 1) * HOP / segmentSamples)) == index) ++end;
       Segment s;
       s.start = index * segmentSamples / SAMPLE_RATE;
-      s.end = std::min((index + 1) * segmentSamples, double(length)) / SAMPLE_RATE;
+      s.end = std::min((index + 1) * segmentSamples, double(length48)) / SAMPLE_RATE;
       s.grade = NetworkGrade(AverageMovs(series, first, end));
       out->segments.push_back(s);
       first = end + 1;

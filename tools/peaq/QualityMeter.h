@@ -34,7 +34,9 @@ FrameSeries AnalyseFrames(const Channels& reference, const Channels& test);
 
 // Grades `test` against `reference`, both at `rate` Hz (resampled to 48 kHz when needed), aligned
 // at their first samples and compared over the shorter length. With segmentSeconds > 0 also grades
-// consecutive segments of that length (the last may be shorter). False with *error set when the
+// consecutive segments of that length (the last may be shorter): the frames are analysed once,
+// each segment averages the frames that start in it, the settling time counts from the file's
+// start and the detection's running maximum starts afresh in each segment. False with *error set when the
 // input cannot be graded (channel counts, under HOP samples, no resampler for a rate other than 48 kHz).
 bool MeasureQuality(const Channels& reference, const Channels& test, int rate, double segmentSeconds, Quality* out,
                     std::string* error);
