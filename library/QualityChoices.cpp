@@ -101,6 +101,7 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
   peakCode.assign(slots, FREE_BAND);
   prevMask.assign(STREAM_CHANNELS * static_cast<size_t>(setup.LongBandCount), 0.0f);
   prevValid.assign(STREAM_CHANNELS, 0);
+  linePeaks.assign(STREAM_CHANNELS * static_cast<size_t>(geometry.HLSIZE), 0);
   const size_t row = static_cast<size_t>(setup.MaxBandCount());
   mask.assign(3 * row, 0.0f);
   peak.assign(3 * row, 0.0f);
@@ -211,8 +212,10 @@ void QualityChoices::AnalyseChannel(unsigned c) {
     const int count = model->BandCount();
     const size_t row = static_cast<size_t>(setup.MaxBandCount());
     for (int b = 0; b < blocks; ++b) {
+      unsigned char* tonalLines =
+          set.kind == WeightSetKind::Long ? linePeaks.data() + c * static_cast<size_t>(HLSIZE) : nullptr;
       model->Analyse(block + static_cast<size_t>(b) * HSSIZE, mask.data() + b * row, peak.data() + b * row,
-                     energy.data() + b * row);
+                     energy.data() + b * row, tonalLines);
     }
     // A short triple shares one set of codes: each band as fine as its most demanding block needs.
     for (int b = 1; b < blocks; ++b) {
@@ -291,12 +294,11 @@ void QualityChoices::Apply(float offset) {
     for (int r = 0; r < repeats; ++r) {
       for (int k = 0; k < count; ++k) {
         const float inverse = 1.0f / (DecompressWeights(codes[k]) * static_cast<float>(gain));
+        // Rounds |v| up from ROUNDING above a whole level instead of from a half: a line just
+        // over half a step costs bits and lowers the noise little.
         for (int i = 0; i < bands[k]; ++i, ++h) {
-          // Rounds |v| up from ROUNDING above a whole level instead of from a half: a line just
-          // over half a step costs bits and lowers the noise little.
           const float v = in[h] * inverse;
-          const float magnitude = std::fabs(v) - shift;
-          out[h] = magnitude > 0.0f ? std::copysign(magnitude, v) : 0.0f;
+          out[h] = std::copysign(std::max(std::fabs(v) - shift, 0.0f), v);
         }
       }
     }

@@ -7,6 +7,7 @@
 // gains 10..29, normalised coefficients within -1..1), so any decoder of the format decodes it.
 #pragma once
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -47,8 +48,10 @@ class QualityChoices {
   template <typename Bits>
   int Fit(int room, Bits&& bits);
 
-  // Code steps to which the offset search resolves.
+  // Code steps to which the offset search resolves, and the share of the room (1 / this) that it
+  // may leave unused when it stops before.
   static constexpr float SEARCH_RESOLUTION = 0.125f;
+  static constexpr int SEARCH_SLACK_SHARE = 256;
 
  private:
   // Calls visit(channel, span, model) for every weight set of the frame.
@@ -77,6 +80,7 @@ class QualityChoices {
   std::vector<int> peakCode;     // [slot]: lowest code that keeps the band's peak within the gain
   std::vector<float> prevMask;   // [channel][long band]: the last long block's masked power
   std::vector<unsigned char> prevValid;  // [channel]: prevMask belongs to the block before
+  std::vector<unsigned char> linePeaks;  // [channel][line]: tonal lines of the last long block
   // Scratch of one block's analysis (largest band count, three short blocks).
   std::vector<float> mask, peak, energy, work;
   // Transient search: window, FFT work arrays, per channel the last segment's band powers.
@@ -90,52 +94,62 @@ class QualityChoices {
 template <typename Bits>
 int QualityChoices::Fit(int room, Bits&& bits) {
   constexpr float LOWEST = -200.0f, HIGHEST = 400.0f;
+  // Bits a frame may leave unused before the search stops early.
+  const int slack = room / SEARCH_SLACK_SHARE;
   int calls = 0;
-  auto fits = [&](float offset) {
+  float measured = 0.0f;  // offset of the last call
+  auto measure = [&](float offset) {
     ++calls;
-    return bits(offset) <= room;
+    measured = offset;
+    return bits(offset);
   };
-  // Bracket: `fit` fits, `tight` (below it) does not.
+  // Bracket from the last frame's offset, by strides that double: `fit` fits, `tight` does not.
   float fit = lastOffset, tight = lastOffset;
+  int fitBits = 0, tightBits = 0;
   float stride = 1.0f;
-  if (fits(lastOffset)) {
-    tight = fit - stride;
-    while (tight > LOWEST && fits(tight)) {
+  const int first = measure(lastOffset);
+  if (first <= room) {
+    fitBits = first;
+    for (;;) {
+      tight = std::max(fit - stride, LOWEST);
+      if (tight >= fit) {  // even the lowest offset fits
+        lastOffset = fit;
+        if (measured != fit) measure(fit);
+        return calls;
+      }
+      tightBits = measure(tight);
+      if (tightBits > room) break;
       fit = tight;
+      fitBits = tightBits;
       stride *= 2.0f;
-      tight = fit - stride;
     }
-    if (tight <= LOWEST) tight = LOWEST;
   } else {
-    fit = tight + stride;
-    while (fit < HIGHEST && !fits(fit)) {
+    tightBits = first;
+    for (;;) {
+      fit = std::min(tight + stride, HIGHEST);
+      fitBits = measure(fit);
+      if (fitBits <= room || fit >= HIGHEST) break;
       tight = fit;
+      tightBits = fitBits;
       stride *= 2.0f;
-      fit = tight + stride;
-    }
-    if (fit >= HIGHEST) {
-      fit = HIGHEST;
-      bits(fit);
-      ++calls;
-      lastOffset = fit;
-      return calls;
     }
   }
-  bool lastAtFit = false;
-  while (fit - tight > SEARCH_RESOLUTION) {
-    const float middle = 0.5f * (fit + tight);
-    if (fits(middle)) {
+  // Narrow the bracket by interpolating the bits between its ends (they fall about linearly with
+  // the offset), kept off the ends so that it also shrinks where they do not.
+  while (fit - tight > SEARCH_RESOLUTION && room - fitBits > slack && fitBits <= room) {
+    float share = static_cast<float>(tightBits - room) / static_cast<float>(std::max(tightBits - fitBits, 1));
+    share = std::min(std::max(share, 0.2f), 0.8f);
+    const float middle = tight + share * (fit - tight);
+    const int middleBits = measure(middle);
+    if (middleBits <= room) {
       fit = middle;
-      lastAtFit = true;
+      fitBits = middleBits;
     } else {
       tight = middle;
-      lastAtFit = false;
+      tightBits = middleBits;
     }
   }
-  if (!lastAtFit) {
-    bits(fit);
-    ++calls;
-  }
+  if (measured != fit) measure(fit);
   lastOffset = fit;
   return calls;
 }

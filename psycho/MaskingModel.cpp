@@ -13,28 +13,15 @@ namespace ostrel {
 
 namespace {
 
-// Masking offsets in dB below the spread masker power: a tone masks noise far less than noise
-// does (tone-masking-noise grows with the critical-band rate, noise-masking-noise is about flat).
-const float TONE_MASKS_NOISE_DB = QUALITY_TUNABLE(TMN, 14.5f);
+// Masking offset in dB below the spread masker power of noise masking noise.
 const float NOISE_MASKS_NOISE_DB = QUALITY_TUNABLE(NMN, 5.5f);
 // Extra offset (dB) of the lowest band, falling to none at LOW_BAND_BARK.
 const float LOW_BAND_DB = QUALITY_TUNABLE(LOWDB, 15.0f);
 const float LOW_BAND_BARK = QUALITY_TUNABLE(LOWBARK, 24.0f);
-// Spectral flatness (dB) from which a band counts as fully tonal, and as fully noisy: MDCT lines
-// of noise have a flatness of about -2.5 dB.
-const float TONAL_FLATNESS_DB = QUALITY_TUNABLE(TONALFL, -1000.0f);
-const float NOISY_FLATNESS_DB = QUALITY_TUNABLE(NOISYFL, -4.0f);
-
-// log2 of a positive, finite v to about 0.01: the exponent plus a parabola through the mantissa.
-float RoughLog2(float v) {
-  uint32_t bits;
-  std::memcpy(&bits, &v, sizeof bits);
-  const float exponent = static_cast<float>(static_cast<int>((bits >> 23) & 0xFF) - 127);
-  bits = (bits & 0x007FFFFFu) | 0x3F800000u;
-  float m;  // 1 .. 2
-  std::memcpy(&m, &bits, sizeof m);
-  return exponent + (-0.34484843f * m + 2.02466578f) * m - 1.65487759f;
-}
+// A tonal line's power over the lines two away (7 dB), and the extra offset of a band whose power
+// is all in tonal lines.
+const float TONAL_PEAK_RATIO = QUALITY_TUNABLE(PEAKRATIO, 5.0f);
+const float TONAL_EXTRA_DB = QUALITY_TUNABLE(TONALDB, 10.0f);
 
 // 2^v for v in about -126 .. 126, to about 0.1 %: the integer part into the exponent, a cubic
 // for the fraction.
@@ -69,7 +56,6 @@ MaskingModel::MaskingModel(int XfmSize, float fullScalePower) : lines(XfmSize / 
   Spreading(rows.data(), barks.data(), count);
   spread = matrix;
   quiet.assign(n, 0.0f);
-  tonalDb.assign(n, 0.0f);
   noiseDb.assign(n, 0.0f);
   int line = 0;
   for (size_t b = 0; b < n; ++b) {
@@ -80,38 +66,45 @@ MaskingModel::MaskingModel(int XfmSize, float fullScalePower) : lines(XfmSize / 
     }
     // Noise spread over a band is as audible as a tone of its whole power.
     quiet[b] = static_cast<float>(fullScalePower * std::pow(10.0, (lowest - FULL_SCALE_SPL) / 10.0) / bands[b]);
-    tonalDb[b] = TONE_MASKS_NOISE_DB + barks[b];
     noiseDb[b] = NOISE_MASKS_NOISE_DB + LOW_BAND_DB * std::max(0.0f, (LOW_BAND_BARK - barks[b]) / LOW_BAND_BARK);
   }
 }
 
-void MaskingModel::Analyse(const float* x, float* mask, float* peak, float* energy) const {
+void MaskingModel::Analyse(const float* x, float* mask, float* peak, float* energy, unsigned char* peaks) const {
   // Masker power after its offset, per band; stays on the stack (at most 26 bands).
   float masker[32];
+  // Tonal lines: local maxima of the block's power that stand TONAL_PEAK_RATIO above the lines
+  // two away on either side and that were such a maximum (or next to one) in the block before
+  // too: a tone lasts, a peak of noise does not. With their two neighbours they hold a tone's power.
+  float tonalPower[32];
+  for (int b = 0; b < count; ++b) tonalPower[b] = 0.0f;
+  if (peaks != nullptr) {
+    int b = 0, end = bands[0];
+    unsigned char before = 0;  // peaks[i - 1] as it was
+    for (int i = 2; i < lines - 2; ++i) {
+      while (i >= end) end += bands[static_cast<size_t>(++b)];
+      const float p = x[i] * x[i];
+      const float left = x[i - 1] * x[i - 1], right = x[i + 1] * x[i + 1];
+      const bool peak = p > left && p >= right && p > TONAL_PEAK_RATIO * x[i - 2] * x[i - 2] &&
+                        p > TONAL_PEAK_RATIO * x[i + 2] * x[i + 2];
+      const unsigned char was = peaks[i];
+      if (peak && (before != 0 || was != 0 || peaks[i + 1] != 0)) tonalPower[b] += p + left + right;
+      before = was;
+      peaks[i] = peak ? 1 : 0;
+    }
+  }
   const float* in = x;
   for (int b = 0; b < count; ++b) {
     const int width = bands[static_cast<size_t>(b)];
-    float e = 0.0f, pk = 0.0f, logSum = 0.0f;
-    int counted = 0;
+    float e = 0.0f, pk = 0.0f;
     for (int i = 0; i < width; ++i) {
-      const float p = in[i] * in[i];
-      e += p;
+      e += in[i] * in[i];
       pk = std::max(pk, std::fabs(in[i]));
-      if (p > 0.0f) {
-        logSum += RoughLog2(p);
-        ++counted;
-      }
     }
     in += width;
-    float tonality = 0.0f;
-    if (counted >= 3 && e > 0.0f) {
-      // Spectral flatness: geometric over arithmetic mean of the lines' power, in dB.
-      const float flatnessDb = (logSum / static_cast<float>(counted) - RoughLog2(e / static_cast<float>(counted))) /
-                               LOG2_10_OVER_10;
-      tonality = std::min(1.0f, std::max(0.0f, (NOISY_FLATNESS_DB - flatnessDb) / (NOISY_FLATNESS_DB - TONAL_FLATNESS_DB)));
-    }
+    const float tonality = e > 0.0f ? std::min(1.0f, tonalPower[b] / e) : 0.0f;
     const size_t s = static_cast<size_t>(b);
-    const float offsetDb = tonality * tonalDb[s] + (1.0f - tonality) * noiseDb[s];
+    const float offsetDb = noiseDb[s] + tonality * TONAL_EXTRA_DB;
     masker[b] = e * RoughExp2(-offsetDb * LOG2_10_OVER_10);
     peak[b] = pk;
     energy[b] = e;

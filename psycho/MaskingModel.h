@@ -25,7 +25,9 @@ class MaskingModel {
 
   // For the `lines` coefficients x of one block: per band the masked noise power per line
   // (`mask`, from the signal alone), the band's largest magnitude (`peak`) and its power (`energy`).
-  void Analyse(const float* x, float* mask, float* peak, float* energy) const;
+  // `peaks` (lines flags, or nullptr: no tonal masker) holds the tonal lines of the channel's
+  // block before, of the same size, and receives this block's.
+  void Analyse(const float* x, float* mask, float* peak, float* energy, unsigned char* peaks) const;
 
   // Per band, the threshold in quiet as noise power per line.
   float Quiet(int band) const { return quiet[static_cast<size_t>(band)]; }
@@ -42,8 +44,7 @@ class MaskingModel {
   std::vector<float> barks;     // per band, mean Bark value
   std::vector<float> spread;    // [receiving band][masking band], power factors
   std::vector<float> quiet;     // per band, threshold in quiet per line
-  std::vector<float> tonalDb;   // per band, masking offset of a fully tonal masker (dB)
-  std::vector<float> noiseDb;   // per band, masking offset of a noise masker (dB)
+  std::vector<float> noiseDb;   // per band, masking offset of a noisy masker (dB)
 };
 
 }  // namespace ostrel
