@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -45,9 +46,10 @@ const char* const USAGE =
     "  --segments SECONDS  also print the grade of consecutive segments of that length\n"
     "  --json              print everything as one JSON object instead (keys snr_db, nmr_db, audible,\n"
     "                      odg, di, movs, segments, ...)\n"
+    "A build without libsoxr grades only 48000 Hz files: for others the ODG and DI lines are left\n"
+    "out and standard error says why (the JSON has \"odg\": null and a \"grade_error\").\n"
     "Exit status: 0 compared, 1 the decoded file is shorter than the source, 2 bad arguments or\n"
-    "unreadable files, 3 the plot could not be written, 4 the grade could not be computed (a rate\n"
-    "other than 48000 Hz in a build without libsoxr).\n";
+    "unreadable files, 3 the plot could not be written.\n";
 
 // Sample frames of a 16-bit stereo file.
 bool Frames(const ostrel::Waveio& wav, uint32_t* frames) {
@@ -168,8 +170,18 @@ int main(int argc, char** argv) {
   std::vector<double> decodedSamples[2] = {std::vector<double>(CHUNK), std::vector<double>(CHUNK)};
   const double* const sourceChannels[2] = {sourceSamples[0].data(), sourceSamples[1].data()};
   const double* const decodedChannels[2] = {decodedSamples[0].data(), decodedSamples[1].data()};
-  // The whole compared stretch of both files, for the quality grade.
-  ostrel::peaq::Channels sourceAll(2, std::vector<double>(frames)), decodedAll(2, std::vector<double>(frames));
+  // The whole compared stretch of both files, for the quality grade. Without the memory for it
+  // (hours of audio) the report goes on and only the grade is missing.
+  ostrel::peaq::Channels sourceAll, decodedAll;
+  bool keep = true;
+  try {
+    sourceAll.assign(2, std::vector<double>(frames));
+    decodedAll.assign(2, std::vector<double>(frames));
+  } catch (const std::bad_alloc&) {
+    keep = false;
+    sourceAll.clear();
+    decodedAll.clear();
+  }
   double signal = 0.0, noise = 0.0;
   int peak = 0;
   for (uint32_t done = 0; done < frames;) {
@@ -187,7 +199,7 @@ int main(int argc, char** argv) {
       sourceSamples[1][k] = a2[k];
       decodedSamples[0][k] = b1[k];
       decodedSamples[1][k] = b2[k];
-      for (int c = 0; c < 2; ++c) {
+      for (int c = 0; keep && c < 2; ++c) {
         sourceAll[static_cast<size_t>(c)][done + k] = sourceSamples[c][k];
         decodedAll[static_cast<size_t>(c)][done + k] = decodedSamples[c][k];
       }
@@ -201,9 +213,14 @@ int main(int argc, char** argv) {
   const ostrel::tools::NmrMap map = meter.Finish();
   const ostrel::tools::NmrSummary summary = ostrel::tools::Summarise(map, 3);
   ostrel::peaq::Quality quality;
-  std::string gradeError;
-  const bool graded = ostrel::peaq::MeasureQuality(sourceAll, decodedAll, static_cast<int>(sourceRate), segmentSeconds,
-                                                   &quality, &gradeError);
+  std::string gradeError = "not enough memory to hold both files for the grade";
+  bool graded = false;
+  try {
+    graded = keep && ostrel::peaq::MeasureQuality(sourceAll, decodedAll, static_cast<int>(sourceRate), segmentSeconds,
+                                                  &quality, &gradeError);
+  } catch (const std::bad_alloc&) {
+    gradeError = "not enough memory to hold both files for the grade";
+  }
   const double snrDb = noise == 0.0 ? INFINITY : signal == 0.0 ? -INFINITY : 10.0 * std::log10(signal / noise);
 
   if (json) {
@@ -234,9 +251,10 @@ int main(int argc, char** argv) {
         std::printf(",\n \"segments\": [");
         for (size_t i = 0; i < quality.segments.size(); ++i) {
           const ostrel::peaq::Segment& s = quality.segments[i];
+          const double none = NAN;  // a stretch without signal has no grade: null
           std::printf("%s\n  {\"start\": %s, \"end\": %s, \"odg\": %s, \"di\": %s}", i ? "," : "",
-                      JsonNumber(s.start).c_str(), JsonNumber(s.end).c_str(), JsonNumber(s.grade.odg).c_str(),
-                      JsonNumber(s.grade.di).c_str());
+                      JsonNumber(s.start).c_str(), JsonNumber(s.end).c_str(),
+                      JsonNumber(s.graded ? s.grade.odg : none).c_str(), JsonNumber(s.graded ? s.grade.di : none).c_str());
         }
         std::printf("]");
       }
@@ -287,8 +305,9 @@ int main(int argc, char** argv) {
     }
   }
   if (!graded) {
+    // The comparison above stands; only the grade is missing, and the missing lines say so to scripts.
     std::fprintf(stderr, "ostrelcmp: no quality grade: %s\n", gradeError.c_str());
-    return status != 0 ? status : 4;
+    return status;
   }
   if (!json) {
     std::printf("ODG: %+.2f\n", quality.grade.odg);
@@ -299,7 +318,11 @@ int main(int argc, char** argv) {
       }
     }
     for (const ostrel::peaq::Segment& s : quality.segments) {
-      std::printf("segment %8.3f - %8.3f s  ODG %+.2f  DI %+.2f\n", s.start, s.end, s.grade.odg, s.grade.di);
+      if (s.graded) {
+        std::printf("segment %8.3f - %8.3f s  ODG %+.2f  DI %+.2f\n", s.start, s.end, s.grade.odg, s.grade.di);
+      } else {
+        std::printf("segment %8.3f - %8.3f s  no signal in the source\n", s.start, s.end);
+      }
     }
   }
   return status;

@@ -140,6 +140,23 @@ TEST_F(Ostrelcmp, GradesTheDecodedFileAfterTheReport) {
   EXPECT_NE(bad.err.find("positive number of seconds"), std::string::npos) << bad.err;
 }
 
+// A source without signal has nothing to grade: the report stands, the grade lines are left out
+// with the reason on standard error, and the JSON says null.
+TEST_F(Ostrelcmp, ASilentSourceGetsNoGrade) {
+  if (!peaq::CanResample()) GTEST_SKIP() << "built without libsoxr: 44.1 kHz files get no grade anyway";
+  WriteWav(dir_.File("silence.wav"), Silence(SECOND));
+  WriteWav(dir_.File("noise.wav"), Noise(SECOND, 8.0, 4));
+  const RunResult r = Cmp({dir_.File("silence.wav"), dir_.File("noise.wav")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.find("ODG"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("audible "), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("no quality grade: the source holds no signal"), std::string::npos) << r.err;
+  const RunResult json = Cmp({"--json", dir_.File("silence.wav"), dir_.File("noise.wav")});
+  EXPECT_NE(json.out.find("\"odg\": null, \"di\": null, \"movs\": null, \"grade_error\": \"the source holds no signal"),
+            std::string::npos)
+      << json.out;
+}
+
 // The heat map is a complete PNG file with the plot's dimensions; it never takes an input's place.
 TEST_F(Ostrelcmp, PlotWritesAPngImage) {
   Stereo decoded = source_;

@@ -198,7 +198,17 @@ TEST(QualityMeter, ResamplingTo48kHzKeepsTheSignalInPlace) {
   }
   EXPECT_LT(worst, amplitude * 1e-4);
 
-  // Graded at 44.1 kHz, the same comparisons order as at 48 kHz.
+  // Graded at 44.1 kHz: a copy low-passed at 11 kHz measures as such against a source reaching
+  // 20 kHz (the resampled signals carry a 16-bit floor above 21.6 kHz, as a 48 kHz file would).
+  Channels full = Chord(LENGTH, 44100.0), cut = full;
+  AddBandNoise(&full, 44100.0, 20.0, 11000.0, 30.0, 4);
+  AddBandNoise(&cut, 44100.0, 20.0, 11000.0, 30.0, 4);
+  AddBandNoise(&full, 44100.0, 11000.0, 20000.0, 30.0, 5);
+  const peaq::Quality lowPassed = Grade(full, cut, 44100);
+  EXPECT_NEAR(lowPassed.movs[peaq::BANDWIDTH_REF], 20000.0 / 23.4375, 10.0);
+  EXPECT_NEAR(lowPassed.movs[peaq::BANDWIDTH_TEST], 11000.0 / 23.4375, 10.0);
+
+  // And the same comparisons order as at 48 kHz.
   Channels music = Chord(3 * 44100, 44100.0);
   const peaq::Quality self = Grade(music, music, 44100);
   const peaq::Quality noisy = Grade(music, WithNoise(music, 120.0, 9), 44100);

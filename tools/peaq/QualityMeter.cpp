@@ -111,6 +111,14 @@ bool MeasureQuality(const Channels& reference, const Channels& test, int rate, d
     for (const std::vector<double>& c : test) inputs.push_back(c.data());
     Channels both;
     if (!ResampleTo48k(inputs, length, rate, &both, error)) return false;
+    // Decision: the resampled signals are rounded to 16-bit samples, as a 48 kHz file would hold
+    // them. The bandwidth variables read the test's noise floor above 21.6 kHz as the level of
+    // "nothing"; an upsampled 44.1 kHz signal kept in double precision has no floor there (the
+    // resampler's stop band lies 175 dB down), only the resampler's band edge below 22 kHz, and
+    // every coder's low-pass would then go unseen (a 16 kHz low-pass measured as 21.5 kHz).
+    for (std::vector<double>& channel : both) {
+      for (double& v : channel) v = std::min(FULL_SCALE - 1.0, std::max(-FULL_SCALE, std::round(v)));
+    }
     for (size_t c = 0; c < both.size(); ++c) (c < reference.size() ? ref48 : test48).push_back(std::move(both[c]));
   }
   const Channels& ref = rate == SAMPLE_RATE ? reference : ref48;
@@ -118,6 +126,11 @@ bool MeasureQuality(const Channels& reference, const Channels& test, int rate, d
   const FrameSeries series = AnalyseFrames(ref, tst);
   if (series.frames.empty()) {
     *error = "the quality grade needs at least " + std::to_string(HOP) + " samples at 48000 Hz";
+    return false;
+  }
+  if (series.dataFirst > series.dataLast) {
+    // Every variable would be an empty average: there is nothing to grade.
+    *error = "the source holds no signal to grade (it stays within a few units of silence)";
     return false;
   }
   const int last = static_cast<int>(series.frames.size()) - 1;
@@ -136,7 +149,8 @@ bool MeasureQuality(const Channels& reference, const Channels& test, int rate, d
       Segment s;
       s.start = index * segmentSamples / SAMPLE_RATE;
       s.end = std::min((index + 1) * segmentSamples, double(length48)) / SAMPLE_RATE;
-      s.grade = NetworkGrade(AverageMovs(series, first, end));
+      s.graded = std::max(first, series.dataFirst) <= std::min(end, series.dataLast);
+      if (s.graded) s.grade = NetworkGrade(AverageMovs(series, first, end));
       out->segments.push_back(s);
       first = end + 1;
     }

@@ -18,6 +18,7 @@ using Channels = std::vector<std::vector<double>>;  // samples in 16-bit units (
 struct Segment {
   double start = 0.0;  // seconds
   double end = 0.0;
+  bool graded = false;  // false when the reference holds no signal there (grade left at 0)
   Grade grade;
 };
 
@@ -32,12 +33,14 @@ struct Quality {
 // while a frame holds at least HOP samples of signal (zeros after its end).
 FrameSeries AnalyseFrames(const Channels& reference, const Channels& test);
 
-// Grades `test` against `reference`, both at `rate` Hz (resampled to 48 kHz when needed), aligned
+// Grades `test` against `reference`, both at `rate` Hz (resampled to 48 kHz and rounded to 16-bit
+// sample values when at another rate), aligned
 // at their first samples and compared over the shorter length. With segmentSeconds > 0 also grades
 // consecutive segments of that length (the last may be shorter): the frames are analysed once,
 // each segment averages the frames that start in it, the settling time counts from the file's
 // start and the detection's running maximum starts afresh in each segment. False with *error set when the
-// input cannot be graded (channel counts, under HOP samples, no resampler for a rate other than 48 kHz).
+// input cannot be graded (channel counts, under HOP samples, no resampler for a rate other than
+// 48 kHz, a reference without signal: no sum of 5 consecutive sample magnitudes over 200).
 bool MeasureQuality(const Channels& reference, const Channels& test, int rate, double segmentSeconds, Quality* out,
                     std::string* error);
 

@@ -21,13 +21,13 @@ bool CanResample() {
 
 bool ResampleTo48k(const std::vector<const double*>& channels, size_t length, int rate,
                    std::vector<std::vector<double>>* out, std::string* error) {
-  const size_t n = channels.size();
   if (rate == SAMPLE_RATE) {
     out->clear();
     for (const double* c : channels) out->emplace_back(c, c + length);
     return true;
   }
 #ifdef OSTREL_HAVE_SOXR
+  const size_t n = channels.size();
   const size_t outCount = static_cast<size_t>(std::llround(double(length) * SAMPLE_RATE / rate));
   out->assign(n, std::vector<double>(outCount, 0.0));
   const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
