@@ -20,7 +20,7 @@ namespace {
 
 // A long block's masked power is at most this many times the block before's: noise spread over
 // a block that ends in an attack is heard before the attack (pre-echo).
-const float PRE_ECHO_RISE = QUALITY_TUNABLE(PRE, 8.0f);
+const float PRE_ECHO_RISE = QUALITY_TUNABLE(PRE, 3.0f);
 // After a loud block the masked power falls by at most this factor per long block (the ear's
 // post-masking).
 const float POST_MASKING = QUALITY_TUNABLE(POST, 0.05f);
