@@ -32,17 +32,6 @@ const float FULL_RISE = QUALITY_TUNABLE(FULLRISE, 1.0f);
 const float HIGH_BAND_SHARE = QUALITY_TUNABLE(HSHARE, 0.001f);
 // Fraction of a level from which a value rounds up to the next (0.5: plain rounding).
 const float ROUNDING = QUALITY_TUNABLE(ROUND, 0.4f);
-// The coded bandwidth in Hz of a stream of `kbps` kb/s, 0 for all of it: at the lower rates the
-// top octave's bits do more below it (mean ODG at 96 kb/s +0.07 with 16 kHz, at 128 +0.04 with
-// 17 kHz, at 160 and 192 +0.02 and +0.01 with 18 kHz; 14 kHz at 96 and 19.5 kHz at 192 less).
-float Bandwidth(float kbps) {
-  if (kbps < 104.0f) return QUALITY_TUNABLE(LPF96, 16000.0f);
-  if (kbps < 120.0f) return 16500.0f;
-  if (kbps < 144.0f) return 17000.0f;
-  if (kbps < 224.0f) return 18000.0f;
-  return 0.0f;
-}
-
 // Bands without a line keep a code that costs nothing: their neighbour's.
 constexpr int FREE_BAND = INT_MIN;
 
@@ -89,8 +78,6 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
     : geometry(frameGeometry),
       setup(codingSetup),
       steps(STEP_SIZE_MAX),
-      lowPassHz(Bandwidth(static_cast<float>(frameGeometry.FrameBits) * static_cast<float>(STREAM_SAMPLE_RATE) /
-                          (static_cast<float>(frameGeometry.TOTAL) * 1000.0f))),
       gain(GAIN_MAX),
       longModel(static_cast<int>(frameGeometry.LSIZE), FullScalePower(frameGeometry.LSIZE, frameGeometry.SSIZE, 0)),
       tranModel(static_cast<int>(frameGeometry.TRANSIZE), FullScalePower(frameGeometry.LSIZE, frameGeometry.SSIZE, 1)),
@@ -224,14 +211,6 @@ void QualityChoices::AnalyseChannel(unsigned c) {
     }
     const int count = model->BandCount();
     const size_t row = static_cast<size_t>(setup.MaxBandCount());
-    if (lowPassHz > 0.0f) {
-      // The top of the spectrum is not coded at the lower rates (Bandwidth).
-      const int n = model->Lines();
-      const int cut = std::min(n, static_cast<int>(lowPassHz / (static_cast<float>(STREAM_SAMPLE_RATE) / 2.0f) * n));
-      for (int b = 0; b < blocks; ++b) {
-        std::fill(block + static_cast<size_t>(b) * HSSIZE + cut, block + static_cast<size_t>(b) * HSSIZE + n, 0.0f);
-      }
-    }
     for (int b = 0; b < blocks; ++b) {
       unsigned char* tonalLines =
           set.kind == WeightSetKind::Long ? linePeaks.data() + c * static_cast<size_t>(HLSIZE) : nullptr;

