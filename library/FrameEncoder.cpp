@@ -74,7 +74,11 @@ float* const* FrameEncoder::AnalyseFrame(bool* inputEnded) {
   bool sourceEnded = false;
   float* const* coefficients = x;
   uint64_t framesRead = 0;
-  if (pipeline) {
+  if (quality) {
+    // The quality mode analyses the samples itself, on this thread.
+    sourceEnded = InFrame->ReadFrame(quality->Samples()) != 0;
+    framesRead = in.FramesRead();
+  } else if (pipeline) {
     const AnalysisPipeline::Frame frame = pipeline->Take();
     Setup.CopyFrameFrom(*frame.setup);
     coefficients = frame.coefficients;
@@ -110,70 +114,23 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeFrame() {
 FrameEncoder::FrameOutcome FrameEncoder::EncodeQualityFrame() {
   // Bits the arithmetic coder may need beyond the estimate the search works with.
   constexpr int SAFETY_BITS = 64;
-  // Rounds of lowering the most audible bands' codes into the bits the search left over.
-  constexpr int SPEND_ROUNDS = 4;
-  // Fewer bits left than this are not worth another round.
-  constexpr int MIN_SPEND_BITS = 64;
   FrameOutcome outcome{false, false, false};
-  float* const* coefficients = AnalyseFrame(&outcome.inputEnded);
+  AnalyseFrame(&outcome.inputEnded);
+  quality->Analyse();
 
   int fixedBits = FRAME_SYNC_WORD_LEN + STEP_SIZE_LEN;
   for (unsigned c = 0; c < STREAM_CHANNELS; ++c) {
     fixedBits += SWITCH_FLAG_LEN + (Setup.SwitchUsed()[c] != 0 ? SwitchLocationLen(static_cast<int>(geometry.NBlocks)) : 0);
   }
-  const int room = budgetBits - fixedBits - SAFETY_BITS;
-  // The step size the model's own codes would get: the sets of a transient are kept at least as
-  // finely quantised as that, whatever the codes of the other sets cost.
-  Candidates->Gather(coefficients);
-  const float referenceSteps =
-      SearchStepSize(OldStep, room - quality->SideBits(), [this](float STEPS) { return EvaluateStep(STEPS); }).STEPS;
-
-  quality->Capture(coefficients);
-  quality->StartCodes();
-  quality->Apply(coefficients);
-  Candidates->Gather(coefficients);
-  int side = quality->SideBits();
-  lastSearch = SearchStepSize(OldStep, room - side, [this](float STEPS) { return EvaluateStep(STEPS); });
-  const int transientSteps = QualityChoices::TransientSteps(referenceSteps, lastSearch.STEPS);
-  if (transientSteps > 0 && quality->RefineTransients(transientSteps) > 0) {
-    quality->Apply(coefficients);
-    Candidates->Gather(coefficients);
-    side = quality->SideBits();
-    lastSearch = SearchStepSize(lastSearch.STEPS, room - side, [this](float STEPS) { return EvaluateStep(STEPS); });
-  }
-  const float STEPS = lastSearch.STEPS;
-  int used = side + lastSearch.ArithBits;
-  bool current = true;  // the last evaluation belongs to the codes in place
-  // After a round that did not fit, the next tries half its bits from the same codes.
-  int target = room - used;
-  for (int round = 0; round < SPEND_ROUNDS && target >= MIN_SPEND_BITS; ++round) {
-    quality->Save();
-    const int lowered = current ? quality->LowerAudible(coefficients, static_cast<int>(STEPS), target)
-                                : quality->LowerAgain(target);
-    if (lowered == 0) break;
-    quality->Apply(coefficients);
-    Candidates->Gather(coefficients);
-    const int trialSide = quality->SideBits();
-    const int trialBits = EvaluateStep(STEPS);
-    ++lastSearch.Evaluations;
-    if (trialSide + trialBits <= room) {
-      used = trialSide + trialBits;
-      side = trialSide;
-      current = true;
-      target = room - used;
-    } else {
-      quality->Restore();
-      quality->Apply(coefficients);
-      Candidates->Gather(coefficients);
-      current = false;
-      target /= 2;
-    }
-  }
-  if (!current) {
-    lastSearch.ArithBits = EvaluateStep(STEPS);
-    ++lastSearch.Evaluations;
-  }
-  // The codes are final only now, so the side information follows the search here.
+  const float STEPS = static_cast<float>(quality->Steps());
+  int arithBits = 0;
+  const int calls = quality->Fit(budgetBits - fixedBits - SAFETY_BITS, [&](float offset) {
+    quality->Apply(offset);
+    Candidates->Gather(quality->Normalised());
+    arithBits = EvaluateStep(STEPS);
+    return quality->SideBits() + arithBits;
+  });
+  lastSearch = StepSearchResult{STEPS, arithBits, calls};
   WriteCodedBlock(budgetBits - WriteSideInformation(), &outcome);
   return outcome;
 }

@@ -49,9 +49,10 @@ class FrameEncoder {
   // coded coefficients and the zero padding up to the frame size. Allocates nothing.
   [[nodiscard]] FrameOutcome EncodeFrame();
 
-  // Selects the quality mode (QualityChoices: weight codes and gains chosen against the noise's
-  // audibility within the frame's budget) or, with false, the reference encoder's choices, which
-  // are the default. The stream's format is the same. Before the first frame only.
+  // Selects the quality mode (QualityChoices: its own transient placement, masking model, weight
+  // codes, gains and bandwidth, the frame filled) or, with false, the reference encoder's choices,
+  // which are the default. The stream's format is the same. The quality mode analyses on the
+  // calling thread (SetThreads then has no effect). Before the first frame only.
   void SetQuality(bool on);
 
   // With `threads` >= 2, from the next EncodeFrame on, the analysis (reading, transient
@@ -65,7 +66,7 @@ class FrameEncoder {
 
   // How many frames past the one EncodeFrame codes the source may be read for (from the first
   // EncodeFrame on): 0 with one thread, AnalysisPipeline::FRAMES_AHEAD with more.
-  int FramesAhead() const { return pipeline ? AnalysisPipeline::FRAMES_AHEAD : 0; }
+  int FramesAhead() const { return pipeline && !quality ? AnalysisPipeline::FRAMES_AHEAD : 0; }
 
   // Writes the bits the bit writer still holds, up to a whole word. After the last frame only.
   void FlushBits() { Out.close(); }

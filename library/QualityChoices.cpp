@@ -1,60 +1,75 @@
 #include "library/QualityChoices.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
-#include <cstdint>
-#include <cstring>
+#include <cstdlib>
 
 #include "coding/FrameLayout.h"
+#include "psycho/QualityTuning.h"
 #include "platform/Fatal.h"  // OSTREL_DASSERT
-#include "coding/WeightCoding.h"
-#include "psycho/Psycho.h"
+#include "platform/StreamConstants.h"
+#include "psycho/Psycho.h"  // WEIGHT_STEP_DOWN, WEIGHT_STEP_UP
 #include "psycho/PsychoTools.h"
-#include "transform/fft.h"  // iceil
+#include "transform/fft.h"
+#include "transform/windows.h"
 
 namespace ostrel {
 
 namespace {
 
-// The bits one code step lower costs per line quantised to a non-zero value: a code step is 1/15
-// decade of amplitude, log2(10^(1/15)) bits.
-constexpr float BITS_PER_CODE_STEP = 0.2215f;
-// One code step in dB of amplitude: 20 / 15.
-constexpr float CODE_STEP_DB = 1.3333f;
-// Code steps by which one call of LowerAudible lowers a band at most.
-constexpr int MAX_PASSES = 4;
+// A long block's masked power is at most this many times the block before's: noise spread over
+// a block that ends in an attack is heard before the attack (pre-echo).
+const float PRE_ECHO_RISE = QUALITY_TUNABLE(PRE, 3.0f);
+// After a loud block the masked power falls by at most this factor per long block (the ear's
+// post-masking).
+const float POST_MASKING = QUALITY_TUNABLE(POST, 0.05f);
+// Power rise from one segment to the next (in the high band, or over all bands) beyond which a
+// channel switches to short blocks.
+const float SWITCH_RISE = QUALITY_TUNABLE(RISE, 10.0f);
+const float FULL_RISE = QUALITY_TUNABLE(FULLRISE, 1.0f);
+// Share of a segment's power below which its high band's rise does not count.
+const float HIGH_BAND_SHARE = QUALITY_TUNABLE(HSHARE, 0.001f);
+// Fraction of a level from which a value rounds up to the next (0.5: plain rounding).
+const float ROUNDING = QUALITY_TUNABLE(ROUND, 0.4f);
+// Bands without a line keep a code that costs nothing: their neighbour's.
+constexpr int FREE_BAND = INT_MIN;
 
-// Code steps by which the sets of a transient are refined at most: more took so many bits from
-// the long blocks around a speech onset that its noise grew (speech at 112 kb/s lost 0.6 dB with
-// no limit, nothing with two).
-constexpr int MAX_TRANSIENT_STEPS = 2;
+// Summed squared coefficients of one block of `type` (window type) of a full-scale sine, averaged
+// over several blocks of an MDCT of (LSIZE, SSIZE).
+float FullScalePower(unsigned LSIZE, unsigned SSIZE, int type) {
+  VariableMDCT mdct(static_cast<int>(LSIZE), static_cast<int>(SSIZE));
+  const unsigned HL = LSIZE / 2, HS = SSIZE / 2;
+  std::vector<float> x(2 * HL + 2 * HS, 0.0f);
+  const int sequence[] = {0, 0, 0, 1, 2, 2, 2, 3, 0, 1, 2, 2, 2, 3, 0, 0};
+  double phase = 0.0, sum = 0.0;
+  int counted = 0, index = 0;
+  const double step = 2.0 * 3.14159265358979 * 997.0 / STREAM_SAMPLE_RATE;
+  for (int t : sequence) {
+    const unsigned left = (t == 0 || t == 1) ? HL : HS;
+    const unsigned fresh = (t == 0 || t == 3) ? HL : HS;
+    for (unsigned i = 0; i < fresh; ++i, phase += step) x[left + i] = static_cast<float>(32767.0 * std::sin(phase));
+    mdct.Transform(x.data(), t);
+    const unsigned lines = (left + fresh) / 2;
+    const bool same = t == type || (type == 1 && t == 3);
+    if (same && index >= 2) {
+      double s = 0.0;
+      for (unsigned i = 0; i < lines; ++i) s += static_cast<double>(x[i]) * x[i];
+      sum += s;
+      ++counted;
+    }
+    ++index;
+  }
+  return static_cast<float>(sum / counted);
+}
 
-// Bits added to a band's estimated cost of a code step when the bands are ranked by noise over
-// mask per bit: the estimate misses what lines coming up from 0 cost, and with this margin the
-// order weighs the cost only for bands of many lines. (With 1 bit: 0.15 dB more at 256 kb/s but
-// more audible frames at 112 and 192 kb/s. By noise over mask alone: up to 0.1 dB less.)
-constexpr float WORTH_EXTRA_BITS = 16.0f;
-
-// Frame bits per coefficient from which no lines are zeroed below the mask: at 392 kb/s (4.4)
-// zeroing cost 2.2 dB NMR, at 256 kb/s (2.9) it gained 0.24 dB and at 192 kb/s (2.2) 0.37 dB.
-constexpr float AMPLE_BITS_PER_LINE = 4.0f;
-
-// How far below the model's mask the mask of a fully tonal band lies, in dB.
-constexpr float TONAL_DB = 12.0f;
-// A line whose power lies below this share of its band's mask per line is zeroed before
-// quantisation: it is masked anyway, and its bits go to audible bands.
-constexpr float ZERO_BELOW = 0.05f;
-
-// log2 of a positive, finite v to about 0.01: the exponent plus a parabola through the mantissa,
-// ample for a flatness measure and much cheaper than a library logarithm per line.
-float RoughLog2(float v) {
-  uint32_t bits;
-  std::memcpy(&bits, &v, sizeof bits);
-  const float exponent = static_cast<float>(static_cast<int>((bits >> 23) & 0xFF) - 127);
-  bits = (bits & 0x007FFFFFu) | 0x3F800000u;
-  float m;  // 1 .. 2
-  std::memcpy(&m, &bits, sizeof m);
-  return exponent + (-0.34484843f * m + 2.02466578f) * m - 1.65487759f;
+// The gain of shortest code in `codes` (ties: the larger gain).
+int CheapestGain(const std::vector<HuffCode>& codes) {
+  int best = GAIN_MAX;
+  for (int g = GAIN_MAX; g >= GAIN_MIN; --g) {
+    if (codes[static_cast<size_t>(g - GAIN_OFFSET)].length < codes[static_cast<size_t>(best - GAIN_OFFSET)].length) best = g;
+  }
+  return best;
 }
 
 }  // namespace
@@ -62,31 +77,42 @@ float RoughLog2(float v) {
 QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& codingSetup)
     : geometry(frameGeometry),
       setup(codingSetup),
-      zeroMasked(static_cast<float>(frameGeometry.FrameBits) <
-                 AMPLE_BITS_PER_LINE * static_cast<float>(STREAM_CHANNELS * frameGeometry.TOTAL)),
+      steps(STEP_SIZE_MAX),
+      gain(GAIN_MAX),
+      longModel(static_cast<int>(frameGeometry.LSIZE), FullScalePower(frameGeometry.LSIZE, frameGeometry.SSIZE, 0)),
+      tranModel(static_cast<int>(frameGeometry.TRANSIZE), FullScalePower(frameGeometry.LSIZE, frameGeometry.SSIZE, 1)),
+      shortModel(static_cast<int>(frameGeometry.SSIZE), FullScalePower(frameGeometry.LSIZE, frameGeometry.SSIZE, 2)),
       weightCodes(GetHuffEnc00()),
       gainCodes(GetGainHuffEnc(static_cast<int>(frameGeometry.LSIZE))) {
+  OSTREL_DASSERT(longModel.BandCount() == setup.LongBandCount && tranModel.BandCount() == setup.TranBandCount &&
+                 shortModel.BandCount() == setup.ShortBandCount);
+  gain = CheapestGain(gainCodes);
+  const size_t total = geometry.TOTAL;
   const size_t slots = STREAM_CHANNELS * (geometry.NBlocks + 1) * static_cast<size_t>(setup.MaxBandCount());
-  raw.assign(STREAM_CHANNELS * geometry.TOTAL, 0.0f);
-  modelCodes.assign(slots, WEIGHT_CODE_MIN);
-  peaks.assign(slots, 0.0f);
-  modelGains.assign(STREAM_CHANNELS * (geometry.NBlocks + 1), GAIN_MIN);
-  mask.assign(slots, 0.0f);
-  tonalOffset.assign(slots, 0.0f);
-  nonzero.assign(slots, 0.0f);
-  priority.assign(slots, 0.0f);
-  worth.assign(slots, 0.0f);
-  saved.assign(slots, WEIGHT_CODE_MIN);
-  savedGains.assign(STREAM_CHANNELS * (geometry.NBlocks + 1), GAIN_MIN);
-  changedSets.assign(STREAM_CHANNELS * (geometry.NBlocks + 1), 1);
-  staleSets.assign(STREAM_CHANNELS * (geometry.NBlocks + 1), 1);
-  order.assign(slots, 0);
-  athLong.assign(geometry.HLSIZE, 0.0f);
-  athTran.assign(geometry.TSIZE, 0.0f);
-  athShort.assign(geometry.HSSIZE, 0.0f);
-  SetAbthr(athLong.data(), static_cast<int>(geometry.LSIZE), STREAM_SAMPLE_RATE, geometry.dBOffset);
-  SetAbthr(athTran.data(), static_cast<int>(geometry.TRANSIZE), STREAM_SAMPLE_RATE, geometry.dBOffset);
-  SetAbthr(athShort.data(), static_cast<int>(geometry.SSIZE), STREAM_SAMPLE_RATE, geometry.dBOffset);
+  sampleStore.assign(STREAM_CHANNELS * total, 0.0f);
+  xStore.assign(STREAM_CHANNELS * (total + geometry.HLSIZE), 0.0f);
+  normalisedStore.assign(STREAM_CHANNELS * total, 0.0f);
+  for (unsigned c = 0; c < STREAM_CHANNELS; ++c) {
+    samplePtrs.push_back(sampleStore.data() + c * total);
+    normalisedPtrs.push_back(normalisedStore.data() + c * total);
+    mdct[c] = VariableMDCT(static_cast<int>(geometry.LSIZE), static_cast<int>(geometry.SSIZE));
+  }
+  base.assign(slots, 0.0f);
+  peakCode.assign(slots, FREE_BAND);
+  prevMask.assign(STREAM_CHANNELS * static_cast<size_t>(setup.LongBandCount), 0.0f);
+  prevValid.assign(STREAM_CHANNELS, 0);
+  linePeaks.assign(STREAM_CHANNELS * static_cast<size_t>(geometry.HLSIZE), 0);
+  const size_t row = static_cast<size_t>(setup.MaxBandCount());
+  mask.assign(3 * row, 0.0f);
+  peak.assign(3 * row, 0.0f);
+  energy.assign(3 * row, 0.0f);
+  work.assign(row, 0.0f);
+  window.assign(geometry.HSSIZE, 0.0f);
+  Hamming(window.data(), static_cast<int>(geometry.HSSIZE));
+  re.assign(geometry.HSSIZE, 0.0f);
+  im.assign(geometry.HSSIZE, 0.0f);
+  oldHigh.assign(STREAM_CHANNELS, 1.0f);
+  oldFull.assign(STREAM_CHANNELS, 1.0f);
 }
 
 template <typename Visit>
@@ -94,187 +120,188 @@ void QualityChoices::ForEachSet(Visit&& visit) const {
   for (unsigned c = 0; c < STREAM_CHANNELS; ++c) {
     const bool switched = setup.SwitchUsed()[c] != 0;
     ForEachWeightSet(geometry, geometry.NBlocks, switched, setup.Location()[c], [&](const WeightSetSpan& set) {
-      switch (set.kind) {
-        case WeightSetKind::Long:
-          visit(c, set, setup.LongBands, setup.LongBandCount, 1, athLong.data());
-          break;
-        case WeightSetKind::Start:
-        case WeightSetKind::Stop:
-          visit(c, set, setup.TranBands, setup.TranBandCount, 1, athTran.data());
-          break;
-        case WeightSetKind::Short:
-          visit(c, set, setup.ShortBands, setup.ShortBandCount, 3, athShort.data());
-          break;
-      }
+      const MaskingModel& model = set.kind == WeightSetKind::Long    ? longModel
+                                  : set.kind == WeightSetKind::Short ? shortModel
+                                                                     : tranModel;
+      visit(c, set, model);
     });
   }
 }
 
-void QualityChoices::Capture(float* const* x) {
-  int*** W = setup.Weights();
-  int** G = setup.Gains();
-  std::fill(changedSets.begin(), changedSets.end(), 1);
-  std::fill(staleSets.begin(), staleSets.end(), 1);
-  ForEachSet([&](unsigned c, const WeightSetSpan& set, const int* bands, int count, int repeats, const float* ath) {
-    const float* in = x[c] + set.line;
-    float* out = raw.data() + c * geometry.TOTAL + set.line;
-    const float gain = static_cast<float>(G[c][set.set]);
-    modelGains[c * (geometry.NBlocks + 1) + set.set] = G[c][set.set];
+void QualityChoices::Analyse() {
+  for (unsigned c = 0; c < STREAM_CHANNELS; ++c) {
+    LocateTransient(c);
+    AnalyseChannel(c);
+  }
+}
+
+void QualityChoices::LocateTransient(unsigned c) {
+  const unsigned HS = geometry.HSSIZE;
+  const unsigned low = HS / 6, high = HS / 2;
+  const unsigned segments = geometry.TOTAL / HS;
+  const float* in = samplePtrs[c];
+  float best = SWITCH_RISE;
+  int bestSegment = -1;
+  for (unsigned k = 0; k < segments; ++k) {
+    for (unsigned i = 0; i < HS; ++i) {
+      re[i] = in[k * HS + i] * window[i];
+      im[i] = 0.0f;
+    }
+    fftl(re.data(), im.data(), static_cast<int>(HS));
+    float highPower = 0.0f, fullPower = 0.0f;
+    for (unsigned i = 1; i < high; ++i) {
+      const float p = re[i] * re[i] + im[i] * im[i];
+      fullPower += p;
+      if (i >= low) highPower += p;
+    }
+    // A rise of the high band counts only where that band holds a noticeable share of the power:
+    // far below the rest its level follows the window's side lobes, not the signal.
+    const float highFloor = HIGH_BAND_SHARE * std::max(fullPower, oldFull[c]);
+    const float rise = std::max(highPower / std::max(oldHigh[c], highFloor), FULL_RISE * fullPower / oldFull[c]);
+    oldHigh[c] = std::max(highPower, 1.0f);
+    oldFull[c] = std::max(fullPower, 1.0f);
+    if (rise > best) {
+      best = rise;
+      bestSegment = static_cast<int>(k);
+    }
+  }
+  const int blocksPerFrame = static_cast<int>(geometry.NBlocks);
+  const int segmentsPerBlock = static_cast<int>(geometry.LSIZE / geometry.SSIZE);
+  setup.SwitchUsed()[c] = bestSegment >= 0 ? 1 : 0;
+  setup.Location()[c] =
+      bestSegment >= 0 ? std::min(std::max((bestSegment - 1) / segmentsPerBlock, 0), blocksPerFrame - 2) : 0;
+}
+
+void QualityChoices::AnalyseChannel(unsigned c) {
+  const unsigned HLSIZE = geometry.HLSIZE, HSSIZE = geometry.HSSIZE;
+  float* X = xStore.data() + c * (geometry.TOTAL + HLSIZE);
+  const float* in = samplePtrs[c];
+  float* previous = prevMask.data() + c * static_cast<size_t>(setup.LongBandCount);
+  const bool switched = setup.SwitchUsed()[c] != 0;
+  const float codeOfStep = 15.0f * std::log10(static_cast<float>(steps) / static_cast<float>(gain));
+  ForEachWeightSet(geometry, geometry.NBlocks, switched, setup.Location()[c], [&](const WeightSetSpan& set) {
+    float* block = X + set.line;
+    const float* fresh = in + set.sample;
+    const MaskingModel* model = &longModel;
+    int blocks = 1;
+    switch (set.kind) {
+      case WeightSetKind::Long:
+        for (unsigned i = 0; i < HLSIZE; ++i) block[HLSIZE + i] = fresh[i];
+        mdct[c].Transform(block, 0);
+        break;
+      case WeightSetKind::Start:
+        for (unsigned i = 0; i < HSSIZE; ++i) block[HLSIZE + i] = fresh[i];
+        mdct[c].Transform(block, 1);
+        model = &tranModel;
+        break;
+      case WeightSetKind::Short:
+        for (unsigned s = 0; s < 3; ++s) {
+          const unsigned o = s * HSSIZE;
+          for (unsigned i = 0; i < HSSIZE; ++i) block[HSSIZE + o + i] = fresh[o + i];
+          mdct[c].Transform(block + o, 2);
+        }
+        model = &shortModel;
+        blocks = 3;
+        break;
+      case WeightSetKind::Stop:
+        for (unsigned i = 0; i < HLSIZE; ++i) block[HSSIZE + i] = fresh[i];
+        mdct[c].Transform(block, 3);
+        model = &tranModel;
+        break;
+    }
+    const int count = model->BandCount();
+    const size_t row = static_cast<size_t>(setup.MaxBandCount());
+    for (int b = 0; b < blocks; ++b) {
+      unsigned char* tonalLines =
+          set.kind == WeightSetKind::Long ? linePeaks.data() + c * static_cast<size_t>(HLSIZE) : nullptr;
+      model->Analyse(block + static_cast<size_t>(b) * HSSIZE, mask.data() + b * row, peak.data() + b * row,
+                     energy.data() + b * row, tonalLines);
+    }
+    // A short triple shares one set of codes: each band as fine as its most demanding block needs.
+    for (int b = 1; b < blocks; ++b) {
+      for (int k = 0; k < count; ++k) {
+        mask[static_cast<size_t>(k)] = std::min(mask[static_cast<size_t>(k)], mask[b * row + static_cast<size_t>(k)]);
+        peak[static_cast<size_t>(k)] = std::max(peak[static_cast<size_t>(k)], peak[b * row + static_cast<size_t>(k)]);
+      }
+    }
+    if (set.kind == WeightSetKind::Long) {
+      for (int k = 0; k < count; ++k) {
+        const float own = mask[static_cast<size_t>(k)];
+        if (prevValid[c] != 0) {
+          float m = std::max(own, POST_MASKING * previous[k]);
+          m = std::min(m, PRE_ECHO_RISE * previous[k]);
+          mask[static_cast<size_t>(k)] = m;
+        }
+        previous[k] = own;
+      }
+      prevValid[c] = 1;
+    } else {
+      prevValid[c] = 0;
+    }
     for (int k = 0; k < count; ++k) {
-      const int s = Slot(c, set.set, k);
-      modelCodes[s] = W[c][set.set][k];
-      mask[s] = 0.0f;
-      tonalOffset[s] = 0.0f;
-      peaks[s] = 0.0f;
+      const size_t s = Slot(c, set.set, k);
+      const float threshold = std::max(mask[static_cast<size_t>(k)], model->Quiet(k));
+      base[s] = 7.5f * std::log10(12.0f * threshold) + codeOfStep;
+      const float pk = peak[static_cast<size_t>(k)];
+      // The band's values must stay within -1..1 after the weight and the gain (to half a level).
+      peakCode[s] = pk > 0.0f
+                        ? static_cast<int>(std::ceil(15.0f * std::log10(pk * static_cast<float>(steps) /
+                                                                        ((static_cast<float>(steps) + 0.45f) *
+                                                                         static_cast<float>(gain)))))
+                        : FREE_BAND;
     }
-    unsigned h = 0;
-    for (int r = 0; r < repeats; ++r) {
-      unsigned line = 0;
-      for (int k = 0; k < count; ++k) {
-        const int s = Slot(c, set.set, k);
-        const float w = DecompressWeights(modelCodes[s]);
-        const float level = w * w;
-        float peak = 0.0f;
-        float logSum = 0.0f;  // base 2
-        double powerSum = 0.0;
-        int counted = 0;
-        float bandMask = 0.0f;
-        for (int i = 0; i < bands[k]; ++i, ++h, ++line) {
-          out[h] = in[h] * gain * w;
-          peak = std::max(peak, std::fabs(out[h]));
-          bandMask += std::max(level, ath[line]);
-          const float p = out[h] * out[h];
-          if (p > 0.0f) {
-            logSum += RoughLog2(p);
-            powerSum += p;
-            ++counted;
-          }
-        }
-        // Spectral flatness of the band: near 0 dB for noise, far below for a few strong lines
-        // (a tone), whose masking of noise is much weaker than the model's mask assumes.
-        float tonalDb = 0.0f;
-        if (counted >= 4 && bands[k] >= 4) {
-          const double flatnessDb = 10.0 * std::log10(2.0) * (logSum / counted - std::log2(powerSum / counted));
-          const double tonality = std::min(1.0, std::max(0.0, -flatnessDb / 20.0));
-          tonalDb = static_cast<float>(tonality) * TONAL_DB;
-        }
-        tonalOffset[s] = std::max(tonalOffset[s], tonalDb);
-        mask[s] += bandMask;
-        peaks[s] = std::max(peaks[s], peak);
-      }
-    }
+  });
+}
+
+void QualityChoices::Apply(float offset) {
+  int*** W = setup.Weights();
+  int** G = setup.Gains();
+  ForEachSet([&](unsigned c, const WeightSetSpan& set, const MaskingModel& model) {
+    const int count = model.BandCount();
+    int* codes = W[c][set.set];
+    int firstUsed = -1;
     for (int k = 0; k < count; ++k) {
-      const int s = Slot(c, set.set, k);
-      mask[s] *= std::pow(10.0f, -tonalOffset[s] / 10.0f);
+      const size_t s = Slot(c, set.set, k);
+      if (peakCode[s] == FREE_BAND) {
+        codes[k] = FREE_BAND;
+        continue;
+      }
+      int code = std::max(ostrel::round(base[s] + offset), peakCode[s]);
+      code = std::min(std::max(code, WEIGHT_CODE_MIN), WEIGHT_CODE_MAX);
+      codes[k] = code;
+      if (firstUsed < 0) firstUsed = k;
     }
-    // Not in the sets of a transient (start, short, stop): there the zeroed lines' noise lands on
-    // the attack itself, which the model's mask covers less well than it says (a click train at
-    // 256 kb/s lost 1.4 dB NMR to it).
-    // Nor in frames of ample bits, where the lines' quantisation noise lies further below the mask
-    // than the zeroed lines' noise would.
-    if (set.kind != WeightSetKind::Long || !zeroMasked) return;
-    unsigned z = 0;
-    for (int r = 0; r < repeats; ++r) {
-      for (int k = 0; k < count; ++k) {
-        const int s = Slot(c, set.set, k);
-        const float limit = ZERO_BELOW * mask[s] / static_cast<float>(bands[k] * repeats);
-        for (int i = 0; i < bands[k]; ++i, ++z) {
-          if (out[z] * out[z] < limit) out[z] = 0.0f;
-        }
+    // Bands without a line take their neighbour's code (nothing to quantise, cheapest to send).
+    if (firstUsed < 0) {
+      for (int k = 0; k < count; ++k) codes[k] = WEIGHT_CODE_MAX;
+    } else {
+      for (int k = 0; k < firstUsed; ++k) codes[k] = codes[firstUsed];
+      for (int k = firstUsed + 1; k < count; ++k) {
+        if (codes[k] == FREE_BAND) codes[k] = codes[k - 1];
       }
     }
-  });
-}
-
-void QualityChoices::StartCodes() {
-  int*** W = setup.Weights();
-  ForEachSet([&](unsigned c, const WeightSetSpan& set, const int*, int count, int, const float*) {
-    int* codes = W[c][set.set];
-    const int gain = modelGains[c * (geometry.NBlocks + 1) + set.set];
-    // One step at a time and band by band, so that every step the neighbours allow is taken.
-    bool moved = true;
-    while (moved) {
-      moved = false;
-      for (int k = 0; k < count; ++k) {
-        const int s = Slot(c, set.set, k);
-        const int target = modelCodes[s] - static_cast<int>(tonalOffset[s] / CODE_STEP_DB + 0.5f);
-        if (codes[k] > target && CanLower(codes, count, k, peaks[s], gain)) {
-          --codes[k];
-          moved = true;
-        }
-      }
-    }
-  });
-}
-
-int QualityChoices::RefineTransients(int steps) {
-  int*** W = setup.Weights();
-  int** G = setup.Gains();
-  int lowered = 0;
-  ForEachSet([&](unsigned c, const WeightSetSpan& set, const int*, int count, int, const float*) {
-    if (set.kind == WeightSetKind::Long) return;
-    int* codes = W[c][set.set];
-    const int gain = G[c][set.set];
-    const unsigned j = c * (geometry.NBlocks + 1) + set.set;
-    // A step at a time across the set, so that the neighbour limits let every band follow.
-    for (int pass = 0; pass < steps; ++pass) {
-      for (int k = 0; k < count; ++k) {
-        if (!CanLower(codes, count, k, peaks[static_cast<size_t>(Slot(c, set.set, k))], gain)) continue;
-        --codes[k];
-        ++lowered;
-        changedSets[j] = 1;
-        staleSets[j] = 1;
-      }
-    }
-  });
-  return lowered;
-}
-
-int QualityChoices::TransientSteps(float referenceSteps, float frameSteps) {
-  if (frameSteps >= referenceSteps) return 0;
-  // A code step changes a weight by CODE_STEP_DB of amplitude; a hair over whole steps is not
-  // another step.
-  const float steps = std::ceil(20.0f * std::log10(referenceSteps / frameSteps) / CODE_STEP_DB - 0.01f);
-  return std::min(static_cast<int>(steps), MAX_TRANSIENT_STEPS);
-}
-
-bool QualityChoices::CanLower(const int* codes, int count, int k, float peak, int gain) {
-  const int lower = codes[k] - 1;
-  if (k > 0 && lower - codes[k - 1] < WEIGHT_STEP_DOWN) return false;
-  if (k + 1 < count && codes[k + 1] - lower > WEIGHT_STEP_UP) return false;
-  return Fits(lower, peak, gain);
-}
-
-bool QualityChoices::Fits(int code, float peak, int gain) {
-  return code >= WEIGHT_CODE_MIN && DecompressWeights(code) * static_cast<float>(gain) >= peak;
-}
-
-void QualityChoices::Apply(float* const* x) {
-  int*** W = setup.Weights();
-  int** G = setup.Gains();
-  ForEachSet([&](unsigned c, const WeightSetSpan& set, const int* bands, int count, int repeats, const float*) {
-    unsigned char& changed = changedSets[c * (geometry.NBlocks + 1) + set.set];
-    if (changed == 0) return;
-    changed = 0;
-    const float* in = raw.data() + c * geometry.TOTAL + set.line;
-    float* out = x[c] + set.line;
-    const int* codes = W[c][set.set];
-    unsigned h = 0;
-    float m = 1.0f;
-    for (int r = 0; r < repeats; ++r) {
-      for (int k = 0; k < count; ++k) {
-        const float inverse = 1.0f / DecompressWeights(codes[k]);
-        for (int i = 0; i < bands[k]; ++i, ++h) {
-          out[h] = in[h] * inverse;
-          m = std::max(m, std::fabs(out[h]));
-        }
-      }
-    }
-    m = std::min(std::max(m, static_cast<float>(GAIN_MIN)), static_cast<float>(GAIN_MAX));
-    const int gain = iceil(m);
+    // Neighbour limits, met by raising codes (coarser never breaks a band's peak limit).
+    for (int k = 1; k < count; ++k) codes[k] = std::max(codes[k], codes[k - 1] + WEIGHT_STEP_DOWN);
+    for (int k = count - 1; k > 0; --k) codes[k - 1] = std::max(codes[k - 1], codes[k] - WEIGHT_STEP_UP);
     G[c][set.set] = gain;
-    const float inverse = 1.0f / static_cast<float>(gain);
-    for (unsigned i = 0; i < h; ++i) out[i] *= inverse;
+    // Normalise: the band's lines over weight times gain.
+    const int* bands = model.Bands();
+    const float* in = xStore.data() + c * (geometry.TOTAL + geometry.HLSIZE) + set.line;
+    float* out = normalisedPtrs[c] + set.line;
+    const int repeats = set.kind == WeightSetKind::Short ? 3 : 1;
+    const float shift = (0.5f - ROUNDING) / static_cast<float>(steps);
+    unsigned h = 0;
+    for (int r = 0; r < repeats; ++r) {
+      for (int k = 0; k < count; ++k) {
+        const float inverse = 1.0f / (DecompressWeights(codes[k]) * static_cast<float>(gain));
+        // Rounds |v| up from ROUNDING above a whole level instead of from a half: a line just
+        // over half a step costs bits and lowers the noise little.
+        for (int i = 0; i < bands[k]; ++i, ++h) {
+          const float v = in[h] * inverse;
+          out[h] = std::copysign(std::max(std::fabs(v) - shift, 0.0f), v);
+        }
+      }
+    }
   });
 }
 
@@ -282,139 +309,16 @@ int QualityChoices::SideBits() const {
   int*** W = setup.Weights();
   int** G = setup.Gains();
   int bits = 0;
-  ForEachSet([&](unsigned c, const WeightSetSpan& set, const int*, int count, int, const float*) {
+  ForEachSet([&](unsigned c, const WeightSetSpan& set, const MaskingModel& model) {
     const int* codes = W[c][set.set];
-    OSTREL_DASSERT(G[c][set.set] >= GAIN_MIN && G[c][set.set] <= GAIN_MAX);
-    OSTREL_DASSERT(codes[0] >= WEIGHT_CODE_MIN && codes[0] <= WEIGHT_CODE_MAX);
     bits += gainCodes[static_cast<size_t>(G[c][set.set] - GAIN_OFFSET)].length + LEADING_WEIGHT_LEN;
-    for (int k = 1; k < count; ++k) {
-      // What the writer sends is what the decoder uses only while the step is in range.
-      OSTREL_DASSERT(codes[k] - codes[k - 1] >= WEIGHT_STEP_DOWN && codes[k] - codes[k - 1] <= WEIGHT_STEP_UP);
-      const int index = codes[k] - codes[k - 1] + WEIGHT_DIFF_INDEX_OFFSET;
-      bits += weightCodes[static_cast<size_t>(std::min(std::max(index, 0), WEIGHT_DIFF_INDEX_MAX))].length;
+    for (int k = 1; k < model.BandCount(); ++k) {
+      const int d = codes[k] - codes[k - 1];
+      OSTREL_DASSERT(d >= WEIGHT_STEP_DOWN && d <= WEIGHT_STEP_UP);
+      bits += weightCodes[static_cast<size_t>(d + WEIGHT_DIFF_INDEX_OFFSET)].length;
     }
   });
   return bits;
-}
-
-int QualityChoices::LowerAudible(const float* const* x, int Steps, int bits) {
-  EstimateNoise(x, Steps);
-  return LowerAgain(bits);
-}
-
-void QualityChoices::EstimateNoise(const float* const* x, int Steps) {
-  int*** W = setup.Weights();
-  int** G = setup.Gains();
-  const float S = static_cast<float>(Steps);
-  int candidates = 0;
-  ForEachSet([&](unsigned c, const WeightSetSpan& set, const int* bands, int count, int repeats, const float*) {
-    const float* in = raw.data() + c * geometry.TOTAL + set.line;
-    const float* xc = x[c] + set.line;
-    const int* codes = W[c][set.set];
-    const float g = static_cast<float>(G[c][set.set]);
-    unsigned char& stale = staleSets[c * (geometry.NBlocks + 1) + set.set];
-    for (int k = 0; k < count && stale != 0; ++k) {
-      const int s = Slot(c, set.set, k);
-      nonzero[s] = 0.0f;
-      priority[s] = 0.0f;
-    }
-    unsigned h = 0;
-    for (int r = 0; r < repeats && stale != 0; ++r) {
-      for (int k = 0; k < count; ++k) {
-        const int s = Slot(c, set.set, k);
-        const float step = DecompressWeights(codes[k]) * g / S;
-        float noise = 0.0f;
-        for (int i = 0; i < bands[k]; ++i, ++h) {
-          // The quantiser's rule, halves up (an estimate: the rounding of v + 0.5 may differ at a
-          // tie from QuantiseValues, which does not matter here). Most lines quantise to 0.
-          const float v = xc[h] * S;
-          if (std::fabs(v) < 0.5f) {
-            noise += in[h] * in[h];
-            continue;
-          }
-          const float q = std::min(std::max(std::floor(v + 0.5f), -S), S);
-          const float e = in[h] - q * step;
-          noise += e * e;
-          nonzero[s] += 1.0f;
-        }
-        priority[s] += noise;
-      }
-    }
-    for (int k = 0; k < count; ++k) {
-      const int s = Slot(c, set.set, k);
-      if (stale != 0) priority[s] = mask[s] > 0.0f ? priority[s] / mask[s] : 0.0f;
-      // A band can go lower while it stays within the largest gain and its noise is not nil.
-      if (priority[s] > 0.0f && Fits(codes[k] - 1, peaks[s], G[c][set.set])) {
-        order[static_cast<size_t>(candidates++)] = s;
-      }
-    }
-    stale = 0;
-  });
-  // Most noise over mask per bit first: the bits go where they take off the most of the frame's
-  // summed noise-to-mask ratio.
-  for (int n = 0; n < candidates; ++n) {
-    const size_t s = static_cast<size_t>(order[static_cast<size_t>(n)]);
-    worth[s] = priority[s] / (BITS_PER_CODE_STEP * nonzero[s] + WORTH_EXTRA_BITS);
-  }
-  std::sort(order.begin(), order.begin() + candidates, [this](int a, int b) {
-    return worth[static_cast<size_t>(a)] > worth[static_cast<size_t>(b)] || (worth[static_cast<size_t>(a)] == worth[static_cast<size_t>(b)] && a < b);
-  });
-  candidateCount = candidates;
-}
-
-int QualityChoices::LowerAgain(int bits) {
-  int*** W = setup.Weights();
-  int** G = setup.Gains();
-  const int candidates = candidateCount;
-  // Lower the most audible bands first until their estimated cost reaches `bits`; when every
-  // band has been lowered and bits are left (a frame at the top step size), go round again.
-  const int rowLength = setup.MaxBandCount();
-  const int perChannel = static_cast<int>(geometry.NBlocks + 1) * rowLength;
-  float spent = 0.0f;
-  int lowered = 0;
-  for (int pass = 0; pass < MAX_PASSES && spent < static_cast<float>(bits); ++pass) {
-    for (int n = 0; n < candidates && spent < static_cast<float>(bits); ++n) {
-      const int s = order[static_cast<size_t>(n)];
-      const int c = s / perChannel;
-      const int set = (s % perChannel) / rowLength;
-      const int k = s % rowLength;
-      if (!CanLower(W[c][set], WeightSetBands(set, setup.SwitchUsed()[c] != 0, setup.Location()[c],
-                                              setup.LongBandCount, setup.ShortBandCount, setup.TranBandCount),
-                    k, peaks[static_cast<size_t>(s)], G[c][set])) {
-        continue;
-      }
-      --W[c][set][k];
-      changedSets[static_cast<size_t>(c * static_cast<int>(geometry.NBlocks + 1) + set)] = 1;
-      staleSets[static_cast<size_t>(c * static_cast<int>(geometry.NBlocks + 1) + set)] = 1;
-      spent += BITS_PER_CODE_STEP * nonzero[static_cast<size_t>(s)] + 1.0f;
-      ++lowered;
-    }
-  }
-  return lowered;
-}
-
-void QualityChoices::Save() {
-  int*** W = setup.Weights();
-  int** G = setup.Gains();
-  ForEachSet([&](unsigned c, const WeightSetSpan& set, const int*, int count, int, const float*) {
-    for (int k = 0; k < count; ++k) saved[static_cast<size_t>(Slot(c, set.set, k))] = W[c][set.set][k];
-    savedGains[c * (geometry.NBlocks + 1) + set.set] = G[c][set.set];
-  });
-}
-
-void QualityChoices::Restore() {
-  int*** W = setup.Weights();
-  int** G = setup.Gains();
-  ForEachSet([&](unsigned c, const WeightSetSpan& set, const int*, int count, int, const float*) {
-    const unsigned j = c * (geometry.NBlocks + 1) + set.set;
-    for (int k = 0; k < count; ++k) {
-      int& code = W[c][set.set][k];
-      const int before = saved[static_cast<size_t>(Slot(c, set.set, k))];
-      if (code != before) changedSets[j] = 1;
-      code = before;
-    }
-    G[c][set.set] = savedGains[j];
-  });
 }
 
 }  // namespace ostrel

@@ -1,15 +1,21 @@
-// The quality mode's choices of weight codes and gains: between the frame transform and the frame
-// writer it moves quantisation noise from where it is audible to where it is masked, within the
-// frame's budget, and fills the bits the step-size search leaves over. Every field it sets stays
-// within its range (codes -32..223 with neighbours -14..+18 apart, gains 10..29, normalised
-// coefficients within -1..1), so any decoder of the format decodes what it chose.
+// The quality mode's analysis and choices: it places each channel's transient pair itself,
+// transforms the blocks, computes per block and band the noise power that is masked (the block's
+// own masking, the neighbouring blocks' in time, the threshold in quiet), and turns that into the
+// weight codes and gains of the frame: every band's quantiser step is sqrt(12 x threshold) scaled
+// by one offset for the whole frame, which the caller searches so that the frame fills its budget.
+// Every field it sets stays within its range (codes -32..223 with neighbours -14..+18 apart,
+// gains 10..29, normalised coefficients within -1..1), so any decoder of the format decodes it.
 #pragma once
 
+#include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "analysis/CodingSetup.h"
 #include "coding/Huffman.h"
 #include "format/FrameGeometry.h"
+#include "psycho/MaskingModel.h"
+#include "transform/VariableMDCT.h"
 
 namespace ostrel {
 
@@ -18,90 +24,134 @@ class QualityChoices {
   // For the geometry and the coding set-up (borrowed, must outlive the object) of one stream.
   QualityChoices(const FrameGeometry& geometry, CodingSetup& setup);
 
-  // Takes over the frame the transform has just analysed: the coefficients before weighting
-  // (x times weight times gain) and the model's weight codes, which stand for its masking level.
-  // The mask of each band is the model's, or the threshold in quiet where that is higher, lowered
-  // for a tonal band (low spectral flatness); in the long blocks, lines far below their band's
-  // mask are zeroed unless the data rate gives ample bits. `x` is only read here.
-  void Capture(float* const* x);
+  // Where the frame's samples are read to: [channel] TOTAL floats each.
+  float* const* Samples() { return samplePtrs.data(); }
 
-  // Sets the frame's starting weight codes from the model's, a tonal band's lower by its tonal
-  // offset as far as that keeps the set's gain.
-  void StartCodes();
+  // Analyses the samples of the frame just read: per channel the transient pair (the set-up's
+  // switch flag and location), the transforms and every band's masked noise power.
+  void Analyse();
 
-  // Weights and gains from the current codes: divides the captured coefficients by the decoded
-  // weights and by each set's gain (chosen as the frame transform chooses it) into `x`, for the
-  // sets whose codes changed since the last call (all of them after Capture).
-  void Apply(float* const* x);
+  // Codes and gains (into the set-up) and normalised coefficients (Normalised) for the frame at
+  // offset `offset` (in code steps: the larger, the coarser and cheaper).
+  void Apply(float offset);
+  const float* const* Normalised() const { return normalisedPtrs.data(); }
 
-  // Lowers every code of the sets of a transient (start, short and stop) by up to `steps`, as far
-  // as the neighbour limits and the gains allow, and returns how many steps it lowered. Keeps an
-  // attack's quantisation as fine as the reference choices would make it when the frame's step
-  // size comes out coarser than theirs. Call Apply before the next quantisation.
-  int RefineTransients(int steps);
-  // Code steps by which the sets of a transient go lower (RefineTransients) when the frame's codes
-  // get step size `frameSteps` and the model's own codes `referenceSteps` (a step size counts
-  // levels: the larger, the finer): enough to quantise them at least as finely as the latter,
-  // at most two; 0 when frameSteps is not the smaller.
-  static int TransientSteps(float referenceSteps, float frameSteps);
+  // The frame's step size: the largest, so that a band may use as many levels as it needs.
+  int Steps() const { return steps; }
 
   // Bits of the gains and weights fields of the current codes and gains.
   int SideBits() const;
 
-  // Estimates the noise of every band after quantisation of the normalised coefficients `x`
-  // (as Apply left them) at step size `Steps`. Then lowers by one the weight codes of the bands
-  // whose noise over mask is largest per bit the step costs, as many as about `bits` more bits pay
-  // for (several steps each when bits are left after every band), never so far that a set's gain
-  // would grow, and returns how many steps it lowered (0 when no band can be lowered). Call Apply
-  // before the next quantisation.
-  int LowerAudible(const float* const* x, int Steps, int bits);
-  // The same with the noise estimate of the last LowerAudible, for codes brought back (Restore)
-  // to what they were then.
-  int LowerAgain(int bits);
+  // Finds the smallest offset (to within SEARCH_RESOLUTION) at which `bits(offset)` (which must
+  // Apply it and return the frame's bits) is at most `room`, starting from the last frame's, and
+  // leaves the frame applied and last measured at that offset. Returns the number of calls.
+  template <typename Bits>
+  int Fit(int room, Bits&& bits);
 
-  // Saves or brings back the current codes (one copy).
-  void Save();
-  void Restore();
+  // Code steps to which the offset search resolves, and the share of the room (1 / this) that it
+  // may leave unused when it stops before.
+  static constexpr float SEARCH_RESOLUTION = 0.125f;
+  static constexpr int SEARCH_SLACK_SHARE = 256;
 
  private:
-  // Calls visit(channel, span, bands, bandCount, repeats, slot0) for every weight set of the frame.
+  // Calls visit(channel, span, model) for every weight set of the frame.
   template <typename Visit>
   void ForEachSet(Visit&& visit) const;
-  int Slot(unsigned c, unsigned set, int band) const {
-    return static_cast<int>((c * (geometry.NBlocks + 1) + set) * static_cast<unsigned>(setup.MaxBandCount())) + band;
+  size_t Slot(unsigned c, unsigned set, int band) const {
+    return (c * (geometry.NBlocks + 1) + set) * static_cast<size_t>(setup.MaxBandCount()) + static_cast<size_t>(band);
   }
-  // The noise of every band against its mask at step size `Steps`, and the bands that may go
-  // lower, most noise over mask per bit first, in `order`.
-  void EstimateNoise(const float* const* x, int Steps);
-  // True when `code` is a code and its weight keeps a band of largest magnitude `peak` within
-  // `gain`: lowering such a band leaves its set's gain, and so every other band's noise, as it is.
-  static bool Fits(int code, float peak, int gain);
-  // True when band k of a set of `count` codes can go one code lower: its steps to both
-  // neighbours stay within WEIGHT_STEP_DOWN .. WEIGHT_STEP_UP and it Fits its gain.
-  static bool CanLower(const int* codes, int count, int k, float peak, int gain);
+  // Sets channel c's switch flag and location from the rises of its segments' power.
+  void LocateTransient(unsigned c);
+  // Transforms channel c's blocks and computes every band's threshold.
+  void AnalyseChannel(unsigned c);
 
   FrameGeometry geometry;
   CodingSetup& setup;
-  bool zeroMasked;               // lines far below the mask are zeroed (not at ample data rates)
-  std::vector<float> raw;        // [channel][coefficient]: the frame's coefficients before weighting
-  std::vector<int> modelCodes;   // [slot]: the model's codes
-  std::vector<float> peaks;      // [slot]: the band's largest coefficient magnitude before weighting
-  std::vector<int> modelGains;   // [channel][set]: the frame transform's gains
-  std::vector<float> mask;       // [slot]: the band's masking energy (model's mask, or the threshold)
-  std::vector<float> tonalOffset;  // [slot]: dB by which a tonal band's mask lies below the model's
-  std::vector<float> nonzero;    // [slot]: lines quantised to a non-zero value at the last estimate
-  std::vector<float> priority;   // [slot]: noise over mask at the last estimate
-  std::vector<float> worth;      // [slot]: priority per bit a code step lower costs (the order)
-  std::vector<int> saved;        // [slot]: codes of Save
-  std::vector<int> savedGains;   // [channel][set]
-  // [channel][set]: codes changed since the last Apply; noise estimate older than the codes.
-  // Only those sets are worked on again.
-  std::vector<unsigned char> changedSets, staleSets;
-  std::vector<int> order;        // slots, most audible first (EstimateNoise)
-  int candidateCount = 0;        // slots in `order`
-  std::vector<float> athLong, athTran, athShort;  // per line, threshold in quiet (power)
+  int steps;
+  int gain;                      // every set's gain: the one of shortest code
+  MaskingModel longModel, tranModel, shortModel;
+  std::vector<float> sampleStore;  // [channel][TOTAL]
+  std::vector<float*> samplePtrs;
+  std::vector<float> xStore;       // [channel][TOTAL + HLSIZE]: transforms, then raw coefficients
+  std::vector<float> normalisedStore;  // [channel][TOTAL]
+  std::vector<float*> normalisedPtrs;
+  VariableMDCT mdct[2];
+  std::vector<float> base;       // [slot]: code of the band's step at offset 0
+  std::vector<int> peakCode;     // [slot]: lowest code that keeps the band's peak within the gain
+  std::vector<float> prevMask;   // [channel][long band]: the last long block's masked power
+  std::vector<unsigned char> prevValid;  // [channel]: prevMask belongs to the block before
+  std::vector<unsigned char> linePeaks;  // [channel][line]: tonal lines of the last long block
+  // Scratch of one block's analysis (largest band count, three short blocks).
+  std::vector<float> mask, peak, energy, work;
+  // Transient search: window, FFT work arrays, per channel the last segment's band powers.
+  std::vector<float> window, re, im;
+  std::vector<float> oldHigh, oldFull;
+  float lastOffset = 0.0f;
   std::vector<HuffCode> weightCodes;
   std::vector<HuffCode> gainCodes;
 };
+
+template <typename Bits>
+int QualityChoices::Fit(int room, Bits&& bits) {
+  constexpr float LOWEST = -200.0f, HIGHEST = 400.0f;
+  // Bits a frame may leave unused before the search stops early.
+  const int slack = room / SEARCH_SLACK_SHARE;
+  int calls = 0;
+  float measured = 0.0f;  // offset of the last call
+  auto measure = [&](float offset) {
+    ++calls;
+    measured = offset;
+    return bits(offset);
+  };
+  // Bracket from the last frame's offset, by strides that double: `fit` fits, `tight` does not.
+  float fit = lastOffset, tight = lastOffset;
+  int fitBits = 0, tightBits = 0;
+  float stride = 1.0f;
+  const int first = measure(lastOffset);
+  if (first <= room) {
+    fitBits = first;
+    for (;;) {
+      tight = std::max(fit - stride, LOWEST);
+      if (tight >= fit) {  // even the lowest offset fits
+        lastOffset = fit;
+        if (measured != fit) measure(fit);
+        return calls;
+      }
+      tightBits = measure(tight);
+      if (tightBits > room) break;
+      fit = tight;
+      fitBits = tightBits;
+      stride *= 2.0f;
+    }
+  } else {
+    tightBits = first;
+    for (;;) {
+      fit = std::min(tight + stride, HIGHEST);
+      fitBits = measure(fit);
+      if (fitBits <= room || fit >= HIGHEST) break;
+      tight = fit;
+      tightBits = fitBits;
+      stride *= 2.0f;
+    }
+  }
+  // Narrow the bracket by interpolating the bits between its ends (they fall about linearly with
+  // the offset), kept off the ends so that it also shrinks where they do not.
+  while (fit - tight > SEARCH_RESOLUTION && room - fitBits > slack && fitBits <= room) {
+    float share = static_cast<float>(tightBits - room) / static_cast<float>(std::max(tightBits - fitBits, 1));
+    share = std::min(std::max(share, 0.2f), 0.8f);
+    const float middle = tight + share * (fit - tight);
+    const int middleBits = measure(middle);
+    if (middleBits <= room) {
+      fit = middle;
+      fitBits = middleBits;
+    } else {
+      tight = middle;
+      tightBits = middleBits;
+    }
+  }
+  if (measured != fit) measure(fit);
+  lastOffset = fit;
+  return calls;
+}
 
 }  // namespace ostrel

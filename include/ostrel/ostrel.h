@@ -173,10 +173,11 @@ OSTREL_EXPORT ostrel_encoder *ostrel_encoder_create(int kbps, ostrel_write_fn wr
 OSTREL_EXPORT int ostrel_encoder_set_tag(ostrel_encoder *enc, const char *key, const char *value)
     OSTREL_WARN_UNUSED_RESULT;
 
-/* With `on` nonzero, selects the quality mode: the encoder chooses the weights and gains of every
- * frame against the audibility of its noise and uses the bits the reference encoder leaves as
- * padding. The stream has the same format and decodes with every decoder; coding takes about
- * twice as long. With `on` 0 (the default) the encoder makes the reference encoder's
+/* With `on` nonzero, selects the quality mode: the encoder places block switching, chooses the
+ * weights and gains of every frame from a masking model of its own (noise where it is masked, the
+ * frame filled) and a bandwidth per rate. The stream has the same format and decodes with every
+ * decoder; coding takes about twice as long, on one thread whatever ostrel_encoder_set_threads
+ * says. With `on` 0 (the default) the encoder makes the reference encoder's
  * choices, byte for byte those of the ostrelenc program's default. Only before the first samples
  * (else OSTREL_ERR_STATE). Returns OSTREL_OK, OSTREL_ERR_ARGUMENT (enc NULL), OSTREL_ERR_STATE or
  * OSTREL_ERR_MEMORY. */

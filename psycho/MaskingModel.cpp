@@ -1,0 +1,120 @@
+#include "psycho/MaskingModel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "psycho/QualityTuning.h"
+#include "platform/StreamConstants.h"
+#include "psycho/PsychoTools.h"
+
+namespace ostrel {
+
+namespace {
+
+// Masking offset in dB below the spread masker power of noise masking noise.
+const float NOISE_MASKS_NOISE_DB = QUALITY_TUNABLE(NMN, 5.5f);
+// Extra offset (dB) of the lowest band, falling to none at LOW_BAND_BARK.
+const float LOW_BAND_DB = QUALITY_TUNABLE(LOWDB, 15.0f);
+const float LOW_BAND_BARK = QUALITY_TUNABLE(LOWBARK, 24.0f);
+// A tonal line's power over the lines two away (7 dB), and the extra offset of a band whose power
+// is all in tonal lines.
+const float TONAL_PEAK_RATIO = QUALITY_TUNABLE(PEAKRATIO, 5.0f);
+const float TONAL_EXTRA_DB = QUALITY_TUNABLE(TONALDB, 10.0f);
+
+// 2^v for v in about -126 .. 126, to about 0.1 %: the integer part into the exponent, a cubic
+// for the fraction.
+float RoughExp2(float v) {
+  v = std::min(std::max(v, -126.0f), 126.0f);
+  const float whole = std::floor(v);
+  const float f = v - whole;
+  const float mantissa = 1.0f + f * (0.6951786f + f * (0.2261357f + f * 0.0786857f));
+  const uint32_t bits = static_cast<uint32_t>(static_cast<int>(whole) + 127) << 23;
+  float scale;
+  std::memcpy(&scale, &bits, sizeof scale);
+  return mantissa * scale;
+}
+
+constexpr float LOG2_10_OVER_10 = 0.33219281f;  // dB to log2 of power
+
+}  // namespace
+
+double MaskingModel::QuietDb(double hz) {
+  const double f = std::max(hz, 20.0) / 1000.0;
+  return 3.64 * std::pow(f, -0.8) - 6.5 * std::exp(-0.6 * (f - 3.3) * (f - 3.3)) + 0.001 * std::pow(f, 3.3);
+}
+
+MaskingModel::MaskingModel(int XfmSize, float fullScalePower) : lines(XfmSize / 2) {
+  bands = CriticalBands(XfmSize, 1.0f, STREAM_SAMPLE_RATE, &count);
+  const size_t n = static_cast<size_t>(count);
+  barks.assign(n, 0.0f);
+  SetCBval(barks.data(), bands.get(), STREAM_SAMPLE_RATE, XfmSize, count);
+  std::vector<float> matrix(n * n);
+  std::vector<float*> rows(n);
+  for (size_t b = 0; b < n; ++b) rows[b] = matrix.data() + b * n;
+  Spreading(rows.data(), barks.data(), count);
+  spread = matrix;
+  quiet.assign(n, 0.0f);
+  noiseDb.assign(n, 0.0f);
+  int line = 0;
+  for (size_t b = 0; b < n; ++b) {
+    double lowest = 1e9;
+    for (int i = 0; i < bands[b]; ++i, ++line) {
+      const double hz = (line + 0.5) * STREAM_SAMPLE_RATE / XfmSize;
+      lowest = std::min(lowest, QuietDb(hz));
+    }
+    // Noise spread over a band is as audible as a tone of its whole power.
+    quiet[b] = static_cast<float>(fullScalePower * std::pow(10.0, (lowest - FULL_SCALE_SPL) / 10.0) / bands[b]);
+    noiseDb[b] = NOISE_MASKS_NOISE_DB + LOW_BAND_DB * std::max(0.0f, (LOW_BAND_BARK - barks[b]) / LOW_BAND_BARK);
+  }
+}
+
+void MaskingModel::Analyse(const float* x, float* mask, float* peak, float* energy, unsigned char* peaks) const {
+  // Masker power after its offset, per band; stays on the stack (at most 26 bands).
+  float masker[32];
+  // Tonal lines: local maxima of the block's power that stand TONAL_PEAK_RATIO above the lines
+  // two away on either side and that were such a maximum (or next to one) in the block before
+  // too: a tone lasts, a peak of noise does not. With their two neighbours they hold a tone's power.
+  float tonalPower[32];
+  for (int b = 0; b < count; ++b) tonalPower[b] = 0.0f;
+  if (peaks != nullptr) {
+    int b = 0, end = bands[0];
+    unsigned char before = 0;  // peaks[i - 1] as it was
+    for (int i = 2; i < lines - 2; ++i) {
+      while (i >= end) end += bands[static_cast<size_t>(++b)];
+      const float p = x[i] * x[i];
+      const float left = x[i - 1] * x[i - 1], right = x[i + 1] * x[i + 1];
+      const bool peak = p > left && p >= right && p > TONAL_PEAK_RATIO * x[i - 2] * x[i - 2] &&
+                        p > TONAL_PEAK_RATIO * x[i + 2] * x[i + 2];
+      const unsigned char was = peaks[i];
+      if (peak && (before != 0 || was != 0 || peaks[i + 1] != 0)) tonalPower[b] += p + left + right;
+      before = was;
+      peaks[i] = peak ? 1 : 0;
+    }
+  }
+  const float* in = x;
+  for (int b = 0; b < count; ++b) {
+    const int width = bands[static_cast<size_t>(b)];
+    float e = 0.0f, pk = 0.0f;
+    for (int i = 0; i < width; ++i) {
+      e += in[i] * in[i];
+      pk = std::max(pk, std::fabs(in[i]));
+    }
+    in += width;
+    const float tonality = e > 0.0f ? std::min(1.0f, tonalPower[b] / e) : 0.0f;
+    const size_t s = static_cast<size_t>(b);
+    const float offsetDb = noiseDb[s] + tonality * TONAL_EXTRA_DB;
+    masker[b] = e * RoughExp2(-offsetDb * LOG2_10_OVER_10);
+    peak[b] = pk;
+    energy[b] = e;
+  }
+  for (int r = 0; r < count; ++r) {
+    const float* row = spread.data() + static_cast<size_t>(r) * static_cast<size_t>(count);
+    float m = 0.0f;
+    for (int b = 0; b < count; ++b) m += masker[b] * row[b];
+    mask[r] = m / static_cast<float>(bands[static_cast<size_t>(r)]);
+  }
+}
+
+}  // namespace ostrel
