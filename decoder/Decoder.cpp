@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <ostream>
@@ -82,6 +83,8 @@ class StreamInput {
       log << PREFIX << shown_ << ": no header; decoding from the first frame found, at byte " << info_.header_bytes
           << " (" << info_.kbps << " kb/s)\n";
     }
+    const char* note = ostrel_decoder_tag_note(ostrel_);
+    if (*note != '\0') log << PREFIX << shown_ << ": " << note << "\n";
     return DECODE_OK;
   }
 
@@ -384,10 +387,31 @@ int PrintInfo(const std::string& in, const DecodeOptions& options, std::ostream&
   char duration[48];
   std::snprintf(duration, sizeof duration, "%llu.%03llu s", static_cast<unsigned long long>(ms / 1000),
                 static_cast<unsigned long long>(ms % 1000));
-  out << "Duration:    " << duration << "\n";
+  out << "Duration:    " << duration;
+  const int tags = ostrel_decoder_tag_count(s.decoder());
+  bool exact = false;
+  for (int i = 0; i < tags; ++i) {
+    const char *key = nullptr, *value = nullptr;
+    if (ostrel_decoder_tag(s.decoder(), i, &key, &value) == OSTREL_OK && std::strcmp(key, "LENGTH") == 0 &&
+        value[0] >= '0' && value[0] <= '9' && std::strtoull(value, nullptr, 10) == info.samples) {
+      exact = true;
+    }
+  }
+  if (exact) out << " (" << info.samples << " sample frames, as LENGTH gives)";
+  out << "\n";
   out << "Title:       " << Printable(info.title) << "\n";
   out << "Author:      " << Printable(info.author) << "\n";
-  out << "Comments:    " << Printable(info.comment) << "\n";
+  if (ostrel_comment_tags(info.comment, std::strlen(info.comment), nullptr, nullptr) == 1) {
+    out << "Tags:        " << tags << "\n";
+    for (int i = 0; i < tags; ++i) {
+      const char *key = nullptr, *value = nullptr;
+      if (ostrel_decoder_tag(s.decoder(), i, &key, &value) == OSTREL_OK) {
+        out << "  " << Printable(key) << "=" << Printable(value) << "\n";
+      }
+    }
+  } else {
+    out << "Comments:    " << Printable(info.comment) << "\n";
+  }
   if (!list) return ReportMissingFrames(s, inFile, log) ? DECODE_DAMAGED : DECODE_OK;
 
   int status = DECODE_OK;

@@ -30,7 +30,6 @@ namespace ostrel {
 namespace {
 
 constexpr const char* kProgram = "ostrelenc";
-constexpr const char* kNone = "None";  // the header string of an untagged file
 
 // The name messages use for a file: "standard input" / "standard output" for "-".
 std::string Shown(const std::string& path, const char* standard) {
@@ -51,7 +50,7 @@ bool PickTag(bool given, const std::string& option, const std::string& fromSourc
     }
     *value = fromSource;
   } else {
-    *value = kNone;
+    value->clear();
   }
   return true;
 }
@@ -90,6 +89,7 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
                &settings.comment)) {
     return ENCODE_EXIT_FAILED;
   }
+  settings.tags = o.tags;
 
   // The target: standard output as it is, or a temporary file renamed into place once complete.
   OutputFile outputFile;
@@ -132,7 +132,12 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
     // The temporary file goes when `outputFile` does; the target is left as it was.
     std::string why = ostrel_strerror(run.status);
     if (run.status == OSTREL_ERR_WRITE && run.writeError != 0) why = std::strerror(run.writeError);
-    if (run.status == OSTREL_ERR_INTERNAL) {
+    if (run.status == OSTREL_ERR_TAG) {
+      std::fprintf(stderr,
+                   "%s: %s: the tag %s cannot be written: its value must be UTF-8 without NUL bytes, title and "
+                   "artist at most %d bytes, and all tags together at most %d bytes; nothing was written\n",
+                   kProgram, inName.c_str(), run.badTag.c_str(), OSTREL_TAG_MAX_BYTES, OSTREL_COMMENT_MAX_BYTES);
+    } else if (run.status == OSTREL_ERR_INTERNAL) {
       std::fprintf(stderr, "%s: %s: a frame could not be coded within its budget (Padding Error!); %s\n", kProgram,
                    inName.c_str(), toStdout ? "the stream is incomplete" : "nothing was left behind");
     } else {

@@ -16,6 +16,7 @@
 #include "audio/SampleSource.h"
 #include "audio/roundfs.h"
 #include "format/ByteSink.h"
+#include "format/CommentFields.h"
 #include "format/FileHeader.h"
 #include "format/FrameGeometry.h"
 #include "coding/FrameLayout.h"
@@ -78,6 +79,22 @@ int FillInfo(const ostrel::FileHeaderFields& fields, ostrel_info* info) {
   info->samples = static_cast<uint64_t>(ostrel_stream_samples(info->kbps, fields.Frames));
   info->header_bytes = fields.HeaderBytes;
   return OSTREL_OK;
+}
+
+// Takes the comment's LENGTH into `info` (its `samples`), unless it is more than the frames
+// hold: then the frames are trusted and `*note` says so. Returns the limit a decoder stops at.
+uint64_t ApplyLength(const ostrel::ParsedComment& comment, ostrel_info* info, std::string* note) {
+  if (!comment.lengthKnown) return UINT64_MAX;
+  if (info->frames != 0 && comment.length > info->samples) {
+    if (note != nullptr && note->empty()) {
+      *note = "the header's LENGTH of " + std::to_string(comment.length) + " sample frames is more than its " +
+              std::to_string(info->frames) + " frames hold (" + std::to_string(info->samples) +
+              "); the frames are trusted";
+    }
+    return UINT64_MAX;
+  }
+  info->samples = comment.length;
+  return comment.length;
 }
 
 int ParseStatus(int parsed) {
@@ -170,6 +187,8 @@ extern "C" int ostrel_parse_header(const void* data, size_t bytes, ostrel_info* 
   if (parsed != ostrel::FILE_HEADER_OK) return ParseStatus(parsed);
   const int filled = FillInfo(fields, info);
   if (filled != OSTREL_OK) return filled;
+  ApplyLength(ostrel::ParseComment(reinterpret_cast<const char*>(p) + fields.CommentsOffset, fields.CommentsBytes),
+              info, nullptr);
 
   // The three strings one after the other in the caller's buffer, each cut to what is left.
   const size_t offsets[3] = {fields.TitleOffset, fields.AuthorOffset, fields.CommentsOffset};
@@ -307,6 +326,9 @@ struct ostrel_decoder {
 
   ostrel_info info{};
   std::string title, author, comment;
+  std::vector<ostrel::CommentField> fields;  // the comment's fields (none in a free-text comment)
+  std::string note;                          // what was wrong with them, or ""
+  uint64_t limit = UINT64_MAX;               // the stream's exact length, where LENGTH gives it
   std::unique_ptr<ostrel::FrameDecoder> engine;
   std::vector<unsigned char> frame;
   uint32_t toRead = 0;     // frames to decode: the header's count, or all there are when it is 0
@@ -380,6 +402,7 @@ struct ostrel_decoder {
   // Makes the output samples of the next frames available; returns how many are (0 at the end) or
   // a negative status.
   long Available() {
+    if (position >= limit) return 0;
     while (next == end) {
       if (error != OSTREL_OK) return error;
       if (ended || nextFrame >= toRead) return 0;
@@ -394,7 +417,7 @@ struct ostrel_decoder {
     if (frames > static_cast<size_t>(LONG_MAX)) frames = static_cast<size_t>(LONG_MAX);
     const long available = Available();
     if (available <= 0) return available;
-    const size_t n = std::min(frames, static_cast<size_t>(available));
+    const size_t n = static_cast<size_t>(std::min<uint64_t>({frames, static_cast<uint64_t>(available), limit - position}));
     store(engine->Output(0) + next, engine->Output(1) + next, interleaved, n);
     next += static_cast<unsigned>(n);
     position += n;
@@ -481,6 +504,10 @@ ostrel_decoder* OpenDecoder(std::unique_ptr<ostrel_decoder> dec, bool join, int*
       dec->title = text(fields.TitleOffset, fields.TitleBytes);
       dec->author = text(fields.AuthorOffset, fields.AuthorBytes);
       dec->comment = text(fields.CommentsOffset, fields.CommentsBytes);
+      ostrel::ParsedComment parsed = ostrel::ParseComment(dec->comment.data(), dec->comment.size());
+      dec->fields = std::move(parsed.fields);
+      dec->note = parsed.problem;
+      dec->limit = ApplyLength(parsed, &dec->info, &dec->note);
       dec->engine = std::make_unique<ostrel::FrameDecoder>(fields.DataRate);
     }
   } else if (opened == OSTREL_OK) {
@@ -550,6 +577,38 @@ extern "C" int ostrel_decoder_info(const ostrel_decoder* dec, ostrel_info* info)
   return OSTREL_OK;
 }
 
+extern "C" int ostrel_decoder_tag_count(const ostrel_decoder* dec) {
+  return dec != nullptr ? static_cast<int>(dec->fields.size()) : 0;
+}
+
+extern "C" int ostrel_decoder_tag(const ostrel_decoder* dec, int index, const char** key, const char** value) {
+  if (dec == nullptr || key == nullptr || value == nullptr || index < 0 ||
+      static_cast<size_t>(index) >= dec->fields.size()) {
+    return OSTREL_ERR_ARGUMENT;
+  }
+  *key = dec->fields[static_cast<size_t>(index)].key.c_str();
+  *value = dec->fields[static_cast<size_t>(index)].value.c_str();
+  return OSTREL_OK;
+}
+
+extern "C" const char* ostrel_decoder_tag_note(const ostrel_decoder* dec) {
+  return dec != nullptr ? dec->note.c_str() : "";
+}
+
+extern "C" int ostrel_comment_tags(const char* comment, size_t bytes, ostrel_tag_fn fn, void* user) {
+  if (comment == nullptr && bytes != 0) return OSTREL_ERR_ARGUMENT;
+  try {
+    const ostrel::ParsedComment parsed = ostrel::ParseComment(comment != nullptr ? comment : "", bytes);
+    if (!parsed.hasFields) return 0;
+    if (fn != nullptr) {
+      for (const ostrel::CommentField& f : parsed.fields) fn(user, f.key.c_str(), f.value.c_str());
+    }
+    return 1;
+  } catch (const std::bad_alloc&) {
+    return OSTREL_ERR_MEMORY;
+  }
+}
+
 extern "C" long ostrel_decoder_read(ostrel_decoder* dec, int16_t* interleaved, size_t frames) {
   if (dec == nullptr) return OSTREL_ERR_ARGUMENT;
   return dec->Read(interleaved, frames, [](const float* first, const float* second, int16_t* out, size_t n) {
@@ -570,7 +629,7 @@ extern "C" long ostrel_decoder_read_float(ostrel_decoder* dec, float* interleave
 
 extern "C" int ostrel_decoder_seek(ostrel_decoder* dec, uint64_t sample) {
   if (dec == nullptr) return OSTREL_ERR_ARGUMENT;
-  if (dec->info.frames != 0 && sample > dec->info.samples) return OSTREL_ERR_ARGUMENT;
+  if ((dec->info.frames != 0 || dec->limit != UINT64_MAX) && sample > dec->info.samples) return OSTREL_ERR_ARGUMENT;
   if (dec->seek == nullptr) return OSTREL_ERR_STATE;
   // The frame that holds the sample, and the one before it, whose overlap the sample needs.
   const uint64_t at = sample + dec->info.delay;
@@ -749,10 +808,45 @@ struct ostrel_encoder {
     return error;
   }
 
+  // The first value of field `key`, or `otherwise`.
+  const std::string& First(const char* key, const std::string& otherwise) const {
+    for (const ostrel::CommentField& f : fields) {
+      if (f.key == key) return f.value;
+    }
+    return otherwise;
+  }
+
+  // The fields written: the caller's, and ENCODER unless the caller gave one.
+  std::vector<ostrel::CommentField> Written() const {
+    static const std::string NONE;
+    std::vector<ostrel::CommentField> all = fields;
+    if (&First("ENCODER", NONE) == &NONE) all.push_back({"ENCODER", std::string("libostrel ") + OSTREL_VERSION});
+    return all;
+  }
+
+  // The header's three strings, with LENGTH's value `length` in the fields' comment; `*lengthAt`
+  // receives the offset of that value in the header (0 without fields).
+  void HeaderStrings(const std::string& length, std::string* title, std::string* author, std::string* comment,
+                     size_t* lengthAt) const {
+    static const std::string NONE = "None";
+    *title = First("TITLE", NONE);
+    *author = First("ARTIST", NONE);
+    *lengthAt = 0;
+    if (!withFields) {
+      *comment = First("COMMENT", NONE);
+      return;
+    }
+    size_t at = 0;
+    *comment = ostrel::BuildComment(Written(), length, &at);
+    *lengthAt = ostrel::FILE_HEADER_FIXED_BYTES + 1 + title->size() + 1 + author->size() + 2 + at;
+  }
+
   int Start() {
     if (started) return error;
     started = true;
-    engine.WriteHeader(tags[0].c_str(), tags[1].c_str(), tags[2].c_str());
+    std::string title, author, comment;
+    HeaderStrings(ostrel::UnknownLengthValue(), &title, &author, &comment, &lengthAt);
+    engine.WriteHeader(title.c_str(), author.c_str(), comment.c_str());
     if (!sink.Flush() || engine.WriteFailed()) error = OSTREL_ERR_WRITE;
     return error;
   }
@@ -762,6 +856,7 @@ struct ostrel_encoder {
     if (finished) return error != OSTREL_OK ? error : OSTREL_ERR_STATE;
     if (error != OSTREL_OK) return error;
     if (Start() != OSTREL_OK) return error;
+    pushed += count;
     size_t i = 0;
     while (i < count) {
       const size_t n = std::min(source.Room(), count - i);
@@ -779,7 +874,13 @@ struct ostrel_encoder {
   FrameGeometry geometry;
   ostrel_seek_fn seek;
   void* user;
-  std::string tags[3] = {"None", "None", "None"};  // title, author, comment
+  // The tags, in the order given (keys in upper case). With fields the comment holds them all
+  // (and LENGTH); without, the header's title, author and comment are the first TITLE, ARTIST and
+  // COMMENT, or "None".
+  std::vector<ostrel::CommentField> fields;
+  bool withFields = true;
+  size_t lengthAt = 0;   // offset of LENGTH's value in the header
+  uint64_t pushed = 0;   // sample frames written
   PushedSamples source;
   CallbackSink sink;
   ostrel::FrameEncoder engine;
@@ -820,29 +921,54 @@ extern "C" ostrel_encoder* ostrel_encoder_create(int kbps, ostrel_write_fn write
   }
 }
 
-extern "C" int ostrel_encoder_set_tag(ostrel_encoder* enc, const char* key, const char* value) {
+namespace {
+
+// Sets (`add` false: replaces every value of the key) or adds a tag. Returns an OSTREL_ status.
+int SetTag(ostrel_encoder* enc, const char* key, const char* value, bool add) {
   if (enc == nullptr || key == nullptr || value == nullptr) return OSTREL_ERR_ARGUMENT;
-  int index;
-  size_t limit;
-  if (std::strcmp(key, "title") == 0) {
-    index = 0;
-    limit = ostrel::FILE_TITLE_MAX;
-  } else if (std::strcmp(key, "author") == 0) {
-    index = 1;
-    limit = ostrel::FILE_TITLE_MAX;
-  } else if (std::strcmp(key, "comment") == 0) {
-    index = 2;
-    limit = ostrel::FILE_COMMENTS_MAX;
-  } else {
-    return OSTREL_ERR_TAG;
-  }
-  if (std::strlen(value) > limit) return OSTREL_ERR_TAG;
+  std::string name = ostrel::FieldKey(key);
+  if (name == "AUTHOR") name = "ARTIST";
+  const std::string text = value;
+  if (!ostrel::KeyProblem(name).empty() || name == ostrel::LENGTH_KEY) return OSTREL_ERR_TAG;
+  if ((name == "TITLE" || name == "ARTIST") && text.size() > ostrel::FILE_TITLE_MAX) return OSTREL_ERR_TAG;
+  if (text.size() > ostrel::FILE_COMMENTS_MAX) return OSTREL_ERR_TAG;
+  if (enc->withFields && !ostrel::ValueProblem(text).empty()) return OSTREL_ERR_TAG;
   if (enc->started || enc->finished) return OSTREL_ERR_STATE;
   try {
-    enc->tags[index] = value;
+    std::vector<ostrel::CommentField> before = enc->fields;
+    if (!add) {
+      enc->fields.erase(std::remove_if(enc->fields.begin(), enc->fields.end(),
+                                       [&name](const ostrel::CommentField& f) { return f.key == name; }),
+                        enc->fields.end());
+    }
+    enc->fields.push_back({name, text});
+    std::string title, author, comment;
+    size_t at = 0;
+    enc->HeaderStrings(ostrel::UnknownLengthValue(), &title, &author, &comment, &at);
+    if (comment.size() > ostrel::FILE_COMMENTS_MAX) {
+      enc->fields = std::move(before);
+      return OSTREL_ERR_TAG;
+    }
   } catch (const std::bad_alloc&) {
     return OSTREL_ERR_MEMORY;
   }
+  return OSTREL_OK;
+}
+
+}  // namespace
+
+extern "C" int ostrel_encoder_set_tag(ostrel_encoder* enc, const char* key, const char* value) {
+  return SetTag(enc, key, value, false);
+}
+
+extern "C" int ostrel_encoder_add_tag(ostrel_encoder* enc, const char* key, const char* value) {
+  return SetTag(enc, key, value, true);
+}
+
+extern "C" int ostrel_encoder_set_fields(ostrel_encoder* enc, int on) {
+  if (enc == nullptr) return OSTREL_ERR_ARGUMENT;
+  if (enc->started || enc->finished) return OSTREL_ERR_STATE;
+  enc->withFields = on != 0;
   return OSTREL_OK;
 }
 
@@ -926,10 +1052,16 @@ extern "C" int ostrel_encoder_finish(ostrel_encoder* enc) {
   enc->engine.FlushBits();
   if (!enc->sink.Flush() || enc->engine.WriteFailed()) return enc->error = OSTREL_ERR_WRITE;
   if (enc->seek == nullptr) return done;
+  // The fixed part with the frame count and, with fields, everything up to LENGTH's value: the
+  // sample frames written, as far as the frames coded hold them.
+  const uint64_t held = static_cast<uint64_t>(ostrel_stream_samples(2 * enc->DataRate, enc->frames));
+  std::string title, author, comment;
+  size_t at = 0;
+  enc->HeaderStrings(ostrel::LengthValue(std::min(enc->pushed, held)), &title, &author, &comment, &at);
   std::vector<unsigned char> fixed = ostrel::FileHeaderBytes(
-      "", "", "", enc->DataRate, static_cast<unsigned short>(STREAM_SAMPLE_RATE),
+      title.c_str(), author.c_str(), comment.c_str(), enc->DataRate, static_cast<unsigned short>(STREAM_SAMPLE_RATE),
       static_cast<unsigned char>(STREAM_CHANNELS), enc->frames);
-  fixed.resize(ostrel::FILE_HEADER_FIXED_BYTES);
+  fixed.resize(at != 0 ? at + ostrel::LENGTH_DIGITS : ostrel::FILE_HEADER_FIXED_BYTES);
   if (enc->seek(enc->user, 0) != 0) return done != OSTREL_OK ? done : (enc->error = OSTREL_ERR_SEEK);
   if (enc->sink.Put(fixed.data(), fixed.size()), !enc->sink.Flush()) return enc->error = OSTREL_ERR_WRITE;
   return done;
