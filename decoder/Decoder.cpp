@@ -13,6 +13,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/OutputName.h"
@@ -257,6 +258,35 @@ int DecodeStream(StreamInput& s, const DecodeOptions& options, const PcmWriter& 
   return result;
 }
 
+// The stream's tags as RIFF INFO entries: from its tags (the first value of each key), else
+// from the header's title, author and comment (but "None", the encoder's untagged field).
+std::vector<std::pair<std::string, std::string>> InfoTags(StreamInput& s) {
+  static const std::pair<const char*, const char*> IDS[] = {{"TITLE", "INAM"},  {"ARTIST", "IART"},
+                                                            {"ALBUM", "IPRD"},  {"COMMENT", "ICMT"},
+                                                            {"DATE", "ICRD"},   {"GENRE", "IGNR"},
+                                                            {"TRACKNUMBER", "ITRK"}};
+  std::vector<std::pair<std::string, std::string>> entries;
+  const int count = ostrel_decoder_tag_count(s.decoder());
+  const char* comment = s.info().comment;
+  if (ostrel_comment_tags(comment, std::strlen(comment), nullptr, nullptr) != 1) {
+    for (const auto& [id, text] : {std::pair<const char*, const char*>{"INAM", s.info().title},
+                                   {"IART", s.info().author}, {"ICMT", comment}}) {
+      if (*text != '\0' && std::strcmp(text, "None") != 0) entries.emplace_back(id, text);
+    }
+    return entries;
+  }
+  for (const auto& [key, id] : IDS) {
+    for (int i = 0; i < count; ++i) {
+      const char *k = nullptr, *v = nullptr;
+      if (ostrel_decoder_tag(s.decoder(), i, &k, &v) == OSTREL_OK && std::strcmp(k, key) == 0) {
+        entries.emplace_back(id, v);
+        break;
+      }
+    }
+  }
+  return entries;
+}
+
 void ReportWriteFailure(const std::string& out, const std::string& reason, std::ostream& log) {
   log << CannotWrite(PROGRAM, out, reason) << "\n";
 }
@@ -327,6 +357,7 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
       ReportWriteFailure(out, errno, log);
       return DECODE_WRITE_FAILED;
     }
+    wav.SetInfoTags(InfoTags(s));
     uint64_t written = 0;
     bool tooLong = false;
     // Checked after every frame, so a full disk stops the run at once.

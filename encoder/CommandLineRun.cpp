@@ -36,8 +36,30 @@ std::string Shown(const std::string& path, const char* standard) {
   return path == STANDARD_STREAM_NAME ? standard : path;
 }
 
-// The header string: the option when given, else the source's tag, else "None". False (after a
-// message) when the source's tag is too long for its field.
+// The source's tags (Vorbis comment keys): libsndfile's strings of a file, else a WAV's
+// LIST/INFO text as the WAV reader found it.
+std::vector<std::pair<std::string, std::string>> TagsOfSource(const std::string& input, const Source& source) {
+  std::vector<std::pair<std::string, std::string>> tags;
+  if (input != STANDARD_STREAM_NAME) tags = SourceTags(input);
+  if (tags.empty()) {
+    for (const auto& [key, value] : {std::pair<const char*, const std::string&>{"TITLE", source.tags.INAM},
+                                     {"ARTIST", source.tags.IART}, {"COMMENT", source.tags.ICMT}}) {
+      if (!value.empty()) tags.emplace_back(key, value);
+    }
+  }
+  return tags;
+}
+
+// The first value of `key` in `tags`, or "".
+std::string FirstTag(const std::vector<std::pair<std::string, std::string>>& tags, const std::string& key) {
+  for (const auto& tag : tags) {
+    if (tag.first == key) return tag.second;
+  }
+  return "";
+}
+
+// A header string: the option when given, else the source's tag, else untagged (""). False
+// (after a message) when the source's tag is too long for its field.
 bool PickTag(bool given, const std::string& option, const std::string& fromSource, size_t maxBytes,
              const char* tagName, const std::string& input, std::string* value) {
   if (given) {
@@ -83,13 +105,24 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
   settings.kbps = o.kbps;
   settings.quality = o.quality;
   settings.threads = CodingThreads(o);
-  if (!PickTag(o.haveTitle, o.title, source.tags.INAM, OSTREL_TAG_MAX_BYTES, "INAM (title)", inName, &settings.title) ||
-      !PickTag(o.haveArtist, o.artist, source.tags.IART, OSTREL_TAG_MAX_BYTES, "IART (artist)", inName, &settings.author) ||
-      !PickTag(o.haveComment, o.comment, source.tags.ICMT, OSTREL_COMMENT_MAX_BYTES, "ICMT (comment)", inName,
-               &settings.comment)) {
+  // The source's tags, each key replaced by the options that give it.
+  const std::vector<std::pair<std::string, std::string>> fromSource = TagsOfSource(input, source);
+  const bool haveTitle = o.haveTitle || !FirstTag(o.tags, "TITLE").empty();
+  const bool haveArtist = o.haveArtist || !FirstTag(o.tags, "ARTIST").empty();
+  const bool haveComment = o.haveComment || !FirstTag(o.tags, "COMMENT").empty();
+  if (!PickTag(haveTitle, o.title, FirstTag(fromSource, "TITLE"), OSTREL_TAG_MAX_BYTES, "TITLE (INAM)", inName,
+               &settings.title) ||
+      !PickTag(haveArtist, o.artist, FirstTag(fromSource, "ARTIST"), OSTREL_TAG_MAX_BYTES, "ARTIST (IART)", inName,
+               &settings.author) ||
+      !PickTag(haveComment, o.comment, FirstTag(fromSource, "COMMENT"), OSTREL_COMMENT_MAX_BYTES, "COMMENT (ICMT)",
+               inName, &settings.comment)) {
     return ENCODE_EXIT_FAILED;
   }
-  settings.tags = o.tags;
+  for (const auto& tag : fromSource) {
+    const bool header = tag.first == "TITLE" || tag.first == "ARTIST" || tag.first == "COMMENT";
+    if (!header && FirstTag(o.tags, tag.first).empty()) settings.tags.push_back(tag);
+  }
+  settings.tags.insert(settings.tags.end(), o.tags.begin(), o.tags.end());
 
   // The target: standard output as it is, or a temporary file renamed into place once complete.
   OutputFile outputFile;

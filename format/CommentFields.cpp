@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/Utf8.h"
+
 namespace ostrel {
 
 namespace {
@@ -43,41 +45,6 @@ bool Unescape(const std::string& text, std::string* out) {
   return true;
 }
 
-bool ValidUtf8(const std::string& s) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  const std::size_t n = s.size();
-  for (std::size_t i = 0; i < n;) {
-    const unsigned c = p[i];
-    std::size_t extra;
-    uint32_t cp;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      extra = 1;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      extra = 2;
-      cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      extra = 3;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    for (std::size_t k = 1; k <= extra; ++k) {
-      if (i + k >= n || (p[i + k] & 0xC0) != 0x80) return false;
-      cp = cp << 6 | (p[i + k] & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF.
-    if ((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      return false;
-    }
-    i += extra + 1;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string KeyProblem(const std::string& key) {
@@ -90,7 +57,7 @@ std::string KeyProblem(const std::string& key) {
 
 std::string ValueProblem(const std::string& value) {
   if (value.find('\0') != std::string::npos) return "the value holds a NUL byte";
-  if (!ValidUtf8(value)) return "the value is not valid UTF-8";
+  if (!IsUtf8(value)) return "the value is not valid UTF-8";
   return "";
 }
 

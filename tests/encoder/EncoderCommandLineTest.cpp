@@ -179,7 +179,7 @@ TEST_F(EncoderCommandLine, TagsFromOptionsOrTheSourcesInfoChunkElseNone) {
   test::WriteAll(dir_.File("long.wav"), TaggedWav(samples, std::string(300, 'x'), "A"));
   RunResult tooLong = Encoder({dir_.File("long.wav")});
   EXPECT_EQ(tooLong.status, 1);
-  EXPECT_NE(tooLong.err.find("INAM (title) tag is 300 bytes long"), std::string::npos) << tooLong.err;
+  EXPECT_NE(tooLong.err.find("TITLE (INAM) tag is 300 bytes long"), std::string::npos) << tooLong.err;
   EXPECT_FALSE(std::ifstream(dir_.File("long.ost")).good());
 }
 
