@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "audio/roundfs.h"
 #include "cli/OutputName.h"
 #include "platform/OutputFile.h"
 #include "platform/StreamConstants.h"
@@ -200,14 +202,22 @@ using PcmWriter = std::function<bool(short* first, short* second, int frames)>;
 // or a stop, DECODE_BAD_INPUT after a read failure (said on `log`), DECODE_WRITE_FAILED when
 // `write` failed.
 int ForEachFrame(StreamInput& s, const PcmWriter& write, const std::function<bool(const ostrel_frame_report&)>& each,
-                 bool* stopped, std::ostream& log) {
+                 bool* stopped, std::ostream& log, float gain = 1.0f) {
   ostrel_decoder* dec = s.decoder();
   const uint32_t perFrame = s.info().samples_per_frame;
   std::vector<int16_t> interleaved(2 * static_cast<size_t>(perFrame));
+  std::vector<float> scaled(gain != 1.0f ? 2 * static_cast<size_t>(perFrame) : 0);
   std::vector<short> first(perFrame), second(perFrame);
   *stopped = false;
   for (uint32_t told = 0;;) {
-    const long got = ostrel_decoder_read(dec, interleaved.data(), perFrame);
+    long got;
+    if (gain == 1.0f) {
+      got = ostrel_decoder_read(dec, interleaved.data(), perFrame);
+    } else {
+      // Scaled from the float output, so that the samples are rounded once.
+      got = ostrel_decoder_read_float(dec, scaled.data(), perFrame);
+      for (long i = 0; i < 2 * got; ++i) interleaved[static_cast<size_t>(i)] = roundfs(scaled[static_cast<size_t>(i)] * 32768.0f * gain);
+    }
     if (got < 0) {
       log << PREFIX << (got == OSTREL_ERR_READ ? s.ReadProblem() : s.shown() + ": " + ostrel_strerror(static_cast<int>(got)))
           << "\n";
@@ -236,8 +246,38 @@ int ForEachFrame(StreamInput& s, const PcmWriter& write, const std::function<boo
 }
 
 // Decodes every frame of an opened stream through `write`.
+// The factor of --apply-gain: 10^(gain / 20) of the stream's REPLAYGAIN_<KIND>_GAIN, at most
+// 1 / its peak; 1 (said on `log`) when the stream has no such gain.
+float GainFactor(StreamInput& s, const std::string& kind, std::ostream& log) {
+  std::string upper = kind;
+  for (char& c : upper) c = static_cast<char>(c - 'a' + 'A');
+  const std::string gainKey = "REPLAYGAIN_" + upper + "_GAIN", peakKey = "REPLAYGAIN_" + upper + "_PEAK";
+  double gainDb = 0.0, peak = 0.0;
+  bool haveGain = false;
+  for (int i = 0; i < ostrel_decoder_tag_count(s.decoder()); ++i) {
+    const char *key = nullptr, *value = nullptr;
+    if (ostrel_decoder_tag(s.decoder(), i, &key, &value) != OSTREL_OK) continue;
+    char* end = nullptr;
+    const double number = std::strtod(value, &end);
+    if (end == value) continue;
+    if (gainKey == key) {
+      gainDb = number;
+      haveGain = true;
+    }
+    if (peakKey == key) peak = number;
+  }
+  if (!haveGain) {
+    log << PREFIX << s.shown() << ": no " << gainKey << " tag; decoded without a gain\n";
+    return 1.0f;
+  }
+  double factor = std::pow(10.0, gainDb / 20.0);
+  if (peak > 0.0 && factor * peak > 1.0) factor = 1.0 / peak;  // no clipping
+  return static_cast<float>(factor);
+}
+
 int DecodeStream(StreamInput& s, const DecodeOptions& options, const PcmWriter& write, std::ostream& log) {
   if (options.onStart) options.onStart(s.info());
+  const float gain = options.applyGain.empty() ? 1.0f : GainFactor(s, options.applyGain, log);
   bool stopped = false;
   const int status = ForEachFrame(
       s, write,
@@ -245,7 +285,7 @@ int DecodeStream(StreamInput& s, const DecodeOptions& options, const PcmWriter& 
         if (report.damaged != 0) ReportDamage(s, report, log);
         return !options.onFrame || options.onFrame(report.index, report);
       },
-      &stopped, log);
+      &stopped, log, gain);
   if (status != DECODE_OK || stopped) return status;
   ostrel_decoder* dec = s.decoder();
   const uint32_t decoded = ostrel_decoder_frames_decoded(dec);

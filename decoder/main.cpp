@@ -50,6 +50,7 @@ int DecodeOne(const DecoderOptions& o, const std::string& inName, bool show) {
   const std::string shownIn = Shown(inName);
   DecodeOptions options;
   options.join = o.join;
+  options.applyGain = o.applyGain;
 
   std::string output = "/dev/null";  // -t: decoded, checked, dropped
   std::string shownOut = output;

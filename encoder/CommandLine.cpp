@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "audio/SourceReader.h"
+#include "encoder/ReplayGain.h"
 #include "ostrel/ostrel.h"
 
 namespace ostrel {
@@ -17,7 +18,7 @@ namespace {
 
 constexpr int kMaxJobs = 64;
 
-enum LongOnly { kTitle = OPTION_PROGRESS + 1, kArtist, kComment, kQuality, kThreads, kTag };
+enum LongOnly { kTitle = OPTION_PROGRESS + 1, kArtist, kComment, kQuality, kThreads, kTag, kReplayGain, kAlbumGain };
 
 const struct option kLongOptions[] = {
     {"bitrate", required_argument, nullptr, 'b'},
@@ -26,6 +27,8 @@ const struct option kLongOptions[] = {
     {"artist", required_argument, nullptr, kArtist},
     {"comment", required_argument, nullptr, kComment},
     {"tag", required_argument, nullptr, kTag},
+    {"replay-gain", no_argument, nullptr, kReplayGain},
+    {"album-gain", no_argument, nullptr, kAlbumGain},
     {"output", required_argument, nullptr, 'o'},
     {"force", no_argument, nullptr, 'f'},
     {"jobs", required_argument, nullptr, 'j'},
@@ -124,6 +127,17 @@ CommandLineAction ParseEncoderCommandLine(int argc, char** argv, EncoderOptions*
         o->tags.emplace_back(upper, tag.substr(eq + 1));
         break;
       }
+      case kAlbumGain:
+        o->albumGain = true;
+        [[fallthrough]];
+      case kReplayGain:
+        o->replayGain = true;
+        if (!ReplayGainAvailable()) {
+          *problem = "--replay-gain and --album-gain: this build cannot measure loudness (it was built without "
+                     "libebur128; apt-get install libebur128-dev)";
+          return CommandLineAction::UsageError;
+        }
+        break;
       case 'j':
         if (!ParseNumber(optarg, 1, kMaxJobs, &value)) {
           *problem = std::string("--jobs takes a number from 1 to ") + std::to_string(kMaxJobs) + ", not '" + optarg + "'";
@@ -195,6 +209,9 @@ void PrintEncoderHelp(std::FILE* out) {
       "                      may be repeated; replaces the source's tags of that key\n"
       "                      Without them: the source's tags (WAV LIST/INFO, AIFF, FLAC, Ogg),\n"
       "                      else none (the header's title and author then hold \"None\").\n"
+      "      --replay-gain   measure each source's loudness (EBU R 128) and true peak and write\n"
+      "                      REPLAYGAIN_TRACK_GAIN and _PEAK (reference -18 LUFS)\n"
+      "      --album-gain    also REPLAYGAIN_ALBUM_GAIN and _PEAK over all the inputs\n"
       "  -o, --output FILE   the output of the one input; - for standard output\n"
       "  -f, --force         replace an existing output (otherwise it is refused and the other\n"
       "                      inputs go on)\n"

@@ -19,6 +19,7 @@
 #include "encoder/CommandLine.h"
 #include "encoder/SourceInput.h"
 #include "encoder/LibraryEncode.h"
+#include "encoder/ReplayGain.h"
 #include "platform/StreamConstants.h"
 #include "ostrel/ostrel.h"
 #include "platform/FileHandle.h"
@@ -79,7 +80,7 @@ bool PickTag(bool given, const std::string& option, const std::string& fromSourc
 
 // Codes one input into one output. Returns 0, 1, or 128 + the signal that stopped it.
 int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::string& output, bool progressLine,
-                  bool summary) {
+                  bool summary, const std::vector<std::pair<std::string, std::string>>& gainTags) {
   const std::string inName = Shown(input, "standard input");
   const std::string outName = Shown(output, "standard output");
   const bool toStdout = output == STANDARD_STREAM_NAME;
@@ -123,6 +124,7 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
     if (!header && FirstTag(o.tags, tag.first).empty()) settings.tags.push_back(tag);
   }
   settings.tags.insert(settings.tags.end(), o.tags.begin(), o.tags.end());
+  settings.tags.insert(settings.tags.end(), gainTags.begin(), gainTags.end());
 
   // The target: standard output as it is, or a temporary file renamed into place once complete.
   OutputFile outputFile;
@@ -247,9 +249,32 @@ int RunEncoderCommandLine(int argc, char** argv) {
     if (status > worst) worst = status;
   };
   const size_t count = o.inputs.size();
+  // ReplayGain: every source is measured (and the album over all of them) before the first is
+  // coded, so that each header holds its figures from the start.
+  std::vector<std::vector<std::pair<std::string, std::string>>> gainTags(count);
+  if (o.replayGain) {
+    for (const std::string& input : o.inputs) {
+      if (input == STANDARD_STREAM_NAME) {
+        std::fprintf(stderr, "%s: --replay-gain reads each source before coding it: name files, not standard input\n",
+                     kProgram);
+        return ENCODE_EXIT_USAGE;
+      }
+    }
+    std::vector<GainFigures> tracks;
+    GainFigures album;
+    std::vector<std::string> problems;
+    MeasureGains(o.inputs, o.albumGain, &tracks, &album, &problems);
+    for (const std::string& p : problems) std::fprintf(stderr, "%s: %s\n", kProgram, p.c_str());
+    for (size_t i = 0; i < count; ++i) {
+      gainTags[i] = GainTags(tracks[i], false);
+      if (o.albumGain) {
+        for (auto& tag : GainTags(album, true)) gainTags[i].push_back(std::move(tag));
+      }
+    }
+  }
   if (o.jobs <= 1 || count == 1) {
     for (size_t i = 0; i < count && worst < ENCODE_EXIT_SIGNAL_BASE; ++i) {
-      account(EncodeOneFile(o, o.inputs[i], outputOf(o.inputs[i]), show, show));
+      account(EncodeOneFile(o, o.inputs[i], outputOf(o.inputs[i]), show, show, gainTags[i]));
     }
     return worst;
   }
@@ -264,10 +289,11 @@ int RunEncoderCommandLine(int argc, char** argv) {
   std::fflush(nullptr);
   while ((next < count && !StopRequested()) || !running.empty()) {
     while (!StopRequested() && next < count && running.size() < static_cast<size_t>(o.jobs)) {
-      const std::string input = o.inputs[next++];
+      const size_t index = next++;
+      const std::string input = o.inputs[index];
       const pid_t child = fork();
       if (child == 0) {
-        const int status = EncodeOneFile(o, input, outputOf(input), false, show);
+        const int status = EncodeOneFile(o, input, outputOf(input), false, show, gainTags[index]);
         std::fflush(nullptr);
         _exit(status);
       }

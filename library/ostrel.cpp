@@ -103,6 +103,79 @@ int ParseStatus(int parsed) {
 
 }  // namespace
 
+namespace {
+
+// A stream's tags, in the order given (keys in upper case), and the header strings they make.
+// With fields the comment holds them all (and LENGTH); without, the header's title, author and
+// comment are the first TITLE, ARTIST and COMMENT, or "None".
+struct TagSet {
+  std::vector<ostrel::CommentField> fields;
+  bool withFields = true;
+  bool withEncoder = true;  // ENCODER is added unless a field gives it
+
+  // The first value of field `key`, or `otherwise`.
+  const std::string& First(const char* key, const std::string& otherwise) const {
+    for (const ostrel::CommentField& f : fields) {
+      if (f.key == key) return f.value;
+    }
+    return otherwise;
+  }
+
+  // The fields written: the caller's, and ENCODER unless the caller gave one.
+  std::vector<ostrel::CommentField> Written() const {
+    static const std::string NONE;
+    std::vector<ostrel::CommentField> all = fields;
+    if (withEncoder && &First("ENCODER", NONE) == &NONE) all.push_back({"ENCODER", std::string("libostrel ") + OSTREL_VERSION});
+    return all;
+  }
+
+  // The header's three strings, with LENGTH's value `length` in the fields' comment; `*lengthAt`
+  // receives the offset of that value in the header (0 without fields).
+  void HeaderStrings(const std::string& length, std::string* title, std::string* author, std::string* comment,
+                     size_t* lengthAt) const {
+    static const std::string NONE = "None";
+    *title = First("TITLE", NONE);
+    *author = First("ARTIST", NONE);
+    *lengthAt = 0;
+    if (!withFields) {
+      *comment = First("COMMENT", NONE);
+      return;
+    }
+    size_t at = 0;
+    *comment = ostrel::BuildComment(Written(), length, &at);
+    *lengthAt = ostrel::FILE_HEADER_FIXED_BYTES + 1 + title->size() + 1 + author->size() + 2 + at;
+  }
+
+
+  // Sets (`add` false: replaces every value of the key) or adds a tag. Returns an OSTREL_ status.
+  int Set(const char* key, const char* value, bool add) {
+    std::string name = ostrel::FieldKey(key);
+    if (name == "AUTHOR") name = "ARTIST";
+    const std::string text = value;
+    if (!ostrel::KeyProblem(name).empty() || name == ostrel::LENGTH_KEY) return OSTREL_ERR_TAG;
+    if ((name == "TITLE" || name == "ARTIST") && text.size() > ostrel::FILE_TITLE_MAX) return OSTREL_ERR_TAG;
+    if (text.size() > ostrel::FILE_COMMENTS_MAX) return OSTREL_ERR_TAG;
+    if (withFields && !ostrel::ValueProblem(text).empty()) return OSTREL_ERR_TAG;
+    std::vector<ostrel::CommentField> before = fields;
+    if (!add) {
+      fields.erase(std::remove_if(fields.begin(), fields.end(),
+                                  [&name](const ostrel::CommentField& f) { return f.key == name; }),
+                   fields.end());
+    }
+    fields.push_back({name, text});
+    std::string title, author, comment;
+    size_t at = 0;
+    HeaderStrings(ostrel::UnknownLengthValue(), &title, &author, &comment, &at);
+    if (comment.size() > ostrel::FILE_COMMENTS_MAX) {
+      fields = std::move(before);
+      return OSTREL_ERR_TAG;
+    }
+    return OSTREL_OK;
+  }
+};
+
+}  // namespace
+
 // ---- Status, version, stream facts --------------------------------------------------------
 
 extern "C" const char* ostrel_strerror(int status) {
@@ -208,6 +281,43 @@ extern "C" int ostrel_parse_header(const void* data, size_t bytes, ostrel_info* 
     used += n + 1;
   }
   return OSTREL_OK;
+}
+
+extern "C" int ostrel_retag_header(const void* header, size_t bytes, const char* const* keys,
+                                   const char* const* values, size_t count, void* out, size_t out_bytes,
+                                   size_t* written) {
+  if (header == nullptr || written == nullptr || (count != 0 && (keys == nullptr || values == nullptr))) {
+    return OSTREL_ERR_ARGUMENT;
+  }
+  const auto* p = static_cast<const unsigned char*>(header);
+  ostrel::FileHeaderFields fields;
+  const int parsed = ostrel::ParseFileHeader(p, bytes, &fields);
+  if (parsed != ostrel::FILE_HEADER_OK) return ParseStatus(parsed);
+  try {
+    TagSet tags;
+    tags.withEncoder = false;
+    for (size_t i = 0; i < count; ++i) {
+      if (keys[i] == nullptr || values[i] == nullptr) return OSTREL_ERR_ARGUMENT;
+      const int set = tags.Set(keys[i], values[i], true);
+      if (set != OSTREL_OK) return set;
+    }
+    // LENGTH as the old header has it: its number, or unknown.
+    const ostrel::ParsedComment old =
+        ostrel::ParseComment(reinterpret_cast<const char*>(p) + fields.CommentsOffset, fields.CommentsBytes);
+    const std::string length = old.lengthKnown ? ostrel::LengthValue(old.length) : ostrel::UnknownLengthValue();
+    std::string title, author, comment;
+    size_t at = 0;
+    tags.HeaderStrings(length, &title, &author, &comment, &at);
+    const std::vector<unsigned char> made = ostrel::FileHeaderBytes(
+        title.c_str(), author.c_str(), comment.c_str(), fields.DataRate, fields.SampleRate, fields.Channels,
+        fields.Frames);
+    *written = made.size();
+    if (out == nullptr || out_bytes < made.size()) return OSTREL_ERR_ARGUMENT;
+    std::memcpy(out, made.data(), made.size());
+    return OSTREL_OK;
+  } catch (const std::bad_alloc&) {
+    return OSTREL_ERR_MEMORY;
+  }
 }
 
 // ---- Frame decoder -----------------------------------------------------------------------
@@ -808,44 +918,11 @@ struct ostrel_encoder {
     return error;
   }
 
-  // The first value of field `key`, or `otherwise`.
-  const std::string& First(const char* key, const std::string& otherwise) const {
-    for (const ostrel::CommentField& f : fields) {
-      if (f.key == key) return f.value;
-    }
-    return otherwise;
-  }
-
-  // The fields written: the caller's, and ENCODER unless the caller gave one.
-  std::vector<ostrel::CommentField> Written() const {
-    static const std::string NONE;
-    std::vector<ostrel::CommentField> all = fields;
-    if (&First("ENCODER", NONE) == &NONE) all.push_back({"ENCODER", std::string("libostrel ") + OSTREL_VERSION});
-    return all;
-  }
-
-  // The header's three strings, with LENGTH's value `length` in the fields' comment; `*lengthAt`
-  // receives the offset of that value in the header (0 without fields).
-  void HeaderStrings(const std::string& length, std::string* title, std::string* author, std::string* comment,
-                     size_t* lengthAt) const {
-    static const std::string NONE = "None";
-    *title = First("TITLE", NONE);
-    *author = First("ARTIST", NONE);
-    *lengthAt = 0;
-    if (!withFields) {
-      *comment = First("COMMENT", NONE);
-      return;
-    }
-    size_t at = 0;
-    *comment = ostrel::BuildComment(Written(), length, &at);
-    *lengthAt = ostrel::FILE_HEADER_FIXED_BYTES + 1 + title->size() + 1 + author->size() + 2 + at;
-  }
-
   int Start() {
     if (started) return error;
     started = true;
     std::string title, author, comment;
-    HeaderStrings(ostrel::UnknownLengthValue(), &title, &author, &comment, &lengthAt);
+    tags.HeaderStrings(ostrel::UnknownLengthValue(), &title, &author, &comment, &lengthAt);
     engine.WriteHeader(title.c_str(), author.c_str(), comment.c_str());
     if (!sink.Flush() || engine.WriteFailed()) error = OSTREL_ERR_WRITE;
     return error;
@@ -874,11 +951,7 @@ struct ostrel_encoder {
   FrameGeometry geometry;
   ostrel_seek_fn seek;
   void* user;
-  // The tags, in the order given (keys in upper case). With fields the comment holds them all
-  // (and LENGTH); without, the header's title, author and comment are the first TITLE, ARTIST and
-  // COMMENT, or "None".
-  std::vector<ostrel::CommentField> fields;
-  bool withFields = true;
+  TagSet tags;
   size_t lengthAt = 0;   // offset of LENGTH's value in the header
   uint64_t pushed = 0;   // sample frames written
   PushedSamples source;
@@ -923,36 +996,20 @@ extern "C" ostrel_encoder* ostrel_encoder_create(int kbps, ostrel_write_fn write
 
 namespace {
 
-// Sets (`add` false: replaces every value of the key) or adds a tag. Returns an OSTREL_ status.
+// Sets or adds a tag of the encoder's stream (TagSet::Set). Returns an OSTREL_ status.
 int SetTag(ostrel_encoder* enc, const char* key, const char* value, bool add) {
   if (enc == nullptr || key == nullptr || value == nullptr) return OSTREL_ERR_ARGUMENT;
-  std::string name = ostrel::FieldKey(key);
-  if (name == "AUTHOR") name = "ARTIST";
-  const std::string text = value;
-  if (!ostrel::KeyProblem(name).empty() || name == ostrel::LENGTH_KEY) return OSTREL_ERR_TAG;
-  if ((name == "TITLE" || name == "ARTIST") && text.size() > ostrel::FILE_TITLE_MAX) return OSTREL_ERR_TAG;
-  if (text.size() > ostrel::FILE_COMMENTS_MAX) return OSTREL_ERR_TAG;
-  if (enc->withFields && !ostrel::ValueProblem(text).empty()) return OSTREL_ERR_TAG;
-  if (enc->started || enc->finished) return OSTREL_ERR_STATE;
+  if (enc->started || enc->finished) {
+    TagSet probe;
+    probe.withFields = enc->tags.withFields;
+    const int fits = probe.Set(key, value, add);
+    return fits != OSTREL_OK ? fits : OSTREL_ERR_STATE;
+  }
   try {
-    std::vector<ostrel::CommentField> before = enc->fields;
-    if (!add) {
-      enc->fields.erase(std::remove_if(enc->fields.begin(), enc->fields.end(),
-                                       [&name](const ostrel::CommentField& f) { return f.key == name; }),
-                        enc->fields.end());
-    }
-    enc->fields.push_back({name, text});
-    std::string title, author, comment;
-    size_t at = 0;
-    enc->HeaderStrings(ostrel::UnknownLengthValue(), &title, &author, &comment, &at);
-    if (comment.size() > ostrel::FILE_COMMENTS_MAX) {
-      enc->fields = std::move(before);
-      return OSTREL_ERR_TAG;
-    }
+    return enc->tags.Set(key, value, add);
   } catch (const std::bad_alloc&) {
     return OSTREL_ERR_MEMORY;
   }
-  return OSTREL_OK;
 }
 
 }  // namespace
@@ -968,7 +1025,7 @@ extern "C" int ostrel_encoder_add_tag(ostrel_encoder* enc, const char* key, cons
 extern "C" int ostrel_encoder_set_fields(ostrel_encoder* enc, int on) {
   if (enc == nullptr) return OSTREL_ERR_ARGUMENT;
   if (enc->started || enc->finished) return OSTREL_ERR_STATE;
-  enc->withFields = on != 0;
+  enc->tags.withFields = on != 0;
   return OSTREL_OK;
 }
 
@@ -1057,7 +1114,7 @@ extern "C" int ostrel_encoder_finish(ostrel_encoder* enc) {
   const uint64_t held = static_cast<uint64_t>(ostrel_stream_samples(2 * enc->DataRate, enc->frames));
   std::string title, author, comment;
   size_t at = 0;
-  enc->HeaderStrings(ostrel::LengthValue(std::min(enc->pushed, held)), &title, &author, &comment, &at);
+  enc->tags.HeaderStrings(ostrel::LengthValue(std::min(enc->pushed, held)), &title, &author, &comment, &at);
   std::vector<unsigned char> fixed = ostrel::FileHeaderBytes(
       title.c_str(), author.c_str(), comment.c_str(), enc->DataRate, static_cast<unsigned short>(STREAM_SAMPLE_RATE),
       static_cast<unsigned char>(STREAM_CHANNELS), enc->frames);

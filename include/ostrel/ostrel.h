@@ -386,6 +386,19 @@ OSTREL_EXPORT int ostrel_parse_header(const void *data, size_t bytes, ostrel_inf
  * NULL pointer; OSTREL_ERR_MEMORY. */
 OSTREL_EXPORT int ostrel_find_frame(const void *data, size_t bytes, int end, size_t *offset, int *kbps);
 
+/* Makes a stream's header anew with other tags, for retagging without coding again: from the
+ * whole header at `header` (`bytes` bytes, as ostrel_parse_header takes it), a header with the
+ * same rate, frame count and LENGTH (or LENGTH unknown, where it had none) that holds exactly the
+ * `count` tags keys[i]=values[i], in order (the rules of ostrel_encoder_set_tag; no ENCODER is
+ * added). The frames that followed the old header follow the new one unchanged. Stores it at
+ * `out` (`out_bytes` bytes of room; at most 18 + 255 + 255 + 65535 are needed) and its size in
+ * `*written`. Returns OSTREL_OK; OSTREL_ERR_ARGUMENT (a NULL pointer, or too little room: then
+ * `*written` is the room needed); OSTREL_ERR_TAG; OSTREL_ERR_NOT_OSTREL or OSTREL_ERR_TRUNCATED
+ * for a header that cannot be read; OSTREL_ERR_MEMORY. */
+OSTREL_EXPORT int ostrel_retag_header(const void *header, size_t bytes, const char *const *keys,
+                                      const char *const *values, size_t count, void *out, size_t out_bytes,
+                                      size_t *written);
+
 typedef struct ostrel_frame_decoder ostrel_frame_decoder;
 
 /* Makes a decoder of single frames at `kbps`. NULL and `*status` on failure. */
