@@ -84,15 +84,22 @@ void Apply(const std::vector<Edit>& edits, Tags* tags) {
   std::vector<std::string> replaced;
   for (const Edit& e : edits) {
     const bool again = std::find(replaced.begin(), replaced.end(), e.key) != replaced.end();
+    // A replaced key keeps the place of its first value; a new one goes last.
+    size_t place = tags->size();
     if (e.remove || !again) {
       Tags kept;
       for (auto& t : *tags) {
-        if (t.first != e.key) kept.push_back(std::move(t));
+        if (t.first != e.key) {
+          kept.push_back(std::move(t));
+        } else if (place == tags->size()) {
+          place = kept.size();
+        }
       }
+      if (place == tags->size()) place = kept.size();
       *tags = std::move(kept);
     }
     if (!e.remove) {
-      tags->emplace_back(e.key, e.value);
+      tags->emplace(tags->begin() + static_cast<long>(std::min(place, tags->size())), e.key, e.value);
       replaced.push_back(e.key);
     }
   }

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <algorithm>
 #include <string>
@@ -187,6 +188,44 @@ TEST(Tags, TheEncoderRefusesWhatTheHeaderCannotHold) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("the tag GENRE cannot be written"), std::string::npos) << r.err;
   EXPECT_FALSE(std::ifstream(dir.File("s.ost")).good());
+}
+
+// ostreltag changes tags without coding again: the frames stay byte for byte, LENGTH stays, a
+// stream of the dialogue (no tags, no LENGTH) still decodes to its whole frames, and a change
+// that cannot be written leaves the file as it was.
+TEST(Retag, ChangesTagsAndKeepsTheFrames) {
+  TempDir dir;
+  test::WriteWav(dir.File("s.wav"), test::Sine(25000, 700.0, 6000.0));
+  ASSERT_EQ(test::Run({Program("ostrelenc"), "-q", "--title", "One", "--tag", "DATE=2020", dir.File("s.wav")}, "").status, 0);
+  ASSERT_EQ(test::Run({Program("ostrelenc")}, dir.File("s.wav") + "\n" + dir.File("old.ost") + "\n5\n").status, 0);
+  for (const char* name : {"s.ost", "old.ost"}) {
+    SCOPED_TRACE(name);
+    const std::string file = dir.File(name);
+    const std::vector<unsigned char> before = test::ReadAll(file);
+    RunResult r = test::Run({Program("ostreltag"), file, "--tag", "title=Two", "--tag", "ALBUM=A\nB", "--remove",
+                             "date", "--show"}, "");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, std::string("TITLE=Two\n") + (name == std::string("s.ost") ? std::string("ENCODER=libostrel ") + ostrel_version() + "\n" : "") +
+                         "ALBUM=A\\nB\n");
+    const std::vector<unsigned char> after = test::ReadAll(file);
+    ASSERT_GT(HeaderBytes(after), 0u);
+    EXPECT_TRUE(std::equal(after.begin() + static_cast<long>(HeaderBytes(after)), after.end(),
+                           before.begin() + static_cast<long>(HeaderBytes(before)), before.end()));
+    EXPECT_EQ(after.size() - HeaderBytes(after), before.size() - HeaderBytes(before));
+    r = test::Run({Program("ostreldec"), "-q", "-f", file, "-o", dir.File("d.wav")}, "");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const size_t whole = static_cast<size_t>(ostrel_stream_samples(128, test::HeaderFrameCount(after)));
+    EXPECT_EQ(test::WavSamples(dir.File("d.wav")).size() / 2, name == std::string("s.ost") ? 25000u : whole);
+
+    // A value the header cannot hold: refused, the file untouched, no temporary file left.
+    r = test::Run({Program("ostreltag"), file, "--tag", "TITLE=" + std::string(300, 'x')}, "");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("the file is unchanged"), std::string::npos) << r.err;
+    EXPECT_EQ(test::ReadAll(file), after);
+  }
+  size_t entries = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.File(""))) entries += e.is_regular_file() ? 1 : 0;
+  EXPECT_EQ(entries, 4u) << "s.wav, s.ost, old.ost, d.wav and nothing left over";
 }
 
 #ifdef OSTREL_TEST_HAVE_SNDFILE
