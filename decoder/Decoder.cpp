@@ -256,7 +256,7 @@ float GainFactor(StreamInput& s, const std::string& kind, std::ostream& log) {
   bool haveGain = false;
   for (int i = 0; i < ostrel_decoder_tag_count(s.decoder()); ++i) {
     const char *key = nullptr, *value = nullptr;
-    if (ostrel_decoder_tag(s.decoder(), i, &key, &value) != OSTREL_OK) continue;
+    if (ostrel_decoder_tag_at(s.decoder(), i, &key, &value) != OSTREL_OK) continue;
     char* end = nullptr;
     const double number = std::strtod(value, &end);
     if (end == value) continue;
@@ -318,7 +318,7 @@ std::vector<std::pair<std::string, std::string>> InfoTags(StreamInput& s) {
   for (const auto& [key, id] : IDS) {
     for (int i = 0; i < count; ++i) {
       const char *k = nullptr, *v = nullptr;
-      if (ostrel_decoder_tag(s.decoder(), i, &k, &v) == OSTREL_OK && std::strcmp(k, key) == 0) {
+      if (ostrel_decoder_tag_at(s.decoder(), i, &k, &v) == OSTREL_OK && std::strcmp(k, key) == 0) {
         entries.emplace_back(id, v);
         break;
       }
@@ -463,7 +463,7 @@ int PrintInfo(const std::string& in, const DecodeOptions& options, std::ostream&
   bool exact = false;
   for (int i = 0; i < tags; ++i) {
     const char *key = nullptr, *value = nullptr;
-    if (ostrel_decoder_tag(s.decoder(), i, &key, &value) == OSTREL_OK && std::strcmp(key, "LENGTH") == 0 &&
+    if (ostrel_decoder_tag_at(s.decoder(), i, &key, &value) == OSTREL_OK && std::strcmp(key, "LENGTH") == 0 &&
         value[0] >= '0' && value[0] <= '9' && std::strtoull(value, nullptr, 10) == info.samples) {
       exact = true;
     }
@@ -476,7 +476,7 @@ int PrintInfo(const std::string& in, const DecodeOptions& options, std::ostream&
     out << "Tags:        " << tags << "\n";
     for (int i = 0; i < tags; ++i) {
       const char *key = nullptr, *value = nullptr;
-      if (ostrel_decoder_tag(s.decoder(), i, &key, &value) == OSTREL_OK) {
+      if (ostrel_decoder_tag_at(s.decoder(), i, &key, &value) == OSTREL_OK) {
         out << "  " << Printable(key) << "=" << Printable(value) << "\n";
       }
     }

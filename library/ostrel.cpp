@@ -691,7 +691,7 @@ extern "C" int ostrel_decoder_tag_count(const ostrel_decoder* dec) {
   return dec != nullptr ? static_cast<int>(dec->fields.size()) : 0;
 }
 
-extern "C" int ostrel_decoder_tag(const ostrel_decoder* dec, int index, const char** key, const char** value) {
+extern "C" int ostrel_decoder_tag_at(const ostrel_decoder* dec, int index, const char** key, const char** value) {
   if (dec == nullptr || key == nullptr || value == nullptr || index < 0 ||
       static_cast<size_t>(index) >= dec->fields.size()) {
     return OSTREL_ERR_ARGUMENT;

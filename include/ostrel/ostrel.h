@@ -147,7 +147,7 @@ typedef struct {
   uint64_t header_bytes;      /* offset of the first frame in the stream */
   const char *title, *author, *comment;  /* the header's strings as they stand ("None" in a stream
                           the encoder left untagged); a comment that holds tags is their text: read
-                          them with ostrel_decoder_tag or ostrel_comment_tags */
+                          them with ostrel_decoder_tag_at or ostrel_comment_tags */
 } ostrel_info;
 
 /* ---- Tags ----------------------------------------------------------------------------------- */
@@ -303,9 +303,9 @@ OSTREL_EXPORT ostrel_decoder *ostrel_decoder_open(ostrel_input_fn read, ostrel_s
 OSTREL_EXPORT int ostrel_decoder_info(const ostrel_decoder *dec, ostrel_info *info);
 
 /* The stream's tags (see Tags): how many, and the `index`-th (0 .. count - 1) as pointers to
- * strings owned by the decoder. ostrel_decoder_tag returns OSTREL_OK or OSTREL_ERR_ARGUMENT. */
+ * strings owned by the decoder. ostrel_decoder_tag_at returns OSTREL_OK or OSTREL_ERR_ARGUMENT. */
 OSTREL_EXPORT int ostrel_decoder_tag_count(const ostrel_decoder *dec);
-OSTREL_EXPORT int ostrel_decoder_tag(const ostrel_decoder *dec, int index, const char **key, const char **value);
+OSTREL_EXPORT int ostrel_decoder_tag_at(const ostrel_decoder *dec, int index, const char **key, const char **value);
 
 /* "" or, in plain words, what was wrong with the header's tags: a malformed line (left out), or a
  * LENGTH more than the frames hold (the frames are trusted). Owned by the decoder. */
