@@ -23,6 +23,7 @@ namespace {
 
 constexpr uint32_t kSizeUnknown = 0xFFFFFFFFu;  // a RIFF size a streaming writer left
 constexpr float kFullScale = 32768.0f;          // 1.0 of a file's full scale on the 16-bit scale
+constexpr uint32_t kLowestRate = 1000;           // Hz: the lowest source sample rate converted
 constexpr size_t kBlockFrames = 4096;           // source sample frames converted at a time
 
 // WAV format codes, for naming what a file holds.
@@ -431,7 +432,16 @@ void SourceReader::OpenConverted(const std::string& path) {
   rate_ = static_cast<uint32_t>(info.samplerate);
   channels_ = info.channels;
   format_ = Describe(rate_, channels_, kind);
-  promised_ = std::max<uint64_t>(info.frames > 0 ? static_cast<uint64_t>(info.frames) : 0, facts.frames);
+  // No one records below it; and the converter's output block grows with 44100 / rate, so this
+  // also bounds its memory (at most 44.1 output frames a source frame).
+  if (rate_ < kLowestRate) {
+    problem_ = "is " + format_ + "; sample rates below " + std::to_string(kLowestRate) + " Hz are not supported";
+    return;
+  }
+  // libsndfile's SF_COUNT_MAX says the length is not known (a FLAC stream written into a pipe, an
+  // Ogg file whose last page it cannot find): no promise, read to the end.
+  const bool lengthKnown = info.frames > 0 && info.frames != SF_COUNT_MAX;
+  promised_ = std::max<uint64_t>(lengthKnown ? static_cast<uint64_t>(info.frames) : 0, facts.frames);
   seconds_ = rate_ > 0 ? static_cast<uint32_t>(std::min<uint64_t>(promised_ / rate_, UINT32_MAX)) : 0;
   if (info.frames <= 0) {
     problem_ = "holds no samples";

@@ -2,7 +2,23 @@
 
 #include <getopt.h>
 
+#include <string>
+
 namespace ostrel {
+
+namespace {
+
+// The option getopt_long has just complained about. A long one is the argument it was given in
+// (without a value after "="); a short one is named by its letter, since getopt may still be in
+// the middle of its argument ("-q -dash": the d of -dash, not -q).
+std::string Offending(char** argv) {
+  const std::string last = argv[optind - 1];
+  if (last.compare(0, 2, "--") == 0) return last.substr(0, last.find('='));
+  if (optopt != 0) return std::string("-") + static_cast<char>(optopt);
+  return last;
+}
+
+}  // namespace
 
 CommonOption TakeCommonOption(int c, char** argv, CommonOptions* o, std::string* problem) {
   switch (c) {
@@ -28,10 +44,10 @@ CommonOption TakeCommonOption(int c, char** argv, CommonOptions* o, std::string*
     case 'V':
       return CommonOption::Version;
     case ':':
-      *problem = std::string("option ") + argv[optind - 1] + " needs a value";
+      *problem = "option " + Offending(argv) + " needs a value";
       return CommonOption::UsageError;
     case '?':
-      *problem = std::string("unknown option ") + argv[optind - 1];
+      *problem = "unknown option " + Offending(argv);
       return CommonOption::UsageError;
     default:
       return CommonOption::NotCommon;

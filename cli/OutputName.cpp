@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include "platform/OutputFile.h"
+
 namespace ostrel {
 
 std::string OutputBeside(const std::string& input, const std::string& extension) {
@@ -15,7 +17,7 @@ std::string OutputBeside(const std::string& input, const std::string& extension)
 
 std::string ExistingOutputRefusal(const std::string& output) {
   struct stat st;
-  if (stat(output.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return "it exists (-f replaces it)";
+  if (stat(output.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return OUTPUT_EXISTS;
   return "";
 }
 

@@ -32,12 +32,36 @@ const std::string PREFIX = std::string(PROGRAM) + ": ";
 // up to this many, so that a header the library cannot decode can be named.
 constexpr size_t HEADER_MAX_BYTES = 18 + 255 + 255 + 65535;
 
-// Header strings may hold any bytes; keep control characters off the terminal.
+// Header strings may hold any bytes; what is shown is valid UTF-8 without control characters:
+// those become '?', and a byte that starts no valid sequence U+FFFD.
 std::string Printable(const std::string& text) {
-  std::string shown = text;
-  for (char& ch : shown) {
-    const unsigned char u = static_cast<unsigned char>(ch);
-    if (u < 0x20 || u == 0x7F) ch = '?';
+  static const char* const REPLACEMENT = "\xEF\xBF\xBD";
+  std::string shown;
+  size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    const size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    uint32_t code = length == 1 ? lead : length == 2 ? lead & 0x1Fu : length == 3 ? lead & 0x0Fu : lead & 0x07u;
+    bool valid = length > 0 && i + length <= text.size();
+    for (size_t k = 1; valid && k < length; ++k) {
+      const unsigned char next = static_cast<unsigned char>(text[i + k]);
+      valid = (next & 0xC0) == 0x80;
+      code = (code << 6) | (next & 0x3Fu);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are no valid UTF-8 either.
+    static const uint32_t LOWEST[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (valid && (code < LOWEST[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))) valid = false;
+    if (!valid) {
+      shown += REPLACEMENT;
+      ++i;
+      continue;
+    }
+    if (code < 0x20 || (code >= 0x7F && code <= 0x9F)) {
+      shown += '?';
+    } else {
+      shown.append(text, i, length);
+    }
+    i += length;
   }
   return shown;
 }
@@ -78,7 +102,8 @@ class StreamInput {
     ostrel_ = ostrel_decoder_open(Read, regular_ ? Seek : nullptr, this, options.join ? OSTREL_JOIN : 0, &status);
     if (ostrel_ == nullptr) {
       log << PREFIX << OpenProblem(status) << "\n";
-      return DECODE_BAD_INPUT;
+      // Out of memory: no output was made, which is what the status says.
+      return status == OSTREL_ERR_MEMORY ? DECODE_WRITE_FAILED : DECODE_BAD_INPUT;
     }
     (void)ostrel_decoder_info(ostrel_, &info_);
     joined_ = options.join && Joined();
@@ -221,7 +246,8 @@ int ForEachFrame(StreamInput& s, const PcmWriter& write, const std::function<boo
     if (got < 0) {
       log << PREFIX << (got == OSTREL_ERR_READ ? s.ReadProblem() : s.shown() + ": " + ostrel_strerror(static_cast<int>(got)))
           << "\n";
-      return DECODE_BAD_INPUT;
+      // A read error is the input's fault; running out of memory leaves the output not made.
+      return got == OSTREL_ERR_MEMORY ? DECODE_WRITE_FAILED : DECODE_BAD_INPUT;
     }
     if (got > 0 && write) {
       for (long i = 0; i < got; ++i) {
@@ -391,6 +417,7 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
   }
   int status = DECODE_OK;
   int writeError = 0;
+  bool writeFailed = false;  // the output failed (not the decoding, which said so itself)
   {
     Waveio wav(output.WritePath().c_str(), WAVE_WRITE);
     if (wav.Error() != 0) {
@@ -410,6 +437,7 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
       wav.IO(first, second, frames);
       if (wav.Error() == 0 && std::ferror(wav.File()) == 0) return true;
       writeError = errno;
+      writeFailed = true;
       return false;
     };
     status = DecodeStream(s, options, write, log);
@@ -422,16 +450,18 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
       wav.CloseWave();  // patches the header's lengths, flushes and closes
       if (wav.Error() != 0) {
         writeError = errno;
+        writeFailed = true;
         status = DECODE_WRITE_FAILED;
       }
     }
   }
-  if (status == DECODE_BAD_INPUT) return status;  // the input failed: the temporary file goes
+  // The input failed, or memory ran out (said already): the temporary file goes.
+  if (status == DECODE_BAD_INPUT || (status == DECODE_WRITE_FAILED && !writeFailed)) return status;
   if (status == DECODE_WRITE_FAILED) {
     ReportWriteFailure(out, writeError, log);
     return status;
   }
-  if (!output.Commit(&reason)) {
+  if (!output.Commit(options.replace, &reason)) {
     ReportWriteFailure(out, reason, log);
     return DECODE_WRITE_FAILED;
   }
@@ -470,9 +500,16 @@ int PrintInfo(const std::string& in, const DecodeOptions& options, std::ostream&
   }
   if (exact) out << " (" << info.samples << " sample frames, as LENGTH gives)";
   out << "\n";
-  out << "Title:       " << Printable(info.title) << "\n";
-  out << "Author:      " << Printable(info.author) << "\n";
-  if (ostrel_comment_tags(info.comment, std::strlen(info.comment), nullptr, nullptr) == 1) {
+  // The strings with every byte they hold (a NUL among them included).
+  const auto tag = [&s](const char* key) {
+    size_t bytes = 0;
+    const char* text = ostrel_decoder_tag(s.decoder(), key, &bytes);
+    return text != nullptr ? std::string(text, bytes) : std::string();
+  };
+  out << "Title:       " << Printable(tag("title")) << "\n";
+  out << "Author:      " << Printable(tag("author")) << "\n";
+  const std::string comment = tag("comment");
+  if (ostrel_comment_tags(comment.data(), comment.size(), nullptr, nullptr) == 1) {
     out << "Tags:        " << tags << "\n";
     for (int i = 0; i < tags; ++i) {
       const char *key = nullptr, *value = nullptr;
@@ -481,7 +518,7 @@ int PrintInfo(const std::string& in, const DecodeOptions& options, std::ostream&
       }
     }
   } else {
-    out << "Comments:    " << Printable(info.comment) << "\n";
+    out << "Comments:    " << Printable(comment) << "\n";
   }
   if (!list) return ReportMissingFrames(s, inFile, log) ? DECODE_DAMAGED : DECODE_OK;
 

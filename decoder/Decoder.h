@@ -43,6 +43,9 @@ struct DecodeOptions {
   // number, counted from 0, and what it held. Returning false stops decoding after that frame;
   // the result is then computed from the frames done so far.
   std::function<bool(uint32_t frame, const ostrel_frame_report& report)> onFrame;
+  // DecodeFile: a plain file that appears under the output's name while decoding is replaced
+  // (-f); otherwise it is kept and the output is reported as not written.
+  bool replace = false;
 };
 
 // Decodes the compressed stream `in` (a path, or "-" for standard input, read as it arrives: a

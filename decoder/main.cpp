@@ -10,6 +10,7 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "cli/OutputName.h"
@@ -51,6 +52,7 @@ int DecodeOne(const DecoderOptions& o, const std::string& inName, bool show) {
   DecodeOptions options;
   options.join = o.join;
   options.applyGain = o.applyGain;
+  options.replace = o.force;
 
   std::string output = "/dev/null";  // -t: decoded, checked, dropped
   std::string shownOut = output;
@@ -109,9 +111,7 @@ int DecodeOne(const DecoderOptions& o, const std::string& inName, bool show) {
   return status;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int RunDecoder(int argc, char** argv) {
   // Past a file-size limit a write then fails, which is reported and removes the partial output,
   // instead of the process being killed with the temporary file left behind; a signal that ends
   // the process removes it too.
@@ -164,4 +164,17 @@ int main(int argc, char** argv) {
   const bool show = !o.quiet && (o.progress || isatty(STDERR_FILENO));
   for (const std::string& in : o.inputs) worst = Worse(worst, DecodeOne(o, in, show));
   return worst;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return RunDecoder(argc, argv);
+  } catch (const std::bad_alloc&) {
+    // Everything made on the way (a temporary output, a copy of standard input) is gone by now;
+    // nothing goes to standard output, which may carry the audio.
+    std::fprintf(stderr, "%s: out of memory\n", kProgram);
+    return DECODE_WRITE_FAILED;
+  }
 }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -172,6 +173,9 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
                    "%s: %s: the tag %s cannot be written: its value must be UTF-8 without NUL bytes, title and "
                    "artist at most %d bytes, and all tags together at most %d bytes; nothing was written\n",
                    kProgram, inName.c_str(), run.badTag.c_str(), OSTREL_TAG_MAX_BYTES, OSTREL_COMMENT_MAX_BYTES);
+    } else if (run.status == OSTREL_ERR_MEMORY) {
+      std::fprintf(stderr, "%s: %s: out of memory; %s\n", kProgram, inName.c_str(),
+                   toStdout ? "the stream is incomplete" : "nothing was left behind");
     } else if (run.status == OSTREL_ERR_INTERNAL) {
       std::fprintf(stderr, "%s: %s: a frame could not be coded within its budget (Padding Error!); %s\n", kProgram,
                    inName.c_str(), toStdout ? "the stream is incomplete" : "nothing was left behind");
@@ -181,7 +185,7 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
     }
     return ENCODE_EXIT_FAILED;
   }
-  if (!toStdout && !outputFile.Commit(&reason)) {
+  if (!toStdout && !outputFile.Commit(o.force, &reason)) {
     std::fprintf(stderr, "%s\n", CannotWrite(kProgram, output, reason).c_str());
     return ENCODE_EXIT_FAILED;
   }
@@ -293,7 +297,12 @@ int RunEncoderCommandLine(int argc, char** argv) {
       const std::string input = o.inputs[index];
       const pid_t child = fork();
       if (child == 0) {
-        const int status = EncodeOneFile(o, input, outputOf(input), false, show, gainTags[index]);
+        int status = ENCODE_EXIT_FAILED;
+        try {
+          status = EncodeOneFile(o, input, outputOf(input), false, show, gainTags[index]);
+        } catch (const std::bad_alloc&) {
+          std::fprintf(stderr, "%s: %s: out of memory; nothing was left behind\n", kProgram, input.c_str());
+        }
         std::fflush(nullptr);
         _exit(status);
       }

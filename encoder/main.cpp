@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "encoder/CommandLine.h"
@@ -38,9 +39,7 @@ int ParseThreads(int argc, char** argv, int* threads) {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int RunEncoder(int argc, char** argv) {
   if (!DialogueArguments(argc, argv)) {
     ostrel::InstallSignalChain();
     return ostrel::RunEncoderCommandLine(argc, argv);
@@ -56,4 +55,21 @@ int main(int argc, char** argv) {
   if (dialogue.status != 0) return dialogue.status;
   dialogue.params.threads = threads;
   return ostrel::RunFrameLoop(dialogue.params, *dialogue.in, std::move(dialogue.fptr));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return RunEncoder(argc, argv);
+  } catch (const std::bad_alloc&) {
+    // The dialogue's console shows the coder's own words for it; the command line, whose standard
+    // output may carry the stream, says it on standard error. A temporary output is gone by now.
+    if (DialogueArguments(argc, argv)) {
+      std::fputs("Not enough memory!\n", stdout);
+    } else {
+      std::fputs("ostrelenc: out of memory\n", stderr);
+    }
+    return 1;
+  }
 }

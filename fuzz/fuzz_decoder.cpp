@@ -1,6 +1,7 @@
 // Fuzz target: the library's decoding path on arbitrary bytes from memory: header checks, frame
-// reading with short reads, concealment and synthesis through ostrel_decoder_read, and the
-// frame-level decoder on the first two whole frames. No file is touched.
+// reading with short reads, concealment and synthesis through ostrel_decoder_read, the
+// frame-level decoder on the first two whole frames, and the same bytes less their first one
+// joined without a header (the frame search) with seeks. No file is touched.
 #include <cstring>
 #include <vector>
 
@@ -22,6 +23,15 @@ size_t Read(void* user, void* out, size_t bytes) {
   std::memcpy(out, in->data + in->at, n);
   in->at += n;
   return n;
+}
+
+// The same with an error told from the end (never one here), and a seek.
+long Input2(void* user, void* out, size_t bytes) { return static_cast<long>(Read(user, out, bytes)); }
+int Seek(void* user, uint64_t offset) {
+  auto* in = static_cast<Input*>(user);
+  if (offset > in->size) return 1;
+  in->at = static_cast<size_t>(offset);
+  return 0;
 }
 
 }  // namespace
@@ -50,5 +60,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (decoded != OSTREL_OK && decoded != OSTREL_ERR_DAMAGED) __builtin_trap();
   }
   ostrel_frame_decoder_destroy(frames);
+
+  // Joined one byte in: the search finds a frame or says there is none; a seek lands where it
+  // says, and reads go on from there.
+  Input rest{data + (size > 0 ? 1 : 0), size > 0 ? size - 1 : 0, 0};
+  dec = ostrel_decoder_open(Input2, Seek, &rest, OSTREL_JOIN, &status);
+  if (dec == nullptr) return 0;
+  const uint64_t targets[2] = {size > 4 ? data[size - 1] * 97u + data[size - 2] : 0u, 0};
+  for (uint64_t target : targets) {
+    const int sought = ostrel_decoder_seek(dec, target);
+    if (sought != OSTREL_OK && sought != OSTREL_ERR_ARGUMENT) __builtin_trap();
+    if (sought == OSTREL_OK && ostrel_decoder_tell(dec) != target) __builtin_trap();
+    if (ostrel_decoder_read(dec, pcm.data(), 3000) < 0) __builtin_trap();
+  }
+  ostrel_decoder_destroy(dec);
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "library/AnalysisPipeline.h"
 
 #include <algorithm>
+#include <new>
 
 namespace ostrel {
 
@@ -18,10 +19,18 @@ AnalysisPipeline::AnalysisPipeline(const FrameGeometry& geometry, SampleSource& 
       s.coefficients.push_back(s.coefficientStore.data() + c * total);
     }
   }
-  for (int t = 1; t < used; ++t) workers.emplace_back([this, t] { Work(t); });
+  try {
+    for (int t = 1; t < used; ++t) workers.emplace_back([this, t] { Work(t); });
+  } catch (...) {
+    // No destructor runs for a half-built object: the threads already started are stopped here.
+    StopWorkers();
+    throw;
+  }
 }
 
-AnalysisPipeline::~AnalysisPipeline() {
+AnalysisPipeline::~AnalysisPipeline() { StopWorkers(); }
+
+void AnalysisPipeline::StopWorkers() {
   {
     std::lock_guard<std::mutex> hold(lock);
     stop = true;
@@ -31,6 +40,7 @@ AnalysisPipeline::~AnalysisPipeline() {
 }
 
 AnalysisPipeline::Unit AnalysisPipeline::Claim(int64_t* frame) {
+  if (outOfMemory) return Unit::None;
   // Channel analyses first, the earlier frame first: they are what the coder waits for.
   int best = -1;
   for (int c = 0; c < static_cast<int>(STREAM_CHANNELS); ++c) {
@@ -53,9 +63,7 @@ AnalysisPipeline::Unit AnalysisPipeline::Claim(int64_t* frame) {
   return Unit::None;
 }
 
-void AnalysisPipeline::Run(Unit unit, int64_t frame, CodingSetup& models, std::unique_lock<std::mutex>& hold) {
-  Slot& s = slots[frame % SLOTS];
-  hold.unlock();
+void AnalysisPipeline::RunUnit(Unit unit, Slot& s, CodingSetup& models) {
   if (unit == Unit::Read) {
     s.ended = transform->ReadFrame(s.samples.data()) != 0;
     // Taken here, by the only thread reading the source now.
@@ -67,6 +75,20 @@ void AnalysisPipeline::Run(Unit unit, int64_t frame, CodingSetup& models, std::u
                               s.setup->Weights()[c], s.setup->Gains()[c], models.LongModel.get(),
                               models.TranModel.get(), models.ShortModel.get());
     std::copy(transformX[c], transformX[c] + total, s.coefficients[c]);
+  }
+}
+
+void AnalysisPipeline::Run(Unit unit, int64_t frame, CodingSetup& models, std::unique_lock<std::mutex>& hold) {
+  Slot& s = slots[frame % SLOTS];
+  hold.unlock();
+  try {
+    RunUnit(unit, s, models);
+  } catch (const std::bad_alloc&) {
+    // Nothing may leave a worker thread; the coder learns of it at its next Take.
+    hold.lock();
+    outOfMemory = true;
+    changed.notify_all();
+    return;
   }
   hold.lock();
   if (unit == Unit::Read) {
@@ -100,6 +122,7 @@ AnalysisPipeline::Frame AnalysisPipeline::Take() {
   const int64_t wanted = taken++;
   changed.notify_all();  // the slot given back may take a read
   while (analysed[0] <= wanted || analysed[1] <= wanted) {
+    if (outOfMemory) throw std::bad_alloc();
     int64_t frame = 0;
     const Unit unit = Claim(&frame);
     if (unit == Unit::None) {

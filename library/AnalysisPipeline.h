@@ -43,7 +43,9 @@ class AnalysisPipeline {
   static constexpr int FRAMES_AHEAD = 3;
 
   // Gives back the frame of the previous Take and returns the next frame in order, helping with
-  // the analysis while it waits. Allocates nothing.
+  // the analysis while it waits. Allocates nothing itself; throws std::bad_alloc when a unit of
+  // work on any thread ran out of memory (the transforms' caches are built on first use, per
+  // thread), and from then on at every call.
   Frame Take();
 
  private:
@@ -64,7 +66,11 @@ class AnalysisPipeline {
   Unit Claim(int64_t* frame);
   // Runs a claimed unit with model set `models` and marks it done (takes and gives back `hold`).
   void Run(Unit unit, int64_t frame, CodingSetup& models, std::unique_lock<std::mutex>& hold);
+  // The unit's work proper, outside the lock.
+  void RunUnit(Unit unit, Slot& s, CodingSetup& models);
   void Work(int index);
+  // Tells the workers to stop and waits for them.
+  void StopWorkers();
 
   SampleSource& source;
   unsigned total;
@@ -84,6 +90,7 @@ class AnalysisPipeline {
   int64_t lastFrame = -1;     // the last frame to code, once read
   int64_t analysed[STREAM_CHANNELS] = {};  // frames analysed, per channel
   bool analysing[STREAM_CHANNELS] = {};
+  bool outOfMemory = false;   // a unit could not get its memory: no more units run
 };
 
 }  // namespace ostrel

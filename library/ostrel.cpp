@@ -1,5 +1,7 @@
 // The C interface of libostrel: a thin layer over the engine classes of this folder. Every entry
-// point catches what the engine throws (only std::bad_alloc) and turns it into a status.
+// point catches what the engine throws (only std::bad_alloc) and turns it into a status; an
+// object whose engine was stopped half-way by it keeps OSTREL_ERR_MEMORY for every later call,
+// having handed nothing of the unfinished frame to the caller.
 #include "ostrel/ostrel.h"
 
 #include <algorithm>
@@ -348,7 +350,14 @@ extern "C" int ostrel_frame_decoder_decode(ostrel_frame_decoder* dec, const void
   if (dec == nullptr || frame == nullptr || interleaved == nullptr || bytes != dec->engine.FrameBytes()) {
     return OSTREL_ERR_ARGUMENT;
   }
-  const bool intact = dec->engine.Decode(static_cast<const unsigned char*>(frame), bytes);
+  bool intact = false;
+  try {
+    intact = dec->engine.Decode(static_cast<const unsigned char*>(frame), bytes);
+  } catch (const std::bad_alloc&) {
+    // The synthesis may be half-way through the frame: start again from silence.
+    ostrel_frame_decoder_reset(dec);
+    return OSTREL_ERR_MEMORY;
+  }
   const float* first = dec->engine.Output(0);
   const float* second = dec->engine.Output(1);
   const unsigned total = dec->engine.Total();
@@ -452,6 +461,7 @@ struct ostrel_decoder {
   uint64_t position = 0;   // the sample the next read starts with
   bool ended = false;
   int error = OSTREL_OK;   // a read callback's failure, until a seek succeeds
+  bool outOfMemory = false;  // a frame's decoding was stopped half-way: every later read fails
 
   // Reads until `bytes` bytes are in, the input ends, or it fails (error set). Returns how many came.
   size_t Fill(unsigned char* data, size_t bytes) {
@@ -481,14 +491,21 @@ struct ostrel_decoder {
     return got;
   }
 
-  // Reads and decodes the next frame. False at the end of the stream or after a read error.
+  // Reads and decodes the next frame. False at the end of the stream, after a read error or when
+  // memory ran out (outOfMemory).
   bool DecodeNext() {
     if (Fill(frame.data(), frame.size()) < frame.size()) {
       // A frame cut short at the end of the stream is not decoded, as ostreldec does.
       ended = true;
       return false;
     }
-    const bool intact = engine->Decode(frame.data(), frame.size());
+    bool intact = false;
+    try {
+      intact = engine->Decode(frame.data(), frame.size());
+    } catch (const std::bad_alloc&) {
+      outOfMemory = true;
+      return false;
+    }
     if (!intact) ++damaged;
     ++decoded;
     const ostrel::FrameReport& r = engine->Report();
@@ -512,11 +529,12 @@ struct ostrel_decoder {
   // Makes the output samples of the next frames available; returns how many are (0 at the end) or
   // a negative status.
   long Available() {
+    if (outOfMemory) return OSTREL_ERR_MEMORY;
     if (position >= limit) return 0;
     while (next == end) {
       if (error != OSTREL_OK) return error;
       if (ended || nextFrame >= toRead) return 0;
-      if (!DecodeNext()) return error != OSTREL_OK ? error : 0;
+      if (!DecodeNext()) return outOfMemory ? OSTREL_ERR_MEMORY : error != OSTREL_OK ? error : 0;
     }
     return static_cast<long>(end - next);
   }
@@ -717,6 +735,17 @@ extern "C" int ostrel_comment_tags(const char* comment, size_t bytes, ostrel_tag
   } catch (const std::bad_alloc&) {
     return OSTREL_ERR_MEMORY;
   }
+}
+
+extern "C" const char* ostrel_decoder_tag(const ostrel_decoder* dec, const char* key, size_t* bytes) {
+  if (dec == nullptr || key == nullptr) return nullptr;
+  const std::string* tag = std::strcmp(key, "title") == 0    ? &dec->title
+                           : std::strcmp(key, "author") == 0 ? &dec->author
+                           : std::strcmp(key, "comment") == 0 ? &dec->comment
+                                                              : nullptr;
+  if (tag == nullptr) return nullptr;
+  if (bytes != nullptr) *bytes = tag->size();
+  return tag->c_str();
 }
 
 extern "C" long ostrel_decoder_read(ostrel_decoder* dec, int16_t* interleaved, size_t frames) {
@@ -928,10 +957,26 @@ struct ostrel_encoder {
     return error;
   }
 
+  // Runs `step` (which returns the sticky status), turning running out of memory into the sticky
+  // OSTREL_ERR_MEMORY: the bytes of a frame (or header) left half-made are never handed over.
+  template <typename Step>
+  int Guarded(Step step) {
+    try {
+      return step();
+    } catch (const std::bad_alloc&) {
+      return error = OSTREL_ERR_MEMORY;
+    }
+  }
+
   template <typename Convert>
   int Push(size_t count, Convert sample) {
     if (finished) return error != OSTREL_OK ? error : OSTREL_ERR_STATE;
     if (error != OSTREL_OK) return error;
+    return Guarded([&] { return PushSamples(count, sample); });
+  }
+
+  template <typename Convert>
+  int PushSamples(size_t count, Convert sample) {
     if (Start() != OSTREL_OK) return error;
     pushed += count;
     size_t i = 0;
@@ -1088,10 +1133,10 @@ extern "C" int ostrel_encoder_set_frame_callback(ostrel_encoder* enc, ostrel_fra
   return OSTREL_OK;
 }
 
-extern "C" int ostrel_encoder_finish(ostrel_encoder* enc) {
-  if (enc == nullptr) return OSTREL_ERR_ARGUMENT;
-  if (enc->finished) return enc->error != OSTREL_OK ? enc->error : OSTREL_ERR_STATE;
-  enc->finished = true;
+namespace {
+
+// Codes the rest and writes the last bits and the frame count; the status finish returns.
+int FinishStream(ostrel_encoder* enc) {
   if (enc->error == OSTREL_OK && enc->Start() == OSTREL_OK) {
     // The frame in which the input ends, coded in full with zeros after the last sample, and one
     // more when the input's last samples still need its overlap.
@@ -1122,6 +1167,15 @@ extern "C" int ostrel_encoder_finish(ostrel_encoder* enc) {
   if (enc->seek(enc->user, 0) != 0) return done != OSTREL_OK ? done : (enc->error = OSTREL_ERR_SEEK);
   if (enc->sink.Put(fixed.data(), fixed.size()), !enc->sink.Flush()) return enc->error = OSTREL_ERR_WRITE;
   return done;
+}
+
+}  // namespace
+
+extern "C" int ostrel_encoder_finish(ostrel_encoder* enc) {
+  if (enc == nullptr) return OSTREL_ERR_ARGUMENT;
+  if (enc->finished) return enc->error != OSTREL_OK ? enc->error : OSTREL_ERR_STATE;
+  enc->finished = true;
+  return enc->Guarded([enc] { return FinishStream(enc); });
 }
 
 extern "C" uint32_t ostrel_encoder_frames(const ostrel_encoder* enc) { return enc != nullptr ? enc->frames : 0; }

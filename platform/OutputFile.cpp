@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@ namespace {
 
 const char* const kIsInput = "it is the input file";
 const char* const kIsFolder = "it is a folder";
+const char* const kHeld = "another program is writing it";
 const char* const kTemporarySuffix = ".part-XXXXXX";  // mkstemp fills in the X
 
 FileId IdOf(const struct stat& st) {
@@ -42,7 +44,32 @@ std::string TemporaryPattern(const std::string& target) {
   return folder + name.substr(0, room) + kTemporarySuffix;
 }
 
+// Gives `from` the name `to` unless `to` exists; 0, or -1 with errno (EEXIST when it exists).
+int RenameNoReplace(const char* from, const char* to) {
+#if defined(RENAME_NOREPLACE)
+  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return -1;
+#endif
+  // A file system without it: a second name, which link() makes only where none is, then the
+  // temporary one goes.
+  if (::link(from, to) == 0) {
+    ::unlink(from);
+    return 0;
+  }
+  if (errno == EEXIST) return -1;
+  if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ENOSYS) return -1;
+  // Nor links: only a look before the rename is left.
+  struct stat st;
+  if (::lstat(to, &st) == 0) {
+    errno = EEXIST;
+    return -1;
+  }
+  return std::rename(from, to);
+}
+
 }  // namespace
+
+const char* const OUTPUT_EXISTS = "it exists (-f replaces it)";
 
 FileId IdOfPath(const std::string& path) {
   struct stat st;
@@ -99,8 +126,16 @@ bool OutputFile::OpenReplacing(const std::string& target, const FileId& input, s
     *reason = Reason(errno);
     return false;
   }
-  writePath_ = name.data();
-  ArmRemoval();
+  try {
+    writePath_ = name.data();
+    ArmRemoval();
+  } catch (...) {
+    // Out of memory before the file was this object's to remove: removed here.
+    removable_ = false;
+    ::unlink(name.data());
+    ::close(fd);
+    throw;
+  }
   const mode_t mask = ::umask(0);
   ::umask(mask);
   if (::fchmod(fd, 0666 & ~mask) != 0 || ::close(fd) != 0) {
@@ -125,6 +160,14 @@ bool OutputFile::OpenInPlace(const std::string& target, const FileId& input, std
   if (fd_ < 0 && errno == EEXIST) fd_ = ::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd_ < 0) {
     *reason = errno == EISDIR ? kIsFolder : Reason(errno);
+    return false;
+  }
+  // One writer at a time. A file system without locks gives no protection, and no refusal.
+  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    // Even a file created here belongs to the program that holds it now.
+    removable_ = false;
+    onSignal_.reset();
+    *reason = kHeld;
     return false;
   }
   // Checked again on what was opened: the name may have changed hands since.
@@ -168,10 +211,14 @@ FileHandle OutputFile::TakeStream(std::string* reason) {
   return stream;
 }
 
-bool OutputFile::Commit(std::string* reason) {
-  if (removable_ && std::rename(writePath_.c_str(), target_.c_str()) != 0) {
-    *reason = Reason(errno);
-    return false;
+bool OutputFile::Commit(bool replace, std::string* reason) {
+  if (removable_) {
+    const int moved = replace ? std::rename(writePath_.c_str(), target_.c_str())
+                              : RenameNoReplace(writePath_.c_str(), target_.c_str());
+    if (moved != 0) {
+      *reason = errno == EEXIST ? OUTPUT_EXISTS : Reason(errno);
+      return false;
+    }
   }
   // After the rename: a signal in between removes a name that is gone already.
   kept_ = true;

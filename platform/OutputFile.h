@@ -25,6 +25,9 @@ FileId IdOfPath(const std::string& path);  // follows symbolic links
 FileId IdOfDescriptor(int fd);
 bool SameFile(const FileId& a, const FileId& b);  // both known and equal
 
+// Why an output is not written over a plain file that is there already, unless told to replace it.
+extern const char* const OUTPUT_EXISTS;  // "it exists (-f replaces it)"
+
 // The one form of every message about an output: "<program>: cannot write <path>: <reason>".
 std::string CannotWrite(const std::string& program, const std::string& path, const std::string& reason);
 
@@ -51,7 +54,9 @@ class OutputFile {
   bool OpenReplacing(const std::string& target, const FileId& input, std::string* reason);
 
   // For writing into the target itself: refuses the input and folders, then opens `target` for
-  // writing, creating it when it does not exist but emptying nothing (Empty does that).
+  // writing, creating it when it does not exist but emptying nothing (Empty does that). The open
+  // target is held exclusively (an advisory lock, kept by the stream TakeStream makes): while one
+  // object or program holds it, another is refused with "another program is writing it".
   bool OpenInPlace(const std::string& target, const FileId& input, std::string* reason);
 
   const std::string& WritePath() const { return writePath_; }
@@ -65,8 +70,10 @@ class OutputFile {
   FileHandle TakeStream(std::string* reason);
 
   // OpenReplacing: the output is complete; the temporary file takes the target's name, and
-  // nothing is removed any more.
-  bool Commit(std::string* reason);
+  // nothing is removed any more. Without `replace`, a plain file that has appeared under the
+  // target's name meanwhile (another program's output) is never replaced: the commit fails with
+  // OUTPUT_EXISTS, and the temporary file goes with the object.
+  bool Commit(bool replace, std::string* reason);
 
   // OpenInPlace: the target now belongs to the run that fills it and is no longer removed when
   // this object goes. A signal still removes it until that run's StopOnSignal takes over, so the

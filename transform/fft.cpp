@@ -18,12 +18,12 @@ namespace ostrel {
 
 namespace {
 
-// Allocates `count` floats for a cache, or ends the process: a transform that
-// cannot get its work storage has no way to produce a result.
+// Allocates `count` floats for a cache. A transform that cannot get its work storage has no way
+// to produce a result: std::bad_alloc goes to the caller, the cache staying as it was or empty,
+// so that a later call tries again. The process goes on: a library or a program decides what
+// running out of memory means for it.
 std::unique_ptr<float[]> AllocateCache(long count) {
-  std::unique_ptr<float[]> block(new (std::nothrow) float[static_cast<size_t>(count)]);
-  if (!block) FatalError("Not enough memory!\n");
-  return block;
+  return std::unique_ptr<float[]>(new float[static_cast<size_t>(count)]);
 }
 
 // Library sine and cosine are always evaluated in double and rounded once to float.

@@ -17,8 +17,8 @@ void FFT(float* data, int nn, int isign);
 
 // In-place complex DFT of `nn` = 2^m * odd points, same layout and convention as FFT, with
 // `isign` exactly +1 or -1. Radix-2 FFTs over the power-of-two factor, then a direct
-// recombination over the odd factor. nn < 1 leaves `data` untouched. Ends the process with
-// "Not enough memory!\n" (exit status 1) when its work table cannot be allocated.
+// recombination over the odd factor. nn < 1 leaves `data` untouched. Throws std::bad_alloc when
+// its work table cannot be allocated (the table is built again on the next call).
 void CompFFT(float* data, int nn, int isign);
 
 // As above with the caller's work table of 2 * nn floats (borrowed, overwritten) instead of the
@@ -45,8 +45,8 @@ float fftlBandPower(float* xreal, float* ximag, int N, int first, int last);
 void ifft(float* xreal, float* ximag, int N);
 
 // In-place forward 640-point DFT on split arrays of 640 floats (5 x 128 split built on fftl),
-// same convention as fftl. Ends the process with "Not enough memory!\n" (exit status 1) when its
-// first-call tables cannot be allocated.
+// same convention as fftl. Throws std::bad_alloc when its first-call tables cannot be allocated
+// (they are built on the next call then).
 void fft640(float* xr, float* xi);
 
 // Float to int rounding up: the integer part (toward zero), plus 1 when x has a fractional part.

@@ -29,8 +29,8 @@ float* GetFFTarray(int N) {
     work.oldN = N;
   }
   if (!work.FFTarray) {
-    work.FFTarray.reset(new (std::nothrow) float[static_cast<size_t>(work.oldN / 2)]);
-    if (!work.FFTarray) FatalError("Not enough memory!\n");
+    // std::bad_alloc leaves the array empty, to be tried again on the next call.
+    work.FFTarray.reset(new float[static_cast<size_t>(work.oldN / 2)]);
   }
   return work.FFTarray.get();
 }
@@ -78,8 +78,8 @@ void GetRotation(int N, const float** cs, const float** ss) {
     thread_local LongRotation longest;
     if (longest.N != N) {
       if (quarter > longest.room) {
-        longest.cs.reset(new (std::nothrow) float[2 * static_cast<size_t>(quarter)]);
-        if (!longest.cs) FatalError("Not enough memory!\n");
+        // std::bad_alloc leaves the old rotation in place and unchanged.
+        longest.cs.reset(new float[2 * static_cast<size_t>(quarter)]);
         longest.room = quarter;
       }
       BuildRotation(N, longest.cs.get(), longest.cs.get() + longest.room);

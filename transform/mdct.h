@@ -15,8 +15,7 @@ namespace ostrel {
 //   the input plus its time-domain aliases: odd about a/2 - 1/2, even about N - b/2 - 1/2.
 //
 // Keeps a work array per thread sized by the largest N met (N/2 floats), and uses CompFFT's
-// per-thread table; ends the process with "Not enough memory!\n" (exit status 1) if either cannot
-// be allocated.
+// per-thread table; throws std::bad_alloc (the caches kept usable) if either cannot be allocated.
 void mdct(float* data, int N, int b, int isign);
 
 // As above with the caller's work array of N floats (borrowed, overwritten) in place of both

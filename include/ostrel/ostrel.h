@@ -3,7 +3,9 @@
  * One header, C linkage, usable from C and C++. Every name starts with ostrel_ or OSTREL_.
  *
  * The library never prints, never exits and installs no signal handlers: every failure is a
- * status code. Objects are opaque handles made by a _create function and released by the
+ * status code. Running out of memory is OSTREL_ERR_MEMORY from whichever call met it; an encoder
+ * or decoder stopped by it in the middle of a frame returns it from every later call too, having
+ * handed over nothing of that frame. Objects are opaque handles made by a _create function and released by the
  * matching _destroy. Different handles may be used from different threads at the same time; one
  * handle must not be used by two threads at once.
  *
@@ -314,10 +316,17 @@ OSTREL_EXPORT const char *ostrel_decoder_tag_note(const ostrel_decoder *dec);
 /* Stores up to `frames` interleaved 16-bit stereo sample frames in `interleaved` (room for
  * 2 x frames values; `frames` at least 1). Returns how many were stored (> 0), 0 at the end of
  * the stream (after ostrel_info's `samples`), or a negative status: OSTREL_ERR_ARGUMENT when `dec` or `interleaved` is NULL or
- * `frames` is 0 (so 0 always means the end). The output lines up sample for sample with the encoder's input. Frames are
+ * `frames` is 0 (so 0 always means the end), OSTREL_ERR_MEMORY (from then on at every call). The output lines up sample for sample with the encoder's input. Frames are
  * read up to the header's count (all whole frames there when it is 0); a damaged frame is
  * decoded as silence and counted, not an error. */
 OSTREL_EXPORT long ostrel_decoder_read(ostrel_decoder *dec, int16_t *interleaved, size_t frames);
+
+/* The header string `key` ("title", "author" or "comment") with every byte it holds: a header
+ * string may hold NUL bytes, which end the copies in ostrel_info. Returns a pointer to the bytes
+ * (owned by the decoder, living as long as it does, with a zero byte after them) and stores their
+ * count in `*bytes` (when `bytes` is not NULL); NULL for an unknown key or a NULL argument. A
+ * stream joined without its header has empty strings. */
+OSTREL_EXPORT const char *ostrel_decoder_tag(const ostrel_decoder *dec, const char *key, size_t *bytes);
 
 /* As ostrel_decoder_read with float samples on the scale -1..1 (32768 on the 16-bit scale is
  * 1.0), neither rounded to 16 bits nor limited to full scale (a loud passage may go a little
@@ -410,8 +419,9 @@ OSTREL_EXPORT ostrel_frame_decoder *ostrel_frame_decoder_create(int kbps, int *s
  * delay on. The first `delay` samples output after create or reset are not valid (the overlap is
  * still being built): a player drops them, or starts decoding one frame before the one it wants.
  * `delay` is ostrel_frame_decoder_delay(kbps).
- * Returns OSTREL_OK, OSTREL_ERR_DAMAGED (the output is silence that keeps the overlap going), or
- * OSTREL_ERR_ARGUMENT for a wrong size. */
+ * Returns OSTREL_OK, OSTREL_ERR_DAMAGED (the output is silence that keeps the overlap going),
+ * OSTREL_ERR_ARGUMENT for a wrong size, or OSTREL_ERR_MEMORY (nothing stored; the decoder is
+ * reset, as after a seek). */
 OSTREL_EXPORT int ostrel_frame_decoder_decode(ostrel_frame_decoder *dec, const void *frame, size_t bytes,
                                               int16_t *interleaved);
 

@@ -12,4 +12,9 @@ long AllocationCount();
 // the nothrow forms.
 void FailAllocations(bool fail);
 
+// Makes the `n`-th global allocation from now (1 the next one) fail, and that one only; n <= 0
+// disarms it. FailedOnce() tells whether it has failed since.
+void FailAllocationAt(long n);
+bool FailedOnce();
+
 }  // namespace ostrel::test

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "decoder/RoundTrip.h"
+#include "format/FileHeader.h"
 
 namespace ostrel {
 namespace {
@@ -112,6 +113,14 @@ TEST_F(DecoderFiles, InfoShowsTheHeaderAndOneLinePerFrame) {
     EXPECT_NE(v.out.find("frame " + std::to_string(f) + ": step "), std::string::npos) << v.out;
   }
   EXPECT_EQ(v.out.find("damaged"), std::string::npos);
+
+  // A title of any bytes is shown whole, as valid UTF-8 with no control characters: "None" with
+  // an embedded NUL and a byte no UTF-8 text holds.
+  std::vector<unsigned char> odd = ost_;
+  odd[FILE_HEADER_FIXED_BYTES + 2] = 0x00;
+  odd[FILE_HEADER_FIXED_BYTES + 3] = 0xFF;
+  RunResult o = test::Run({Program("ostreldec"), "--info", Put("odd.ost", odd)}, "");
+  EXPECT_NE(o.out.find("Title:       N?\xEF\xBF\xBD" "e\n"), std::string::npos) << o.out;
 }
 
 TEST_F(DecoderFiles, CommandLineMistakesExitWithStatus2) {

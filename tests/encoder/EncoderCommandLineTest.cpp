@@ -129,6 +129,12 @@ TEST_F(EncoderCommandLine, UsageHelpAndVersion) {
     EXPECT_EQ(r.err.rfind("ostrelenc: ", 0), 0u) << r.err;
     EXPECT_NE(r.err.find("Usage:"), std::string::npos) << r.err;
   }
+  // The complaint names the option at fault, also inside a group or after another option.
+  for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"-dash.wav"}, "unknown option -d\n"}, {{"-q", "-dash"}, "unknown option -d\n"},
+           {{"--bogus=3", source_}, "unknown option --bogus\n"}, {{"-qb"}, "option -b needs a value\n"}}) {
+    EXPECT_EQ(Encoder(args).err.rfind("ostrelenc: " + message, 0), 0u) << args[0];
+  }
   EXPECT_FALSE(std::ifstream(dir_.File("in.ost")).good());  // nothing was coded
 }
 
@@ -240,6 +246,24 @@ TEST_F(EncoderCommandLine, JobsCodeSeveralInputsAtOnce) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "ostrelenc: " + dir_.File("missing.wav") + " cannot be opened: No such file or directory\n");
   for (int i = 0; i < 3; ++i) EXPECT_EQ(ReadAll(dir_.File("in" + std::to_string(i) + ".ost")), sequential[i]) << i;
+}
+
+// Two inputs whose outputs share a name (song.wav and song.x both give song.ost) under -j: one
+// is coded into it, the other is refused with a message and the status 1, and the stream is
+// whole. Repeated, as the order in which the jobs end varies.
+TEST_F(EncoderCommandLine, JobsWithOneOutputNameLoseNothingSilently) {
+  const test::Stereo samples = test::Material(20000, 9000, 1);
+  test::WriteWav(dir_.File("song.wav"), samples);
+  test::WriteWav(dir_.File("song.x"), samples);
+  ASSERT_EQ(Encoder({"-q", dir_.File("song.wav"), "-o", dir_.File("alone.ost")}).status, 0);
+  for (int run = 0; run < 4; ++run) {
+    std::filesystem::remove(dir_.File("song.ost"));
+    RunResult r = Encoder({"-q", "-j", "2", dir_.File("song.wav"), dir_.File("song.x")});
+    EXPECT_EQ(r.status, 1) << run;
+    EXPECT_NE(r.err.find("cannot write " + dir_.File("song.ost") + ": it exists (-f replaces it)"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(ReadAll(dir_.File("song.ost")), ReadAll(dir_.File("alone.ost")));
+  }
 }
 
 // A signal stops the run after the chunk in progress: the file is valid and shorter, the message

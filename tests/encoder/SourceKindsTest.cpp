@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -194,6 +195,53 @@ TEST(SourceKinds, SixteenBitStereoInAnyFileGivesTheCanonicalBytes) {
   const RunResult r = EncodeWithProgram(dir.File("c.flac"), dir.File("flac.ost"), 2);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(test::ReadAll(dir.File("flac.ost")), test::ReadAll(dir.File("wav.ost")));
+}
+
+// A length that is not known is no promise: a FLAC whose header states none (as a writer into a
+// pipe leaves it) gives the canonical file's stream, and an Ogg file with bytes after its last
+// page is coded with no word of ending early.
+TEST(SourceKinds, AnUnknownLengthIsNoPromise) {
+  if (!SourceReaderHasSndfile()) GTEST_SKIP() << "built without libsndfile";
+  TempDir dir;
+  const Stereo pcm = test::Sine(40000, 440.0, 9000.0);
+  test::WriteWav(dir.File("c.wav"), pcm);
+  test::Sound sound{44100, 2, {}};
+  for (int16_t v : pcm) sound.samples.push_back(v / 32768.0f);
+  ASSERT_TRUE(test::WriteSound(dir.File("c.flac"), sound, SF_FORMAT_FLAC | SF_FORMAT_PCM_16));
+  ASSERT_TRUE(test::WriteSound(dir.File("c.ogg"), sound, SF_FORMAT_OGG | SF_FORMAT_VORBIS));
+  {
+    // STREAMINFO's total samples (36 bits from byte 21's low nibble) set to 0: unknown.
+    std::fstream flac(dir.File("c.flac"), std::ios::in | std::ios::out | std::ios::binary);
+    char bytes[5];
+    flac.seekg(21);
+    flac.read(bytes, 5);
+    bytes[0] = static_cast<char>(bytes[0] & 0xF0);
+    std::fill(bytes + 1, bytes + 5, 0);
+    flac.seekp(21);
+    flac.write(bytes, 5);
+    std::ofstream(dir.File("c.ogg"), std::ios::app | std::ios::binary) << std::string(300, 'x');
+  }
+  ASSERT_EQ(EncodeWithProgram(dir.File("c.wav"), dir.File("wav.ost"), 2).status, 0);
+  RunResult r = EncodeWithProgram(dir.File("c.flac"), dir.File("flac.ost"), 2);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(test::ReadAll(dir.File("flac.ost")), test::ReadAll(dir.File("wav.ost")));
+  r = EncodeWithProgram(dir.File("c.ogg"), dir.File("ogg.ost"), 2);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("ended early"), std::string::npos) << r.err;
+}
+
+// A sample rate no one records at is refused, before the converter sizes anything by it.
+TEST(SourceKinds, SampleRatesBelow1000HzAreRefused) {
+  if (!SourceReaderHasSndfile()) GTEST_SKIP() << "built without libsndfile";
+  TempDir dir;
+  std::ofstream(dir.File("slow.wav"), std::ios::binary) << [] {
+    const std::vector<unsigned char> bytes = test::WavBytes(Stereo(20, 1000), 2, 1);
+    return std::string(bytes.begin(), bytes.end());
+  }();
+  const RunResult r = test::Run({Program("ostrelenc"), "-q", dir.File("slow.wav"), "-o", dir.File("slow.ost")}, "");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("sample rates below 1000 Hz are not supported"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.File("slow.ost")));
 }
 
 // A converted source, handed to libostrel's float input as the reader delivers it (scaled to
