@@ -487,8 +487,6 @@ void Waveio::CloseWave() {
     h.BytePerSec = h.sRate * h.nChan * 2u;
     h.Blocks = static_cast<uint16_t>(h.nChan * 2u);
     h.nSamples = dataBytes;
-    // A stream that cannot seek (a pipe) keeps the lengths 0xFFFFFFFF of the first header; a
-    // second header would land after the samples.
     if (!sizesUnknown_ && !infoTags_.empty()) {
       // LIST, size, "INFO", then per entry: id, size (with the terminator), text, NUL, padding.
       std::vector<unsigned char> list = {'L', 'I', 'S', 'T', 0, 0, 0, 0, 'I', 'N', 'F', 'O'};
@@ -506,6 +504,8 @@ void Waveio::CloseWave() {
       if (std::fwrite(list.data(), 1, list.size(), fptr) != list.size()) SetError(WAVE_ERROR_WRITE);
       h.RiffLen += static_cast<uint32_t>(list.size());
     }
+    // A stream that cannot seek (a pipe) keeps the lengths 0xFFFFFFFF of the first header; a
+    // second header would land after the samples.
     if (sizesUnknown_) {
       if (std::fflush(fptr) != 0) SetError(WAVE_ERROR_WRITE);
     } else if (std::fseek(fptr, 0, SEEK_SET) == 0) {

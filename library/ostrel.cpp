@@ -155,6 +155,8 @@ struct TagSet {
     if (name == "AUTHOR") name = "ARTIST";
     const std::string text = value;
     if (!ostrel::KeyProblem(name).empty() || name == ostrel::LENGTH_KEY) return OSTREL_ERR_TAG;
+    // The first encoders' header has room for these three only.
+    if (!withFields && name != "TITLE" && name != "ARTIST" && name != "COMMENT") return OSTREL_ERR_TAG;
     if ((name == "TITLE" || name == "ARTIST") && text.size() > ostrel::FILE_TITLE_MAX) return OSTREL_ERR_TAG;
     if (text.size() > ostrel::FILE_COMMENTS_MAX) return OSTREL_ERR_TAG;
     if (withFields && !ostrel::ValueProblem(text).empty()) return OSTREL_ERR_TAG;
@@ -1070,6 +1072,9 @@ extern "C" int ostrel_encoder_add_tag(ostrel_encoder* enc, const char* key, cons
 extern "C" int ostrel_encoder_set_fields(ostrel_encoder* enc, int on) {
   if (enc == nullptr) return OSTREL_ERR_ARGUMENT;
   if (enc->started || enc->finished) return OSTREL_ERR_STATE;
+  for (const ostrel::CommentField& f : enc->tags.fields) {
+    if (on == 0 && f.key != "TITLE" && f.key != "ARTIST" && f.key != "COMMENT") return OSTREL_ERR_STATE;
+  }
   enc->tags.withFields = on != 0;
   return OSTREL_OK;
 }

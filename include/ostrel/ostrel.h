@@ -201,8 +201,10 @@ OSTREL_EXPORT int ostrel_encoder_add_tag(ostrel_encoder *enc, const char *key, c
     OSTREL_WARN_UNUSED_RESULT;
 
 /* With `on` 0, writes the header the first encoders wrote: the first TITLE, ARTIST and COMMENT
- * (or "None") as the three strings as they are, no other tags and no LENGTH (a decoder then gives
- * whole frames). 1 is the default. Only before the first samples (else OSTREL_ERR_STATE). */
+ * (or "None") as the three strings as they are (bytes, up to 255, 255 and 65535), no LENGTH (a
+ * decoder then gives whole frames); other keys then fail with OSTREL_ERR_TAG. 1 is the default.
+ * Only before the first samples, and with 0 only while no other key is set (else
+ * OSTREL_ERR_STATE). */
 OSTREL_EXPORT int ostrel_encoder_set_fields(ostrel_encoder *enc, int on) OSTREL_WARN_UNUSED_RESULT;
 
 /* With `on` nonzero, selects the quality mode: the encoder chooses the weights and gains of every

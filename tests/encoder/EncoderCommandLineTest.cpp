@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -15,6 +16,7 @@
 #include "common/TempDir.h"
 #include "common/WavFixture.h"
 #include "encoder/EncoderFixture.h"
+#include "ostrel/ostrel.h"
 
 namespace ostrel {
 namespace {
@@ -38,6 +40,14 @@ Bytes DialogueStream(const TempDir& dir, const std::string& source, int row) {
   RunResult r = test::Run({Program("ostrelenc")}, source + "\n" + target + "\n" + std::to_string(row) + "\n");
   EXPECT_EQ(r.status, 0) << r.err;
   return ReadAll(target);
+}
+
+// The frames of a stream: what follows its header. The command line's header holds tags and
+// LENGTH, the dialogue's the three strings alone; their frames are the same.
+Bytes Frames(const Bytes& stream) {
+  ostrel_info info;
+  EXPECT_EQ(ostrel_parse_header(stream.data(), stream.size(), &info, nullptr, 0), OSTREL_OK);
+  return Bytes(stream.begin() + static_cast<long>(std::min<uint64_t>(info.header_bytes, stream.size())), stream.end());
 }
 
 // The three header strings: title, author and comments.
@@ -94,15 +104,15 @@ TEST_F(EncoderCommandLine, EveryRateGivesTheDialoguesStream) {
     RunResult r = Encoder({"-f", "-b", std::to_string(row.code * 2), source_, "-o", out});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");  // no progress or summary when standard error is not a terminal
-    EXPECT_EQ(ReadAll(out), expected);
+    EXPECT_EQ(Frames(ReadAll(out)), Frames(expected));
     if (row.row == 5) {
       RunResult byDefault = Encoder({"-f", source_, "-o", out});
       EXPECT_EQ(byDefault.status, 0) << byDefault.err;
-      EXPECT_EQ(ReadAll(out), expected);
+      EXPECT_EQ(Frames(ReadAll(out)), Frames(expected));
       const Bytes wav = ReadAll(source_);
       RunResult piped = Encoder({"-f", "--bitrate=128", "-", "-o", out}, std::string(wav.begin(), wav.end()));
       EXPECT_EQ(piped.status, 0) << piped.err;
-      EXPECT_EQ(ReadAll(out), expected);
+      EXPECT_EQ(Frames(ReadAll(out)), Frames(expected));
     }
   }
 }
@@ -146,7 +156,7 @@ TEST_F(EncoderCommandLine, OutputsBesideTheInputsAndExistingOnesNeedForce) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "ostrelenc: cannot write " + dir_.File("b.ost") + ": it exists (-f replaces it)\n"
                    "ostrelenc: " + dir_.File("missing.wav") + " cannot be opened: No such file or directory\n");
-  EXPECT_EQ(ReadAll(dir_.File("in.ost")), DialogueStream(dir_, source_, 5));
+  EXPECT_EQ(Frames(ReadAll(dir_.File("in.ost"))), Frames(DialogueStream(dir_, source_, 5)));
   EXPECT_EQ(ReadAll(dir_.File("b.ost")), (Bytes{'o', 'l', 'd'}));
 
   RunResult forced = Encoder({"-f", "--progress", dir_.File("b.wav")});
@@ -208,9 +218,9 @@ TEST_F(EncoderCommandLine, StandardOutputAsAPipe) {
   RunResult r = Encoder({source_, "-o", "-"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("standard output cannot seek back"), std::string::npos) << r.err;
-  ASSERT_EQ(r.out.size(), expected.size());
-  EXPECT_EQ(test::HeaderFrameCount(Bytes(r.out.begin(), r.out.end())), 0u);
-  EXPECT_EQ(r.out.substr(FILE_HEADER_FIXED_BYTES), std::string(expected.begin() + FILE_HEADER_FIXED_BYTES, expected.end()));
+  const Bytes piped(r.out.begin(), r.out.end());
+  EXPECT_EQ(test::HeaderFrameCount(piped), 0u);
+  EXPECT_EQ(Frames(piped), Frames(expected));
   EXPECT_EQ(Encoder({"-q", source_, "-o", "-"}).err, "");
 
   // A terminal is neither a source nor a target for a stream.
