@@ -264,8 +264,12 @@ extern "C" int ostrel_parse_header(const void* data, size_t bytes, ostrel_info* 
   if (parsed != ostrel::FILE_HEADER_OK) return ParseStatus(parsed);
   const int filled = FillInfo(fields, info);
   if (filled != OSTREL_OK) return filled;
-  ApplyLength(ostrel::ParseComment(reinterpret_cast<const char*>(p) + fields.CommentsOffset, fields.CommentsBytes),
-              info, nullptr);
+  try {
+    ApplyLength(ostrel::ParseComment(reinterpret_cast<const char*>(p) + fields.CommentsOffset, fields.CommentsBytes),
+                info, nullptr);
+  } catch (const std::bad_alloc&) {
+    return OSTREL_ERR_MEMORY;
+  }
 
   // The three strings one after the other in the caller's buffer, each cut to what is left.
   const size_t offsets[3] = {fields.TitleOffset, fields.AuthorOffset, fields.CommentsOffset};
