@@ -553,7 +553,7 @@ void Waveio::CloseWave() {
     h.BytePerSec = h.sRate * h.nChan * 2u;
     h.Blocks = static_cast<uint16_t>(h.nChan * 2u);
     h.nSamples = dataBytes;
-    if (!sizesUnknown_ && !infoTags_.empty()) {
+    if (!sizesUnknown_ && !rf64_ && !infoTags_.empty()) {  // an RF64 file counts its data only
       // LIST, size, "INFO", then per entry: id, size (with the terminator), text, NUL, padding.
       std::vector<unsigned char> list = {'L', 'I', 'S', 'T', 0, 0, 0, 0, 'I', 'N', 'F', 'O'};
       for (const auto& [id, text] : infoTags_) {

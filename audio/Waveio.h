@@ -171,7 +171,7 @@ class Waveio : public SampleSource, public SampleSink {
   // Write mode: text tags (four-character RIFF INFO ids such as "INAM", "IART", "IPRD", and their
   // values) that CloseWave writes in a LIST/INFO chunk after the samples, where every reader that
   // stops at the data chunk's end passes over them. Left out where the file cannot seek back
-  // (its lengths then say "to the end of the stream").
+  // (its lengths then say "to the end of the stream") and from an RF64 file.
   void SetInfoTags(std::vector<std::pair<std::string, std::string>> entries) { infoTags_ = std::move(entries); }
 
   // Facts about the stream; in write mode those of the written header.
