@@ -8,6 +8,7 @@
 
 #include "audio/RiffChunk.h"
 #include "platform/ByteOrder.h"
+#include "platform/Utf8.h"
 
 #ifdef OSTREL_HAVE_SNDFILE
 #include <sndfile.h>
@@ -168,6 +169,30 @@ const char* SourceReaderReads() {
 #else
   return kReadsOnlyWav;
 #endif
+}
+
+std::vector<std::pair<std::string, std::string>> SourceTags(const std::string& path) {
+  std::vector<std::pair<std::string, std::string>> tags;
+#ifdef OSTREL_HAVE_SNDFILE
+  SF_INFO info;
+  std::memset(&info, 0, sizeof info);
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+  if (file == nullptr) return tags;
+  static const struct {
+    int kind;
+    const char* key;
+  } KEYS[] = {{SF_STR_TITLE, "TITLE"},   {SF_STR_ARTIST, "ARTIST"},   {SF_STR_ALBUM, "ALBUM"},
+              {SF_STR_TRACKNUMBER, "TRACKNUMBER"}, {SF_STR_DATE, "DATE"}, {SF_STR_GENRE, "GENRE"},
+              {SF_STR_COMMENT, "COMMENT"}, {SF_STR_COPYRIGHT, "COPYRIGHT"}, {SF_STR_LICENSE, "LICENSE"}};
+  for (const auto& k : KEYS) {
+    const char* value = sf_get_string(file, k.kind);
+    if (value != nullptr && *value != '\0') tags.emplace_back(k.key, AsUtf8(value));
+  }
+  sf_close(file);
+#else
+  (void)path;
+#endif
+  return tags;
 }
 
 bool SourceReaderHasSoxr() {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "audio/DownMix.h"
 #include "audio/Waveio.h"
@@ -19,6 +21,12 @@ bool SourceReaderHasSoxr();
 // What this build reads, as the end of a sentence: "the encoder reads ..." or "this build reads
 // only 16-bit PCM WAV, ...".
 const char* SourceReaderReads();
+
+// The tags of the sound file at `path` as (Vorbis comment key, UTF-8 value) pairs, in the order
+// TITLE, ARTIST, ALBUM, TRACKNUMBER, DATE, GENRE, COMMENT, COPYRIGHT, LICENSE, each when the file
+// has it: libsndfile's strings (WAV LIST/INFO, AIFF, FLAC and Ogg comments); text that is not
+// UTF-8 is read as ISO 8859-1. Empty without libsndfile or when the file has none.
+std::vector<std::pair<std::string, std::string>> SourceTags(const std::string& path);
 
 // One source file, opened for reading from its first sample.
 //

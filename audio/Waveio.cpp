@@ -553,6 +553,23 @@ void Waveio::CloseWave() {
     h.BytePerSec = h.sRate * h.nChan * 2u;
     h.Blocks = static_cast<uint16_t>(h.nChan * 2u);
     h.nSamples = dataBytes;
+    if (!sizesUnknown_ && !rf64_ && !infoTags_.empty()) {  // an RF64 file counts its data only
+      // LIST, size, "INFO", then per entry: id, size (with the terminator), text, NUL, padding.
+      std::vector<unsigned char> list = {'L', 'I', 'S', 'T', 0, 0, 0, 0, 'I', 'N', 'F', 'O'};
+      for (const auto& [id, text] : infoTags_) {
+        if (id.size() != 4 || text.empty()) continue;
+        const size_t at = list.size();
+        list.resize(at + kChunkHeaderBytes);
+        std::memcpy(list.data() + at, id.data(), 4);
+        Put32(list.data() + at + 4, static_cast<uint32_t>(text.size() + 1));
+        list.insert(list.end(), text.begin(), text.end());
+        list.push_back(0);
+        if (list.size() % 2 != 0) list.push_back(0);
+      }
+      Put32(list.data() + 4, static_cast<uint32_t>(list.size() - kChunkHeaderBytes));
+      if (std::fwrite(list.data(), 1, list.size(), fptr) != list.size()) SetError(WAVE_ERROR_WRITE);
+      h.RiffLen += static_cast<uint32_t>(list.size());
+    }
     // A stream that cannot seek (a pipe) keeps the lengths 0xFFFFFFFF of the first header; a
     // second header would land after the samples.
     if (sizesUnknown_) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "audio/SampleSink.h"
@@ -167,6 +168,12 @@ class Waveio : public SampleSource, public SampleSink {
   // `error` = 1.
   void CloseWave();
 
+  // Write mode: text tags (four-character RIFF INFO ids such as "INAM", "IART", "IPRD", and their
+  // values) that CloseWave writes in a LIST/INFO chunk after the samples, where every reader that
+  // stops at the data chunk's end passes over them. Left out where the file cannot seek back
+  // (its lengths then say "to the end of the stream") and from an RF64 file.
+  void SetInfoTags(std::vector<std::pair<std::string, std::string>> entries) { infoTags_ = std::move(entries); }
+
   // Facts about the stream; in write mode those of the written header.
   uint32_t infosrate() const { return wave ? wave->sRate : 0; }
   // Whole sample frames in the data (read mode) or written so far (write mode).
@@ -201,6 +208,7 @@ class Waveio : public SampleSource, public SampleSink {
   int SumDiff = 0;               // sum/difference conversion in the float IO
   std::unique_ptr<WaveHeader> wave;  // the header record (file modes)
   WaveTags tags;                 // read mode: the source's LIST/INFO text
+  std::vector<std::pair<std::string, std::string>> infoTags_;  // write mode: SetInfoTags
 
  private:
   void Start(std::FILE* stream);

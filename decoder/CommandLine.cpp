@@ -6,7 +6,7 @@ namespace ostrel {
 
 namespace {
 
-enum LongOnly { kInfo = OPTION_PROGRESS + 1, kPlay, kDevice, kVolume, kJoin };
+enum LongOnly { kInfo = OPTION_PROGRESS + 1, kPlay, kDevice, kVolume, kJoin, kApplyGain };
 
 const struct option kLongOptions[] = {
     {"output", required_argument, nullptr, 'o'},
@@ -16,6 +16,7 @@ const struct option kLongOptions[] = {
     {"device", required_argument, nullptr, kDevice},
     {"volume", required_argument, nullptr, kVolume},
     {"join", no_argument, nullptr, kJoin},
+    {"apply-gain", required_argument, nullptr, kApplyGain},
     {"verbose", no_argument, nullptr, 'v'},
     {"force", no_argument, nullptr, 'f'},
     {"quiet", no_argument, nullptr, 'q'},
@@ -93,6 +94,13 @@ DecoderAction ParseDecoderCommandLine(int argc, char** argv, DecoderOptions* o, 
       case kJoin:
         o->join = true;
         break;
+      case kApplyGain:
+        if (std::string(optarg) != "track" && std::string(optarg) != "album") {
+          *problem = std::string("--apply-gain takes track or album, not '") + optarg + "'";
+          return DecoderAction::UsageError;
+        }
+        o->applyGain = optarg;
+        break;
       default:  // taken above
         break;
     }
@@ -159,6 +167,8 @@ void PrintDecoderHelp(std::FILE* out) {
       "      --join         the input may begin in the middle of a stream (a broadcast joined\n"
       "                     late, a cut file): without a header it is decoded from its first\n"
       "                     whole frame\n"
+      "      --apply-gain track|album  scale the output by the stream's ReplayGain (its\n"
+      "                     REPLAYGAIN_TRACK_ or _ALBUM_GAIN), lowered where its peak would clip\n"
       "  -q, --quiet        no progress, no summary, no 'ok'; only errors\n"
       "      --progress     show progress also when standard error is not a terminal\n"
       "  -h, --help         show this text\n"

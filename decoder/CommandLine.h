@@ -16,6 +16,7 @@ struct DecoderOptions : CommonOptions {  // output: also the older form's second
   DecoderMode mode = DecoderMode::Decode;
   bool verbose = false;
   bool join = false;                // --join: the input may start in the middle of a stream
+  std::string applyGain;            // --apply-gain: "track", "album" or "" (none)
   bool playSettings = false;        // --device or --volume given
   PlayOptions play;                 // --device, --volume (stopWanted is the program's)
 };

@@ -6,14 +6,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "audio/roundfs.h"
 #include "cli/OutputName.h"
 #include "platform/OutputFile.h"
 #include "platform/StreamConstants.h"
@@ -107,6 +111,8 @@ class StreamInput {
       log << PREFIX << shown_ << ": no header; decoding from the first frame found, at byte " << info_.header_bytes
           << " (" << info_.kbps << " kb/s)\n";
     }
+    const char* note = ostrel_decoder_tag_note(ostrel_);
+    if (*note != '\0') log << PREFIX << shown_ << ": " << note << "\n";
     return DECODE_OK;
   }
 
@@ -221,13 +227,21 @@ using PcmWriter = std::function<bool(const int16_t* interleaved, int frames)>;
 // or a stop, DECODE_BAD_INPUT after a read failure (said on `log`), DECODE_WRITE_FAILED when
 // `write` failed.
 int ForEachFrame(StreamInput& s, const PcmWriter& write, const std::function<bool(const ostrel_frame_report&)>& each,
-                 bool* stopped, std::ostream& log) {
+                 bool* stopped, std::ostream& log, float gain = 1.0f) {
   ostrel_decoder* dec = s.decoder();
   const uint32_t perFrame = s.info().samples_per_frame;
   std::vector<int16_t> interleaved(2 * static_cast<size_t>(perFrame));
+  std::vector<float> scaled(gain != 1.0f ? 2 * static_cast<size_t>(perFrame) : 0);
   *stopped = false;
   for (uint32_t told = 0;;) {
-    const long got = ostrel_decoder_read(dec, interleaved.data(), perFrame);
+    long got;
+    if (gain == 1.0f) {
+      got = ostrel_decoder_read(dec, interleaved.data(), perFrame);
+    } else {
+      // Scaled from the float output, so that the samples are rounded once.
+      got = ostrel_decoder_read_float(dec, scaled.data(), perFrame);
+      for (long i = 0; i < 2 * got; ++i) interleaved[static_cast<size_t>(i)] = roundfs(scaled[static_cast<size_t>(i)] * 32768.0f * gain);
+    }
     if (got < 0) {
       log << PREFIX << (got == OSTREL_ERR_READ ? s.ReadProblem() : s.shown() + ": " + ostrel_strerror(static_cast<int>(got)))
           << "\n";
@@ -250,9 +264,39 @@ int ForEachFrame(StreamInput& s, const PcmWriter& write, const std::function<boo
   }
 }
 
+// The factor of --apply-gain: 10^(gain / 20) of the stream's REPLAYGAIN_<KIND>_GAIN, at most
+// 1 / its peak; 1 (said on `log`) when the stream has no such gain.
+float GainFactor(StreamInput& s, const std::string& kind, std::ostream& log) {
+  std::string upper = kind;
+  for (char& c : upper) c = static_cast<char>(c - 'a' + 'A');
+  const std::string gainKey = "REPLAYGAIN_" + upper + "_GAIN", peakKey = "REPLAYGAIN_" + upper + "_PEAK";
+  double gainDb = 0.0, peak = 0.0;
+  bool haveGain = false;
+  for (int i = 0; i < ostrel_decoder_tag_count(s.decoder()); ++i) {
+    const char *key = nullptr, *value = nullptr;
+    if (ostrel_decoder_tag_at(s.decoder(), i, &key, &value) != OSTREL_OK) continue;
+    char* end = nullptr;
+    const double number = std::strtod(value, &end);
+    if (end == value) continue;
+    if (gainKey == key) {
+      gainDb = number;
+      haveGain = true;
+    }
+    if (peakKey == key) peak = number;
+  }
+  if (!haveGain) {
+    log << PREFIX << s.shown() << ": no " << gainKey << " tag; decoded without a gain\n";
+    return 1.0f;
+  }
+  double factor = std::pow(10.0, gainDb / 20.0);
+  if (peak > 0.0 && factor * peak > 1.0) factor = 1.0 / peak;  // no clipping
+  return static_cast<float>(factor);
+}
+
 // Decodes every frame of an opened stream through `write`.
 int DecodeStream(StreamInput& s, const DecodeOptions& options, const PcmWriter& write, std::ostream& log) {
   if (options.onStart) options.onStart(s.info());
+  const float gain = options.applyGain.empty() ? 1.0f : GainFactor(s, options.applyGain, log);
   bool stopped = false;
   const int status = ForEachFrame(
       s, write,
@@ -260,7 +304,7 @@ int DecodeStream(StreamInput& s, const DecodeOptions& options, const PcmWriter& 
         if (report.damaged != 0) ReportDamage(s, report, log);
         return !options.onFrame || options.onFrame(report.index, report);
       },
-      &stopped, log);
+      &stopped, log, gain);
   if (status != DECODE_OK || stopped) return status;
   ostrel_decoder* dec = s.decoder();
   const uint32_t decoded = ostrel_decoder_frames_decoded(dec);
@@ -271,6 +315,35 @@ int DecodeStream(StreamInput& s, const DecodeOptions& options, const PcmWriter& 
     result = DECODE_DAMAGED;
   }
   return result;
+}
+
+// The stream's tags as RIFF INFO entries: from its tags (the first value of each key), else
+// from the header's title, author and comment (but "None", the encoder's untagged field).
+std::vector<std::pair<std::string, std::string>> InfoTags(StreamInput& s) {
+  static const std::pair<const char*, const char*> IDS[] = {{"TITLE", "INAM"},  {"ARTIST", "IART"},
+                                                            {"ALBUM", "IPRD"},  {"COMMENT", "ICMT"},
+                                                            {"DATE", "ICRD"},   {"GENRE", "IGNR"},
+                                                            {"TRACKNUMBER", "ITRK"}};
+  std::vector<std::pair<std::string, std::string>> entries;
+  const int count = ostrel_decoder_tag_count(s.decoder());
+  const char* comment = s.info().comment;
+  if (count == 0) {  // a free-text comment (a tagged stream has LENGTH at least)
+    for (const auto& [id, text] : {std::pair<const char*, const char*>{"INAM", s.info().title},
+                                   {"IART", s.info().author}, {"ICMT", comment}}) {
+      if (*text != '\0' && std::strcmp(text, "None") != 0) entries.emplace_back(id, text);
+    }
+    return entries;
+  }
+  for (const auto& [key, id] : IDS) {
+    for (int i = 0; i < count; ++i) {
+      const char *k = nullptr, *v = nullptr;
+      if (ostrel_decoder_tag_at(s.decoder(), i, &k, &v) == OSTREL_OK && std::strcmp(k, key) == 0) {
+        entries.emplace_back(id, v);
+        break;
+      }
+    }
+  }
+  return entries;
 }
 
 void ReportWriteFailure(const std::string& out, const std::string& reason, std::ostream& log) {
@@ -346,6 +419,7 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
       ReportWriteFailure(out, errno, log);
       return DECODE_WRITE_FAILED;
     }
+    wav.SetInfoTags(InfoTags(s));
     uint64_t written = 0;
     bool tooLong = false;
     // Lengths are stated where the output can seek back to them and it is not RF64.
@@ -411,7 +485,18 @@ int PrintInfo(const std::string& in, const DecodeOptions& options, std::ostream&
   char duration[48];
   std::snprintf(duration, sizeof duration, "%llu.%03llu s", static_cast<unsigned long long>(ms / 1000),
                 static_cast<unsigned long long>(ms % 1000));
-  out << "Duration:    " << duration << "\n";
+  out << "Duration:    " << duration;
+  const int tags = ostrel_decoder_tag_count(s.decoder());
+  bool exact = false;
+  for (int i = 0; i < tags; ++i) {
+    const char *key = nullptr, *value = nullptr;
+    if (ostrel_decoder_tag_at(s.decoder(), i, &key, &value) == OSTREL_OK && std::strcmp(key, "LENGTH") == 0 &&
+        value[0] >= '0' && value[0] <= '9' && std::strtoull(value, nullptr, 10) == info.samples) {
+      exact = true;
+    }
+  }
+  if (exact) out << " (" << info.samples << " sample frames, as LENGTH gives)";
+  out << "\n";
   // The strings with every byte they hold (a NUL among them included).
   const auto tag = [&s](const char* key) {
     size_t bytes = 0;
@@ -420,7 +505,18 @@ int PrintInfo(const std::string& in, const DecodeOptions& options, std::ostream&
   };
   out << "Title:       " << Printable(tag("title")) << "\n";
   out << "Author:      " << Printable(tag("author")) << "\n";
-  out << "Comments:    " << Printable(tag("comment")) << "\n";
+  const std::string comment = tag("comment");
+  if (tags > 0) {  // tags (LENGTH at least), else a free-text comment
+    out << "Tags:        " << tags << "\n";
+    for (int i = 0; i < tags; ++i) {
+      const char *key = nullptr, *value = nullptr;
+      if (ostrel_decoder_tag_at(s.decoder(), i, &key, &value) == OSTREL_OK) {
+        out << "  " << Printable(key) << "=" << Printable(value) << "\n";
+      }
+    }
+  } else {
+    out << "Comments:    " << Printable(comment) << "\n";
+  }
   if (!list) return ReportMissingFrames(s, inFile, log) ? DECODE_DAMAGED : DECODE_OK;
 
   int status = DECODE_OK;

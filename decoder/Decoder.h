@@ -30,6 +30,10 @@ struct DecodeOptions {
   // The input may start in the middle of a stream: without a header it is decoded from the first
   // frame found (ostrel_decoder_open with OSTREL_JOIN), which is said on the log.
   bool join = false;
+  // Decoding only: "track" or "album" scales the output by the stream's REPLAYGAIN_TRACK_GAIN or
+  // REPLAYGAIN_ALBUM_GAIN, lowered so that the matching peak stays within full scale; a stream
+  // without the tag is decoded as it is, which is said on the log. "" (the default): no gain.
+  std::string applyGain;
   // Decoding only: called once the header has been read (or the first frame found), with what it
   // says (`frames` and `samples` 0 when not known).
   std::function<void(const ostrel_info& info)> onStart;

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "audio/SourceReader.h"
+#include "encoder/ReplayGain.h"
 #include "ostrel/ostrel.h"
 
 namespace ostrel {
@@ -17,7 +18,7 @@ namespace {
 
 constexpr int kMaxJobs = 64;
 
-enum LongOnly { kTitle = OPTION_PROGRESS + 1, kArtist, kComment, kQuality, kThreads };
+enum LongOnly { kTitle = OPTION_PROGRESS + 1, kArtist, kComment, kQuality, kThreads, kTag, kReplayGain, kAlbumGain };
 
 const struct option kLongOptions[] = {
     {"bitrate", required_argument, nullptr, 'b'},
@@ -25,6 +26,9 @@ const struct option kLongOptions[] = {
     {"title", required_argument, nullptr, kTitle},
     {"artist", required_argument, nullptr, kArtist},
     {"comment", required_argument, nullptr, kComment},
+    {"tag", required_argument, nullptr, kTag},
+    {"replay-gain", no_argument, nullptr, kReplayGain},
+    {"album-gain", no_argument, nullptr, kAlbumGain},
     {"output", required_argument, nullptr, 'o'},
     {"force", no_argument, nullptr, 'f'},
     {"jobs", required_argument, nullptr, 'j'},
@@ -104,6 +108,36 @@ CommandLineAction ParseEncoderCommandLine(int argc, char** argv, EncoderOptions*
         o->comment = optarg;
         if (!TagFits(o->comment, OSTREL_COMMENT_MAX_BYTES, "--comment", problem)) return CommandLineAction::UsageError;
         break;
+      case kTag: {
+        const std::string tag = optarg;
+        const size_t eq = tag.find('=');
+        const std::string key = eq == std::string::npos ? "" : tag.substr(0, eq);
+        bool plainKey = !key.empty();
+        for (char k : key) plainKey = plainKey && k >= 0x20 && k <= 0x7D;
+        if (!plainKey) {
+          *problem = "--tag takes KEY=VALUE (a key of letters, digits and the like, no '='), not '" + tag + "'";
+          return CommandLineAction::UsageError;
+        }
+        std::string upper = key;
+        for (char& k : upper) k = static_cast<char>(k >= 'a' && k <= 'z' ? k - 'a' + 'A' : k);
+        if (upper == "LENGTH") {
+          *problem = "--tag LENGTH=...: the encoder writes LENGTH itself";
+          return CommandLineAction::UsageError;
+        }
+        o->tags.emplace_back(upper, tag.substr(eq + 1));
+        break;
+      }
+      case kAlbumGain:
+        o->albumGain = true;
+        [[fallthrough]];
+      case kReplayGain:
+        o->replayGain = true;
+        if (!ReplayGainAvailable()) {
+          *problem = "--replay-gain and --album-gain: this build cannot measure loudness (it was built without "
+                     "libebur128; apt-get install libebur128-dev)";
+          return CommandLineAction::UsageError;
+        }
+        break;
       case 'j':
         if (!ParseNumber(optarg, 1, kMaxJobs, &value)) {
           *problem = std::string("--jobs takes a number from 1 to ") + std::to_string(kMaxJobs) + ", not '" + optarg + "'";
@@ -171,8 +205,13 @@ void PrintEncoderHelp(std::FILE* out) {
       "      --title TEXT    the header's title (at most 255 bytes)\n"
       "      --artist TEXT   the header's author (at most 255 bytes)\n"
       "      --comment TEXT  the header's comments (at most 65535 bytes)\n"
-      "                      Without them: the source's RIFF LIST/INFO tags (INAM, IART, ICMT),\n"
-      "                      else \"None\".\n"
+      "      --tag KEY=VALUE a tag (Vorbis comment keys: ALBUM, TRACKNUMBER, DATE, GENRE, ...);\n"
+      "                      may be repeated; replaces the source's tags of that key\n"
+      "                      Without them: the source's tags (WAV LIST/INFO, AIFF, FLAC, Ogg),\n"
+      "                      else none (the header's title and author then hold \"None\").\n"
+      "      --replay-gain   measure each source's loudness (EBU R 128) and true peak and write\n"
+      "                      REPLAYGAIN_TRACK_GAIN and _PEAK (reference -18 LUFS)\n"
+      "      --album-gain    also REPLAYGAIN_ALBUM_GAIN and _PEAK over all the inputs\n"
       "  -o, --output FILE   the output of the one input; - for standard output\n"
       "  -f, --force         replace an existing output (otherwise it is refused and the other\n"
       "                      inputs go on)\n"

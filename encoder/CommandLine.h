@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/CommonOptions.h"
@@ -20,6 +21,8 @@ struct EncoderOptions : CommonOptions {
   bool quality = false;                // --quality: the quality mode instead of the reference choices
   bool haveTitle = false, haveArtist = false, haveComment = false;
   std::string title, artist, comment;  // the header's title, author and comments
+  std::vector<std::pair<std::string, std::string>> tags;  // --tag KEY=VALUE, keys in upper case
+  bool replayGain = false, albumGain = false;               // --replay-gain, --album-gain
   int jobs = 1;                        // without -o each input's output is its name with .ost
   int threads = 0;                     // --threads N; 0: the default (see CodingThreads)
 };

@@ -20,6 +20,7 @@
 #include "encoder/CommandLine.h"
 #include "encoder/SourceInput.h"
 #include "encoder/LibraryEncode.h"
+#include "encoder/ReplayGain.h"
 #include "platform/StreamConstants.h"
 #include "ostrel/ostrel.h"
 #include "platform/FileHandle.h"
@@ -31,15 +32,36 @@ namespace ostrel {
 namespace {
 
 constexpr const char* kProgram = "ostrelenc";
-constexpr const char* kNone = "None";  // the header string of an untagged file
 
 // The name messages use for a file: "standard input" / "standard output" for "-".
 std::string Shown(const std::string& path, const char* standard) {
   return path == STANDARD_STREAM_NAME ? standard : path;
 }
 
-// The header string: the option when given, else the source's tag, else "None". False (after a
-// message) when the source's tag is too long for its field.
+// The source's tags (Vorbis comment keys): libsndfile's strings of a file, else a WAV's
+// LIST/INFO text as the WAV reader found it.
+std::vector<std::pair<std::string, std::string>> TagsOfSource(const std::string& input, const Source& source) {
+  std::vector<std::pair<std::string, std::string>> tags;
+  if (input != STANDARD_STREAM_NAME) tags = SourceTags(input);
+  if (tags.empty()) {
+    for (const auto& [key, value] : {std::pair<const char*, const std::string&>{"TITLE", source.tags.INAM},
+                                     {"ARTIST", source.tags.IART}, {"COMMENT", source.tags.ICMT}}) {
+      if (!value.empty()) tags.emplace_back(key, value);
+    }
+  }
+  return tags;
+}
+
+// The first value of `key` in `tags`, or "".
+std::string FirstTag(const std::vector<std::pair<std::string, std::string>>& tags, const std::string& key) {
+  for (const auto& tag : tags) {
+    if (tag.first == key) return tag.second;
+  }
+  return "";
+}
+
+// A header string: the option when given, else the source's tag, else untagged (""). False
+// (after a message) when the source's tag is too long for its field.
 bool PickTag(bool given, const std::string& option, const std::string& fromSource, size_t maxBytes,
              const char* tagName, const std::string& input, std::string* value) {
   if (given) {
@@ -52,14 +74,14 @@ bool PickTag(bool given, const std::string& option, const std::string& fromSourc
     }
     *value = fromSource;
   } else {
-    *value = kNone;
+    value->clear();
   }
   return true;
 }
 
 // Codes one input into one output. Returns 0, 1, or 128 + the signal that stopped it.
 int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::string& output, bool progressLine,
-                  bool summary) {
+                  bool summary, const std::vector<std::pair<std::string, std::string>>& gainTags) {
   const std::string inName = Shown(input, "standard input");
   const std::string outName = Shown(output, "standard output");
   const bool toStdout = output == STANDARD_STREAM_NAME;
@@ -85,12 +107,25 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
   settings.kbps = o.kbps;
   settings.quality = o.quality;
   settings.threads = CodingThreads(o);
-  if (!PickTag(o.haveTitle, o.title, source.tags.INAM, OSTREL_TAG_MAX_BYTES, "INAM (title)", inName, &settings.title) ||
-      !PickTag(o.haveArtist, o.artist, source.tags.IART, OSTREL_TAG_MAX_BYTES, "IART (artist)", inName, &settings.author) ||
-      !PickTag(o.haveComment, o.comment, source.tags.ICMT, OSTREL_COMMENT_MAX_BYTES, "ICMT (comment)", inName,
-               &settings.comment)) {
+  // The source's tags, each key replaced by the options that give it.
+  const std::vector<std::pair<std::string, std::string>> fromSource = TagsOfSource(input, source);
+  const bool haveTitle = o.haveTitle || !FirstTag(o.tags, "TITLE").empty();
+  const bool haveArtist = o.haveArtist || !FirstTag(o.tags, "ARTIST").empty();
+  const bool haveComment = o.haveComment || !FirstTag(o.tags, "COMMENT").empty();
+  if (!PickTag(haveTitle, o.title, FirstTag(fromSource, "TITLE"), OSTREL_TAG_MAX_BYTES, "TITLE (INAM)", inName,
+               &settings.title) ||
+      !PickTag(haveArtist, o.artist, FirstTag(fromSource, "ARTIST"), OSTREL_TAG_MAX_BYTES, "ARTIST (IART)", inName,
+               &settings.author) ||
+      !PickTag(haveComment, o.comment, FirstTag(fromSource, "COMMENT"), OSTREL_COMMENT_MAX_BYTES, "COMMENT (ICMT)",
+               inName, &settings.comment)) {
     return ENCODE_EXIT_FAILED;
   }
+  for (const auto& tag : fromSource) {
+    const bool header = tag.first == "TITLE" || tag.first == "ARTIST" || tag.first == "COMMENT";
+    if (!header && FirstTag(o.tags, tag.first).empty()) settings.tags.push_back(tag);
+  }
+  settings.tags.insert(settings.tags.end(), o.tags.begin(), o.tags.end());
+  settings.tags.insert(settings.tags.end(), gainTags.begin(), gainTags.end());
 
   // From here on SIGINT, SIGTERM and SIGHUP only stop the run, before the output exists and until
   // it has been committed or removed (`outputFile` goes first): whenever one comes, this input
@@ -136,7 +171,12 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
     // The temporary file goes when `outputFile` does; the target is left as it was.
     std::string why = ostrel_strerror(run.status);
     if (run.status == OSTREL_ERR_WRITE && run.writeError != 0) why = std::strerror(run.writeError);
-    if (run.status == OSTREL_ERR_MEMORY) {
+    if (run.status == OSTREL_ERR_TAG) {
+      std::fprintf(stderr,
+                   "%s: %s: the tag %s cannot be written: its value must be UTF-8 without NUL bytes, title and "
+                   "artist at most %d bytes, and all tags together at most %d bytes; nothing was written\n",
+                   kProgram, inName.c_str(), run.badTag.c_str(), OSTREL_TAG_MAX_BYTES, OSTREL_COMMENT_MAX_BYTES);
+    } else if (run.status == OSTREL_ERR_MEMORY) {
       std::fprintf(stderr, "%s: %s: out of memory; %s\n", kProgram, inName.c_str(),
                    toStdout ? "the stream is incomplete" : "nothing was left behind");
     } else if (run.status == OSTREL_ERR_INTERNAL) {
@@ -220,9 +260,32 @@ int RunEncoderCommandLine(int argc, char** argv) {
     if (status > worst) worst = status;
   };
   const size_t count = o.inputs.size();
+  // ReplayGain: every source is measured (and the album over all of them) before the first is
+  // coded, so that each header holds its figures from the start.
+  std::vector<std::vector<std::pair<std::string, std::string>>> gainTags(count);
+  if (o.replayGain) {
+    for (const std::string& input : o.inputs) {
+      if (input == STANDARD_STREAM_NAME) {
+        std::fprintf(stderr, "%s: --replay-gain reads each source before coding it: name files, not standard input\n",
+                     kProgram);
+        return ENCODE_EXIT_USAGE;
+      }
+    }
+    std::vector<GainFigures> tracks;
+    GainFigures album;
+    std::vector<std::string> problems;
+    MeasureGains(o.inputs, o.albumGain, &tracks, &album, &problems);
+    for (const std::string& p : problems) std::fprintf(stderr, "%s: %s\n", kProgram, p.c_str());
+    for (size_t i = 0; i < count; ++i) {
+      gainTags[i] = GainTags(tracks[i], false);
+      if (o.albumGain) {
+        for (auto& tag : GainTags(album, true)) gainTags[i].push_back(std::move(tag));
+      }
+    }
+  }
   if (o.jobs <= 1 || count == 1) {
     for (size_t i = 0; i < count && worst < ENCODE_EXIT_SIGNAL_BASE && !StopRequested(); ++i) {
-      account(EncodeOneFile(o, o.inputs[i], outputOf(o.inputs[i]), show, show));
+      account(EncodeOneFile(o, o.inputs[i], outputOf(o.inputs[i]), show, show, gainTags[i]));
     }
     if (StopRequested() && worst < ENCODE_EXIT_SIGNAL_BASE) worst = ENCODE_EXIT_SIGNAL_BASE + StopSignal();
     return worst;
@@ -240,12 +303,13 @@ int RunEncoderCommandLine(int argc, char** argv) {
   std::fflush(nullptr);
   while ((next < count && !StopRequested()) || !running.empty()) {
     while (!StopRequested() && next < count && running.size() < static_cast<size_t>(o.jobs)) {
-      const std::string input = o.inputs[next++];
+      const size_t index = next++;
+      const std::string input = o.inputs[index];
       const pid_t child = fork();
       if (child == 0) {
         int status = ENCODE_EXIT_FAILED;
         try {
-          status = EncodeOneFile(o, input, outputOf(input), false, show);
+          status = EncodeOneFile(o, input, outputOf(input), false, show, gainTags[index]);
         } catch (const std::bad_alloc&) {
           std::fprintf(stderr, "%s: %s: out of memory; nothing was left behind\n", kProgram, input.c_str());
         }

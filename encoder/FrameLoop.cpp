@@ -93,6 +93,9 @@ int RunFrameLoop(const RunParameters& params, SourceReader& source, FileHandle t
   settings.kbps = params.DataRate * 2;
   settings.threads = params.threads;
   settings.alwaysSeek = true;  // a target that cannot seek back is said to keep the count 0
+  // The dialogue writes the header it always wrote ("None" three times, no tags, no LENGTH): its
+  // streams are pinned byte for byte, and scripts that drive it rely on them.
+  settings.fields = false;
   settings.onFrame = &LoopState::BeforeFrame;
   settings.frameUser = &loop;
   settings.adjust = adjust;

@@ -57,9 +57,15 @@ EncodeRun EncodeSource(const EncodeSettings& settings, SourceReader& source, std
   if (enc == nullptr) return run;
   run.status = ostrel_encoder_set_quality(enc, settings.quality ? 1 : 0);
   if (run.status == OSTREL_OK) run.status = ostrel_encoder_set_threads(enc, settings.threads);
-  if (run.status == OSTREL_OK) run.status = ostrel_encoder_set_tag(enc, "title", settings.title.c_str());
-  if (run.status == OSTREL_OK) run.status = ostrel_encoder_set_tag(enc, "author", settings.author.c_str());
-  if (run.status == OSTREL_OK) run.status = ostrel_encoder_set_tag(enc, "comment", settings.comment.c_str());
+  if (run.status == OSTREL_OK) run.status = ostrel_encoder_set_fields(enc, settings.fields ? 1 : 0);
+  std::vector<std::pair<std::string, std::string>> tags = {
+      {"TITLE", settings.title}, {"ARTIST", settings.author}, {"COMMENT", settings.comment}};
+  tags.insert(tags.end(), settings.tags.begin(), settings.tags.end());
+  for (const auto& tag : tags) {
+    if (run.status != OSTREL_OK || tag.second.empty()) continue;
+    run.status = ostrel_encoder_add_tag(enc, tag.first.c_str(), tag.second.c_str());
+    if (run.status == OSTREL_ERR_TAG) run.badTag = tag.first;
+  }
   if (run.status == OSTREL_OK) run.status = ostrel_encoder_set_frame_callback(enc, settings.onFrame, settings.frameUser);
   if (run.status == OSTREL_OK && settings.adjust) settings.adjust(enc);
   const bool configured = run.status == OSTREL_OK;

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "audio/SourceReader.h"
 #include "ostrel/ostrel.h"
@@ -16,7 +18,13 @@ struct EncodeSettings {
   int kbps = 128;
   bool quality = false;
   int threads = 1;
-  std::string title = "None", author = "None", comment = "None";  // the header's strings
+  // The header's title, author and comment; an empty one is left untagged ("None" in the header).
+  std::string title, author, comment;
+  // Further tags (key, value), in order; a key may come more than once.
+  std::vector<std::pair<std::string, std::string>> tags;
+  // Tags and LENGTH in the comment (ostrel_encoder_set_fields); false writes the header the
+  // dialogue has always written.
+  bool fields = true;
   // Store the frame count even where the target may not seek back (the seek then fails and says
   // so); otherwise a target that cannot seek keeps the count 0 without trying.
   bool alwaysSeek = false;
@@ -34,6 +42,7 @@ struct EncodeSettings {
 // What coding one source came to.
 struct EncodeRun {
   int status = OSTREL_OK;    // the first failure of the library, or OSTREL_OK (also after a stop)
+  std::string badTag;        // with OSTREL_ERR_TAG: the key of the tag the library refused
   int writeError = 0;        // errno of a failed write, when one was seen
   int seekError = 0;         // errno of a failed seek back to the header
   uint64_t samples = 0;      // samples per channel handed to the encoder

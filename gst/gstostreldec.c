@@ -86,6 +86,10 @@ gst_ostrel_dec_set_format (GstAudioDecoder * dec, GstCaps * caps)
   self->frame_bytes = info.frame_bytes;
   self->samples_per_frame = info.samples_per_frame;
   self->delay = MIN (info.delay, info.samples_per_frame);
+  self->rate = info.sample_rate;
+  /* The exact length, where the header gives one (with a frame count, `samples` is never more
+   * than the whole frames give, so only the last frame is clipped). */
+  self->length = info.samples;
   self->restarted = TRUE;
   GST_INFO_OBJECT (self, "%d kb/s: frames of %" G_GSIZE_FORMAT " bytes, %u samples, delay %u",
       info.kbps, self->frame_bytes, self->samples_per_frame, self->delay);
@@ -155,6 +159,19 @@ gst_ostrel_dec_handle_frame (GstAudioDecoder * dec, GstBuffer * buffer)
       gst_buffer_unref (out);
       return gst_audio_decoder_finish_frame (dec, NULL, 1);
     }
+  }
+  if (self->length > 0 && GST_BUFFER_PTS_IS_VALID (buffer)) {
+    /* The samples after the source's end are dropped: the last buffer ends with its last sample. */
+    const guint64 first = GST_BUFFER_PTS (buffer) == 0 ? 0 :
+        gst_util_uint64_scale_round (GST_BUFFER_PTS (buffer), (guint64) self->rate, GST_SECOND);
+    const gsize samples = gst_buffer_get_size (out) / OUTPUT_BYTES_PER_SAMPLE;
+
+    if (first >= self->length) {
+      gst_buffer_unref (out);
+      return gst_audio_decoder_finish_frame (dec, NULL, 1);
+    }
+    if (first + samples > self->length)
+      gst_buffer_resize (out, 0, (gssize) ((self->length - first) * OUTPUT_BYTES_PER_SAMPLE));
   }
   return gst_audio_decoder_finish_frame (dec, out, 1);
 }

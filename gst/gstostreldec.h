@@ -22,6 +22,8 @@ struct _GstOstrelDec
   guint delay;                  /* samples per channel not valid after a start or reset */
   gboolean restarted;           /* the next frame is the first since a start or reset */
   guint64 damaged;              /* damaged frames since the start */
+  guint64 length;               /* the stream's samples per channel (0: not known) */
+  gint rate;
 };
 
 GST_ELEMENT_REGISTER_DECLARE (ostreldec);

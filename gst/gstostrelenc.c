@@ -196,21 +196,33 @@ gst_ostrel_enc_seek (void *user, uint64_t offset)
 
 /* ---- Encoding ---- */
 
-/* Stores the string `tag` of `tags` as the header field `key`. A value too long for its field
- * is left out with a warning rather than cut. */
+/* Adds every value of the GStreamer tag `tag` as the Vorbis comments it maps to (title TITLE,
+ * artist ARTIST, album ALBUM, track-number TRACKNUMBER, replaygain-track-gain
+ * REPLAYGAIN_TRACK_GAIN, ...). A value the header cannot hold is left out with a warning rather
+ * than cut. */
 static void
-gst_ostrel_enc_set_tag (GstOstrelEnc * self, const GstTagList * tags, const gchar * tag, const char *key)
+gst_ostrel_enc_add_tag (const GstTagList * tags, const gchar * tag, gpointer user)
 {
-  gchar *value = NULL;
-  int status;
+  GstOstrelEnc *self = user;
+  GList *comments = gst_tag_to_vorbis_comments (tags, tag);
 
-  if (tags == NULL || !gst_tag_list_get_string (tags, tag, &value))
-    return;
-  status = ostrel_encoder_set_tag (self->encoder, key, value);
-  if (status != OSTREL_OK)
-    GST_ELEMENT_WARNING (self, STREAM, ENCODE, ("The %s was left out of the header.", key),
-        ("%s (%" G_GSIZE_FORMAT " bytes): %s", key, strlen (value), ostrel_strerror (status)));
-  g_free (value);
+  for (GList * c = comments; c != NULL; c = c->next) {
+    const gchar *line = c->data;
+    const gchar *eq = strchr (line, '=');
+    gchar *key;
+    int status;
+
+    if (eq == NULL)
+      continue;
+    key = g_strndup (line, (gsize) (eq - line));
+    status = g_ascii_strcasecmp (key, "LENGTH") == 0 ? OSTREL_ERR_TAG :
+        ostrel_encoder_add_tag (self->encoder, key, eq + 1);
+    if (status != OSTREL_OK)
+      GST_ELEMENT_WARNING (self, STREAM, ENCODE, ("The tag %s was left out of the header.", key),
+          ("%s (%" G_GSIZE_FORMAT " bytes): %s", key, strlen (eq + 1), ostrel_strerror (status)));
+    g_free (key);
+  }
+  g_list_free_full (comments, g_free);
 }
 
 /* Makes the library's encoder with the header strings the tags give. */
@@ -239,11 +251,10 @@ gst_ostrel_enc_create (GstOstrelEnc * self)
     return FALSE;
   }
   tags = gst_tag_list_merge (self->upstream_tags, set, gst_tag_setter_get_tag_merge_mode (setter));
-  gst_ostrel_enc_set_tag (self, tags, GST_TAG_TITLE, "title");
-  gst_ostrel_enc_set_tag (self, tags, GST_TAG_ARTIST, "author");
-  gst_ostrel_enc_set_tag (self, tags, GST_TAG_COMMENT, "comment");
-  if (tags != NULL)
+  if (tags != NULL) {
+    gst_tag_list_foreach (tags, gst_ostrel_enc_add_tag, self);
     gst_tag_list_unref (tags);
+  }
   GST_INFO_OBJECT (self, "encoding at %d kb/s with %d threads%s", self->bitrate, self->threads,
       self->quality ? " in the quality mode" : "");
   return TRUE;
@@ -437,7 +448,7 @@ gst_ostrel_enc_class_init (GstOstrelEncClass * klass)
   gst_element_class_add_static_pad_template (element_class, &sink_template);
   gst_element_class_add_static_pad_template (element_class, &src_template);
   gst_element_class_set_static_metadata (element_class, "Ostrel encoder", "Codec/Encoder/Audio",
-      "Encodes 44100 Hz stereo audio to an Ostrel stream; title, artist and comment tags go "
+      "Encodes 44100 Hz stereo audio to an Ostrel stream; its tags (as Vorbis comments) go "
       "into the header", "The Ostrel developers");
 
   enc_class->start = GST_DEBUG_FUNCPTR (gst_ostrel_enc_start);

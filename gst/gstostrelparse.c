@@ -10,6 +10,8 @@
 
 #include <string.h>
 
+#include <gst/tag/tag.h>
+
 #include "gst/gstostrelcaps.h"
 
 GST_DEBUG_CATEGORY_STATIC (gst_ostrel_parse_debug);
@@ -79,6 +81,14 @@ add_header_string (GstTagList * tags, const gchar * tag, const gchar * value)
   gst_tag_list_add (tags, GST_TAG_MERGE_REPLACE, tag, value, NULL);
 }
 
+/* Adds one tag of the header's comment as the GStreamer tag it maps to (LENGTH is the duration). */
+static void
+add_vorbis_comment (void *user, const char *key, const char *value)
+{
+  if (strcmp (key, "LENGTH") != 0)
+    gst_vorbis_tag_add ((GstTagList *) user, key, value);
+}
+
 /* Reads the header from the start of the stream; sets caps, duration and tags. Returns
  * GST_FLOW_OK with *needed > 0 when more bytes must be looked at first. */
 static GstFlowReturn
@@ -132,14 +142,18 @@ gst_ostrel_parse_header (GstOstrelParse * self, const guint8 * data, gsize size,
 
   /* A frame count of 0 means the encoder could not store it; the duration then comes from the
    * stream's size through the conversion below. */
-  if (info.frames > 0)
+  if (info.samples > 0)
     gst_base_parse_set_duration (parse, GST_FORMAT_TIME,
         gst_util_uint64_scale (info.samples, GST_SECOND, (guint64) info.sample_rate), 0);
 
   tags = gst_tag_list_new_empty ();
-  add_header_string (tags, GST_TAG_TITLE, info.title);
-  add_header_string (tags, GST_TAG_ARTIST, info.author);
-  add_header_string (tags, GST_TAG_COMMENT, info.comment);
+  /* A comment that holds tags gives them all, as Vorbis comments do; otherwise the header's
+   * three strings are the title, artist and comment. */
+  if (ostrel_comment_tags (info.comment, strlen (info.comment), add_vorbis_comment, tags) != 1) {
+    add_header_string (tags, GST_TAG_TITLE, info.title);
+    add_header_string (tags, GST_TAG_ARTIST, info.author);
+    add_header_string (tags, GST_TAG_COMMENT, info.comment);
+  }
   gst_tag_list_add (tags, GST_TAG_MERGE_REPLACE, GST_TAG_AUDIO_CODEC, "Ostrel",
       GST_TAG_BITRATE, (guint) (info.kbps * 1000), GST_TAG_NOMINAL_BITRATE,
       (guint) (info.kbps * 1000), NULL);
@@ -284,7 +298,11 @@ gst_ostrel_parse_handle_frame (GstBaseParse * parse, GstBaseParseFrame * frame, 
 
   {
     const guint64 start = frame_start_sample (&self->info, index);
-    const guint64 end = frame_start_sample (&self->info, index + 1);
+    guint64 end = frame_start_sample (&self->info, index + 1);
+
+    /* The last frame ends with the source's last sample where the header gives the exact length. */
+    if (self->info.samples > 0 && end > self->info.samples)
+      end = MAX (start, self->info.samples);
 
     GST_BUFFER_PTS (frame->buffer) = gst_util_uint64_scale (start, GST_SECOND, (guint64) self->info.sample_rate);
     GST_BUFFER_DTS (frame->buffer) = GST_BUFFER_PTS (frame->buffer);

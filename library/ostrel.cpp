@@ -18,6 +18,7 @@
 #include "audio/SampleSource.h"
 #include "audio/roundfs.h"
 #include "format/ByteSink.h"
+#include "format/CommentFields.h"
 #include "format/FileHeader.h"
 #include "format/FrameGeometry.h"
 #include "coding/FrameLayout.h"
@@ -82,9 +83,100 @@ int FillInfo(const ostrel::FileHeaderFields& fields, ostrel_info* info) {
   return OSTREL_OK;
 }
 
+// Takes the comment's LENGTH into `info` (its `samples`), unless it is more than the frames
+// hold: then the frames are trusted and `*note` says so. Returns the limit a decoder stops at.
+uint64_t ApplyLength(const ostrel::ParsedComment& comment, ostrel_info* info, std::string* note) {
+  if (!comment.lengthKnown) return UINT64_MAX;
+  if (info->frames != 0 && comment.length > info->samples) {
+    if (note != nullptr && note->empty()) {
+      *note = "the header's LENGTH of " + std::to_string(comment.length) + " sample frames is more than its " +
+              std::to_string(info->frames) + " frames hold (" + std::to_string(info->samples) +
+              "); the frames are trusted";
+    }
+    return UINT64_MAX;
+  }
+  info->samples = comment.length;
+  return comment.length;
+}
+
 int ParseStatus(int parsed) {
   return parsed == ostrel::FILE_HEADER_FOREIGN ? OSTREL_ERR_NOT_OSTREL : OSTREL_ERR_TRUNCATED;
 }
+
+}  // namespace
+
+namespace {
+
+// A stream's tags, in the order given (keys in upper case), and the header strings they make.
+// With fields the comment holds them all (and LENGTH); without, the header's title, author and
+// comment are the first TITLE, ARTIST and COMMENT, or "None".
+struct TagSet {
+  std::vector<ostrel::CommentField> fields;
+  bool withFields = true;
+  bool withEncoder = true;  // ENCODER is added unless a field gives it
+
+  // The first value of field `key`, or `otherwise`.
+  const std::string& First(const char* key, const std::string& otherwise) const {
+    for (const ostrel::CommentField& f : fields) {
+      if (f.key == key) return f.value;
+    }
+    return otherwise;
+  }
+
+  // The fields written: the caller's, and ENCODER unless the caller gave one.
+  std::vector<ostrel::CommentField> Written() const {
+    static const std::string NONE;
+    std::vector<ostrel::CommentField> all = fields;
+    if (withEncoder && &First("ENCODER", NONE) == &NONE) all.push_back({"ENCODER", std::string("libostrel ") + OSTREL_VERSION});
+    return all;
+  }
+
+  // The header's three strings, with LENGTH's value `length` in the fields' comment; `*lengthAt`
+  // receives the offset of that value in the header (0 without fields).
+  void HeaderStrings(const std::string& length, std::string* title, std::string* author, std::string* comment,
+                     size_t* lengthAt) const {
+    static const std::string NONE = "None";
+    *title = First("TITLE", NONE);
+    *author = First("ARTIST", NONE);
+    *lengthAt = 0;
+    if (!withFields) {
+      *comment = First("COMMENT", NONE);
+      return;
+    }
+    size_t at = 0;
+    *comment = ostrel::BuildComment(Written(), length, &at);
+    *lengthAt = ostrel::FILE_HEADER_FIXED_BYTES + 1 + title->size() + 1 + author->size() + 2 + at;
+  }
+
+
+  // Sets (`add` false: replaces every value of the key) or adds a tag. Returns an OSTREL_ status.
+  int Set(const char* key, const char* value, bool add) {
+    std::string name = ostrel::FieldKey(key);
+    if (name == "AUTHOR") name = "ARTIST";
+    const std::string text = value;
+    if (!ostrel::KeyProblem(name).empty() || name == ostrel::LENGTH_KEY) return OSTREL_ERR_TAG;
+    // The first encoders' header has room for these three only.
+    if (!withFields && name != "TITLE" && name != "ARTIST" && name != "COMMENT") return OSTREL_ERR_TAG;
+    if ((name == "TITLE" || name == "ARTIST") && text.size() > ostrel::FILE_TITLE_MAX) return OSTREL_ERR_TAG;
+    if (text.size() > ostrel::FILE_COMMENTS_MAX) return OSTREL_ERR_TAG;
+    if (withFields && !ostrel::ValueProblem(text).empty()) return OSTREL_ERR_TAG;
+    std::vector<ostrel::CommentField> before = fields;
+    if (!add) {
+      fields.erase(std::remove_if(fields.begin(), fields.end(),
+                                  [&name](const ostrel::CommentField& f) { return f.key == name; }),
+                   fields.end());
+    }
+    fields.push_back({name, text});
+    std::string title, author, comment;
+    size_t at = 0;
+    HeaderStrings(ostrel::UnknownLengthValue(), &title, &author, &comment, &at);
+    if (comment.size() > ostrel::FILE_COMMENTS_MAX) {
+      fields = std::move(before);
+      return OSTREL_ERR_TAG;
+    }
+    return OSTREL_OK;
+  }
+};
 
 }  // namespace
 
@@ -172,6 +264,12 @@ extern "C" int ostrel_parse_header(const void* data, size_t bytes, ostrel_info* 
   if (parsed != ostrel::FILE_HEADER_OK) return ParseStatus(parsed);
   const int filled = FillInfo(fields, info);
   if (filled != OSTREL_OK) return filled;
+  try {
+    ApplyLength(ostrel::ParseComment(reinterpret_cast<const char*>(p) + fields.CommentsOffset, fields.CommentsBytes),
+                info, nullptr);
+  } catch (const std::bad_alloc&) {
+    return OSTREL_ERR_MEMORY;
+  }
 
   // The three strings one after the other in the caller's buffer, each cut to what is left.
   const size_t offsets[3] = {fields.TitleOffset, fields.AuthorOffset, fields.CommentsOffset};
@@ -191,6 +289,43 @@ extern "C" int ostrel_parse_header(const void* data, size_t bytes, ostrel_info* 
     used += n + 1;
   }
   return OSTREL_OK;
+}
+
+extern "C" int ostrel_retag_header(const void* header, size_t bytes, const char* const* keys,
+                                   const char* const* values, size_t count, void* out, size_t out_bytes,
+                                   size_t* written) {
+  if (header == nullptr || written == nullptr || (count != 0 && (keys == nullptr || values == nullptr))) {
+    return OSTREL_ERR_ARGUMENT;
+  }
+  const auto* p = static_cast<const unsigned char*>(header);
+  ostrel::FileHeaderFields fields;
+  const int parsed = ostrel::ParseFileHeader(p, bytes, &fields);
+  if (parsed != ostrel::FILE_HEADER_OK) return ParseStatus(parsed);
+  try {
+    TagSet tags;
+    tags.withEncoder = false;
+    for (size_t i = 0; i < count; ++i) {
+      if (keys[i] == nullptr || values[i] == nullptr) return OSTREL_ERR_ARGUMENT;
+      const int set = tags.Set(keys[i], values[i], true);
+      if (set != OSTREL_OK) return set;
+    }
+    // LENGTH as the old header has it: its number, or unknown.
+    const ostrel::ParsedComment old =
+        ostrel::ParseComment(reinterpret_cast<const char*>(p) + fields.CommentsOffset, fields.CommentsBytes);
+    const std::string length = old.lengthKnown ? ostrel::LengthValue(old.length) : ostrel::UnknownLengthValue();
+    std::string title, author, comment;
+    size_t at = 0;
+    tags.HeaderStrings(length, &title, &author, &comment, &at);
+    const std::vector<unsigned char> made = ostrel::FileHeaderBytes(
+        title.c_str(), author.c_str(), comment.c_str(), fields.DataRate, fields.SampleRate, fields.Channels,
+        fields.Frames);
+    *written = made.size();
+    if (out == nullptr || out_bytes < made.size()) return OSTREL_ERR_ARGUMENT;
+    std::memcpy(out, made.data(), made.size());
+    return OSTREL_OK;
+  } catch (const std::bad_alloc&) {
+    return OSTREL_ERR_MEMORY;
+  }
 }
 
 // ---- Frame decoder -----------------------------------------------------------------------
@@ -316,6 +451,9 @@ struct ostrel_decoder {
 
   ostrel_info info{};
   std::string title, author, comment;
+  std::vector<ostrel::CommentField> fields;  // the comment's fields (none in a free-text comment)
+  std::string note;                          // what was wrong with them, or ""
+  uint64_t limit = UINT64_MAX;               // the stream's exact length, where LENGTH gives it
   std::unique_ptr<ostrel::FrameDecoder> engine;
   std::vector<unsigned char> frame;
   uint32_t toRead = 0;     // frames to decode: the header's count, or all there are when it is 0
@@ -398,6 +536,7 @@ struct ostrel_decoder {
   // a negative status.
   long Available() {
     if (outOfMemory) return OSTREL_ERR_MEMORY;
+    if (position >= limit) return 0;
     while (next == end) {
       if (error != OSTREL_OK) return error;
       if (ended || nextFrame >= toRead) return 0;
@@ -412,7 +551,7 @@ struct ostrel_decoder {
     if (frames > static_cast<size_t>(LONG_MAX)) frames = static_cast<size_t>(LONG_MAX);
     const long available = Available();
     if (available <= 0) return available;
-    const size_t n = std::min(frames, static_cast<size_t>(available));
+    const size_t n = static_cast<size_t>(std::min<uint64_t>({frames, static_cast<uint64_t>(available), limit - position}));
     store(engine->Output(0) + next, engine->Output(1) + next, interleaved, n);
     next += static_cast<unsigned>(n);
     position += n;
@@ -499,6 +638,10 @@ ostrel_decoder* OpenDecoder(std::unique_ptr<ostrel_decoder> dec, bool join, int*
       dec->title = text(fields.TitleOffset, fields.TitleBytes);
       dec->author = text(fields.AuthorOffset, fields.AuthorBytes);
       dec->comment = text(fields.CommentsOffset, fields.CommentsBytes);
+      ostrel::ParsedComment parsed = ostrel::ParseComment(dec->comment.data(), dec->comment.size());
+      dec->fields = std::move(parsed.fields);
+      dec->note = parsed.problem;
+      dec->limit = ApplyLength(parsed, &dec->info, &dec->note);
       dec->engine = std::make_unique<ostrel::FrameDecoder>(fields.DataRate);
     }
   } else if (opened == OSTREL_OK) {
@@ -568,6 +711,38 @@ extern "C" int ostrel_decoder_info(const ostrel_decoder* dec, ostrel_info* info)
   return OSTREL_OK;
 }
 
+extern "C" int ostrel_decoder_tag_count(const ostrel_decoder* dec) {
+  return dec != nullptr ? static_cast<int>(dec->fields.size()) : 0;
+}
+
+extern "C" int ostrel_decoder_tag_at(const ostrel_decoder* dec, int index, const char** key, const char** value) {
+  if (dec == nullptr || key == nullptr || value == nullptr || index < 0 ||
+      static_cast<size_t>(index) >= dec->fields.size()) {
+    return OSTREL_ERR_ARGUMENT;
+  }
+  *key = dec->fields[static_cast<size_t>(index)].key.c_str();
+  *value = dec->fields[static_cast<size_t>(index)].value.c_str();
+  return OSTREL_OK;
+}
+
+extern "C" const char* ostrel_decoder_tag_note(const ostrel_decoder* dec) {
+  return dec != nullptr ? dec->note.c_str() : "";
+}
+
+extern "C" int ostrel_comment_tags(const char* comment, size_t bytes, ostrel_tag_fn fn, void* user) {
+  if (comment == nullptr && bytes != 0) return OSTREL_ERR_ARGUMENT;
+  try {
+    const ostrel::ParsedComment parsed = ostrel::ParseComment(comment != nullptr ? comment : "", bytes);
+    if (!parsed.hasFields) return 0;
+    if (fn != nullptr) {
+      for (const ostrel::CommentField& f : parsed.fields) fn(user, f.key.c_str(), f.value.c_str());
+    }
+    return 1;
+  } catch (const std::bad_alloc&) {
+    return OSTREL_ERR_MEMORY;
+  }
+}
+
 extern "C" const char* ostrel_decoder_tag(const ostrel_decoder* dec, const char* key, size_t* bytes) {
   if (dec == nullptr || key == nullptr) return nullptr;
   const std::string* tag = std::strcmp(key, "title") == 0    ? &dec->title
@@ -599,7 +774,7 @@ extern "C" long ostrel_decoder_read_float(ostrel_decoder* dec, float* interleave
 
 extern "C" int ostrel_decoder_seek(ostrel_decoder* dec, uint64_t sample) {
   if (dec == nullptr) return OSTREL_ERR_ARGUMENT;
-  if (dec->info.frames != 0 && sample > dec->info.samples) return OSTREL_ERR_ARGUMENT;
+  if ((dec->info.frames != 0 || dec->limit != UINT64_MAX) && sample > dec->info.samples) return OSTREL_ERR_ARGUMENT;
   if (dec->seek == nullptr) return OSTREL_ERR_STATE;
   if (dec->outOfMemory) return OSTREL_ERR_MEMORY;
   // The frame that holds the sample, and the one before it, whose overlap the sample needs.
@@ -782,7 +957,9 @@ struct ostrel_encoder {
   int Start() {
     if (started) return error;
     started = true;
-    engine.WriteHeader(tags[0].c_str(), tags[1].c_str(), tags[2].c_str());
+    std::string title, author, comment;
+    tags.HeaderStrings(ostrel::UnknownLengthValue(), &title, &author, &comment, &lengthAt);
+    engine.WriteHeader(title.c_str(), author.c_str(), comment.c_str());
     if (!sink.Flush() || engine.WriteFailed()) error = OSTREL_ERR_WRITE;
     return error;
   }
@@ -808,6 +985,7 @@ struct ostrel_encoder {
   template <typename Convert>
   int PushSamples(size_t count, Convert sample) {
     if (Start() != OSTREL_OK) return error;
+    pushed += count;
     size_t i = 0;
     while (i < count) {
       const size_t n = std::min(source.Room(), count - i);
@@ -825,7 +1003,9 @@ struct ostrel_encoder {
   FrameGeometry geometry;
   ostrel_seek_fn seek;
   void* user;
-  std::string tags[3] = {"None", "None", "None"};  // title, author, comment
+  TagSet tags;
+  size_t lengthAt = 0;   // offset of LENGTH's value in the header
+  uint64_t pushed = 0;   // sample frames written
   PushedSamples source;
   CallbackSink sink;
   ostrel::FrameEncoder engine;
@@ -866,29 +1046,41 @@ extern "C" ostrel_encoder* ostrel_encoder_create(int kbps, ostrel_write_fn write
   }
 }
 
-extern "C" int ostrel_encoder_set_tag(ostrel_encoder* enc, const char* key, const char* value) {
+namespace {
+
+// Sets or adds a tag of the encoder's stream (TagSet::Set). Returns an OSTREL_ status.
+int SetTag(ostrel_encoder* enc, const char* key, const char* value, bool add) {
   if (enc == nullptr || key == nullptr || value == nullptr) return OSTREL_ERR_ARGUMENT;
-  int index;
-  size_t limit;
-  if (std::strcmp(key, "title") == 0) {
-    index = 0;
-    limit = ostrel::FILE_TITLE_MAX;
-  } else if (std::strcmp(key, "author") == 0) {
-    index = 1;
-    limit = ostrel::FILE_TITLE_MAX;
-  } else if (std::strcmp(key, "comment") == 0) {
-    index = 2;
-    limit = ostrel::FILE_COMMENTS_MAX;
-  } else {
-    return OSTREL_ERR_TAG;
+  if (enc->started || enc->finished) {
+    TagSet probe;
+    probe.withFields = enc->tags.withFields;
+    const int fits = probe.Set(key, value, add);
+    return fits != OSTREL_OK ? fits : OSTREL_ERR_STATE;
   }
-  if (std::strlen(value) > limit) return OSTREL_ERR_TAG;
-  if (enc->started || enc->finished) return OSTREL_ERR_STATE;
   try {
-    enc->tags[index] = value;
+    return enc->tags.Set(key, value, add);
   } catch (const std::bad_alloc&) {
     return OSTREL_ERR_MEMORY;
   }
+}
+
+}  // namespace
+
+extern "C" int ostrel_encoder_set_tag(ostrel_encoder* enc, const char* key, const char* value) {
+  return SetTag(enc, key, value, false);
+}
+
+extern "C" int ostrel_encoder_add_tag(ostrel_encoder* enc, const char* key, const char* value) {
+  return SetTag(enc, key, value, true);
+}
+
+extern "C" int ostrel_encoder_set_fields(ostrel_encoder* enc, int on) {
+  if (enc == nullptr) return OSTREL_ERR_ARGUMENT;
+  if (enc->started || enc->finished) return OSTREL_ERR_STATE;
+  for (const ostrel::CommentField& f : enc->tags.fields) {
+    if (on == 0 && f.key != "TITLE" && f.key != "ARTIST" && f.key != "COMMENT") return OSTREL_ERR_STATE;
+  }
+  enc->tags.withFields = on != 0;
   return OSTREL_OK;
 }
 
@@ -972,10 +1164,16 @@ int FinishStream(ostrel_encoder* enc) {
   enc->engine.FlushBits();
   if (!enc->sink.Flush() || enc->engine.WriteFailed()) return enc->error = OSTREL_ERR_WRITE;
   if (enc->seek == nullptr) return done;
+  // The fixed part with the frame count and, with fields, everything up to LENGTH's value: the
+  // sample frames written, as far as the frames coded hold them.
+  const uint64_t held = static_cast<uint64_t>(ostrel_stream_samples(2 * enc->DataRate, enc->frames));
+  std::string title, author, comment;
+  size_t at = 0;
+  enc->tags.HeaderStrings(ostrel::LengthValue(std::min(enc->pushed, held)), &title, &author, &comment, &at);
   std::vector<unsigned char> fixed = ostrel::FileHeaderBytes(
-      "", "", "", enc->DataRate, static_cast<unsigned short>(STREAM_SAMPLE_RATE),
+      title.c_str(), author.c_str(), comment.c_str(), enc->DataRate, static_cast<unsigned short>(STREAM_SAMPLE_RATE),
       static_cast<unsigned char>(STREAM_CHANNELS), enc->frames);
-  fixed.resize(ostrel::FILE_HEADER_FIXED_BYTES);
+  fixed.resize(at != 0 ? at + ostrel::LENGTH_DIGITS : ostrel::FILE_HEADER_FIXED_BYTES);
   if (enc->seek(enc->user, 0) != 0) return done != OSTREL_OK ? done : (enc->error = OSTREL_ERR_SEEK);
   if (enc->sink.Put(fixed.data(), fixed.size()), !enc->sink.Flush()) return enc->error = OSTREL_ERR_WRITE;
   return done;

@@ -14,6 +14,7 @@ build        libgtest-dev                      optional  the unit tests (GoogleT
 build        libpng-dev                        optional  ostrelcmp --plot (PNG heat maps)
 build        libsndfile1-dev                   optional  sources other than 16-bit stereo 44100 Hz WAV (libsndfile)
 build        libsoxr-dev                       optional  sources at other sample rates (libsoxr resampler)
+build        libebur128-dev                    optional  ostrelenc --replay-gain (EBU R 128 loudness, libebur128)
 build        pkg-config                        optional  finding the development files of libsndfile, libsoxr and GStreamer
 build        libgstreamer1.0-dev               optional  the GStreamer plugin
 build        libgstreamer-plugins-base1.0-dev  optional  the GStreamer plugin (audio base classes)

@@ -138,15 +138,34 @@ typedef struct {
   int sample_rate;     /* 44100 */
   int channels;        /* 2 */
   uint32_t frames;     /* the header's frame count; 0 when the encoder could not store it */
-  uint64_t samples;    /* samples per channel a decoder outputs for `frames` frames: frames x
-                          samples per frame minus the decoder's delay (0 when frames is 0) */
+  uint64_t samples;    /* samples per channel a decoder outputs: the source's exact length where
+                          the header's LENGTH tag gives it (and the frames hold that many), else
+                          frames x samples per frame minus the decoder's delay (0 when frames is 0
+                          and no LENGTH is known) */
   uint32_t frame_bytes;       /* bytes in every frame */
   uint32_t samples_per_frame; /* samples per channel in every frame */
   uint32_t delay;      /* samples per channel by which the synthesis lags the source: the first
                           `delay` samples the first frame yields are dropped by a decoder */
   uint64_t header_bytes;      /* offset of the first frame in the stream */
-  const char *title, *author, *comment;  /* "None" in a stream the encoder left untagged */
+  const char *title, *author, *comment;  /* the header's strings as they stand ("None" in a stream
+                          the encoder left untagged); a comment that holds tags is their text: read
+                          them with ostrel_decoder_tag_at or ostrel_comment_tags */
 } ostrel_info;
+
+/* ---- Tags ----------------------------------------------------------------------------------- */
+
+/* A stream's tags are KEY=VALUE pairs with the keys and meanings of Vorbis comments (TITLE,
+ * ARTIST, ALBUM, TRACKNUMBER, DATE, GENRE, COMMENT, REPLAYGAIN_TRACK_GAIN, ..., ENCODER), held in
+ * the header's comment after the line "OSTREL-FIELDS/1" (doc/comment-fields.md). Keys are
+ * upper case; a key may come more than once. LENGTH, which the encoder writes, is the source's
+ * exact length in sample frames per channel (16 '?' when the encoder could not come back to
+ * store it). A comment without that first line is one free-text comment. */
+typedef void (*ostrel_tag_fn)(void *user, const char *key, const char *value);
+
+/* Calls `fn` with each well-formed tag of the header comment `comment` (`bytes` bytes, as
+ * ostrel_info's `comment`), in order, LENGTH among them. Returns 1 when the comment holds tags, 0
+ * when it is free text (fn is not called), OSTREL_ERR_ARGUMENT or OSTREL_ERR_MEMORY. */
+OSTREL_EXPORT int ostrel_comment_tags(const char *comment, size_t bytes, ostrel_tag_fn fn, void *user);
 
 /* ---- Encoder ------------------------------------------------------------------------------- */
 
@@ -166,18 +185,33 @@ typedef struct ostrel_encoder ostrel_encoder;
 OSTREL_EXPORT ostrel_encoder *ostrel_encoder_create(int kbps, ostrel_write_fn write, ostrel_seek_fn seek,
                                                     void *user, int *status) OSTREL_WARN_UNUSED_RESULT;
 
-/* Sets a header string: `key` "title", "author" or "comment"; `value` is copied. Title and author
- * hold at most OSTREL_TAG_MAX_BYTES (255) bytes, the comment OSTREL_COMMENT_MAX_BYTES (65535); a
- * longer value fails with OSTREL_ERR_TAG (it is never cut). Untagged fields hold "None". Only
- * before the first samples (else OSTREL_ERR_STATE). */
+/* Sets a tag, replacing every value of its key; `value` is copied. `key` is any tag key (case does
+ * not matter; "author" is ARTIST). The first TITLE and ARTIST also fill the header's title and
+ * author strings, so they hold at most OSTREL_TAG_MAX_BYTES (255) bytes; untagged, those hold
+ * "None". Every tag goes into the header's comment (see Tags), with LENGTH, and ENCODER unless one
+ * is given. A value must be UTF-8 without NUL; all tags together must fit the comment's
+ * OSTREL_COMMENT_MAX_BYTES (65535) bytes. A key that is not one (empty, '=' or a character
+ * outside 0x20..0x7D), LENGTH, or a value that breaks these rules fails with OSTREL_ERR_TAG
+ * (nothing is ever cut). Only before the first samples (else OSTREL_ERR_STATE). */
 OSTREL_EXPORT int ostrel_encoder_set_tag(ostrel_encoder *enc, const char *key, const char *value)
     OSTREL_WARN_UNUSED_RESULT;
 
-/* With `on` nonzero, selects the quality mode: the encoder places block switching, chooses the
+/* As ostrel_encoder_set_tag, but adds a further value of the key. */
+OSTREL_EXPORT int ostrel_encoder_add_tag(ostrel_encoder *enc, const char *key, const char *value)
+    OSTREL_WARN_UNUSED_RESULT;
+
+/* With `on` 0, writes the header the first encoders wrote: the first TITLE, ARTIST and COMMENT
+ * (or "None") as the three strings as they are (bytes, up to 255, 255 and 65535), no LENGTH (a
+ * decoder then gives whole frames); other keys then fail with OSTREL_ERR_TAG. 1 is the default.
+ * Only before the first samples, and with 0 only while no other key is set (else
+ * OSTREL_ERR_STATE). */
+OSTREL_EXPORT int ostrel_encoder_set_fields(ostrel_encoder *enc, int on) OSTREL_WARN_UNUSED_RESULT;
+
+/* With `on` nonzero, selects the quality mode: the encoder places block switching and chooses the
  * weights and gains of every frame from a masking model of its own (noise where it is masked, the
- * frame filled) and a bandwidth per rate. The stream has the same format and decodes with every
- * decoder; coding takes about twice as long, on one thread whatever ostrel_encoder_set_threads
- * says. With `on` 0 (the default) the encoder makes the reference encoder's
+ * frame filled). The stream has the same format and decodes with every decoder; coding takes
+ * about 1.7 times as long, on one thread whatever ostrel_encoder_set_threads says. With `on` 0
+ * (the default) the encoder makes the reference encoder's
  * choices, byte for byte those of the ostrelenc program's default. Only before the first samples
  * (else OSTREL_ERR_STATE). Returns OSTREL_OK, OSTREL_ERR_ARGUMENT (enc NULL), OSTREL_ERR_STATE or
  * OSTREL_ERR_MEMORY. */
@@ -222,7 +256,8 @@ OSTREL_EXPORT int ostrel_encoder_write_float(ostrel_encoder *enc, const float *i
 
 /* Codes what is left (and, when the input's last samples still need the next frame's overlap, one
  * more frame of silence, so that a decoder gives back every input sample), writes the last bits
- * and, with a seek callback, patches the frame count.
+ * and, with a seek callback, patches the frame count and LENGTH (the sample frames written, as far
+ * as the frames coded hold them) in one write from the start of the stream.
  * After it only ostrel_encoder_destroy and the queries below are useful. Returns OSTREL_OK,
  * OSTREL_ERR_WRITE, OSTREL_ERR_SEEK (all frames written, count not stored) or another error.
  * After a stop by the frame callback, OSTREL_ERR_INTERNAL (a frame did not fit its size) or
@@ -272,9 +307,18 @@ OSTREL_EXPORT ostrel_decoder *ostrel_decoder_open(ostrel_input_fn read, ostrel_s
  * it does. Returns OSTREL_OK or OSTREL_ERR_ARGUMENT. */
 OSTREL_EXPORT int ostrel_decoder_info(const ostrel_decoder *dec, ostrel_info *info);
 
+/* The stream's tags (see Tags): how many, and the `index`-th (0 .. count - 1) as pointers to
+ * strings owned by the decoder. ostrel_decoder_tag_at returns OSTREL_OK or OSTREL_ERR_ARGUMENT. */
+OSTREL_EXPORT int ostrel_decoder_tag_count(const ostrel_decoder *dec);
+OSTREL_EXPORT int ostrel_decoder_tag_at(const ostrel_decoder *dec, int index, const char **key, const char **value);
+
+/* "" or, in plain words, what was wrong with the header's tags: a malformed line (left out), or a
+ * LENGTH more than the frames hold (the frames are trusted). Owned by the decoder. */
+OSTREL_EXPORT const char *ostrel_decoder_tag_note(const ostrel_decoder *dec);
+
 /* Stores up to `frames` interleaved 16-bit stereo sample frames in `interleaved` (room for
  * 2 x frames values; `frames` at least 1). Returns how many were stored (> 0), 0 at the end of
- * the stream, or a negative status: OSTREL_ERR_ARGUMENT when `dec` or `interleaved` is NULL or
+ * the stream (after ostrel_info's `samples`), or a negative status: OSTREL_ERR_ARGUMENT when `dec` or `interleaved` is NULL or
  * `frames` is 0 (so 0 always means the end), OSTREL_ERR_MEMORY (from then on at every call). The output lines up sample for sample with the encoder's input. Frames are
  * read up to the header's count (all whole frames there when it is 0); a damaged frame is
  * decoded as silence and counted, not an error. */
@@ -354,6 +398,19 @@ OSTREL_EXPORT int ostrel_parse_header(const void *data, size_t bytes, ostrel_inf
  * `*offset` the bytes a caller may drop before looking again with more; OSTREL_ERR_ARGUMENT for a
  * NULL pointer; OSTREL_ERR_MEMORY. */
 OSTREL_EXPORT int ostrel_find_frame(const void *data, size_t bytes, int end, size_t *offset, int *kbps);
+
+/* Makes a stream's header anew with other tags, for retagging without coding again: from the
+ * whole header at `header` (`bytes` bytes, as ostrel_parse_header takes it), a header with the
+ * same rate, frame count and LENGTH (or LENGTH unknown, where it had none) that holds exactly the
+ * `count` tags keys[i]=values[i], in order (the rules of ostrel_encoder_set_tag; no ENCODER is
+ * added). The frames that followed the old header follow the new one unchanged. Stores it at
+ * `out` (`out_bytes` bytes of room; at most 18 + 255 + 255 + 65535 are needed) and its size in
+ * `*written`. Returns OSTREL_OK; OSTREL_ERR_ARGUMENT (a NULL pointer, or too little room: then
+ * `*written` is the room needed); OSTREL_ERR_TAG; OSTREL_ERR_NOT_OSTREL or OSTREL_ERR_TRUNCATED
+ * for a header that cannot be read; OSTREL_ERR_MEMORY. */
+OSTREL_EXPORT int ostrel_retag_header(const void *header, size_t bytes, const char *const *keys,
+                                      const char *const *values, size_t count, void *out, size_t out_bytes,
+                                      size_t *written);
 
 typedef struct ostrel_frame_decoder ostrel_frame_decoder;
 

@@ -28,11 +28,14 @@ inline void Encode(const std::string& wav, const std::string& ost, int row) {
 
 inline uint32_t FrameCount(const std::vector<unsigned char>& ost) { return HeaderFrameCount(ost); }
 
-// The interleaved samples of a canonical 16-bit WAV file (the bytes after its 44-byte header).
+// The interleaved samples of a canonical 16-bit WAV file: the data chunk after its 44-byte header
+// (to the end of the file when its size says "to the end of the stream"; a LIST chunk may follow).
 inline Stereo WavSamples(const std::string& path) {
   std::vector<unsigned char> bytes = ReadAll(path);
   Stereo samples;
-  for (size_t i = 44; i + 1 < bytes.size(); i += 2) {
+  const uint32_t data = bytes.size() < 44 ? 0 : bytes[40] | bytes[41] << 8 | bytes[42] << 16 | uint32_t{bytes[43]} << 24;
+  const size_t end = data == 0xFFFFFFFFu || 44 + size_t{data} > bytes.size() ? bytes.size() : 44 + size_t{data};
+  for (size_t i = 44; i + 1 < end; i += 2) {
     samples.push_back(static_cast<int16_t>(bytes[i] | bytes[i + 1] << 8));
   }
   return samples;

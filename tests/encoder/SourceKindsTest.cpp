@@ -278,6 +278,7 @@ TEST(SourceKinds, LibraryFloatInputGivesTheProgramsStream) {
   int status = 0;
   ostrel_encoder* enc = ostrel_encoder_create(192, write, seek, &out, &status);
   ASSERT_NE(enc, nullptr);
+  ASSERT_EQ(ostrel_encoder_set_fields(enc, 0), OSTREL_OK);  // the dialogue's header
   std::vector<float> first(3000), second(3000), interleaved(6000);
   for (size_t got; (got = reader.Read(first.data(), second.data(), first.size())) > 0;) {
     for (size_t i = 0; i < got; ++i) {

@@ -5,15 +5,19 @@
 // differs. Tags and misuse.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "library/LibraryStreams.h"
 
 namespace ostrel::test {
 namespace {
 
-Bytes ProgramEncode(const TempDir& dir, const Stereo& samples, int row) {
+// The command line's stream (tags and LENGTH in its header, as the library writes it).
+Bytes ProgramEncode(const TempDir& dir, const Stereo& samples, int kbps) {
   const std::string wav = dir.File("source.wav"), ost = dir.File("source.ost");
   WriteWav(wav, samples);
-  Encode(wav, ost, row);
+  const RunResult r = Run({Program("ostrelenc"), "-q", "-f", "-b", std::to_string(kbps), wav, "-o", ost}, "");
+  EXPECT_EQ(r.status, 0) << r.err;
   return ReadAll(ost);
 }
 
@@ -29,13 +33,18 @@ TEST_P(EncoderApi, AnyChunkingGivesTheProgramsStream) {
   for (size_t frames : {2 * total + 777, 2 * total, 3 * total - 1}) {
     SCOPED_TRACE(frames);
     const Stereo samples = Material(frames, 5000, 11);
-    const Bytes expected = ProgramEncode(dir, samples, rate.row);
     const int kbps = rate.code * 2;
+    const Bytes expected = ProgramEncode(dir, samples, kbps);
     EXPECT_EQ(LibraryEncode(samples, kbps, 1, 700), expected);
     EXPECT_EQ(LibraryEncode(samples, kbps, 2, 20000), expected);
     EXPECT_EQ(LibraryEncode(samples, kbps, 3, 3000, true), expected);
+    // Without a seek callback: the frame count 0 and LENGTH unknown.
     Bytes unpatched = expected;
     std::fill(unpatched.begin() + 10, unpatched.begin() + 14, 0);
+    const std::string length = "\nLENGTH=";
+    const auto at = std::search(unpatched.begin(), unpatched.end(), length.begin(), length.end());
+    ASSERT_NE(at, unpatched.end());
+    std::fill(at + static_cast<long>(length.size()), at + static_cast<long>(length.size()) + 16, '?');
     EXPECT_EQ(LibraryEncode(samples, kbps, 4, 5000, false, false), unpatched);
     EXPECT_GE(LibraryDecode(expected, 5).size(), samples.size()) << "every sample comes back";
   }
@@ -53,6 +62,8 @@ TEST(EncoderApiUse, TagsLimitsAndMisuse) {
 
   ostrel_encoder* enc = ostrel_encoder_create(128, &MemoryWriter::Write, &MemoryWriter::Seek, &out, &status);
   ASSERT_NE(enc, nullptr);
+  // The header the dialogue writes: the three strings alone, each up to its field's width.
+  EXPECT_EQ(ostrel_encoder_set_fields(enc, 0), OSTREL_OK);
   EXPECT_EQ(ostrel_encoder_set_tag(enc, "title", std::string(255, 't').c_str()), OSTREL_OK);
   EXPECT_EQ(ostrel_encoder_set_tag(enc, "author", std::string(256, 'a').c_str()), OSTREL_ERR_TAG);
   EXPECT_EQ(ostrel_encoder_set_tag(enc, "comment", std::string(65535, 'c').c_str()), OSTREL_OK);
@@ -124,11 +135,15 @@ TEST(EncoderApiUse, TheFrameCallbackCountsAndStopsAtAFramesEdge) {
     ostrel_encoder_destroy(enc);
     EXPECT_EQ(seen.frames, (std::vector<uint32_t>{0, 1, 2}));
     ASSERT_EQ(FrameCount(out.bytes), 2u);
-    // The header (count aside) and the two frames are the complete stream's; a last word follows.
-    const size_t frameBytes = rate.frameBits / 8, header = 30;
+    // The two frames are the complete stream's (the header's count and LENGTH say 2 frames); a
+    // last word follows.
+    ostrel_info info;
+    ASSERT_EQ(ostrel_parse_header(whole.data(), whole.size(), &info, nullptr, 0), OSTREL_OK);
+    const size_t frameBytes = rate.frameBits / 8, header = static_cast<size_t>(info.header_bytes);
     ASSERT_GE(out.bytes.size(), header + 2 * frameBytes);
-    EXPECT_TRUE(std::equal(out.bytes.begin() + 14, out.bytes.begin() + static_cast<long>(header + 2 * frameBytes),
-                           whole.begin() + 14));
+    EXPECT_TRUE(std::equal(out.bytes.begin() + static_cast<long>(header),
+                           out.bytes.begin() + static_cast<long>(header + 2 * frameBytes),
+                           whole.begin() + static_cast<long>(header)));
     EXPECT_EQ(LibraryDecode(out.bytes, 3).size(), 2 * static_cast<size_t>(ostrel_stream_samples(rate.code * 2, 2)));
   }
 }

@@ -1,0 +1,15 @@
+// UTF-8 text: the check every reader and writer of tags uses, and the conversion of older
+// single-byte text (ISO 8859-1, what WAV INFO chunks mostly hold) into it.
+#pragma once
+
+#include <string>
+
+namespace ostrel {
+
+// True when `text` is well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
+bool IsUtf8(const std::string& text);
+
+// `text` as it is when it is UTF-8, else read as ISO 8859-1 and converted.
+std::string AsUtf8(const std::string& text);
+
+}  // namespace ostrel
