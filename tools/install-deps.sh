@@ -22,6 +22,9 @@ build        gstreamer1.0-tools                optional  tests of the plugin (gs
 build        gstreamer1.0-plugins-base         optional  tests of the plugin (audioconvert, playbin, decodebin)
 build        gstreamer1.0-plugins-good         optional  tests of the plugin (wavparse, wavenc)
 build        gstreamer1.0-plugins-base-apps    optional  gst-play-1.0
+build        python3-numpy                     optional  the Python package ostrel and its tests (numpy arrays)
+build        python3-pytest                    optional  the tests of the Python package (pytest)
+build        python3-setuptools                optional  installing the Python package (pip install ./python, make install)
 fuzz         clang                             required  the fuzz targets (libFuzzer)
 fuzz         libclang-rt-dev                   required  the sanitizer and fuzzer runtimes
 '
