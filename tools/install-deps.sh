@@ -25,6 +25,9 @@ build        gstreamer1.0-plugins-base-apps    optional  gst-play-1.0
 build        python3-numpy                     optional  the Python package ostrel and its tests (numpy arrays)
 build        python3-pytest                    optional  the tests of the Python package (pytest)
 build        python3-setuptools                optional  installing the Python package (pip install ./python, make install)
+vlc          libvlccore-dev                    optional  the VLC module
+vlc          vlc-bin                           optional  tests of the VLC module (cvlc)
+vlc          vlc-plugin-base                   optional  tests of the VLC module (the file audio output)
 fuzz         clang                             required  the fuzz targets (libFuzzer)
 fuzz         libclang-rt-dev                   required  the sanitizer and fuzzer runtimes
 '
