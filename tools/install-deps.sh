@@ -28,6 +28,7 @@ build        python3-setuptools                optional  installing the Python p
 vlc          libvlccore-dev                    optional  the VLC module
 vlc          vlc-bin                           optional  tests of the VLC module (cvlc)
 vlc          vlc-plugin-base                   optional  tests of the VLC module (the file audio output)
+cluster      python3-distributed               optional  python3 -m ostrel.convert on a Dask cluster, and its test
 fuzz         clang                             required  the fuzz targets (libFuzzer)
 fuzz         libclang-rt-dev                   required  the sanitizer and fuzzer runtimes
 '
