@@ -7,7 +7,8 @@
 # signal and prints the sizes and the round trip's SNR; `make fuzz` builds the fuzz targets with
 # clang (installing it when missing) and runs each for FUZZ_TIME seconds. `make install` installs
 # the programs, libostrel (shared and static), its header, pkg-config and CMake package files, the
-# manual pages and the GStreamer plugin under PREFIX (default /usr/local), staged under DESTDIR when
+# manual pages, the GStreamer plugin and the Python package under PREFIX (the VLC module into VLC's
+# plugin folder) (default /usr/local), staged under DESTDIR when
 # it is set, and runs ldconfig when it installs as root into /usr or /usr/local.
 BUILD    := build
 ASAN     := build-asan
