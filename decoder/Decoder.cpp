@@ -334,7 +334,7 @@ std::vector<std::pair<std::string, std::string>> InfoTags(StreamInput& s) {
   std::vector<std::pair<std::string, std::string>> entries;
   const int count = ostrel_decoder_tag_count(s.decoder());
   const char* comment = s.info().comment;
-  if (ostrel_comment_tags(comment, std::strlen(comment), nullptr, nullptr) != 1) {
+  if (count == 0) {  // a free-text comment (a tagged stream has LENGTH at least)
     for (const auto& [id, text] : {std::pair<const char*, const char*>{"INAM", s.info().title},
                                    {"IART", s.info().author}, {"ICMT", comment}}) {
       if (*text != '\0' && std::strcmp(text, "None") != 0) entries.emplace_back(id, text);
@@ -509,7 +509,7 @@ int PrintInfo(const std::string& in, const DecodeOptions& options, std::ostream&
   out << "Title:       " << Printable(tag("title")) << "\n";
   out << "Author:      " << Printable(tag("author")) << "\n";
   const std::string comment = tag("comment");
-  if (ostrel_comment_tags(comment.data(), comment.size(), nullptr, nullptr) == 1) {
+  if (tags > 0) {  // tags (LENGTH at least), else a free-text comment
     out << "Tags:        " << tags << "\n";
     for (int i = 0; i < tags; ++i) {
       const char *key = nullptr, *value = nullptr;
