@@ -7,11 +7,12 @@
 # signal and prints the sizes and the round trip's SNR; `make fuzz` builds the fuzz targets with
 # clang (installing it when missing) and runs each for FUZZ_TIME seconds. `make install` installs
 # the programs, libostrel (shared and static), its header, pkg-config and CMake package files, the
-# manual pages and the GStreamer plugin under PREFIX (default /usr/local), staged under DESTDIR when
-# it is set, and runs ldconfig when it installs as root into /usr or /usr/local. `make material`
-# installs the packages the listening material comes from and builds it into build/material;
-# `make compare` also installs the other codecs and prints the quality table of both encoder modes
-# and those codecs (tools/compare-modes.sh). Neither is needed by `make test`.
+# manual pages, the GStreamer plugin and the Python package under PREFIX (default /usr/local; the
+# VLC module into VLC's plugin folder), staged under DESTDIR when it is set, and runs ldconfig when
+# it installs as root into /usr or /usr/local. `make material` installs the packages the listening
+# material comes from and builds it into build/material; `make compare` also installs the other
+# codecs and prints the quality table of both encoder modes and those codecs
+# (tools/compare-modes.sh). Neither is needed by `make test`.
 BUILD    := build
 ASAN     := build-asan
 TSAN     := build-tsan

@@ -22,6 +22,13 @@ build        gstreamer1.0-tools                optional  tests of the plugin (gs
 build        gstreamer1.0-plugins-base         optional  tests of the plugin (audioconvert, playbin, decodebin)
 build        gstreamer1.0-plugins-good         optional  tests of the plugin (wavparse, wavenc)
 build        gstreamer1.0-plugins-base-apps    optional  gst-play-1.0
+build        python3-numpy                     optional  the Python package ostrel and its tests (numpy arrays)
+build        python3-pytest                    optional  the tests of the Python package (pytest)
+build        python3-setuptools                optional  installing the Python package (pip install ./python, make install)
+vlc          libvlccore-dev                    optional  the VLC module
+vlc          vlc-bin                           optional  tests of the VLC module (cvlc)
+vlc          vlc-plugin-base                   optional  tests of the VLC module (the file audio output)
+cluster      python3-distributed               optional  python3 -m ostrel.convert on a Dask cluster, and its test
 material     sox                               required  tools/make-material.sh: every conversion, the generated clips
 material     espeak-ng                         optional  material: synthetic speech in German, French and Spanish
 material     festival                          optional  material: diphone and HMM speech (English voices)
