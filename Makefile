@@ -8,18 +8,23 @@
 # clang (installing it when missing) and runs each for FUZZ_TIME seconds. `make install` installs
 # the programs, libostrel (shared and static), its header, pkg-config and CMake package files, the
 # manual pages and the GStreamer plugin under PREFIX (default /usr/local), staged under DESTDIR when
-# it is set, and runs ldconfig when it installs as root into /usr or /usr/local.
+# it is set, and runs ldconfig when it installs as root into /usr or /usr/local. `make web`
+# installs emscripten, node and chromium when missing and builds the WebAssembly package (the
+# library as an ES module and .wasm with its JavaScript API, and the player page) in
+# build-web/ostrel-web, which `npm install` takes as it is. Emscripten's tools want Debian's
+# node modules (acorn), which a node not from Debian does not look for by itself: NODE_PATH.
 BUILD    := build
 ASAN     := build-asan
 TSAN     := build-tsan
 FUZZ     := build-fuzz
+WEB      := build-web
 FUZZ_TIME ?= 60
 JOBS     ?= 2
 CMAKE    ?= cmake
 PREFIX   ?= /usr/local
 DESTDIR  ?=
 
-.PHONY: all deps build run test sanitize tsan bench demo fuzz install clean
+.PHONY: all deps build run test sanitize tsan bench demo fuzz install clean web
 
 all: build
 
@@ -67,6 +72,13 @@ demo: build
 	@echo
 	@wc -c demo/source.wav demo/source.ost demo/decoded.wav | sed '$$d' | awk '{printf "%-20s %9d bytes\n", $$2, $$1}'
 	@./$(BUILD)/ostrelcmp demo/source.wav demo/decoded.wav
+
+web:
+	tools/install-deps.sh web
+	emcmake $(CMAKE) -S . -B $(WEB) -DCMAKE_BUILD_TYPE=Release -DOSTREL_TESTS=OFF -DOSTREL_SHARED=OFF -DOSTREL_GST=OFF \
+	  -DCMAKE_DISABLE_FIND_PACKAGE_PkgConfig=ON
+	NODE_PATH=/usr/share/nodejs$${NODE_PATH:+:$$NODE_PATH} $(CMAKE) --build $(WEB) -j $(JOBS) --target ostrel_web
+	@ls -l $(WEB)/ostrel-web
 
 fuzz: build
 	tools/install-deps.sh fuzz
