@@ -23,14 +23,14 @@ export function wavSamples(path) {
 }
 
 // Generates a source, encodes it at `kbps` and decodes it with the native programs in `dir`.
-// Returns the paths and the native decoder's samples.
-export function nativeFiles(bin, dir, kbps, seconds) {
+// `tags` are more ostrelenc options. Returns the paths and the native decoder's samples.
+export function nativeFiles(bin, dir, kbps, seconds, tags = []) {
   const wav = join(dir, `source-${kbps}.wav`);
   const ost = join(dir, `native-${kbps}.ost`);
   const out = join(dir, `native-${kbps}.wav`);
   const run = (program, args) => execFileSync(join(bin, program), args, { stdio: ['ignore', 'ignore', 'inherit'] });
   run('ostrelgen', [wav, String(seconds)]);
-  run('ostrelenc', ['-f', '-b', String(kbps), wav, '-o', ost]);
+  run('ostrelenc', ['-f', '-b', String(kbps), ...tags, wav, '-o', ost]);
   run('ostreldec', ['-f', '-q', ost, '-o', out]);
   return { wav, ost, samples: wavSamples(out) };
 }
