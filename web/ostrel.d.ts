@@ -64,8 +64,8 @@ export interface EncoderOptions {
 }
 
 export interface Encoder {
-  /** Interleaved stereo (-1..1) or a [left, right] pair of planar arrays. */
-  write(samples: Float32Array | [Float32Array, Float32Array]): void;
+  /** Interleaved stereo (-1..1), a [left, right] pair of planar arrays, or interleaved 16-bit samples. */
+  write(samples: Float32Array | [Float32Array, Float32Array] | Int16Array): void;
   /** Codes the rest and returns the whole stream. */
   finish(): Uint8Array;
   readonly frames: number;
@@ -81,7 +81,7 @@ export interface Ostrel {
   Decoder: { new (): Decoder };
   Encoder: { new (kbps: number, options?: EncoderOptions): Encoder };
   decode(bytes: Uint8Array | ArrayBuffer): { info: StreamInfo; tags: Tag[]; samples: Float32Array };
-  encode(samples: Float32Array | [Float32Array, Float32Array], kbps: number, options?: EncoderOptions): Uint8Array;
+  encode(samples: Float32Array | [Float32Array, Float32Array] | Int16Array, kbps: number, options?: EncoderOptions): Uint8Array;
 }
 
 /** Loads the WebAssembly module; `options` go to the emscripten module (e.g. locateFile). */

@@ -236,11 +236,24 @@ export async function loadOstrel(options = {}) {
       }
     }
 
-    /** Codes interleaved stereo samples (-1..1), or [left, right] planar arrays of one length. */
+    /**
+     * Codes interleaved stereo samples (-1..1), [left, right] planar arrays of one length, or
+     * interleaved 16-bit samples (Int16Array).
+     */
     write(samples) {
       if (this._h === 0) throw new OstrelError(-4, 'the encoder is closed');
       let frames;
       let p;
+      if (samples instanceof Int16Array) {
+        if (samples.length % 2 !== 0) throw new OstrelError(-1, 'interleaved stereo needs an even count');
+        frames = samples.length / 2;
+        if (frames === 0) return;
+        p = m._ow_enc_block16(this._h, frames);
+        if (p === 0) fail(-11);
+        m.HEAP16.set(samples, p >> 1);
+        check(m._ow_enc_write16(this._h, frames));
+        return;
+      }
       if (Array.isArray(samples)) {
         const [left, right] = samples;
         if (left.length !== right.length) throw new OstrelError(-1, 'the channels differ in length');

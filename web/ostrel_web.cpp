@@ -85,7 +85,8 @@ struct WebDecoder {
 struct WebEncoder {
   std::vector<unsigned char> bytes;
   size_t writeAt = 0;
-  std::vector<float> block;  // the samples ostrel.mjs passes in
+  std::vector<float> block;  // the samples ostrel.mjs passes in, as floats or as 16-bit samples
+  std::vector<int16_t> block16;
   ostrel_encoder* enc = nullptr;
 
   ~WebEncoder() { ostrel_encoder_destroy(enc); }
@@ -275,6 +276,20 @@ EMSCRIPTEN_KEEPALIVE float* ow_enc_block(WebEncoder* e, size_t frames) {
 
 EMSCRIPTEN_KEEPALIVE int ow_enc_write(WebEncoder* e, size_t frames) {
   return ostrel_encoder_write_float(e->enc, e->block.data(), frames);
+}
+
+// The same for 16-bit samples (ow_enc_write16): a 16-bit source's own numbers.
+EMSCRIPTEN_KEEPALIVE int16_t* ow_enc_block16(WebEncoder* e, size_t frames) {
+  try {
+    if (e->block16.size() < 2 * frames) e->block16.resize(2 * frames);
+    return e->block16.data();
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+EMSCRIPTEN_KEEPALIVE int ow_enc_write16(WebEncoder* e, size_t frames) {
+  return ostrel_encoder_write(e->enc, e->block16.data(), frames);
 }
 
 EMSCRIPTEN_KEEPALIVE int ow_enc_finish(WebEncoder* e) { return ostrel_encoder_finish(e->enc); }

@@ -1,9 +1,10 @@
 // The player page in Debian's headless Chromium, served from 127.0.0.1: the package decodes the
 // native decoder's samples there, the page opens a stream by URL and shows its facts, a seek lands
 // on the native sample, playback time advances, a foreign file gets the message; a screenshot of
-// the page is left in SCRATCH_DIR/player.png.
+// the page is left in SCRATCH_DIR/player.png. A WAV given to the page is encoded to ostrelenc's bytes.
 // Usage: node browser-test.mjs WEB_SOURCE_DIR PACKAGE_DIR PROGRAM_DIR SCRATCH_DIR
 import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
 import { createRequire } from 'node:module';
 import { existsSync, mkdirSync, readFileSync, rmSync } from 'node:fs';
 import { createServer } from 'node:http';
@@ -114,6 +115,21 @@ try {
   await until(() => document.getElementById('message').className === 'error', 'a foreign file');
   const message = await page.$eval('#message', (el) => el.textContent);
   assert.match(message, /^source-128\.wav is not a stream this player can play: not an Ostrel stream/);
+
+  // A WAV given to the page is encoded: the download holds ostrelenc's bytes (the file's name as
+  // the title).
+  await page.select('#kbps', '192');
+  await (await page.$('#file')).uploadFile(native.wav);
+  await until(() => !document.getElementById('download').hidden, 'encoding a WAV');
+  const encoded = await page.evaluate(async () => {
+    const link = document.getElementById('download');
+    return { name: link.download, bytes: Array.from(new Uint8Array(await (await fetch(link.href)).arrayBuffer())) };
+  });
+  const expected = join(scratch, 'titled-192.ost');
+  execFileSync(join(bin, 'ostrelenc'), ['-f', '-b', '192', '--title', 'source-128', native.wav, '-o', expected],
+               { stdio: 'ignore' });
+  assert.equal(encoded.name, 'source-128.ost');
+  assert.equal(firstDifference(Uint8Array.from(encoded.bytes), readFileSync(expected)), -1, 'the page encodes');
   assert.deepEqual(problems, []);
   console.log('player page in headless Chromium: all checks passed; screenshot', join(scratch, 'player.png'));
 } finally {

@@ -72,6 +72,7 @@ for (const kbps of [96, 392]) {
   const bytes = enc.finish();
   enc.close();
   assert.equal(firstDifference(bytes, stream), -1, `${kbps} kb/s: encoded bytes`);
+  assert.equal(firstDifference(ostrel.encode(source, kbps), stream), -1, `${kbps} kb/s: 16-bit samples encoded`);
 }
 
 // Tags in and out; a foreign file and a bad rate are refused with the library's text.
