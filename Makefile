@@ -105,4 +105,4 @@ install:
 	fi
 
 clean:
-	rm -rf $(BUILD) $(ASAN) $(TSAN) $(FUZZ) demo
+	rm -rf $(BUILD) $(ASAN) $(TSAN) $(FUZZ) $(WEB) demo
