@@ -427,6 +427,29 @@ int Waveio::IO(float* right, float* left, int size) {
   return 0;
 }
 
+int Waveio::WriteInterleaved(const int16_t* pcm, int size) {
+  if (size <= 0) return 0;
+  const size_t frames = static_cast<size_t>(size);
+  if (type == WAVE_WRITE) {
+    if (io_bytes.size() < frames * 4) io_bytes.resize(frames * 4);
+    unsigned char* p = io_bytes.data();
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(p, pcm, frames * 4);
+#else
+    for (size_t i = 0; i < 2 * frames; ++i) Put16(p + 2 * i, static_cast<uint16_t>(pcm[i]));
+#endif
+    WriteBytes(frames * 4);
+    count += static_cast<uint32_t>(size);
+    return 0;
+  }
+  if (type == WAVE_SOUNDCARD) {
+    for (size_t n = 0; n < frames; ++n) AppendPair(pcm[2 * n], pcm[2 * n + 1]);
+    return 0;
+  }
+  SetError(WAVE_ERROR_MODE);
+  return 0;
+}
+
 void Waveio::AppendPair(short first, short second) {
   if (buffer == nullptr) {
     SetError(WAVE_ERROR_DEVICE);

@@ -134,6 +134,11 @@ class Waveio : public SampleSource, public SampleSink {
   // as for writing is appended as by the integer IO.
   int IO(float* right, float* left, int size);
 
+  // Write and sound-card modes: `frames` stereo pairs of 16-bit samples, interleaved (first,
+  // second, first, ...), as the integer IO takes them in two arrays (no sum/difference). Other
+  // modes: `error` = 1. Returns 0.
+  int WriteInterleaved(const int16_t* pcm, int frames);
+
   // The float IO as the encoder's sample source (read mode).
   int Read(float* right, float* left, int size) override { return IO(right, left, size); }
   uint64_t FramesRead() const override {

@@ -217,10 +217,10 @@ void ReportDamage(const StreamInput& s, const ostrel_frame_report& report, std::
       << "); decoded as silence\n";
 }
 
-// Where decoded samples go: `write` takes a frame's worth of 16-bit stereo pairs in two arrays
-// and says whether the output still works (when it does not, decoding stops with
+// Where decoded samples go: `write` takes up to a frame's worth of interleaved 16-bit stereo
+// pairs and says whether the output still works (when it does not, decoding stops with
 // DECODE_WRITE_FAILED).
-using PcmWriter = std::function<bool(short* first, short* second, int frames)>;
+using PcmWriter = std::function<bool(const int16_t* interleaved, int frames)>;
 
 // Decodes an opened stream frame by frame: the samples go to `write` (when set) and `each` is told
 // about every frame decoded; false from it stops there (`*stopped`). Returns DECODE_OK at the end
@@ -232,7 +232,6 @@ int ForEachFrame(StreamInput& s, const PcmWriter& write, const std::function<boo
   const uint32_t perFrame = s.info().samples_per_frame;
   std::vector<int16_t> interleaved(2 * static_cast<size_t>(perFrame));
   std::vector<float> scaled(gain != 1.0f ? 2 * static_cast<size_t>(perFrame) : 0);
-  std::vector<short> first(perFrame), second(perFrame);
   *stopped = false;
   for (uint32_t told = 0;;) {
     long got;
@@ -249,13 +248,7 @@ int ForEachFrame(StreamInput& s, const PcmWriter& write, const std::function<boo
       // A read error is the input's fault; running out of memory leaves the output not made.
       return got == OSTREL_ERR_MEMORY ? DECODE_WRITE_FAILED : DECODE_BAD_INPUT;
     }
-    if (got > 0 && write) {
-      for (long i = 0; i < got; ++i) {
-        first[i] = interleaved[2 * i];
-        second[i] = interleaved[2 * i + 1];
-      }
-      if (!write(first.data(), second.data(), static_cast<int>(got))) return DECODE_WRITE_FAILED;
-    }
+    if (got > 0 && write && !write(interleaved.data(), static_cast<int>(got))) return DECODE_WRITE_FAILED;
     // Every read of a frame's worth decodes at most one frame.
     if (ostrel_decoder_frames_decoded(dec) == told) {
       if (got == 0) return DECODE_OK;
@@ -271,7 +264,6 @@ int ForEachFrame(StreamInput& s, const PcmWriter& write, const std::function<boo
   }
 }
 
-// Decodes every frame of an opened stream through `write`.
 // The factor of --apply-gain: 10^(gain / 20) of the stream's REPLAYGAIN_<KIND>_GAIN, at most
 // 1 / its peak; 1 (said on `log`) when the stream has no such gain.
 float GainFactor(StreamInput& s, const std::string& kind, std::ostream& log) {
@@ -301,6 +293,7 @@ float GainFactor(StreamInput& s, const std::string& kind, std::ostream& log) {
   return static_cast<float>(factor);
 }
 
+// Decodes every frame of an opened stream through `write`.
 int DecodeStream(StreamInput& s, const DecodeOptions& options, const PcmWriter& write, std::ostream& log) {
   if (options.onStart) options.onStart(s.info());
   const float gain = options.applyGain.empty() ? 1.0f : GainFactor(s, options.applyGain, log);
@@ -334,7 +327,7 @@ std::vector<std::pair<std::string, std::string>> InfoTags(StreamInput& s) {
   std::vector<std::pair<std::string, std::string>> entries;
   const int count = ostrel_decoder_tag_count(s.decoder());
   const char* comment = s.info().comment;
-  if (ostrel_comment_tags(comment, std::strlen(comment), nullptr, nullptr) != 1) {
+  if (count == 0) {  // a free-text comment (a tagged stream has LENGTH at least)
     for (const auto& [id, text] : {std::pair<const char*, const char*>{"INAM", s.info().title},
                                    {"IART", s.info().author}, {"ICMT", comment}}) {
       if (*text != '\0' && std::strcmp(text, "None") != 0) entries.emplace_back(id, text);
@@ -387,7 +380,8 @@ int DecodeToPcm(const std::string& in, Waveio& pcm, const DecodeOptions& options
   const int opened = s.Open(in, options, log);
   if (opened != DECODE_OK) return opened;
   return DecodeStream(
-      s, options, [&pcm](short* first, short* second, int frames) { return pcm.IO(first, second, frames), true; }, log);
+      s, options, [&pcm](const int16_t* interleaved, int frames) { return pcm.WriteInterleaved(interleaved, frames), true; },
+      log);
 }
 
 int DecodeFile(const std::string& in, const std::string& out, const DecodeOptions& options, std::ostream& log) {
@@ -428,13 +422,13 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
     uint64_t written = 0;
     bool tooLong = false;
     // Checked after every frame, so a full disk stops the run at once.
-    auto write = [&](short* first, short* second, int frames) {
+    auto write = [&](const int16_t* interleaved, int frames) {
       written += static_cast<uint64_t>(frames);
       if (written > most) {
         tooLong = true;
         return false;
       }
-      wav.IO(first, second, frames);
+      wav.WriteInterleaved(interleaved, frames);
       if (wav.Error() == 0 && std::ferror(wav.File()) == 0) return true;
       writeError = errno;
       writeFailed = true;
@@ -509,7 +503,7 @@ int PrintInfo(const std::string& in, const DecodeOptions& options, std::ostream&
   out << "Title:       " << Printable(tag("title")) << "\n";
   out << "Author:      " << Printable(tag("author")) << "\n";
   const std::string comment = tag("comment");
-  if (ostrel_comment_tags(comment.data(), comment.size(), nullptr, nullptr) == 1) {
+  if (tags > 0) {  // tags (LENGTH at least), else a free-text comment
     out << "Tags:        " << tags << "\n";
     for (int i = 0; i < tags; ++i) {
       const char *key = nullptr, *value = nullptr;

@@ -18,6 +18,7 @@ int PlayFile(const std::string& in, const PlayOptions& options, std::ostream& lo
   bool stopped = false;
   DecodeOptions decode;
   decode.join = options.join;
+  decode.applyGain = options.applyGain;
   decode.onFrame = [&](uint32_t, const ostrel_frame_report&) {
     // A device that no longer takes samples would cost a full timeout for every one of them.
     if (pcm.Error() == WAVE_ERROR_DEVICE) return false;

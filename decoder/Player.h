@@ -18,6 +18,8 @@ struct PlayOptions {
   std::function<bool()> stopWanted;
   // The input may start in the middle of a stream (DecodeOptions::join).
   bool join = false;
+  // ReplayGain to apply: "track", "album" or "" (DecodeOptions::applyGain).
+  std::string applyGain;
 };
 
 // Decodes the compressed stream `in` (a path, or "-" for standard input) and plays it through a Waveio in sound-card mode. At the end

@@ -142,6 +142,7 @@ int RunDecoder(int argc, char** argv) {
     for (const std::string& in : o.inputs) keys = keys && in != STANDARD_STREAM_NAME;
     o.play.stopWanted = [&stopped, keys] { return stopped = stopped || (keys && QuitPressed()); };
     o.play.join = o.join;
+    o.play.applyGain = o.applyGain;
     for (const std::string& in : o.inputs) {
       if (stopped) break;
       if (!o.quiet) std::cout << "Playing " << Shown(in) << " (press q to stop)" << std::endl;

@@ -114,7 +114,8 @@ int RunFrameLoop(const RunParameters& params, SourceReader& source, FileHandle t
   // The marks share one line; end it, so that what follows (a message, the shell's prompt)
   // starts on a line of its own. A complete run shows "100%", which the counters reach late
   // or, for a short source, never; once they have shown it, the dots they print after it stay.
-  const bool complete = run.status == OSTREL_OK && !run.stopped;
+  // (A count that could not be stored afterwards leaves the run complete.)
+  const bool complete = (run.status == OSTREL_OK || run.status == OSTREL_ERR_SEEK) && !run.stopped;
   if (complete && loop.progress.Sixteenths() < 16) {
     std::fputs("100%", stdout);
     loop.lastMark = "100%";

@@ -70,19 +70,30 @@ EncodeRun EncodeSource(const EncodeSettings& settings, SourceReader& source, std
   if (run.status == OSTREL_OK && settings.adjust) settings.adjust(enc);
   const bool configured = run.status == OSTREL_OK;
   std::vector<float> first(kChunkFrames), second(kChunkFrames), chunk(2 * kChunkFrames);
+  std::vector<int16_t> pcm(2 * kChunkFrames);
+  // A canonical WAV's samples are 16-bit values and go in as they are; converted ones are floats
+  // on the 16-bit scale, the library's on -1..1: a value v passes as v / 32768 and comes back
+  // exactly. Both give the engine the same numbers.
+  const bool whole = source.canonical();
   while (run.status == OSTREL_OK) {
     if (settings.stopWanted && settings.stopWanted()) {
       run.stopped = true;
       break;
     }
     const size_t got = source.Read(first.data(), second.data(), kChunkFrames);
-    // The reader's floats are on the 16-bit scale, the library's on -1..1: a 16-bit value v
-    // passes as v / 32768 and comes back exactly.
-    for (size_t i = 0; i < got; ++i) {
-      chunk[2 * i] = first[i] / 32768.0f;
-      chunk[2 * i + 1] = second[i] / 32768.0f;
+    if (whole) {
+      for (size_t i = 0; i < got; ++i) {
+        pcm[2 * i] = static_cast<int16_t>(first[i]);
+        pcm[2 * i + 1] = static_cast<int16_t>(second[i]);
+      }
+      if (got > 0) run.status = ostrel_encoder_write(enc, pcm.data(), got);
+    } else {
+      for (size_t i = 0; i < got; ++i) {
+        chunk[2 * i] = first[i] / 32768.0f;
+        chunk[2 * i + 1] = second[i] / 32768.0f;
+      }
+      if (got > 0) run.status = ostrel_encoder_write_float(enc, chunk.data(), got);
     }
-    if (got > 0) run.status = ostrel_encoder_write_float(enc, chunk.data(), got);
     run.samples += got;
     if (settings.progress) settings.progress(run.samples);
     if (got < kChunkFrames) break;

@@ -14,16 +14,18 @@ struct FrameDecoder::Parts {
     Build();
   }
 
-  // The synthesis and the reader that fills its coefficient arrays; built anew to forget the overlap.
+  // The synthesis and the reader that fills its coefficient arrays; built anew to forget the
+  // overlap. Both are made before the old ones go, so that running out of memory on the way
+  // (std::bad_alloc) leaves the old pair working.
   void Build() {
-    reader.reset();
-    synthesis.reset();
     float** x = nullptr;
-    synthesis = setup.MakeInvTransform(nullptr, &x);
-    reader = std::make_unique<FrameReader>(static_cast<int>(geometry.LSIZE), static_cast<int>(geometry.NBlocks),
-                                           static_cast<int>(STREAM_CHANNELS), setup.LongBandCount,
-                                           setup.ShortBandCount, setup.TranBandCount, setup.SwitchUsed(),
-                                           setup.Location(), setup.Gains(), setup.Weights(), x);
+    std::unique_ptr<FrameInvTransform> newSynthesis = setup.MakeInvTransform(nullptr, &x);
+    std::unique_ptr<FrameReader> newReader = std::make_unique<FrameReader>(
+        static_cast<int>(geometry.LSIZE), static_cast<int>(geometry.NBlocks), static_cast<int>(STREAM_CHANNELS),
+        setup.LongBandCount, setup.ShortBandCount, setup.TranBandCount, setup.SwitchUsed(), setup.Location(),
+        setup.Gains(), setup.Weights(), x);
+    reader = std::move(newReader);
+    synthesis = std::move(newSynthesis);
   }
 
   FrameGeometry geometry;

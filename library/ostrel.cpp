@@ -776,6 +776,7 @@ extern "C" int ostrel_decoder_seek(ostrel_decoder* dec, uint64_t sample) {
   if (dec == nullptr) return OSTREL_ERR_ARGUMENT;
   if ((dec->info.frames != 0 || dec->limit != UINT64_MAX) && sample > dec->info.samples) return OSTREL_ERR_ARGUMENT;
   if (dec->seek == nullptr) return OSTREL_ERR_STATE;
+  if (dec->outOfMemory) return OSTREL_ERR_MEMORY;
   // The frame that holds the sample, and the one before it, whose overlap the sample needs.
   const uint64_t at = sample + dec->info.delay;
   const uint64_t target = at / dec->info.samples_per_frame;
@@ -795,7 +796,7 @@ extern "C" int ostrel_decoder_seek(ostrel_decoder* dec, uint64_t sample) {
   try {
     dec->engine->Reset();
   } catch (const std::bad_alloc&) {
-    dec->ended = true;
+    dec->outOfMemory = true;  // the engine may be half rebuilt
     return OSTREL_ERR_MEMORY;
   }
   dec->nextFrame = static_cast<uint32_t>(first);
@@ -803,7 +804,7 @@ extern "C" int ostrel_decoder_seek(ostrel_decoder* dec, uint64_t sample) {
     if (!dec->DecodeNext()) {
       dec->ended = true;
       dec->next = dec->end = 0;
-      return dec->error;
+      return dec->outOfMemory ? OSTREL_ERR_MEMORY : dec->error;
     }
   }
   dec->next = into;

@@ -14,8 +14,12 @@ inline uint32_t GetLE(const unsigned char* p, int bytes) {
   for (int i = 0; i < bytes; ++i) value |= static_cast<uint32_t>(p[i]) << (8 * i);
   return value;
 }
-inline uint16_t Get16(const unsigned char* p) { return static_cast<uint16_t>(GetLE(p, 2)); }
-inline uint32_t Get32(const unsigned char* p) { return GetLE(p, 4); }
+// (Written out: the sample readers call these for every sample.)
+inline uint16_t Get16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+inline uint32_t Get32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
 inline uint64_t Get64(const unsigned char* p) { return Get32(p) | static_cast<uint64_t>(Get32(p + 4)) << 32; }
 // Big-endian.
 inline uint32_t Get32BE(const unsigned char* p) {
@@ -27,7 +31,10 @@ inline uint32_t Get32BE(const unsigned char* p) {
 inline void PutLE(unsigned char* p, uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) p[i] = static_cast<unsigned char>(value >> (8 * i));
 }
-inline void Put16(unsigned char* p, uint16_t value) { PutLE(p, value, 2); }
+inline void Put16(unsigned char* p, uint16_t value) {
+  p[0] = static_cast<unsigned char>(value);
+  p[1] = static_cast<unsigned char>(value >> 8);
+}
 inline void Put32(unsigned char* p, uint32_t value) { PutLE(p, value, 4); }
 
 // Appends the low `bytes` bytes of `value`, least significant first.

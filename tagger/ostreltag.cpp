@@ -166,7 +166,7 @@ int TagFile(const std::string& path, const std::vector<Edit>& edits, bool show) 
     ok = ok && std::fflush(out.get()) == 0 && fsync(fileno(out.get())) == 0;
     ok = (std::fclose(out.release()) == 0) && ok;
     if (!ok) return fail(std::string("cannot write: ") + std::strerror(error != 0 ? error : EIO) + "; the file is unchanged");
-    if (!output.Commit(&reason)) return fail("cannot write: " + reason + "; the file is unchanged");
+    if (!output.Commit(true, &reason)) return fail("cannot write: " + reason + "; the file is unchanged");
   }
   if (show || edits.empty()) {
     for (const auto& t : tags) {

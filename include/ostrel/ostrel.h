@@ -341,7 +341,8 @@ OSTREL_EXPORT long ostrel_decoder_read_float(ostrel_decoder *dec, float *interle
  * reads at most two frames. Returns OSTREL_OK; OSTREL_ERR_ARGUMENT (`dec` NULL, or `sample` beyond
  * the stream's samples when the header gives its frame count); OSTREL_ERR_STATE (the decoder was
  * made without a seek callback); OSTREL_ERR_SEEK (the callback failed) or OSTREL_ERR_READ (the read
- * callback failed): then the decoder stands at the end (reads return 0) until a seek succeeds.
+ * callback failed): then the decoder stands at the end (reads return 0) until a seek succeeds;
+ * OSTREL_ERR_MEMORY (from then on at every call, as for ostrel_decoder_read).
  * A sample past the end of a stream without a frame count also leaves it at the end, with
  * OSTREL_OK. */
 OSTREL_EXPORT int ostrel_decoder_seek(ostrel_decoder *dec, uint64_t sample);

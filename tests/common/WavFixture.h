@@ -8,15 +8,16 @@
 #include <vector>
 
 #include "common/TempDir.h"
+#include "platform/ByteOrder.h"
 
 namespace ostrel::test {
 
 // Interleaved 16-bit stereo samples: first, second, first, second, ...
 using Stereo = std::vector<int16_t>;
 
-inline void PutLE(std::vector<unsigned char>& out, uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
+// Appends the low `bytes` bytes of `value`, least significant first (the product's helper).
+using ostrel::AppendLE;
+inline void PutLE(std::vector<unsigned char>& out, uint32_t value, int bytes) { AppendLE(out, value, bytes); }
 
 // The bytes of a canonical WAV file (RIFF, 16-byte fmt chunk, data chunk) holding `samples`.
 inline std::vector<unsigned char> WavBytes(const std::vector<int16_t>& samples, uint16_t channels = 2,

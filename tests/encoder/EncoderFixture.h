@@ -31,8 +31,8 @@ inline Stereo Material(size_t frames, size_t clickEvery, unsigned seed) {
 
 // Bytes of a file of `frames` frames of `frameBits` bits after the 30-byte header: the bit writer
 // moves whole 32-bit words and its final word always follows, four zero bytes when nothing is pending.
-inline size_t ExpectedFileSize(uint64_t frames, uint64_t frameBits) {
-  return 30 + 4 * static_cast<size_t>(frames * frameBits / 32 + 1);
+inline size_t ExpectedFileSize(uint64_t frames, uint64_t frameBits, size_t headerBytes = 30) {
+  return headerBytes + 4 * static_cast<size_t>(frames * frameBits / 32 + 1);
 }
 
 }  // namespace ostrel::test

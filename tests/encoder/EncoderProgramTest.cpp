@@ -125,6 +125,7 @@ TEST(EncoderProgram, PipeTargetGetsNoStrayHeaderAndTheRunSaysSo) {
   reader.join();
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("Cannot store the frame count in \"pipe\""), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("Progress:\n100%\n"), std::string::npos) << r.out;  // the run itself was complete
   // Two frames of 47560 bits after the 30-byte header, in whole words, and nothing after them.
   ASSERT_EQ(received.size(), 30u + 4 * (2 * 47560 / 32 + 1));
   EXPECT_EQ(received[10] | received[11] | received[12] | received[13], 0);

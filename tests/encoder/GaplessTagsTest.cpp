@@ -3,7 +3,9 @@
 // the decoded WAV, streams without tags decode as they always did, and bad fields are said.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -226,6 +228,49 @@ TEST(Retag, ChangesTagsAndKeepsTheFrames) {
   size_t entries = 0;
   for (const auto& e : std::filesystem::directory_iterator(dir.File(""))) entries += e.is_regular_file() ? 1 : 0;
   EXPECT_EQ(entries, 4u) << "s.wav, s.ost, old.ost, d.wav and nothing left over";
+}
+
+// ReplayGain: a 1 kHz tone of peak 0.5 (-6.02 dBFS) measures -6.0 LUFS (BS.1770's K-weighting adds
+// about +0.7 dB at 1 kHz, the stereo sum +3 dB, the -0.691 offset takes it back), so its gain to
+// -18 LUFS is -12.0 dB; the album's figures stand in every file of the call; --apply-gain scales
+// the output by that gain.
+TEST(ReplayGain, TrackAndAlbumFiguresAndTheirApplication) {
+  TempDir dir;
+  test::WriteWav(dir.File("loud.wav"), test::Sine(5 * 44100, 1000.0, 16384.0));
+  test::WriteWav(dir.File("quiet.wav"), test::Sine(5 * 44100, 1000.0, 4096.0));
+  RunResult r = test::Run({Program("ostrelenc"), "-q", "--album-gain", dir.File("loud.wav"), dir.File("quiet.wav")}, "");
+  if (r.status == 2) GTEST_SKIP() << r.err;  // built without libebur128
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto tags = [&dir](const char* name) {
+    return test::Run({Program("ostreltag"), dir.File(name)}, "").out;
+  };
+  const auto number = [](const std::string& text, const std::string& key) {
+    const size_t at = text.find(key + "=");
+    return at == std::string::npos ? 1e9 : std::strtod(text.c_str() + at + key.size() + 1, nullptr);
+  };
+  const std::string loud = tags("loud.ost"), quiet = tags("quiet.ost");
+  EXPECT_NEAR(number(loud, "REPLAYGAIN_TRACK_GAIN"), -12.0, 0.1) << loud;
+  EXPECT_NEAR(number(loud, "REPLAYGAIN_TRACK_PEAK"), 0.5, 0.01) << loud;
+  EXPECT_NEAR(number(quiet, "REPLAYGAIN_TRACK_GAIN"), number(loud, "REPLAYGAIN_TRACK_GAIN") + 12.04, 0.05) << quiet;
+  for (const char* key : {"REPLAYGAIN_ALBUM_GAIN", "REPLAYGAIN_ALBUM_PEAK"}) {
+    EXPECT_EQ(number(loud, key), number(quiet, key)) << key;
+  }
+  EXPECT_NEAR(number(loud, "REPLAYGAIN_ALBUM_PEAK"), 0.5, 0.01);
+
+  // The quiet file at its track gain is as loud as the loud one at its own.
+  for (const char* name : {"loud", "quiet"}) {
+    r = test::Run({Program("ostreldec"), "-q", "--apply-gain", "track", dir.File(std::string(name) + ".ost"), "-o",
+                   dir.File(std::string(name) + "-rg.wav")}, "");
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+  const auto rms = [](const Stereo& s) {
+    double sum = 0.0;
+    for (int16_t v : s) sum += double(v) * v;
+    return std::sqrt(sum / double(s.size()));
+  };
+  const double a = rms(test::WavSamples(dir.File("loud-rg.wav"))), b = rms(test::WavSamples(dir.File("quiet-rg.wav")));
+  EXPECT_NEAR(20.0 * std::log10(a / b), 0.0, 0.25);  // coding moves each level by about 0.1 dB
+  EXPECT_NEAR(20.0 * std::log10(a / (16384.0 / std::sqrt(2.0))), -12.0, 0.3) << "the loud tone lowered by 12 dB";
 }
 
 #ifdef OSTREL_TEST_HAVE_SNDFILE
