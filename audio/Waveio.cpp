@@ -292,6 +292,50 @@ void Waveio::OpenForWriting() {
   WriteHeader();
 }
 
+bool Waveio::UseRf64() {
+  if (type != WAVE_WRITE || fptr == nullptr || written_ != 0) return false;
+  if (sizesUnknown_ || rf64_) return true;
+  if (std::fseek(fptr, 0, SEEK_SET) != 0) {
+    SetError(WAVE_ERROR_WRITE);
+    return true;
+  }
+  rf64_ = true;
+  WriteRf64Header(0);
+  return true;
+}
+
+void Waveio::WriteRf64Header(uint64_t frames) {
+  constexpr uint32_t kDs64Bytes = 28;  // RIFF size, data size, sample count, table length 0
+  const WaveHeader& h = *wave;
+  const uint64_t dataBytes = frames * h.nChan * 2u;
+  unsigned char b[WAVE_HEADER_BYTES + kChunkHeaderBytes + kDs64Bytes];
+  const auto put64 = [](unsigned char* at, uint64_t v) {
+    Put32(at, static_cast<uint32_t>(v));
+    Put32(at + 4, static_cast<uint32_t>(v >> 32));
+  };
+  std::memcpy(b, "RF64", 4);
+  Put32(b + 4, kSizeUnknown);
+  std::memcpy(b + 8, "WAVE", 4);
+  std::memcpy(b + 12, "ds64", 4);
+  Put32(b + 16, kDs64Bytes);
+  put64(b + 20, sizeof b - kChunkHeaderBytes + dataBytes);
+  put64(b + 28, dataBytes);
+  put64(b + 36, frames);
+  Put32(b + 44, 0);
+  unsigned char* fmt = b + 48;
+  std::memcpy(fmt, h.Format, 4);
+  Put32(fmt + 4, h.Fmt);
+  Put16(fmt + 8, h.Code);
+  Put16(fmt + 10, h.nChan);
+  Put32(fmt + 12, h.sRate);
+  Put32(fmt + 16, h.BytePerSec);
+  Put16(fmt + 20, h.Blocks);
+  Put16(fmt + 22, h.BitsPerSample);
+  std::memcpy(fmt + 24, h.DataName, 4);
+  Put32(fmt + 28, kSizeUnknown);
+  if (std::fwrite(b, 1, sizeof b, fptr) != sizeof b) SetError(WAVE_ERROR_WRITE);
+}
+
 void Waveio::WriteHeader() {
   const WaveHeader& h = *wave;
   unsigned char b[WAVE_HEADER_BYTES];
@@ -355,6 +399,7 @@ int Waveio::IO(short* right, short* left, int size) {
     }
     WriteBytes(frames * 4);
     count += static_cast<uint32_t>(size);
+    written_ += static_cast<uint64_t>(size);
     return 0;
   }
   if (type == WAVE_SOUNDCARD) {
@@ -405,14 +450,7 @@ int Waveio::IO(float* right, float* left, int size) {
       for (size_t n = 0; n < frames; ++n) SumAndDifference(right[n], left[n]);
     }
     InterleavePcm(right, left, io_pcm.data(), frames);
-    unsigned char* p = io_bytes.data();
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    std::memcpy(p, io_pcm.data(), frames * 4);
-#else
-    for (size_t i = 0; i < 2 * frames; ++i) Put16(p + 2 * i, static_cast<uint16_t>(io_pcm[i]));
-#endif
-    WriteBytes(frames * 4);
-    count += static_cast<uint32_t>(size);
+    WritePcm(io_pcm.data(), frames);
     return 0;
   }
   if (type == WAVE_SOUNDCARD) {
@@ -432,14 +470,7 @@ int Waveio::WriteInterleaved(const int16_t* pcm, int size) {
   const size_t frames = static_cast<size_t>(size);
   if (type == WAVE_WRITE) {
     if (io_bytes.size() < frames * 4) io_bytes.resize(frames * 4);
-    unsigned char* p = io_bytes.data();
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    std::memcpy(p, pcm, frames * 4);
-#else
-    for (size_t i = 0; i < 2 * frames; ++i) Put16(p + 2 * i, static_cast<uint16_t>(pcm[i]));
-#endif
-    WriteBytes(frames * 4);
-    count += static_cast<uint32_t>(size);
+    WritePcm(pcm, frames);
     return 0;
   }
   if (type == WAVE_SOUNDCARD) {
@@ -448,6 +479,18 @@ int Waveio::WriteInterleaved(const int16_t* pcm, int size) {
   }
   SetError(WAVE_ERROR_MODE);
   return 0;
+}
+
+void Waveio::WritePcm(const int16_t* pcm, size_t frames) {
+  unsigned char* p = io_bytes.data();
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  std::memcpy(p, pcm, frames * 4);
+#else
+  for (size_t i = 0; i < 2 * frames; ++i) Put16(p + 2 * i, static_cast<uint16_t>(pcm[i]));
+#endif
+  WriteBytes(frames * 4);
+  count += static_cast<uint32_t>(frames);
+  written_ += frames;
 }
 
 void Waveio::AppendPair(short first, short second) {
@@ -510,7 +553,7 @@ void Waveio::CloseWave() {
     h.BytePerSec = h.sRate * h.nChan * 2u;
     h.Blocks = static_cast<uint16_t>(h.nChan * 2u);
     h.nSamples = dataBytes;
-    if (!sizesUnknown_ && !infoTags_.empty()) {
+    if (!sizesUnknown_ && !rf64_ && !infoTags_.empty()) {  // an RF64 file counts its data only
       // LIST, size, "INFO", then per entry: id, size (with the terminator), text, NUL, padding.
       std::vector<unsigned char> list = {'L', 'I', 'S', 'T', 0, 0, 0, 0, 'I', 'N', 'F', 'O'};
       for (const auto& [id, text] : infoTags_) {
@@ -532,7 +575,11 @@ void Waveio::CloseWave() {
     if (sizesUnknown_) {
       if (std::fflush(fptr) != 0) SetError(WAVE_ERROR_WRITE);
     } else if (std::fseek(fptr, 0, SEEK_SET) == 0) {
-      WriteHeader();
+      if (rf64_) {
+        WriteRf64Header(written_);
+      } else {
+        WriteHeader();
+      }
     } else {
       SetError(WAVE_ERROR_WRITE);
     }

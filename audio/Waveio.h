@@ -154,6 +154,12 @@ class Waveio : public SampleSource, public SampleSink {
   void Pause();
   void Stop();
 
+  // Write mode, before the first samples: the file is an RF64 file (a "ds64" chunk with 64-bit
+  // sizes after "RF64" and "WAVE", the 32-bit sizes 0xFFFFFFFF; 80 header bytes), for outputs
+  // of 4 GiB and more, which a RIFF header cannot describe. Nothing changes on a stream that
+  // cannot seek back (its sizes stay unknown). Returns false after the samples have started.
+  bool UseRf64();
+
   // Read mode: closes the file. Write mode: rewrites the header with the lengths of the `count`
   // frames written (a stream that cannot seek, such as a pipe, keeps the zero lengths of the
   // first header), flushes and closes the file. Later IO calls move nothing (read mode: silence
@@ -165,7 +171,7 @@ class Waveio : public SampleSource, public SampleSink {
   // Write mode: text tags (four-character RIFF INFO ids such as "INAM", "IART", "IPRD", and their
   // values) that CloseWave writes in a LIST/INFO chunk after the samples, where every reader that
   // stops at the data chunk's end passes over them. Left out where the file cannot seek back
-  // (its lengths then say "to the end of the stream").
+  // (its lengths then say "to the end of the stream") and from an RF64 file.
   void SetInfoTags(std::vector<std::pair<std::string, std::string>> entries) { infoTags_ = std::move(entries); }
 
   // Facts about the stream; in write mode those of the written header.
@@ -229,6 +235,13 @@ class Waveio : public SampleSource, public SampleSink {
   }
 
   bool sizesUnknown_ = false;  // write mode: the output cannot seek back; lengths 0xFFFFFFFF
+  bool rf64_ = false;          // write mode: the header is RF64's
+  uint64_t written_ = 0;       // write mode: sample frames written, without `count`'s 32-bit limit
+  // Write mode: writes `frames` interleaved stereo pairs (io_bytes holds room for them) and counts
+  // them.
+  void WritePcm(const int16_t* pcm, size_t frames);
+  // Write mode: the RF64 header for `frames` sample frames of data.
+  void WriteRf64Header(uint64_t frames);
   uint64_t dataLeft_ = 0;   // read mode: sample bytes still to come in the data chunk
   uint64_t promised_ = 0;   // read mode: sample bytes the header promised
   uint64_t read_ = 0;       // read mode: sample bytes read so far

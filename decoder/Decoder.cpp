@@ -394,15 +394,15 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
   StreamInput s;
   const int opened = s.Open(in, options, log);
   if (opened != DECODE_OK) return opened;
-  // A WAV file's lengths are 32-bit byte counts: a stream that announces more is refused at once,
-  // one that turns out longer when it comes is stopped there.
+  // A WAV file's lengths are 32-bit byte counts: an output longer than that is an RF64 file (a
+  // stream, such as a pipe or -t's output, states no lengths anyway). The length is known from the
+  // header's count and a plain file's size; a stream of unknown length that turns out longer than
+  // a RIFF header can describe is stopped there.
   const uint64_t most = (UINT32_MAX - (WAVE_HEADER_BYTES - 8)) / STREAM_FRAME_BYTES;
-  const uint32_t coming = std::min(s.info().frames, s.FramesInFile(s.info().frames));
-  const uint64_t announced = static_cast<uint64_t>(ostrel_stream_samples(s.info().kbps, coming));
-  if (announced > most) {
-    ReportWriteFailure(out, std::to_string(announced) + " sample frames are more than a WAV file can hold", log);
-    return DECODE_WRITE_FAILED;
-  }
+  const ostrel_info& info = s.info();
+  const uint32_t inFile = s.FramesInFile(info.frames);
+  const uint32_t coming = !s.regular() ? info.frames : info.frames == 0 ? inFile : std::min(info.frames, inFile);
+  const bool beyondRiff = static_cast<uint64_t>(ostrel_stream_samples(info.kbps, coming)) > most;
 
   OutputFile output;
   if (!output.OpenReplacing(out, input, &reason)) {
@@ -414,6 +414,7 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
   bool writeFailed = false;  // the output failed (not the decoding, which said so itself)
   {
     Waveio wav(output.WritePath().c_str(), WAVE_WRITE);
+    if (beyondRiff) wav.UseRf64();
     if (wav.Error() != 0) {
       ReportWriteFailure(out, errno, log);
       return DECODE_WRITE_FAILED;
@@ -421,10 +422,12 @@ int DecodeFile(const std::string& in, const std::string& out, const DecodeOption
     wav.SetInfoTags(InfoTags(s));
     uint64_t written = 0;
     bool tooLong = false;
+    // Lengths are stated where the output can seek back to them and it is not RF64.
+    const bool limited = !beyondRiff && lseek(fileno(wav.File()), 0, SEEK_CUR) >= 0;
     // Checked after every frame, so a full disk stops the run at once.
     auto write = [&](const int16_t* interleaved, int frames) {
       written += static_cast<uint64_t>(frames);
-      if (written > most) {
+      if (limited && written > most) {
         tooLong = true;
         return false;
       }

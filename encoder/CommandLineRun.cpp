@@ -127,6 +127,10 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
   settings.tags.insert(settings.tags.end(), o.tags.begin(), o.tags.end());
   settings.tags.insert(settings.tags.end(), gainTags.begin(), gainTags.end());
 
+  // From here on SIGINT, SIGTERM and SIGHUP only stop the run, before the output exists and until
+  // it has been committed or removed (`outputFile` goes first): whenever one comes, this input
+  // ends complete, or stopped with a valid shorter output and the message, or with nothing.
+  StopOnSignal stop;
   // The target: standard output as it is, or a temporary file renamed into place once complete.
   OutputFile outputFile;
   FileHandle target;
@@ -154,7 +158,6 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
   const std::string conversion = source.reader->Conversion();
   if (!conversion.empty() && !o.quiet) std::fprintf(stderr, "%s: %s: %s\n", kProgram, inName.c_str(), conversion.c_str());
   ProgressLine progress(stderr, progressLine, std::string(kProgram) + ": " + inName, source.samples, STREAM_SAMPLE_RATE);
-  StopOnSignal stop;
   settings.progress = [&progress](uint64_t samples) { progress.Update(samples); };
   settings.stopWanted = [] { return StopRequested(); };
   EncodeRun run = EncodeSource(settings, *source.reader, target.get());
@@ -179,6 +182,9 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
     } else if (run.status == OSTREL_ERR_INTERNAL) {
       std::fprintf(stderr, "%s: %s: a frame could not be coded within its budget (Padding Error!); %s\n", kProgram,
                    inName.c_str(), toStdout ? "the stream is incomplete" : "nothing was left behind");
+    } else if (run.status == OSTREL_ERR_FRAME_VALUE) {
+      std::fprintf(stderr, "%s: %s: internal error: %s; %s\n", kProgram, inName.c_str(), why.c_str(),
+                   toStdout ? "the stream is incomplete" : "nothing was left behind");
     } else {
       std::fprintf(stderr, "%s; %s\n", CannotWrite(kProgram, outName, why).c_str(),
                    toStdout ? "the stream is incomplete" : "nothing was left behind");
@@ -218,7 +224,8 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
                  outName.c_str(), SizeText(run.bytes).c_str(), seconds, o.kbps, elapsed,
                  SpeedText(seconds, elapsed).c_str());
   }
-  return ENCODE_EXIT_OK;
+  // A stop that came once the source was read in full: the output is complete; no further input.
+  return StopRequested() ? ENCODE_EXIT_SIGNAL_BASE + StopSignal() : ENCODE_EXIT_OK;
 }
 
 }  // namespace
@@ -277,15 +284,18 @@ int RunEncoderCommandLine(int argc, char** argv) {
     }
   }
   if (o.jobs <= 1 || count == 1) {
-    for (size_t i = 0; i < count && worst < ENCODE_EXIT_SIGNAL_BASE; ++i) {
+    for (size_t i = 0; i < count && worst < ENCODE_EXIT_SIGNAL_BASE && !StopRequested(); ++i) {
       account(EncodeOneFile(o, o.inputs[i], outputOf(o.inputs[i]), show, show, gainTags[i]));
     }
+    if (StopRequested() && worst < ENCODE_EXIT_SIGNAL_BASE) worst = ENCODE_EXIT_SIGNAL_BASE + StopSignal();
     return worst;
   }
 
   // Several at once: one process per file, so that each has its own coding state. A stop
   // reaches the running ones (the terminal sends Ctrl-C to all; anything else is passed on) and
-  // no further file starts.
+  // no further file starts. The jobs inherit this stop and go on with it (EncodeOneFile's own
+  // continues it), so a signal never ends one half-way, before its removal is armed or its output
+  // committed.
   StopOnSignal stop;
   std::map<pid_t, std::string> running;
   size_t next = 0;

@@ -1,7 +1,8 @@
 // Fuzz target: the library's encoder on arbitrary samples in arbitrary chunk sizes, as 16-bit or
 // float samples (NaN and out-of-range values included). It must not crash, must finish without
 // an error, and its stream must decode to at least as many samples as went in with no damaged
-// frame. The first bytes choose the rate and the chunking; the rest are the samples.
+// frame. The first bytes choose the rate, the sample type, a seek callback, the coding mode and
+// the chunking; the rest are the samples.
 #include <cstring>
 #include <vector>
 
@@ -47,6 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int kbps = rates[data[0] % count];
   const bool asFloat = (data[1] & 1) != 0;
   const bool seekable = (data[1] & 2) != 0;
+  const bool quality = (data[1] & 4) != 0;
   const size_t chunkSeed = data[2];
   data += 3;
   size -= 3;
@@ -55,6 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int status = 0;
   ostrel_encoder* enc = ostrel_encoder_create(kbps, Write, seekable ? Seek : nullptr, &out, &status);
   if (enc == nullptr) __builtin_trap();
+  if (quality && ostrel_encoder_set_quality(enc, 1) != OSTREL_OK) __builtin_trap();
   const size_t sampleBytes = asFloat ? 2 * sizeof(float) : 2 * sizeof(int16_t);
   const size_t frames = size / sampleBytes;
   std::vector<int16_t> shorts(2 * frames);

@@ -156,11 +156,14 @@ void RemoveOnSignal::Disarm() {
 
 StopOnSignal::StopOnSignal() {
   InstallSignalChain();
+  continued_ = g_mode.load() == kStop;
+  if (continued_) return;
   g_stopRequested.store(0);
   g_mode.store(kStop);
 }
 
 StopOnSignal::~StopOnSignal() {
+  if (continued_) return;
   int mode = kStop;
   g_mode.compare_exchange_strong(mode, kPassOn);
 }

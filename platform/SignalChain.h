@@ -51,13 +51,18 @@ class RemoveOnSignal {
 };
 
 // While alive, SIGINT, SIGTERM and SIGHUP only request a stop (StopRequested) after restoring the
-// terminal; a removal armed before is over. The request is cleared on construction. One at a time.
+// terminal; a removal armed before is over. The request is cleared on construction, unless a stop
+// is armed already (an outer one, or the parent's in a forked job): then this one goes on with it
+// and its request, and leaves it armed when it goes.
 class StopOnSignal {
  public:
   StopOnSignal();
-  ~StopOnSignal();  // back to ending the process
+  ~StopOnSignal();  // back to ending the process, unless it went on with a stop armed before
   StopOnSignal(const StopOnSignal&) = delete;
   StopOnSignal& operator=(const StopOnSignal&) = delete;
+
+ private:
+  bool continued_ = false;
 };
 
 // True once SIGINT, SIGTERM or SIGHUP arrived under the current StopOnSignal.

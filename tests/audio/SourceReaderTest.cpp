@@ -2,6 +2,7 @@
 // conversion gives; what it cannot read is named in plain words; a cut or shrinking file and an
 // empty one are told apart from a whole one.
 #include "audio/SourceReader.h"
+#include "audio/Waveio.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -188,6 +189,39 @@ TEST(SourceReader, FloatBeyondFullScaleIsLimitedAndCounted) {
   const std::vector<float> expected = {16384, 16384, 32768, 32768, -32768, -32768, 32768, 32768, -32768, -32768, 0, 0};
   EXPECT_EQ(got, expected);
   EXPECT_EQ(reader.clipped(), 6u) << "1.5, -2.0 and NaN in both channels; exactly full scale is not beyond it";
+}
+
+// The writer's RF64 form (what the decoder writes past 4 GiB), on a small file: the ds64 sizes
+// are the data's, and libsndfile and the encoder's own reader read the samples back.
+TEST(SourceReader, TheWritersRf64FileReadsBack) {
+  TempDir dir;
+  const std::string path = dir.File("long.wav");
+  const test::Stereo pcm = test::Sine(1000, 440.0, 9000.0);
+  {
+    Waveio out(path.c_str(), WAVE_WRITE);
+    ASSERT_TRUE(out.UseRf64());
+    std::vector<short> first(1000), second(1000);
+    for (size_t n = 0; n < 1000; ++n) {
+      first[n] = pcm[2 * n];
+      second[n] = pcm[2 * n + 1];
+    }
+    out.IO(first.data(), second.data(), 1000);
+    EXPECT_FALSE(out.UseRf64());  // too late once samples are in
+    out.CloseWave();
+    ASSERT_EQ(out.error, 0);
+  }
+  const std::vector<unsigned char> bytes = test::ReadAll(path);
+  ASSERT_EQ(bytes.size(), 80u + 4000u);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RF64");
+  EXPECT_EQ(bytes[28] | bytes[29] << 8, 4000);  // ds64's data size
+  const Sound back = test::ReadSound(path);
+  ASSERT_EQ(back.samples.size(), pcm.size());
+  for (size_t i = 0; i < pcm.size(); ++i) ASSERT_EQ(back.samples[i] * 32768.0f, pcm[i]) << i;
+  SourceReader reader(path);
+  ASSERT_EQ(reader.problem(), "");
+  const std::vector<float> read = ReadAllFrames(reader);
+  ASSERT_EQ(read.size(), pcm.size());
+  for (size_t i = 0; i < pcm.size(); ++i) ASSERT_EQ(read[i], pcm[i]) << i;
 }
 
 #endif  // OSTREL_TEST_HAVE_SNDFILE

@@ -32,6 +32,8 @@ struct RunOptions {
   std::string signalAfter;   // once standard output contains this text, send `signal` (once)
   long signalDelayUs = -1;   // >= 0: send `signal` this many microseconds after the start instead
   int signal = 0;            // 0: send nothing
+  int signalCount = 1;       // with signalDelayUs: how many times, 1.5 ms apart
+  bool signalGroup = false;  // the program leads a process group of its own, which gets the signal
   bool holdInput = false;    // keep standard input open (no end of input) until the program ends
   std::function<void()> actionAfter;  // once standard output contains `signalAfter`, run this (once)
   // Standard input and output are a terminal of the program's own session: `input` is typed on it
@@ -61,6 +63,7 @@ namespace detail {
     dup2(out[1], 1);
   }
   dup2(err[1], 2);
+  if (options.signalGroup && terminal == nullptr) setpgid(0, 0);
   for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
   if (!options.workdir.empty() && chdir(options.workdir.c_str()) != 0) _exit(127);
   signal(SIGINT, SIG_DFL);
@@ -109,6 +112,7 @@ inline RunResult Run(const std::vector<std::string>& argv, const std::string& in
   const auto signalAt = std::chrono::steady_clock::now() + std::chrono::microseconds(options.signalDelayUs);
   pid_t pid = fork();
   if (pid == 0) detail::StartChild(argv, options, in, out, err, terminal);
+  if (options.signalGroup && !options.terminal) setpgid(pid, pid);
   close(in[0]);
   close(out[1]);
   close(err[1]);
@@ -159,7 +163,10 @@ inline RunResult Run(const std::vector<std::string>& argv, const std::string& in
       break;
     }
     if (timed && std::chrono::steady_clock::now() >= signalAt) {
-      kill(pid, options.signal);
+      for (int k = 0; k < options.signalCount; ++k) {
+        if (k > 0) usleep(1500);
+        kill(options.signalGroup ? -pid : pid, options.signal);
+      }
       signalled = true;
     }
     if (ready == 0) continue;

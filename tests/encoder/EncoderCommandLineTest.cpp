@@ -285,6 +285,44 @@ TEST_F(EncoderCommandLine, JobsWithOneOutputNameLoseNothingSilently) {
   }
 }
 
+// Two SIGINTs 1.5 ms apart to the whole process group (a terminal's Ctrl-C, twice) at moments
+// spread over a -j run: every input ends complete, or stopped with its valid shorter output and
+// the message, or with no file at all; never with a temporary file left or an output unexplained.
+TEST_F(EncoderCommandLine, SignalsUnderJobsLeaveEveryInputWholeStoppedOrAbsent) {
+  std::vector<std::string> args = {"-j", "2", "--threads", "1", "-q"};
+  std::vector<Bytes> complete;
+  for (int i = 0; i < 3; ++i) {
+    args.push_back(dir_.File("s" + std::to_string(i) + ".wav"));
+    test::WriteWav(args.back(), test::Material(3 * 44100, 20000, 20 + i));
+    ASSERT_EQ(Encoder({"-q", "--threads", "1", args.back(), "-o", dir_.File("whole.ost"), "-f"}).status, 0);
+    complete.push_back(ReadAll(dir_.File("whole.ost")));
+  }
+  std::filesystem::remove(dir_.File("whole.ost"));
+  for (int run = 0; run < 10; ++run) {
+    test::RunOptions options;
+    options.signal = SIGINT;
+    options.signalCount = 2;
+    options.signalGroup = true;
+    options.signalDelayUs = 80000 + 40000 * run;
+    const RunResult r = Encoder(args, "", options);
+    // The second signal may find the program past its last job, on its way out.
+    EXPECT_TRUE(r.signal == 0 || r.signal == SIGINT) << run;
+    for (int i = 0; i < 3; ++i) {
+      const std::string out = dir_.File("s" + std::to_string(i) + ".ost");
+      if (!std::filesystem::exists(out)) continue;
+      const Bytes file = ReadAll(out);
+      if (file != complete[i]) {
+        EXPECT_NE(r.err.find(args[5 + i] + ": stopped by "), std::string::npos) << run << ": " << r.err;
+        EXPECT_EQ(file.size(), test::ExpectedFileSize(test::HeaderFrameCount(file), 47560)) << run;
+      }
+      std::filesystem::remove(out);
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+      EXPECT_EQ(entry.path().string().find(".part-"), std::string::npos) << run << ": " << entry.path();
+    }
+  }
+}
+
 // A signal stops the run after the chunk in progress: the file is valid and shorter, the message
 // says how far it got, the status is 128 + the signal, and no further input is started.
 TEST_F(EncoderCommandLine, ASignalLeavesAValidShorterFileAndItsStatus) {

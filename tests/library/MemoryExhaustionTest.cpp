@@ -55,13 +55,13 @@ struct Reader {
   }
 };
 
-// Two and a half frames of a tone with a click in the second frame (block switching), in chunks.
+// A frame and a fifth (coded in two) of a tone with a click in the first (block switching).
 std::vector<int16_t> Source() {
-  const long frames = ostrel_samples_per_frame(kKbps) * 5 / 2;
+  const long frames = ostrel_samples_per_frame(kKbps) * 6 / 5;
   std::vector<int16_t> pcm(2 * static_cast<size_t>(frames));
   for (long n = 0; n < frames; ++n) {
     const double tone = 6000.0 * std::sin(0.05 * static_cast<double>(n));
-    const double click = (n / 64 == 330) ? 20000.0 * ((n % 2) ? 1 : -1) : 0.0;
+    const double click = (n / 64 == 130) ? 20000.0 * ((n % 2) ? 1 : -1) : 0.0;
     pcm[2 * n] = static_cast<int16_t>(tone + click);
     pcm[2 * n + 1] = static_cast<int16_t>(-tone / 2);
   }

@@ -104,7 +104,7 @@ class ProgramMemoryTest : public testing::Test {
 };
 
 TEST_F(ProgramMemoryTest, EncoderEndsCleanlyAtEveryAllocation) {
-  EXPECT_GT(Sweep({Program("ostrelenc"), "-q", "in.wav", "-o", "out.ost"}, dir.path(), "out.ost", 1), 50);
+  EXPECT_GT(Sweep({Program("ostrelenc"), "-q", "--threads", "1", "in.wav", "-o", "out.ost"}, dir.path(), "out.ost", 1), 50);
 }
 
 TEST_F(ProgramMemoryTest, DecoderEndsCleanlyAtEveryAllocation) {

@@ -4,6 +4,7 @@
 // test can leak in.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <new>
@@ -124,8 +125,9 @@ TEST(TransformCacheTest, FailedCacheAllocationThrowsAndIsBuiltOnTheNextCall) {
   InFreshProcess([]() -> std::string {
     std::vector<float> data(2048), expected;
     std::vector<float> imag(2048, 0.0f);
-    const auto refill = [&data] {
+    const auto refill = [&data, &imag] {
       for (size_t k = 0; k < data.size(); ++k) data[k] = static_cast<float>(k % 7) - 3.0f;
+      std::fill(imag.begin(), imag.end(), 0.0f);
     };
     const std::vector<std::function<void()>> calls = {
         [&] { CompFFT(data.data(), 320, 1); },

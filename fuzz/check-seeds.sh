@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Checks what make-seeds.sh writes: decoder seeds that decode cleanly at all seven rates, some in
+# the quality mode; encoder seeds for every rate in both modes, each longer than the largest frame
+# (so coded in several frames at every rate).
+# Usage: fuzz/check-seeds.sh BUILD_DIR
+set -euo pipefail
+build=$1
+corpus=$(mktemp -d)
+trap 'rm -rf "$corpus"' EXIT
+"$(dirname "$0")/make-seeds.sh" "$build" "$corpus"
+rates=$(for f in "$corpus"/decoder/*.ost; do
+  "$build/ostreldec" -q -t "$f"
+  "$build/ostreldec" --info "$f" | sed -n 's/^Data rate: *\([0-9]*\) kb\/s.*/\1/p'
+done | sort -un | wc -l)
+[ "$rates" -eq 7 ] || { echo "decoder seeds cover $rates rates, not 7"; exit 1; }
+ls "$corpus"/decoder/quality*.ost > /dev/null
+count=0
+for f in "$corpus"/encoder/*; do
+  [ "$(stat -c %s "$f")" -gt $((3 + 4 * 16384)) ] || { echo "$f fits in one frame"; exit 1; }
+  count=$((count + 1))
+done
+[ "$count" -eq 14 ] || { echo "$count encoder seeds, not 14 (7 rates, 2 modes)"; exit 1; }
+echo "seeds: 7 rates for the decoder, 14 for the encoder"
