@@ -13,17 +13,22 @@
 # material comes from and builds it into build/material; `make compare` also installs the other
 # codecs and prints the quality table of both encoder modes and those codecs
 # (tools/compare-modes.sh). Neither is needed by `make test`.
+# `make web` installs emscripten, node and chromium when missing and builds the WebAssembly
+# package (the library as an ES module and .wasm with its JavaScript API, and the player page) in
+# build-web/ostrel-web, which `npm install` takes as it is. Emscripten's tools want Debian's node
+# modules (acorn), which a node not from Debian does not look for by itself: NODE_PATH.
 BUILD    := build
 ASAN     := build-asan
 TSAN     := build-tsan
 FUZZ     := build-fuzz
+WEB      := build-web
 FUZZ_TIME ?= 60
 JOBS     ?= 2
 CMAKE    ?= cmake
 PREFIX   ?= /usr/local
 DESTDIR  ?=
 
-.PHONY: all deps build run test sanitize tsan bench demo fuzz material compare install clean
+.PHONY: all deps build run test sanitize tsan bench demo fuzz material compare install clean web
 
 all: build
 
@@ -72,6 +77,13 @@ demo: build
 	@wc -c demo/source.wav demo/source.ost demo/decoded.wav | sed '$$d' | awk '{printf "%-20s %9d bytes\n", $$2, $$1}'
 	@./$(BUILD)/ostrelcmp demo/source.wav demo/decoded.wav
 
+web:
+	tools/install-deps.sh web
+	emcmake $(CMAKE) -S . -B $(WEB) -DCMAKE_BUILD_TYPE=Release -DOSTREL_TESTS=OFF -DOSTREL_SHARED=OFF -DOSTREL_GST=OFF \
+	  -DCMAKE_DISABLE_FIND_PACKAGE_PkgConfig=ON
+	NODE_PATH=/usr/share/nodejs$${NODE_PATH:+:$$NODE_PATH} $(CMAKE) --build $(WEB) -j $(JOBS) --target ostrel_web
+	@ls -l $(WEB)/ostrel-web
+
 fuzz: build
 	tools/install-deps.sh fuzz
 	$(CMAKE) -S . -B $(FUZZ) -DCMAKE_CXX_COMPILER=clang++ -DOSTREL_FUZZ=ON -DOSTREL_TESTS=OFF
@@ -107,4 +119,4 @@ install:
 	fi
 
 clean:
-	rm -rf $(BUILD) $(ASAN) $(TSAN) $(FUZZ) demo
+	rm -rf $(BUILD) $(ASAN) $(TSAN) $(FUZZ) $(WEB) demo

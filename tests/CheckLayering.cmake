@@ -5,12 +5,12 @@
 #   library, lib, include/ostrel           (the public library, above analysis and coding)
 #   cli                                    (what the programs share on their command lines)
 #   encoder, decoder, tools                (the programs; never each other)
-#   gst                                    (the plugin)
+#   gst, web                               (the plugin, the WebAssembly package)
 # The programs are the library's clients: encoder, decoder and cli reach the engine only through
 # the public header ("ostrel/ostrel.h"), beside cli, platform and audio (sound files, source
 # conversion and the sound device are their input and output, read and written beside the
-# library); tools (measurement programs) may also use audio. The plugin uses the public header
-# only. None of them includes format, coding, analysis, transform, psycho or library.
+# library); tools (measurement programs) may also use audio. The plugin and the WebAssembly
+# package use the public header only. None of them includes format, coding, analysis, transform, psycho or library.
 # Every layer but the plugin may also use platform; every layer its own folder. Product code includes with the folder
 # ("coding/ArithEncoder.h", the public header as "ostrel/...") and never includes the tests',
 # benchmarks' or fuzz targets' helpers. The tests, benchmarks and fuzz targets are not checked.
@@ -37,13 +37,14 @@ foreach(program encoder decoder tagger tools)
   set(below_${program} ${program_uses})
 endforeach()
 set(below_gst ostrel)
+set(below_web ostrel)
 # How the folder's own headers are included.
 set(prefix_include/ostrel ostrel)
 
 set(checked 0)
 set(violations "")
 foreach(folder platform format audio transform psycho analysis coding library lib include/ostrel cli
-               encoder decoder tagger tools gst)
+               encoder decoder tagger tools gst web)
   if(NOT IS_DIRECTORY "${SOURCE_DIR}/${folder}")
     continue()
   endif()
@@ -52,8 +53,8 @@ foreach(folder platform format audio transform psycho analysis coding library li
     set(own ${prefix_${folder}})
   endif()
   set(allowed ${own} platform ${below_${folder}})
-  if(folder STREQUAL "gst")
-    set(allowed ${own} ${below_${folder}})  # the plugin: the public header only
+  if(folder STREQUAL "gst" OR folder STREQUAL "web")
+    set(allowed ${own} ${below_${folder}})  # the plugin and the package: the public header only
   endif()
   list(REMOVE_DUPLICATES allowed)
   string(REPLACE ";" ", " allowed_shown "${allowed}")

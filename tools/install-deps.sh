@@ -49,6 +49,10 @@ compare      twolame                           optional  compare-modes: MPEG Lay
 compare      mpg123                            optional  compare-modes: decodes the Layer II streams
 compare      vorbis-tools                      optional  compare-modes: Ogg Vorbis (oggenc, oggdec)
 compare      opus-tools                        optional  compare-modes: Opus (opusenc, opusdec)
+web          emscripten                        required  the WebAssembly build (emcc)
+web          nodejs                            required  the WebAssembly package and its tests (node)
+web          npm                               optional  installing the package and the browser driver in the tests
+web          chromium                          optional  the player page tested in a headless browser
 fuzz         clang                             required  the fuzz targets (libFuzzer)
 fuzz         libclang-rt-dev                   required  the sanitizer and fuzzer runtimes
 '
@@ -63,6 +67,8 @@ for group in "$@"; do
     [ "$g" = "$group" ] || continue
     found=yes
     dpkg -s "$package" >/dev/null 2>&1 && continue
+    # Node.js from other origins brings its own npm (and conflicts with Debian's).
+    [ "$package" = npm ] && command -v npm >/dev/null 2>&1 && continue
     missing="$missing $package"
     [ "$need" = required ] && required="$required $package"
   done <<LIST
@@ -73,7 +79,25 @@ LIST
     exit 2
   fi
 done
-[ -n "$missing" ] || exit 0
+# The web group also wants the npm packages of the browser test (tests/web/package.json), which
+# drive Debian's chromium and never download a browser of their own.
+npm_packages() {
+  case " $* " in *" web "*) ;; *) return 0 ;; esac
+  here=$(dirname "$0")/../tests/web
+  [ -d "$here/node_modules/puppeteer-core" ] && return 0
+  if ! command -v npm >/dev/null 2>&1; then
+    echo "install-deps: npm is missing; the browser test is skipped"
+    return 0
+  fi
+  echo "install-deps: installing the browser test's npm packages (puppeteer-core)"
+  PUPPETEER_SKIP_DOWNLOAD=1 npm install --prefix "$here" --no-audit --no-fund --no-save --silent >/dev/null ||
+    echo "install-deps: the npm packages could not be installed; the browser test is skipped"
+}
+
+if [ -z "$missing" ]; then
+  npm_packages "$@"
+  exit 0
+fi
 
 if ! command -v apt-get >/dev/null 2>&1; then
   echo "install-deps: missing:$missing (no apt-get here; install them with the system's package manager)"
@@ -97,4 +121,5 @@ for package in $missing; do
     esac
   fi
 done
+npm_packages "$@"
 exit $status
