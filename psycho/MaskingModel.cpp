@@ -21,7 +21,7 @@ const float LOW_BAND_BARK = QUALITY_TUNABLE(LOWBARK, 24.0f);
 // A tonal line's power over the lines two away (7 dB), and the extra offset of a band whose power
 // is all in tonal lines.
 const float TONAL_PEAK_RATIO = QUALITY_TUNABLE(PEAKRATIO, 5.0f);
-const float TONAL_EXTRA_DB = QUALITY_TUNABLE(TONALDB, 10.0f);
+const float TONAL_EXTRA_DB = QUALITY_TUNABLE(TONALDB, 3.0f);
 
 // 2^v for v in about -126 .. 126, to about 0.1 %: the integer part into the exponent, a cubic
 // for the fraction.
