@@ -61,6 +61,22 @@ void FrameSamples(const unsigned char* p, size_t got, size_t n, bool stereo, int
   *b = stereo && at + 4 <= got ? Sample(p + at + 2) : 0;
 }
 
+
+// The "fmt " chunk of a WAV header and the "data" chunk's header after it (32 bytes at `at`),
+// with `dataSize` as the data chunk's size: the canonical header and the RF64 one share them.
+void PutFormatAndData(unsigned char* at, const WaveHeader& h, uint32_t dataSize) {
+  std::memcpy(at, h.Format, 4);
+  Put32(at + 4, h.Fmt);
+  Put16(at + 8, h.Code);
+  Put16(at + 10, h.nChan);
+  Put32(at + 12, h.sRate);
+  Put32(at + 16, h.BytePerSec);
+  Put16(at + 20, h.Blocks);
+  Put16(at + 22, h.BitsPerSample);
+  std::memcpy(at + 24, h.DataName, 4);
+  Put32(at + 28, dataSize);
+}
+
 }  // namespace
 
 Waveio::Waveio(const char* filename, int intype) : Waveio(filename, intype, 0) {}
@@ -322,17 +338,7 @@ void Waveio::WriteRf64Header(uint64_t frames) {
   put64(b + 28, dataBytes);
   put64(b + 36, frames);
   Put32(b + 44, 0);
-  unsigned char* fmt = b + 48;
-  std::memcpy(fmt, h.Format, 4);
-  Put32(fmt + 4, h.Fmt);
-  Put16(fmt + 8, h.Code);
-  Put16(fmt + 10, h.nChan);
-  Put32(fmt + 12, h.sRate);
-  Put32(fmt + 16, h.BytePerSec);
-  Put16(fmt + 20, h.Blocks);
-  Put16(fmt + 22, h.BitsPerSample);
-  std::memcpy(fmt + 24, h.DataName, 4);
-  Put32(fmt + 28, kSizeUnknown);
+  PutFormatAndData(b + 48, h, kSizeUnknown);
   if (std::fwrite(b, 1, sizeof b, fptr) != sizeof b) SetError(WAVE_ERROR_WRITE);
 }
 
@@ -342,16 +348,7 @@ void Waveio::WriteHeader() {
   std::memcpy(b, h.RiffID, 4);
   Put32(b + 4, h.RiffLen);
   std::memcpy(b + 8, h.FileTypeName, 4);
-  std::memcpy(b + 12, h.Format, 4);
-  Put32(b + 16, h.Fmt);
-  Put16(b + 20, h.Code);
-  Put16(b + 22, h.nChan);
-  Put32(b + 24, h.sRate);
-  Put32(b + 28, h.BytePerSec);
-  Put16(b + 32, h.Blocks);
-  Put16(b + 34, h.BitsPerSample);
-  std::memcpy(b + 36, h.DataName, 4);
-  Put32(b + 40, h.nSamples);
+  PutFormatAndData(b + 12, h, h.nSamples);
   if (std::fwrite(b, 1, sizeof b, fptr) != sizeof b) SetError(WAVE_ERROR_WRITE);
 }
 
