@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks what make-seeds.sh writes: decoder seeds that decode cleanly at all seven rates, some in
-# the quality mode; encoder seeds for every rate in both modes, each longer than the largest frame
-# (so coded in several frames at every rate).
+# the quality mode, each of two frames or more with switched blocks and short enough for the
+# decoder target's input limit; encoder seeds for every rate in both modes, each longer than the
+# largest frame (so coded in several frames at every rate).
 # Usage: fuzz/check-seeds.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -10,7 +11,11 @@ trap 'rm -rf "$corpus"' EXIT
 "$(dirname "$0")/make-seeds.sh" "$build" "$corpus"
 rates=$(for f in "$corpus"/decoder/*.ost; do
   "$build/ostreldec" -q -t "$f"
-  "$build/ostreldec" --info "$f" | sed -n 's/^Data rate: *\([0-9]*\) kb\/s.*/\1/p'
+  [ "$(stat -c %s "$f")" -le 20000 ] || { echo "$f is longer than the decoder target reads" >&2; exit 1; }
+  listing=$("$build/ostreldec" --info -v "$f")
+  [ "$(grep -c '^frame ' <<< "$listing")" -ge 2 ] || { echo "$f has fewer than two frames" >&2; exit 1; }
+  grep -q '^frame .*switch [0-9]' <<< "$listing" || { echo "$f switches no block" >&2; exit 1; }
+  sed -n 's/^Data rate: *\([0-9]*\) kb\/s.*/\1/p' <<< "$listing"
 done | sort -un | wc -l)
 [ "$rates" -eq 7 ] || { echo "decoder seeds cover $rates rates, not 7"; exit 1; }
 ls "$corpus"/decoder/quality*.ost > /dev/null

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Writes seed inputs for the fuzz targets, made with the project's own tools from BUILD_DIR:
-# short compressed files at every rate, in both coding modes, for fuzz_decoder; for
+# short compressed files at every rate, in both coding modes, for fuzz_decoder (two frames each,
+# the first with switched blocks, within the 20000 bytes `make fuzz` lets it read); for
 # fuzz_encoder, at every rate and in both modes, its three leading bytes (rate, flags, chunking)
 # and half a second of the generator's mix (clicks that switch blocks, several frames at every
 # rate) as 16-bit samples; and a short WAV file for fuzz_waveio.
@@ -12,7 +13,8 @@ mkdir -p "$corpus/decoder" "$corpus/encoder" "$corpus/waveio"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$build/ostrelgen" "$corpus/waveio/mix.wav" 0.01 mix
-"$build/ostrelgen" "$work/source.wav" 0.15 mix
+# 0.36 s: two frames at every rate (the longest frame holds 16384 sample frames).
+"$build/ostrelgen" "$work/source.wav" 0.36 mix
 for row in 1 2 3 4 5 6 7; do
   printf '%s\n%s\n%s\n' "$work/source.wav" "$corpus/decoder/row$row.ost" "$row" | "$build/ostrelenc" > /dev/null
 done
