@@ -31,12 +31,15 @@ class VariableIMDCT {
   // exit status 1, touching nothing.
   void Transform(float* x, int type);
 
+  // Clears the overlap (Buffer to zero), as a new object starts. Allocates nothing.
+  void Reset() { state.ClearOverlap(); }
+
   int GetLLength() const { return state.LLength; }
   int GetSLength() const { return state.SLength; }
   // Overlap store (HLLength floats) and the two windows; null for an empty object.
   const float* GetBuffer() const { return VariableTransformState::DataOrNull(state.Buffer); }
-  const float* GetLongWindow() const { return VariableTransformState::DataOrNull(state.LongWindow); }
-  const float* GetShortWindow() const { return VariableTransformState::DataOrNull(state.ShortWindow); }
+  const float* GetLongWindow() const { return state.LongWindow; }
+  const float* GetShortWindow() const { return state.ShortWindow; }
 
  private:
   VariableTransformState state;

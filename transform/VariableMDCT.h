@@ -36,8 +36,8 @@ class VariableMDCT {
   int GetSLength() const { return state.SLength; }
   // Overlap store (HLLength floats) and the two windows; null for an empty object.
   const float* GetBuffer() const { return VariableTransformState::DataOrNull(state.Buffer); }
-  const float* GetLongWindow() const { return VariableTransformState::DataOrNull(state.LongWindow); }
-  const float* GetShortWindow() const { return VariableTransformState::DataOrNull(state.ShortWindow); }
+  const float* GetLongWindow() const { return state.LongWindow; }
+  const float* GetShortWindow() const { return state.ShortWindow; }
 
  private:
   VariableTransformState state;

@@ -13,11 +13,12 @@ struct VariableTransformState {
   // Empty state: all lengths 0, no arrays.
   VariableTransformState();
   // Long and short block lengths in samples, multiples of 8. Buffer (HLLength floats) starts at
-  // zero; LongWindow and ShortWindow are SinWin of their length.
+  // zero; LongWindow and ShortWindow are SinWin of their length, tables computed once per process
+  // and shared by every state (std::bad_alloc when a new one cannot be stored).
   VariableTransformState(int Llength, int Slength);
   // Copying and assignment rebuild from the lengths of `in`: its overlap state is not copied,
-  // the target starts with a zero Buffer and freshly computed windows. Assigning an empty state
-  // empties the target.
+  // the target starts with a zero Buffer and the windows of those lengths. Assigning an empty
+  // state empties the target.
   VariableTransformState(const VariableTransformState& in);
   VariableTransformState& operator=(const VariableTransformState& in);
   // Moving hands the whole state over and leaves `in` empty.
@@ -29,14 +30,17 @@ struct VariableTransformState {
   // ends the process with exit status 1.
   BlockShape Shape(int type) const;
 
+  // Sets Buffer to zero: the state of a new object of the same lengths.
+  void ClearOverlap();
+
   // First element of `array`, or null when it is empty (the arrays of an empty state).
   static const float* DataOrNull(const std::vector<float>& array) {
     return array.empty() ? nullptr : array.data();
   }
 
   std::vector<float> Buffer;
-  std::vector<float> LongWindow;
-  std::vector<float> ShortWindow;
+  const float* LongWindow = nullptr;   // LLength floats, shared; null in an empty state
+  const float* ShortWindow = nullptr;  // SLength floats, shared; null in an empty state
   std::vector<float> Work;  // LLength floats: the MDCT's scratch, so no transform shares a cache
   int LLength;
   int HLLength;
