@@ -30,21 +30,30 @@ FrameInvTransform::FrameInvTransform(unsigned char chan, unsigned char nblocks, 
   OSTREL_DASSERT(ssize * 4 == lsize);
   (void)ssize;
 
-  AudioBuffer.assign(Channels, std::vector<float>(TOTAL, 0.0f));
-  XStore.assign(Channels, std::vector<float>(TOTAL + HLSIZE, 0.0f));
-  X.resize(Channels);
-  for (unsigned c = 0; c < Channels; ++c) X[c] = XStore[c].data();
+  // Reserved first, so that no emplace below can throw with its array not yet owned.
+  AudioBuffer.reserve(Channels);
+  XStore.reserve(Channels);
+  X.reserve(Channels);
+  for (unsigned c = 0; c < Channels; ++c) {
+    AudioBuffer.emplace_back(new float[TOTAL]);
+    XStore.emplace_back(new float[TOTAL + HLSIZE]);
+    X.push_back(XStore[c].get());
+  }
   // Built in place: assigning a transform builds its windows a second time.
   MDCT.reserve(Channels);
   for (unsigned c = 0; c < Channels; ++c) MDCT.emplace_back(static_cast<int>(LSIZE), static_cast<int>(SSIZE));
   *x = X.data();
-  Temp.assign(LSIZE, 0.0f);
+  Temp.reset(new float[LSIZE]);
 }
 
 FrameInvTransform::~FrameInvTransform() = default;
 
+void FrameInvTransform::Reset() {
+  for (VariableIMDCT& m : MDCT) m.Reset();
+}
+
 void FrameInvTransform::Restore(const float* from, unsigned n, int gain, int K, const int* T, const int* W) {
-  float* t = Temp.data();
+  float* t = Temp.get();
   float g = static_cast<float>(gain);
   ScaleFloats(t, from, g, n);
   unsigned h = 0;
@@ -60,10 +69,10 @@ void FrameInvTransform::NewFrame(int* SwitchUsed, int* Location) {
   // Plain references rather than a structured binding: the lambda below uses them, which
   // C++17 allows only for variables.
   const unsigned &HLSIZE = Sizes.HLSIZE, &TSIZE = Sizes.TSIZE, &HSSIZE = Sizes.HSSIZE, &TOTAL = Sizes.TOTAL;
-  float* t = Temp.data();
+  float* t = Temp.get();
   for (unsigned c = 0; c < Channels; ++c) {
     const float* Xc = X[c];
-    float* out = AudioBuffer[c].data();
+    float* out = AudioBuffer[c].get();
     // A pair needs two blocks; a location a damaged stream pushed past that is pulled back rather
     // than letting the pair run off the end of the frame.
     const bool switched = SwitchUsed[c] != 0;
@@ -105,7 +114,7 @@ void FrameInvTransform::NewFrame(int* SwitchUsed, int* Location) {
   unsigned skip = std::min(LeadingSkip, TOTAL);
   LeadingSkip -= skip;
   if (PCM != nullptr && skip < TOTAL) {
-    PCM->Write(AudioBuffer[0].data() + skip, AudioBuffer[1].data() + skip, static_cast<int>(TOTAL - skip));
+    PCM->Write(AudioBuffer[0].get() + skip, AudioBuffer[1].get() + skip, static_cast<int>(TOTAL - skip));
   }
 }
 

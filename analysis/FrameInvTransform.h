@@ -38,16 +38,21 @@ class FrameInvTransform {
   // Allocates nothing.
   void NewFrame(int* SwitchUsed, int* Location);
 
+  // Forgets the overlap of the frames synthesised so far: the next frame is synthesised as the
+  // first one of a new object would be. Allocates nothing.
+  void Reset();
+
   // The first `samples` sample frames of the output stream are not written (0, the default,
   // writes everything). A decoder passes HLSIZE to drop the synthesis delay so that its output
   // lines up with the encoder's input. Counts from the next sample to be written.
   void SetLeadingSkip(unsigned samples) { LeadingSkip = samples; }
 
-  // The last frame's TOTAL output samples of `channel` (including any skipped ones), valid until
-  // the next NewFrame. With a writer in SumDiff mode the writer may have altered them.
-  const float* Output(unsigned channel) const { return AudioBuffer[channel].data(); }
+  // The last frame's TOTAL output samples of `channel` (including any skipped ones), valid from
+  // the first NewFrame until the next one. With a writer in SumDiff mode the writer may have
+  // altered them.
+  const float* Output(unsigned channel) const { return AudioBuffer[channel].get(); }
   // The same samples for a caller that hands them on to a writer that may alter them.
-  float* MutableOutput(unsigned channel) { return AudioBuffer[channel].data(); }
+  float* MutableOutput(unsigned channel) { return AudioBuffer[channel].get(); }
   unsigned Total() const { return Sizes.TOTAL; }
 
  private:
@@ -64,15 +69,17 @@ class FrameInvTransform {
   const int* LongBands;
   const int* ShortBands;
   const int* TransferBands;
-  std::vector<std::vector<float>> AudioBuffer;  // [channel][TOTAL] output of the current frame
-  std::vector<std::vector<float>> XStore;       // [channel][TOTAL + HLSIZE]
-  std::vector<float*> X;                        // the pointer array handed to the caller
+  // Every frame writes all of them before they are read, so they are allocated without being
+  // cleared: a decoder touches no more memory than its stream fills.
+  std::vector<std::unique_ptr<float[]>> AudioBuffer;  // [channel][TOTAL] output of the current frame
+  std::vector<std::unique_ptr<float[]>> XStore;       // [channel][TOTAL + HLSIZE]
+  std::vector<float*> X;                              // the pointer array handed to the caller
   int*** Weights;
   int** Gains;
   std::vector<VariableIMDCT> MDCT;  // one per channel
   SampleSink* PCM;
   int MSStereo;
-  std::vector<float> Temp;  // LSIZE floats: one block's lines, then its output samples
+  std::unique_ptr<float[]> Temp;  // LSIZE floats: one block's lines, then its output samples
   unsigned LeadingSkip = 0;
 };
 

@@ -123,7 +123,8 @@ uint32_t ArithDecoder::Decode() {
   return Symbol;
 }
 
-uint32_t ArithDecoder::DecodeSymbols(int* symbols, uint32_t n) {
+template <typename Symbol>
+uint32_t ArithDecoder::DecodeSymbols(Symbol* symbols, uint32_t n) {
   uint32_t i = 0;
   if (Total == 0) {
     error = true;
@@ -131,21 +132,24 @@ uint32_t ArithDecoder::DecodeSymbols(int* symbols, uint32_t n) {
   }
   if (Total > ARITH_MAX_TOTAL) {
     for (; i < n; ++i) {
-      const uint32_t Symbol = DecodeLargeTotal();
-      if (Symbol >= Count || Cum_Count[Symbol + 1] == Cum_Count[Symbol]) break;
-      symbols[i] = static_cast<int>(Symbol);
+      const uint32_t s = DecodeLargeTotal();
+      if (s >= Count || Cum_Count[s + 1] == Cum_Count[s]) break;
+      symbols[i] = static_cast<Symbol>(s);
     }
     return i;
   }
   Registers r = Load();
   for (; i < n; ++i) {
-    const uint32_t Symbol = DecodeSmallTotal(r);
-    if (Symbol >= Count) break;
-    symbols[i] = static_cast<int>(Symbol);
+    const uint32_t s = DecodeSmallTotal(r);
+    if (s >= Count) break;
+    symbols[i] = static_cast<Symbol>(s);
   }
   Store(r);
   return i;
 }
+
+template uint32_t ArithDecoder::DecodeSymbols<int>(int*, uint32_t);
+template uint32_t ArithDecoder::DecodeSymbols<unsigned char>(unsigned char*, uint32_t);
 
 uint32_t ArithDecoder::DecodeLargeTotal() {
   const uint32_t range = U - L + 1;

@@ -36,7 +36,9 @@ class ArithDecoder {
   // returns how many it stored: fewer when it met a symbol outside the alphabet or of frequency
   // 0 (not stored; the block is then broken, and the decoder's state past it is of no use) or a
   // table whose total is 0 (none stored; Failed() becomes true).
-  uint32_t DecodeSymbols(int* symbols, uint32_t n);
+  // The symbols are stored as ints or as bytes (an alphabet has at most 255 symbols).
+  template <typename Symbol>
+  uint32_t DecodeSymbols(Symbol* symbols, uint32_t n);
 
   // Returns the bits the block took from the stream so far: Resolution at the start, one more
   // for every renormalisation, never more than `Max`. These bits are gone from the stream (nothing

@@ -1,5 +1,7 @@
 #include "coding/FrameReader.h"
 
+#include <algorithm>
+
 #include "coding/ArithCommon.h"
 #include "coding/FrameLayout.h"
 #include "coding/SymbolSet.h"
@@ -56,7 +58,10 @@ FrameReader::FrameReader(int longsize, int nblocks, int channels, int longbandco
   if (switched > longest) longest = switched;
   CodedWeights.assign(static_cast<size_t>(Channels), std::vector<int>(static_cast<size_t>(longest), 0));
   for (auto& row : CodedWeights) CodedWeightRows.push_back(row.data());
-  Symbols.assign(static_cast<size_t>(Channels) * TOTAL, 0);
+  // One byte a symbol (the alphabet has at most MAX_ALPHABET_SIZE), and not cleared: a frame reads
+  // back only the symbols it decoded, mostly far fewer than the room for every coefficient.
+  static_assert(MAX_ALPHABET_SIZE <= 256);
+  Symbols.reset(new unsigned char[static_cast<size_t>(Channels) * TOTAL]);
 
   WeightDec = &SharedWeightHuffDec();
   GainDec = &SharedGainHuffDec(longsize);
@@ -177,7 +182,7 @@ bool FrameReader::ReadSymbols(Bitstream& in, uint32_t frameBits) {
 
   Decoder->ReNewStats(static_cast<unsigned char>(count), CompressedStats, blockRoom);
   const uint32_t wanted = static_cast<uint32_t>(report.SymbolCount);
-  if (Decoder->DecodeSymbols(Symbols.data(), wanted) < wanted) return Fail(FrameDamage::ZeroFrequency);
+  if (Decoder->DecodeSymbols(Symbols.get(), wanted) < wanted) return Fail(FrameDamage::ZeroFrequency);
   // The decoder's sticky flag, read once per block: set only by a table summing to 0, which the
   // test above already refused.
   if (Decoder->Failed()) return Fail(FrameDamage::EmptyTable);
@@ -215,7 +220,7 @@ bool FrameReader::ReadFields(uint32_t frameBits) {
   if (PastFrame(in, frameBits)) return Fail(FrameDamage::FieldsPastFrame);
   if (!ReadSymbols(in, frameBits)) return false;
 
-  if (DestructSymbolSet(X, Symbols.data(), Steps, Channels, TOTAL, report.SymbolCount) != 0) {
+  if (DestructSymbolSet(X, Symbols.get(), Steps, Channels, TOTAL, report.SymbolCount) != 0) {
     return Fail(FrameDamage::SymbolString);
   }
   const float step = static_cast<float>(Steps);
@@ -227,11 +232,9 @@ void FrameReader::Silence() {
   for (int c = 0; c < Channels; ++c) {
     SwitchUsed[c] = 0;
     Locations[c] = 0;
-    for (int j = 0; j <= NBlocks; ++j) {
-      Gains[c][j] = SILENT_GAIN;
-      for (int k = 0; k < MaxBandCount; ++k) Weights[c][j][k] = WEIGHT_CODE_MIN;
-    }
-    for (unsigned k = 0; k < TOTAL; ++k) X[c][k] = 0.0f;
+    std::fill_n(Gains[c], NBlocks + 1, SILENT_GAIN);
+    for (int j = 0; j <= NBlocks; ++j) std::fill_n(Weights[c][j], MaxBandCount, WEIGHT_CODE_MIN);
+    std::fill_n(X[c], TOTAL, 0.0f);
   }
 }
 

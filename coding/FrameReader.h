@@ -106,7 +106,7 @@ class FrameReader {
 
   std::vector<std::vector<int>> CodedWeights;  // per channel, the largest coded length
   std::vector<int*> CodedWeightRows;           // row pointers for DecodeWeights
-  std::vector<int> Symbols;                    // channels * TOTAL
+  std::unique_ptr<unsigned char[]> Symbols;    // channels * TOTAL, read only as far as decoded
   unsigned char CompressedStats[256];
   const HuffDecTable* WeightDec = nullptr;  // shared by every reader (SharedWeightHuffDec)
   const HuffDecTable* GainDec = nullptr;

@@ -169,7 +169,8 @@ int CountedStatisticsBits(const unsigned* Stats, unsigned char* CompStats, int S
   return static_cast<int>(BitsUsed + STATS_ENTRY_LEN + SYMBOL_COUNT_LEN + kCodeLengthAllowanceBits);
 }
 
-int DestructSymbolSet(float** x, const int* Symbols, int Steps, int Channels, unsigned Count,
+template <typename Symbol>
+int DestructSymbolSet(float** x, const Symbol* Symbols, int Steps, int Channels, unsigned Count,
                       int SymbolCount) {
   OSTREL_DASSERT(Steps >= STEP_SIZE_MIN && Steps <= STEP_SIZE_MAX);
   const int Steps2 = 2 * Steps;
@@ -187,7 +188,7 @@ int DestructSymbolSet(float** x, const int* Symbols, int Steps, int Channels, un
         while (k < Count) values[k++] = 0.0f;
         break;
       }
-      const int s = Symbols[next++];
+      const int s = static_cast<int>(Symbols[next++]);
       if (static_cast<unsigned>(s) < static_cast<unsigned>(Steps2)) {
         values[k++] = level[s];
       } else if (s < 0 || s >= alphabet) {
@@ -205,5 +206,8 @@ int DestructSymbolSet(float** x, const int* Symbols, int Steps, int Channels, un
   if (next < SymbolCount) damage |= SYMBOLS_LEFT_OVER;
   return damage;
 }
+
+template int DestructSymbolSet<int>(float**, const int*, int, int, unsigned, int);
+template int DestructSymbolSet<unsigned char>(float**, const unsigned char*, int, int, unsigned, int);
 
 }  // namespace ostrel

@@ -54,8 +54,13 @@ enum SymbolSetDamage : int {
 
 // Undoes ConstructSymbolSet: rebuilds Channels x Count values into x[ch][0..Count - 1] (borrowed;
 // every value is written) from Symbols[0 .. SymbolCount - 1]. Never writes past Count, whatever the
-// symbols. Returns SYMBOLS_EXACT, or the SymbolSetDamage bits of a damaged symbol string.
-int DestructSymbolSet(float** x, const int* Symbols, int Steps, int Channels, unsigned Count,
+// symbols. Returns SYMBOLS_EXACT, or the SymbolSetDamage bits of a damaged symbol string. The
+// symbols are ints (any value) or bytes, as a frame reader stores them: every symbol of the
+// alphabet fits in one.
+template <typename Symbol>
+int DestructSymbolSet(float** x, const Symbol* Symbols, int Steps, int Channels, unsigned Count,
                       int SymbolCount);
+extern template int DestructSymbolSet<int>(float**, const int*, int, int, unsigned, int);
+extern template int DestructSymbolSet<unsigned char>(float**, const unsigned char*, int, int, unsigned, int);
 
 }  // namespace ostrel

@@ -8,24 +8,17 @@
 namespace ostrel {
 
 struct FrameDecoder::Parts {
-  // The band tables are shared by every decoder of the same block size; no model is built.
+  // The band tables are shared by every decoder of the same block size; no model is built. The
+  // synthesis and the reader that fills its coefficient arrays are made once: a reset only
+  // clears the synthesis's overlap.
   explicit Parts(unsigned char DataRate)
       : geometry(FrameGeometry::ForRate(DataRate)), setup(geometry, 0, CodingSide::Synthesis) {
-    Build();
-  }
-
-  // The synthesis and the reader that fills its coefficient arrays; built anew to forget the
-  // overlap. Both are made before the old ones go, so that running out of memory on the way
-  // (std::bad_alloc) leaves the old pair working.
-  void Build() {
     float** x = nullptr;
-    std::unique_ptr<FrameInvTransform> newSynthesis = setup.MakeInvTransform(nullptr, &x);
-    std::unique_ptr<FrameReader> newReader = std::make_unique<FrameReader>(
-        static_cast<int>(geometry.LSIZE), static_cast<int>(geometry.NBlocks), static_cast<int>(STREAM_CHANNELS),
-        setup.LongBandCount, setup.ShortBandCount, setup.TranBandCount, setup.SwitchUsed(), setup.Location(),
-        setup.Gains(), setup.Weights(), x);
-    reader = std::move(newReader);
-    synthesis = std::move(newSynthesis);
+    synthesis = setup.MakeInvTransform(nullptr, &x);
+    reader = std::make_unique<FrameReader>(static_cast<int>(geometry.LSIZE), static_cast<int>(geometry.NBlocks),
+                                           static_cast<int>(STREAM_CHANNELS), setup.LongBandCount,
+                                           setup.ShortBandCount, setup.TranBandCount, setup.SwitchUsed(),
+                                           setup.Location(), setup.Gains(), setup.Weights(), x);
   }
 
   FrameGeometry geometry;
@@ -56,8 +49,8 @@ bool FrameDecoder::Decode(const unsigned char* frame, std::size_t bytes) {
   return intact;
 }
 
-void FrameDecoder::Reset() {
-  parts->Build();
+void FrameDecoder::Reset() noexcept {
+  parts->synthesis->Reset();
   pendingSkip = delay;
   skip = 0;
 }

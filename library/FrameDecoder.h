@@ -28,8 +28,9 @@ class FrameDecoder {
   // Reads the frame only, for listings: Report() is filled, nothing is synthesised.
   bool Read(const unsigned char* frame, std::size_t bytes);
 
-  // Forgets the overlap: the next frame decoded counts as the first of a stream.
-  void Reset();
+  // Forgets the overlap: the next frame decoded counts as the first of a stream. Allocates
+  // nothing, so it cannot fail.
+  void Reset() noexcept;
 
   // The last Decode's Total() samples of `channel` (0 or 1) on the 16-bit scale, not rounded.
   // The caller may overwrite them (a sum/difference writer does); the next Decode refills them.

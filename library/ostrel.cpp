@@ -372,13 +372,7 @@ extern "C" int ostrel_frame_decoder_decode(ostrel_frame_decoder* dec, const void
 }
 
 extern "C" void ostrel_frame_decoder_reset(ostrel_frame_decoder* dec) {
-  if (dec == nullptr) return;
-  try {
-    dec->engine.Reset();
-  } catch (const std::bad_alloc&) {
-    // The engine keeps its old synthesis when the new one cannot be built; the next frames then
-    // carry the old overlap, which a player drops as it does after any reset.
-  }
+  if (dec != nullptr) dec->engine.Reset();
 }
 
 extern "C" void ostrel_frame_decoder_destroy(ostrel_frame_decoder* dec) { delete dec; }
@@ -585,6 +579,9 @@ int JoinStream(ostrel_decoder& dec, std::vector<unsigned char> bytes) {
   constexpr size_t LOOK = 65536;                 // bytes read at a time while searching
   constexpr uint64_t GIVE_UP = uint64_t{4} << 20;  // bytes searched before the input is not ours
   std::unique_ptr<ostrel::FrameDecoder> readers[BITRATE_COUNT];
+  // What each read brings, appended to `bytes`: a short input costs its own length, not LOOK
+  // cleared bytes.
+  const std::unique_ptr<unsigned char[]> chunk(new unsigned char[LOOK]);
   uint64_t dropped = 0;
   bool end = false;
   for (;;) {
@@ -608,10 +605,8 @@ int JoinStream(ostrel_decoder& dec, std::vector<unsigned char> bytes) {
     if (end || dropped + bytes.size() >= GIVE_UP) return OSTREL_ERR_NOT_OSTREL;
     bytes.erase(bytes.begin(), bytes.begin() + static_cast<long>(offset));
     dropped += offset;
-    const size_t have = bytes.size();
-    bytes.resize(have + LOOK);
-    const size_t got = dec.Fill(bytes.data() + have, LOOK);
-    bytes.resize(have + got);
+    const size_t got = dec.Fill(chunk.get(), LOOK);
+    bytes.insert(bytes.end(), chunk.get(), chunk.get() + got);
     if (dec.error != OSTREL_OK) return dec.error;
     end = got < LOOK;
   }
@@ -793,12 +788,7 @@ extern "C" int ostrel_decoder_seek(ostrel_decoder* dec, uint64_t sample) {
   if (dec->seek(dec->user, offset) != 0) return OSTREL_ERR_SEEK;
   dec->consumed = offset;
   dec->ended = false;
-  try {
-    dec->engine->Reset();
-  } catch (const std::bad_alloc&) {
-    dec->outOfMemory = true;  // the engine may be half rebuilt
-    return OSTREL_ERR_MEMORY;
-  }
+  dec->engine->Reset();
   dec->nextFrame = static_cast<uint32_t>(first);
   for (uint64_t f = first; f <= target; ++f) {
     if (!dec->DecodeNext()) {

@@ -3,7 +3,7 @@
 // still to be built), with that one allocation failing. The call that meets it returns
 // OSTREL_ERR_MEMORY and so does every later one; nothing is printed; what was handed over before
 // is what a run with memory enough hands over; and a run the failure does not stop gives the same
-// stream or samples.
+// stream or samples. And the calls that need no memory allocate none.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -241,6 +241,59 @@ long Sweep(Part part, int threads) {
   EXPECT_LT(n, 5000);
   EXPECT_EQ(broken, 0) << "of " << n - 1 << " allocation points";
   return n - 1;
+}
+
+// A seek and a reset only clear the synthesis's overlap: they allocate nothing (so cannot run out
+// of memory), and what follows them is what a new decoder gives.
+TEST(MemoryExhaustionTest, SeekAndResetAllocateNothingAndDecodeAsNew) {
+  Capture out;
+  std::string fault;
+  ASSERT_EQ(Encode(Source(), 1, &out, &fault), OSTREL_OK);
+  const Bytes stream(out.bytes.begin(), out.bytes.begin() + static_cast<long>(out.end));
+  std::vector<int16_t> whole;
+  ASSERT_EQ(Decode(stream, &whole, &fault), OSTREL_OK);
+
+  struct Input {
+    Reader reader;
+    static long Read(void* user, void* data, size_t n) {
+      return static_cast<long>(Reader::Read(&static_cast<Input*>(user)->reader, data, n));
+    }
+    static int Seek(void* user, uint64_t offset) {
+      static_cast<Input*>(user)->reader.at = static_cast<size_t>(offset);
+      return 0;
+    }
+  } input{{&stream}};
+  int status = OSTREL_OK;
+  ostrel_decoder* dec = ostrel_decoder_open(&Input::Read, &Input::Seek, &input, 0, &status);
+  ASSERT_NE(dec, nullptr);
+  ostrel_info info;
+  ASSERT_EQ(ostrel_decoder_info(dec, &info), OSTREL_OK);
+  int16_t chunk[2 * 3000];
+  ASSERT_GT(ostrel_decoder_read(dec, chunk, 3000), 0);
+  const uint64_t target = static_cast<uint64_t>(ostrel_samples_per_frame(kKbps)) + 100;  // in the second frame
+  long before = test::AllocationCount();
+  ASSERT_EQ(ostrel_decoder_seek(dec, target), OSTREL_OK);
+  ASSERT_EQ(ostrel_decoder_read(dec, chunk, 3000), 3000);
+  EXPECT_EQ(test::AllocationCount() - before, 0);
+  EXPECT_TRUE(std::equal(chunk, chunk + 2 * 3000, whole.begin() + 2 * static_cast<long>(target)));
+  ostrel_decoder_destroy(dec);
+
+  ostrel_frame_decoder* frames = ostrel_frame_decoder_create(kKbps, &status);
+  ASSERT_NE(frames, nullptr);
+  ASSERT_GE(stream.size(), info.header_bytes + 2 * info.frame_bytes);
+  std::vector<int16_t> first(2 * info.samples_per_frame), again(first.size());
+  ASSERT_EQ(ostrel_frame_decoder_decode(frames, stream.data() + info.header_bytes, info.frame_bytes, first.data()),
+            OSTREL_OK);
+  ASSERT_EQ(ostrel_frame_decoder_decode(frames, stream.data() + info.header_bytes + info.frame_bytes,
+                                        info.frame_bytes, again.data()),
+            OSTREL_OK);
+  before = test::AllocationCount();
+  ostrel_frame_decoder_reset(frames);
+  ASSERT_EQ(ostrel_frame_decoder_decode(frames, stream.data() + info.header_bytes, info.frame_bytes, again.data()),
+            OSTREL_OK);
+  EXPECT_EQ(test::AllocationCount() - before, 0);
+  EXPECT_EQ(again, first);
+  ostrel_frame_decoder_destroy(frames);
 }
 
 TEST(MemoryExhaustionTest, EveryAllocationOfAnEncodeFailsCleanly) {
