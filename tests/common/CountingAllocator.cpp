@@ -2,7 +2,8 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <new>
+
+#include "common/ReplacedAllocation.h"
 
 namespace {
 
@@ -11,7 +12,9 @@ std::atomic<bool> failAllocations{false};
 std::atomic<long> failAt{0};  // allocations left until the one that fails; 0: none armed
 std::atomic<bool> failedOnce{false};
 
-void* CountedAllocate(std::size_t size) {
+}  // namespace
+
+void* ostrel::test::ReplacedAllocate(std::size_t size) {
   if (failAllocations.load()) throw std::bad_alloc();
   if (failAt.load() > 0 && failAt.fetch_sub(1) == 1) {
     failedOnce = true;
@@ -21,16 +24,6 @@ void* CountedAllocate(std::size_t size) {
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();
 }
-
-void* CountedAllocateOrNull(std::size_t size) noexcept {
-  try {
-    return CountedAllocate(size);
-  } catch (...) {
-    return nullptr;
-  }
-}
-
-}  // namespace
 
 namespace ostrel::test {
 
@@ -43,14 +36,3 @@ void FailAllocationAt(long n) {
 bool FailedOnce() { return failedOnce.load(); }
 
 }  // namespace ostrel::test
-
-void* operator new(std::size_t size) { return CountedAllocate(size); }
-void* operator new[](std::size_t size) { return CountedAllocate(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return CountedAllocateOrNull(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return CountedAllocateOrNull(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }

@@ -8,13 +8,16 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <new>
+
+#include "common/ReplacedAllocation.h"
 
 namespace {
 
 std::atomic<long> left{-1};  // allocations until the failing one; -1: not read yet, 0: none armed
 
-void* Allocate(std::size_t size) {
+}  // namespace
+
+void* ostrel::test::ReplacedAllocate(std::size_t size) {
   long n = left.load();
   if (n < 0) {
     const char* text = std::getenv("OSTREL_FAIL_ALLOCATION");
@@ -32,24 +35,3 @@ void* Allocate(std::size_t size) {
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();
 }
-
-void* AllocateOrNull(std::size_t size) noexcept {
-  try {
-    return Allocate(size);
-  } catch (...) {
-    return nullptr;
-  }
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) { return Allocate(size); }
-void* operator new[](std::size_t size) { return Allocate(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return AllocateOrNull(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return AllocateOrNull(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
