@@ -654,13 +654,19 @@ ostrel_decoder* OpenDecoder(std::unique_ptr<ostrel_decoder> dec, bool join, int*
   return dec.release();
 }
 
-// A decoder whose input `attach` sets, opened as OpenDecoder does.
+// A decoder whose input `attach` sets, opened as OpenDecoder does (with OSTREL_JOIN in `flags`,
+// the only flag there is), after the checks both constructors share: a read callback
+// (`haveRead`) and no unknown flag.
 template <typename Attach>
-ostrel_decoder* NewDecoder(Attach attach, bool join, int* status) {
+ostrel_decoder* NewDecoder(bool haveRead, int flags, Attach attach, int* status) {
+  if (!haveRead || (flags & ~OSTREL_JOIN) != 0) {
+    SetStatus(status, OSTREL_ERR_ARGUMENT);
+    return nullptr;
+  }
   try {
     auto dec = std::make_unique<ostrel_decoder>();
     attach(*dec);
-    return OpenDecoder(std::move(dec), join, status);
+    return OpenDecoder(std::move(dec), (flags & OSTREL_JOIN) != 0, status);
   } catch (const std::bad_alloc&) {
     SetStatus(status, OSTREL_ERR_MEMORY);
     return nullptr;
@@ -671,30 +677,22 @@ ostrel_decoder* NewDecoder(Attach attach, bool join, int* status) {
 
 extern "C" ostrel_decoder* ostrel_decoder_open(ostrel_input_fn read, ostrel_seek_fn seek, void* user, int flags,
                                                int* status) {
-  if (read == nullptr || (flags & ~OSTREL_JOIN) != 0) {
-    SetStatus(status, OSTREL_ERR_ARGUMENT);
-    return nullptr;
-  }
-  return NewDecoder(
-      [=](ostrel_decoder& dec) {
-        dec.read = read;
-        dec.seek = seek;
-        dec.user = user;
-      },
-      (flags & OSTREL_JOIN) != 0, status);
+  return NewDecoder(read != nullptr, flags,
+                    [=](ostrel_decoder& dec) {
+                      dec.read = read;
+                      dec.seek = seek;
+                      dec.user = user;
+                    },
+                    status);
 }
 
 extern "C" ostrel_decoder* ostrel_decoder_create(ostrel_read_fn read, void* user, int* status) {
-  if (read == nullptr) {
-    SetStatus(status, OSTREL_ERR_ARGUMENT);
-    return nullptr;
-  }
-  return NewDecoder(
-      [=](ostrel_decoder& dec) {
-        dec.plainRead = read;
-        dec.user = user;
-      },
-      false, status);
+  return NewDecoder(read != nullptr, 0,
+                    [=](ostrel_decoder& dec) {
+                      dec.plainRead = read;
+                      dec.user = user;
+                    },
+                    status);
 }
 
 extern "C" int ostrel_decoder_info(const ostrel_decoder* dec, ostrel_info* info) {
