@@ -13,9 +13,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace ostrel::test {
@@ -31,6 +34,10 @@ struct RunOptions {
   long fileSizeLimit = -1;   // bytes a file of the program may grow to; -1: no limit
   std::string signalAfter;   // once standard output contains this text, send `signal` (once)
   long signalDelayUs = -1;   // >= 0: send `signal` this many microseconds after the start instead
+  // Non-empty: send `signal` once, for each of these paths, a file whose path begins with it (an
+  // output's temporary file, say) holds at least signalWhenBytes bytes.
+  std::vector<std::string> signalWhenFiles;
+  long signalWhenBytes = 0;
   int signal = 0;            // 0: send nothing
   int signalCount = 1;       // with signalDelayUs: how many times, 1.5 ms apart
   bool signalGroup = false;  // the program leads a process group of its own, which gets the signal
@@ -42,6 +49,19 @@ struct RunOptions {
 };
 
 namespace detail {
+
+// Whether a file whose path begins with `prefix` holds at least `bytes` bytes.
+inline bool FileReached(const std::string& prefix, long bytes) {
+  std::error_code error;
+  const std::filesystem::path folder = std::filesystem::path(prefix).parent_path();
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    const std::string path = entry.path().string();
+    if (path.compare(0, prefix.size(), prefix) != 0) continue;
+    const auto size = entry.file_size(error);
+    if (!error && static_cast<long>(size) >= bytes) return true;
+  }
+  return false;
+}
 
 // The child's side of Run: wires the pipes to its standard streams and starts the program.
 // SIGINT, SIGTERM, SIGHUP, SIGPIPE and SIGXFSZ get their default actions, as if started from a shell,
@@ -151,16 +171,23 @@ inline RunResult Run(const std::vector<std::string>& argv, const std::string& in
     if (inputOpen) { FD_SET(in[1], &wr); maxfd = in[1] > maxfd ? in[1] : maxfd; }
     struct timeval wait = {0, 0};
     const bool timed = !signalled && options.signalDelayUs >= 0;
+    const bool watching = !signalled && !options.signalWhenFiles.empty();
+    if (watching) wait.tv_usec = 5000;
     if (timed) {
       const auto left = std::chrono::duration_cast<std::chrono::microseconds>(signalAt - std::chrono::steady_clock::now());
       const long us = left.count() > 0 ? static_cast<long>(left.count()) : 0;
       wait.tv_sec = us / 1000000;
       wait.tv_usec = us % 1000000;
     }
-    const int ready = select(maxfd + 1, &rd, &wr, nullptr, timed ? &wait : nullptr);
+    const int ready = select(maxfd + 1, &rd, &wr, nullptr, timed || watching ? &wait : nullptr);
     if (ready < 0) {
       if (errno == EINTR) continue;
       break;
+    }
+    if (watching && std::all_of(options.signalWhenFiles.begin(), options.signalWhenFiles.end(),
+                                [&](const std::string& prefix) { return detail::FileReached(prefix, options.signalWhenBytes); })) {
+      kill(options.signalGroup ? -pid : pid, options.signal);
+      signalled = true;
     }
     if (timed && std::chrono::steady_clock::now() >= signalAt) {
       for (int k = 0; k < options.signalCount; ++k) {

@@ -335,7 +335,9 @@ TEST_F(EncoderCommandLine, ASignalLeavesAValidShorterFileAndItsStatus) {
     SCOPED_TRACE(sig);
     test::RunOptions options;
     options.signal = sig;
-    options.signalDelayUs = 150000;  // the whole run takes about a second on one thread
+    // Once two frames are written, whatever the machine's speed (the run takes about a second).
+    options.signalWhenFiles = {dir_.File("long.ost.")};
+    options.signalWhenBytes = 3 * 5945;
     RunResult r = Encoder({"-f", "--threads", "1", longSource, dir_.File("next.wav")}, "", options);
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.status, 128 + sig) << r.err;
@@ -353,7 +355,8 @@ TEST_F(EncoderCommandLine, ASignalLeavesAValidShorterFileAndItsStatus) {
   test::WriteWav(dir_.File("long2.wav"), test::Material(60 * 44100, 30000, 10));
   test::RunOptions options;
   options.signal = SIGTERM;
-  options.signalDelayUs = 150000;
+  options.signalWhenFiles = {dir_.File("long.ost."), dir_.File("long2.ost.")};
+  options.signalWhenBytes = 3 * 5945;
   RunResult r = Encoder({"-f", "-j", "2", longSource, dir_.File("long2.wav"), dir_.File("next.wav")}, "", options);
   EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
   for (const char* name : {"long.ost", "long2.ost"}) {
