@@ -19,6 +19,7 @@
 
 #include "audio/roundfs.h"
 #include "cli/OutputName.h"
+#include "platform/FileHandle.h"
 #include "platform/OutputFile.h"
 #include "platform/StreamConstants.h"
 
@@ -87,7 +88,7 @@ class StreamInput {
       }
       fd_ = STDIN_FILENO;
     } else {
-      fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+      fd_ = OpenForReading(path);
       if (fd_ < 0) {
         log << PREFIX << "cannot open " << shown_ << ": " << std::strerror(errno) << "\n";
         return DECODE_BAD_INPUT;

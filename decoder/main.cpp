@@ -21,6 +21,7 @@
 #include "decoder/Player.h"
 #include "platform/Console.h"
 #include "platform/OutputFile.h"
+#include "platform/Arguments.h"
 #include "platform/SignalChain.h"
 
 namespace {
@@ -170,6 +171,7 @@ int RunDecoder(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  UseUtf8Arguments(argc, argv);
   try {
     return RunDecoder(argc, argv);
   } catch (const std::bad_alloc&) {

@@ -1,7 +1,9 @@
 #include "encoder/CommandLine.h"
 
 #include <getopt.h>
+#if defined(__linux__)
 #include <sched.h>
+#endif
 
 #include <cerrno>
 #include <climits>
@@ -168,9 +170,11 @@ CommandLineAction ParseEncoderCommandLine(int argc, char** argv, EncoderOptions*
 
 int AvailableCores() {
   int cores = 0;
+#if defined(__linux__)
   cpu_set_t set;
   CPU_ZERO(&set);
   if (sched_getaffinity(0, sizeof set, &set) == 0) cores = CPU_COUNT(&set);
+#endif
   if (cores <= 0) cores = static_cast<int>(std::thread::hardware_concurrency());
   return cores < 1 ? 1 : (cores > MAX_THREADS ? MAX_THREADS : cores);
 }

@@ -9,6 +9,7 @@
 
 #include "cli/OutputName.h"
 #include "platform/StreamConstants.h"
+#include "platform/FileHandle.h"
 
 namespace ostrel {
 
@@ -21,7 +22,7 @@ std::string OpenSource(const std::string& path, Source* source) {
   if (path == STANDARD_STREAM_NAME && isatty(STDIN_FILENO)) return "is a terminal; pipe a sound file into it";
   // The reader says only that a file cannot be opened; the probe says why.
   if (path != STANDARD_STREAM_NAME) {
-    std::FILE* probe = std::fopen(file.c_str(), "rb");
+    std::FILE* probe = OpenFile(file, "rb");
     if (probe == nullptr) return std::string("cannot be opened: ") + std::strerror(errno);
     struct stat st;
     const bool folder = fstat(fileno(probe), &st) == 0 && S_ISDIR(st.st_mode);
