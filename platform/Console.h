@@ -11,6 +11,10 @@
 // moment if the program has not done so, which restores the terminal first on SIGINT, SIGTERM,
 // SIGHUP and SIGQUIT and takes care of Ctrl-Z and of being continued. A process in the
 // background leaves the terminal's modes alone.
+//
+// On Windows a console is read as the keys it delivers (lines typed in UTF-16, handed on in
+// UTF-8); key mode turns its line input and echo off, and Ctrl-C still reaches the control
+// handler of the signal chain. Pipes and files are read byte by byte as elsewhere.
 #pragma once
 
 #include <string>
