@@ -17,10 +17,18 @@ namespace ostrel {
 
 #if defined(_WIN32)
 
+const char* const NULL_DEVICE_NAME = "/dev/null";
+const char* const STANDARD_INPUT_NAME = "/dev/stdin";
+const char* const STANDARD_OUTPUT_NAME = "/dev/stdout";
+
+std::wstring WindowsFileName(const std::string& path) {
+  return path == NULL_DEVICE_NAME ? L"NUL" : WideFromUtf8(path);
+}
+
 namespace {
 
 HANDLE CreateShared(const std::string& path, bool write) {
-  return CreateFileW(WideFromUtf8(path).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+  return CreateFileW(WindowsFileName(path).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                      write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
@@ -28,6 +36,7 @@ HANDLE CreateShared(const std::string& path, bool write) {
 }  // namespace
 
 int OpenForReading(const std::string& path) {
+  if (path == STANDARD_INPUT_NAME) return _dup(0);
   HANDLE h = CreateShared(path, false);
   if (h == INVALID_HANDLE_VALUE) {
     errno = ErrnoOfWindowsError(GetLastError());
@@ -43,6 +52,12 @@ int OpenForReading(const std::string& path) {
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {
   const bool write = std::strchr(mode, 'w') != nullptr;
+  if ((!write && path == STANDARD_INPUT_NAME) || (write && path == STANDARD_OUTPUT_NAME)) {
+    const int fd = _dup(write ? 1 : 0);
+    std::FILE* f = fd >= 0 ? _fdopen(fd, write ? "wb" : "rb") : nullptr;
+    if (f == nullptr && fd >= 0) _close(fd);
+    return f;
+  }
   HANDLE h = CreateShared(path, write);
   if (h == INVALID_HANDLE_VALUE) {
     errno = ErrnoOfWindowsError(GetLastError());

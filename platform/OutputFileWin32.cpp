@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/FileHandle.h"
 #include "platform/OutputFile.h"
 #include "platform/Utf8.h"
 
@@ -22,6 +23,10 @@ constexpr size_t kNameMax = 255;  // characters of one name on NTFS and FAT
 
 std::string Reason(DWORD error) { return std::strerror(ErrnoOfWindowsError(error)); }
 
+bool IsStandardOutput(const std::string& path) { return path == STANDARD_OUTPUT_NAME; }
+
+std::wstring WideName(const std::string& path) { return WindowsFileName(path); }
+
 FileId IdOfHandle(HANDLE h) {
   BY_HANDLE_FILE_INFORMATION info;
   if (h == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(h, &info)) return FileId{};
@@ -33,7 +38,10 @@ FileId IdOfHandle(HANDLE h) {
 }
 
 // Attributes of `path` without following a link; INVALID_FILE_ATTRIBUTES when it is not there.
-DWORD AttributesOf(const std::string& path) { return GetFileAttributesW(WideFromUtf8(path).c_str()); }
+DWORD AttributesOf(const std::string& path) {
+  if (path == NULL_DEVICE_NAME || IsStandardOutput(path)) return FILE_ATTRIBUTE_DEVICE;
+  return GetFileAttributesW(WideName(path).c_str());
+}
 
 bool IsFolder(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -41,9 +49,10 @@ bool IsFolder(DWORD attributes) {
 
 // A name that is not a file on a disk: a device (NUL, CON, COM1, ...) or a link.
 bool NotPlain(const std::string& path) {
+  if (path == NULL_DEVICE_NAME || IsStandardOutput(path)) return true;
   const DWORD attributes = AttributesOf(path);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return true;
-  HANDLE h = CreateFileW(WideFromUtf8(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  HANDLE h = CreateFileW(WideName(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   const bool device = GetFileType(h) != FILE_TYPE_DISK;
@@ -66,8 +75,11 @@ std::string TemporaryName(const std::string& target, unsigned serial) {
 
 }  // namespace
 
+FileId IdOfDescriptor(int fd);
+
 FileId IdOfPath(const std::string& path) {
-  HANDLE h = CreateFileW(WideFromUtf8(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  if (IsStandardOutput(path)) return IdOfDescriptor(1);
+  HANDLE h = CreateFileW(WideName(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   const FileId id = IdOfHandle(h);
   if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
@@ -142,7 +154,12 @@ bool OutputFile::OpenInPlace(const std::string& target, const FileId& input, std
   *reason = OutputRefusal(target, input);
   if (!reason->empty()) return false;
   target_ = writePath_ = target;
-  const std::wstring wide = WideFromUtf8(target);
+  if (IsStandardOutput(target)) {
+    fd_ = _dup(1);
+    if (fd_ < 0) *reason = std::strerror(errno);
+    return fd_ >= 0;
+  }
+  const std::wstring wide = WideName(target);
   // Not shared for writing: while this program holds the target, another is refused.
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_DELETE;
   HANDLE h = INVALID_HANDLE_VALUE;
