@@ -192,7 +192,12 @@ TEST_F(DecoderFiles, StandardInputToStandardOutput) {
 // A pipe is decoded as it comes: the output grows while the producer still holds back the rest.
 TEST_F(DecoderFiles, APipeIsDecodedWhileItArrives) {
   const std::string out = work_.File("slow.wav");
-  std::FILE* producer = popen((Program("ostreldec") + " -q - -o " + out).c_str(), "w");
+#if defined(_WIN32)
+  const char* mode = "wb";  // not text: the stream's bytes as they are
+#else
+  const char* mode = "w";
+#endif
+  std::FILE* producer = popen((Program("ostreldec") + " -q - -o " + out).c_str(), mode);
   ASSERT_NE(producer, nullptr);
   const size_t first = HEADER_BYTES + 2 * FRAME_BYTES;
   ASSERT_EQ(std::fwrite(ost_.data(), 1, first, producer), first);
