@@ -99,10 +99,10 @@ windows:
 	$(CMAKE) --build $(WIN) -j $(JOBS) --target ostrelenc ostreldec ostrel ostrel_folded
 	@ls -l $(WIN)/ostrelenc.exe $(WIN)/ostreldec.exe $(WIN)/ostrel.dll $(WIN)/lib/libostrel.dll.a $(WIN)/lib/install/libostrel.a
 
-# The wine prefix is made once (wineboot takes a while). One wineserver serves the whole run
-# (started persistent, so that no test finds it going away between two programs) and is stopped
-# at the end, so that no wine process outlives the run. WINDOWS_TESTS: a ctest -R pattern, and
-# WINDOWS_TARGETS the test programs it needs (`make windows-check`: the subset CI runs).
+# The wine prefix is made once (wineboot takes a while, and its wineserver is waited for); the
+# wineserver is stopped at the end, so that no wine process outlives the run. WINDOWS_TESTS: a
+# ctest -R pattern, and WINDOWS_TARGETS the test programs it needs (`make windows-check`: the
+# subset CI runs).
 WINDOWS_TESTS   ?= .
 WINDOWS_TARGETS ?= all
 windows-test: windows
@@ -111,7 +111,7 @@ windows-test: windows
 	$(CMAKE) -S . -B $(BUILD)
 	$(CMAKE) --build $(BUILD) -j $(JOBS) --target ostrelenc ostreldec ostrelgen
 	@[ -f $(WIN)/wine/system.reg ] || { echo "wineboot: making the wine prefix $(WIN)/wine"; $(WINE_ENV) wineboot -i >/dev/null 2>&1; }
-	$(WINE_ENV) wineserver -p
+	$(WINE_ENV) wineserver -w
 	cd $(WIN) && $(WINE_ENV) ctest --output-on-failure -j $(JOBS) -R '$(WINDOWS_TESTS)'; \
 	  status=$$?; $(WINE_ENV) wineserver -k 2>/dev/null; exit $$status
 
