@@ -22,6 +22,7 @@
 #include "platform/FileHandle.h"
 #include "platform/OutputFile.h"
 #include "platform/StreamConstants.h"
+#include "platform/Console.h"
 
 namespace ostrel {
 
@@ -82,7 +83,7 @@ class StreamInput {
     const bool standard = path == STANDARD_STREAM_NAME;
     shown_ = !options.name.empty() ? options.name : standard ? "standard input" : path;
     if (standard) {
-      if (isatty(STDIN_FILENO)) {
+      if (IsTerminal(STDIN_FILENO)) {
         log << PREFIX << "cannot read standard input: it is a terminal; pipe a compressed file into it\n";
         return DECODE_BAD_INPUT;
       }

@@ -67,7 +67,7 @@ int DecodeOne(const DecoderOptions& o, const std::string& inName, bool show) {
     if (output == STANDARD_STREAM_NAME) {
       toStdout = true;
       shownOut = "standard output";
-      if (isatty(STDOUT_FILENO)) {
+      if (IsTerminal(STDOUT_FILENO)) {
         std::fprintf(stderr, "%s: not writing audio to a terminal; name an output with -o\n", kProgram);
         return DECODE_WRITE_FAILED;
       }
@@ -163,7 +163,7 @@ int RunDecoder(int argc, char** argv) {
     }
     return worst;
   }
-  const bool show = !o.quiet && (o.progress || isatty(STDERR_FILENO));
+  const bool show = !o.quiet && (o.progress || IsTerminal(STDERR_FILENO));
   for (const std::string& in : o.inputs) worst = Worse(worst, DecodeOne(o, in, show));
   return worst;
 }

@@ -23,6 +23,7 @@
 #include "platform/JobRunner.h"
 #include "platform/OutputFile.h"
 #include "platform/SignalChain.h"
+#include "platform/Console.h"
 
 namespace ostrel {
 
@@ -82,7 +83,7 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
   const std::string inName = Shown(input, "standard input");
   const std::string outName = Shown(output, "standard output");
   const bool toStdout = output == STANDARD_STREAM_NAME;
-  if (toStdout && isatty(STDOUT_FILENO)) {
+  if (toStdout && IsTerminal(STDOUT_FILENO)) {
     std::fprintf(stderr, "%s: not writing a compressed stream to a terminal; name an output with -o\n", kProgram);
     return ENCODE_EXIT_FAILED;
   }
@@ -245,7 +246,7 @@ int RunEncoderCommandLine(int argc, char** argv) {
     case CommandLineAction::Run:
       break;
   }
-  const bool show = !o.quiet && (o.progress || isatty(STDERR_FILENO));
+  const bool show = !o.quiet && (o.progress || IsTerminal(STDERR_FILENO));
   auto outputOf = [&o](const std::string& input) {
     if (!o.output.empty()) return o.output;
     if (input == STANDARD_STREAM_NAME) return std::string(STANDARD_STREAM_NAME);

@@ -90,7 +90,7 @@ DialogueConsole StandardDialogueConsole() {
   console.readLine = [](std::string& line) { return ReadLine(line); };
   console.out = stdout;
   console.err = stderr;
-  console.terminal = isatty(STDIN_FILENO) != 0;
+  console.terminal = IsTerminal(STDIN_FILENO);
   if (console.terminal && LineEditingAvailable()) {
     console.editLine = [](const std::string& prompt, std::string& line) { return EditLine(prompt, line); };
   }

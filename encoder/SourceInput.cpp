@@ -10,6 +10,7 @@
 #include "cli/OutputName.h"
 #include "platform/StreamConstants.h"
 #include "platform/FileHandle.h"
+#include "platform/Console.h"
 
 namespace ostrel {
 
@@ -19,7 +20,7 @@ constexpr const char* kStandardInput = "/dev/stdin";
 
 std::string OpenSource(const std::string& path, Source* source) {
   const std::string file = path == STANDARD_STREAM_NAME ? kStandardInput : path;
-  if (path == STANDARD_STREAM_NAME && isatty(STDIN_FILENO)) return "is a terminal; pipe a sound file into it";
+  if (path == STANDARD_STREAM_NAME && IsTerminal(STDIN_FILENO)) return "is a terminal; pipe a sound file into it";
   // The reader says only that a file cannot be opened; the probe says why.
   if (path != STANDARD_STREAM_NAME) {
     std::FILE* probe = OpenFile(file, "rb");

@@ -50,6 +50,10 @@ bool ReadLine(std::string& line);  // StandardInput().ReadLine(line)
 bool KeyWaiting();                 // StandardInput().KeyWaiting()
 int ReadKey();                     // StandardInput().ReadKey()
 
+// Whether descriptor `fd` is a terminal: isatty, except that on Windows only a console counts
+// (the C runtime's isatty also says yes for NUL and other character devices).
+bool IsTerminal(int fd);
+
 // Puts a terminal left in key mode back to its saved settings; does nothing otherwise.
 // Async-signal-safe: callable from a signal handler.
 void RestoreConsole();

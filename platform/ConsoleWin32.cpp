@@ -94,6 +94,8 @@ void RestoreConsole() {
   }
 }
 
+bool IsTerminal(int fd) { return IsConsole(HandleOf(fd)); }
+
 bool ConsoleInKeyMode() { return g_keyMode; }
 
 void ResumeKeyMode() {
