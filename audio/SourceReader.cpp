@@ -9,6 +9,7 @@
 #include "audio/RiffChunk.h"
 #include "platform/ByteOrder.h"
 #include "platform/Utf8.h"
+#include "platform/FileHandle.h"
 
 #ifdef OSTREL_HAVE_SNDFILE
 #include <sndfile.h>
@@ -52,7 +53,7 @@ struct HeaderFacts {
 
 HeaderFacts ProbeHeader(const std::string& path) {
   HeaderFacts facts;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = OpenFile(path, "rb");
   if (f == nullptr) return facts;
   unsigned char head[12];
   if (std::fread(head, 1, sizeof head, f) != sizeof head) {

@@ -5,6 +5,7 @@
 
 #include "audio/MCI_Buffer.h"
 #include "audio/RiffChunk.h"
+#include "platform/FileHandle.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -85,8 +86,8 @@ Waveio::Waveio(const char* filename, int intype, int inSumDiff) {
   SumDiff = inSumDiff;
   type = intype;
   std::FILE* stream = nullptr;
-  if (type == WAVE_READ) stream = std::fopen(filename, "rb");
-  if (type == WAVE_WRITE) stream = std::fopen(filename, "wb");
+  if (type == WAVE_READ) stream = OpenFile(filename, "rb");
+  if (type == WAVE_WRITE) stream = OpenFile(filename, "wb");
   Start(stream);
 }
 

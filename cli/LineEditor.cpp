@@ -1,7 +1,9 @@
 #include "cli/LineEditor.h"
 
+#if !defined(_WIN32)
 #include <pwd.h>
 #include <unistd.h>
+#endif
 
 #include <cctype>
 #include <cstdio>
@@ -25,6 +27,13 @@ std::string Trim(const std::string& s) {
 }
 
 std::string HomeOf(const std::string& user) {
+#if defined(_WIN32)
+  // Only one's own home: Windows keeps no table of the others' to ask.
+  if (!user.empty()) return "";
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+  const char* profile = std::getenv("USERPROFILE");
+  return profile != nullptr ? profile : "";
+#else
   if (user.empty()) {
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
     const struct passwd* me = getpwuid(getuid());
@@ -32,6 +41,7 @@ std::string HomeOf(const std::string& user) {
   }
   const struct passwd* them = getpwnam(user.c_str());
   return them != nullptr && them->pw_dir != nullptr ? them->pw_dir : "";
+#endif
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "cli/OutputName.h"
 
-#include <sys/stat.h>
-
 #include "platform/OutputFile.h"
 
 namespace ostrel {
@@ -16,9 +14,7 @@ std::string OutputBeside(const std::string& input, const std::string& extension)
 }
 
 std::string ExistingOutputRefusal(const std::string& output) {
-  struct stat st;
-  if (stat(output.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return OUTPUT_EXISTS;
-  return "";
+  return IsPlainFile(output) ? OUTPUT_EXISTS : "";
 }
 
 }  // namespace ostrel

@@ -19,8 +19,10 @@
 
 #include "audio/roundfs.h"
 #include "cli/OutputName.h"
+#include "platform/FileHandle.h"
 #include "platform/OutputFile.h"
 #include "platform/StreamConstants.h"
+#include "platform/Console.h"
 
 namespace ostrel {
 
@@ -81,13 +83,13 @@ class StreamInput {
     const bool standard = path == STANDARD_STREAM_NAME;
     shown_ = !options.name.empty() ? options.name : standard ? "standard input" : path;
     if (standard) {
-      if (isatty(STDIN_FILENO)) {
+      if (IsTerminal(STDIN_FILENO)) {
         log << PREFIX << "cannot read standard input: it is a terminal; pipe a compressed file into it\n";
         return DECODE_BAD_INPUT;
       }
       fd_ = STDIN_FILENO;
     } else {
-      fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+      fd_ = OpenForReading(path);
       if (fd_ < 0) {
         log << PREFIX << "cannot open " << shown_ << ": " << std::strerror(errno) << "\n";
         return DECODE_BAD_INPUT;

@@ -21,6 +21,7 @@
 #include "decoder/Player.h"
 #include "platform/Console.h"
 #include "platform/OutputFile.h"
+#include "platform/Arguments.h"
 #include "platform/SignalChain.h"
 
 namespace {
@@ -66,7 +67,7 @@ int DecodeOne(const DecoderOptions& o, const std::string& inName, bool show) {
     if (output == STANDARD_STREAM_NAME) {
       toStdout = true;
       shownOut = "standard output";
-      if (isatty(STDOUT_FILENO)) {
+      if (IsTerminal(STDOUT_FILENO)) {
         std::fprintf(stderr, "%s: not writing audio to a terminal; name an output with -o\n", kProgram);
         return DECODE_WRITE_FAILED;
       }
@@ -162,7 +163,7 @@ int RunDecoder(int argc, char** argv) {
     }
     return worst;
   }
-  const bool show = !o.quiet && (o.progress || isatty(STDERR_FILENO));
+  const bool show = !o.quiet && (o.progress || IsTerminal(STDERR_FILENO));
   for (const std::string& in : o.inputs) worst = Worse(worst, DecodeOne(o, in, show));
   return worst;
 }
@@ -170,6 +171,7 @@ int RunDecoder(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  UseUtf8Arguments(argc, argv);
   try {
     return RunDecoder(argc, argv);
   } catch (const std::bad_alloc&) {

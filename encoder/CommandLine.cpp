@@ -1,11 +1,15 @@
 #include "encoder/CommandLine.h"
 
 #include <getopt.h>
+#if defined(__linux__)
 #include <sched.h>
+#endif
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <string>
 #include <thread>
 
 #include "audio/SourceReader.h"
@@ -168,9 +172,11 @@ CommandLineAction ParseEncoderCommandLine(int argc, char** argv, EncoderOptions*
 
 int AvailableCores() {
   int cores = 0;
+#if defined(__linux__)
   cpu_set_t set;
   CPU_ZERO(&set);
   if (sched_getaffinity(0, sizeof set, &set) == 0) cores = CPU_COUNT(&set);
+#endif
   if (cores <= 0) cores = static_cast<int>(std::thread::hardware_concurrency());
   return cores < 1 ? 1 : (cores > MAX_THREADS ? MAX_THREADS : cores);
 }
@@ -195,7 +201,11 @@ void PrintEncoderHelp(std::FILE* out) {
       "2 channels at 44100 Hz is coded as it is, other sources are converted. INPUT may be - for a\n"
       "WAV on standard input.\n",
       out);
-  std::fprintf(out, "(In this build %s.)\n\nOptions:\n", SourceReaderReads());
+  // What this build reads, as a sentence of its own ("The encoder reads ..." or, without
+  // libsndfile, "This build reads only 16-bit PCM WAV, ...").
+  std::string reads = SourceReaderReads();
+  reads[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(reads[0])));
+  std::fprintf(out, "(%s.)\n\nOptions:\n", reads.c_str());
   std::fprintf(out, "  -b, --bitrate KBPS  data rate in kb/s: %s (default 128)\n", RateList().c_str());
   std::fputs(
       "      --quality       the quality mode: weights and gains chosen against the audibility of\n"

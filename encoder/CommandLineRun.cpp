@@ -1,14 +1,10 @@
 #include "encoder/CommandLineRun.h"
 
-#include <signal.h>
-#include <sys/types.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <new>
 #include <string>
 #include <utility>
@@ -24,8 +20,10 @@
 #include "platform/StreamConstants.h"
 #include "ostrel/ostrel.h"
 #include "platform/FileHandle.h"
+#include "platform/JobRunner.h"
 #include "platform/OutputFile.h"
 #include "platform/SignalChain.h"
+#include "platform/Console.h"
 
 namespace ostrel {
 
@@ -85,7 +83,7 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
   const std::string inName = Shown(input, "standard input");
   const std::string outName = Shown(output, "standard output");
   const bool toStdout = output == STANDARD_STREAM_NAME;
-  if (toStdout && isatty(STDOUT_FILENO)) {
+  if (toStdout && IsTerminal(STDOUT_FILENO)) {
     std::fprintf(stderr, "%s: not writing a compressed stream to a terminal; name an output with -o\n", kProgram);
     return ENCODE_EXIT_FAILED;
   }
@@ -148,7 +146,7 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
       std::fprintf(stderr, "%s\n", CannotWrite(kProgram, output, reason).c_str());
       return ENCODE_EXIT_FAILED;
     }
-    target.reset(std::fopen(outputFile.WritePath().c_str(), "wb"));
+    target.reset(OpenFile(outputFile.WritePath(), "wb"));
     if (!target) {
       std::fprintf(stderr, "%s\n", CannotWrite(kProgram, output, std::strerror(errno)).c_str());
       return ENCODE_EXIT_FAILED;
@@ -209,7 +207,7 @@ int EncodeOneFile(const EncoderOptions& o, const std::string& input, const std::
   }
   if (stopSignal != 0) {
     std::fprintf(stderr, "%s: %s: stopped by %s after %s; %s holds what was coded\n", kProgram, inName.c_str(),
-                 strsignal(stopSignal), CodedText(run.samples, source.samples, STREAM_SAMPLE_RATE).c_str(),
+                 SignalName(stopSignal).c_str(), CodedText(run.samples, source.samples, STREAM_SAMPLE_RATE).c_str(),
                  outName.c_str());
     return ENCODE_EXIT_SIGNAL_BASE + stopSignal;
   }
@@ -248,7 +246,7 @@ int RunEncoderCommandLine(int argc, char** argv) {
     case CommandLineAction::Run:
       break;
   }
-  const bool show = !o.quiet && (o.progress || isatty(STDERR_FILENO));
+  const bool show = !o.quiet && (o.progress || IsTerminal(STDERR_FILENO));
   auto outputOf = [&o](const std::string& input) {
     if (!o.output.empty()) return o.output;
     if (input == STANDARD_STREAM_NAME) return std::string(STANDARD_STREAM_NAME);
@@ -291,53 +289,27 @@ int RunEncoderCommandLine(int argc, char** argv) {
     return worst;
   }
 
-  // Several at once: one process per file, so that each has its own coding state. A stop
-  // reaches the running ones (the terminal sends Ctrl-C to all; anything else is passed on) and
-  // no further file starts. The jobs inherit this stop and go on with it (EncodeOneFile's own
-  // continues it), so a signal never ends one half-way, before its removal is armed or its output
-  // committed.
-  StopOnSignal stop;
-  std::map<pid_t, std::string> running;
-  size_t next = 0;
-  bool passedOn = false;
-  std::fflush(nullptr);
-  while ((next < count && !StopRequested()) || !running.empty()) {
-    while (!StopRequested() && next < count && running.size() < static_cast<size_t>(o.jobs)) {
-      const size_t index = next++;
-      const std::string input = o.inputs[index];
-      const pid_t child = fork();
-      if (child == 0) {
-        int status = ENCODE_EXIT_FAILED;
-        try {
-          status = EncodeOneFile(o, input, outputOf(input), false, show, gainTags[index]);
-        } catch (const std::bad_alloc&) {
-          std::fprintf(stderr, "%s: %s: out of memory; nothing was left behind\n", kProgram, input.c_str());
-        }
-        std::fflush(nullptr);
-        _exit(status);
-      }
-      if (child < 0) {
-        std::fprintf(stderr, "%s: %s: cannot start a job: %s\n", kProgram, input.c_str(), std::strerror(errno));
-        account(ENCODE_EXIT_FAILED);
-        continue;
-      }
-      running[child] = input;
+  // Several at once (platform/JobRunner.h): one process per file where there is fork, so that
+  // each has its own coding state. A stop reaches the running ones (the terminal sends Ctrl-C to
+  // all; anything else is passed on) and no further file starts. The jobs go on with the runner's
+  // stop (EncodeOneFile's own continues it), so a signal never ends one half-way, before its
+  // removal is armed or its output committed.
+  JobCalls calls;
+  calls.run = [&](size_t index) {
+    const std::string& input = o.inputs[index];
+    try {
+      return EncodeOneFile(o, input, outputOf(input), false, show, gainTags[index]);
+    } catch (const std::bad_alloc&) {
+      std::fprintf(stderr, "%s: %s: out of memory; nothing was left behind\n", kProgram, input.c_str());
+      return static_cast<int>(ENCODE_EXIT_FAILED);
     }
-    if (StopRequested() && !passedOn) {
-      for (const auto& job : running) kill(job.first, StopSignal());
-      passedOn = true;
-    }
-    int status = 0;
-    const pid_t done = waitpid(-1, &status, running.empty() ? 0 : WNOHANG);
-    if (done > 0) {
-      running.erase(done);
-      account(WIFEXITED(status) ? WEXITSTATUS(status) : ENCODE_EXIT_SIGNAL_BASE + WTERMSIG(status));
-    } else if (done < 0 && errno == ECHILD) {
-      running.clear();
-    } else {
-      usleep(20000);
-    }
-  }
+  };
+  calls.cannotStart = [&](size_t index, const std::string& reason) {
+    std::fprintf(stderr, "%s: %s: cannot start a job: %s\n", kProgram, o.inputs[index].c_str(), reason.c_str());
+    account(ENCODE_EXIT_FAILED);
+  };
+  calls.ended = [&](size_t, int status) { account(status); };
+  RunJobs(count, o.jobs, calls);
   if (StopRequested() && worst < ENCODE_EXIT_SIGNAL_BASE) worst = ENCODE_EXIT_SIGNAL_BASE + StopSignal();
   return worst;
 }

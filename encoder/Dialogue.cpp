@@ -13,6 +13,7 @@
 #include "platform/Console.h"
 #include "platform/OutputFile.h"
 #include "platform/StreamConstants.h"
+#include "platform/FileHandle.h"
 
 namespace ostrel {
 
@@ -89,7 +90,7 @@ DialogueConsole StandardDialogueConsole() {
   console.readLine = [](std::string& line) { return ReadLine(line); };
   console.out = stdout;
   console.err = stderr;
-  console.terminal = isatty(STDIN_FILENO) != 0;
+  console.terminal = IsTerminal(STDIN_FILENO);
   if (console.terminal && LineEditingAvailable()) {
     console.editLine = [](const std::string& prompt, std::string& line) { return EditLine(prompt, line); };
   }
@@ -167,7 +168,7 @@ DialogueResult RunDialogue(const DialogueConsole& console) {
     if (!ReadAnswer(console, "Enter source file path: ", Answer::Path, &source)) {
       return EndOfInput(console, "source file path");
     }
-    std::FILE* probe = std::fopen(source.c_str(), "rb");
+    std::FILE* probe = OpenFile(source, "rb");
     if (probe == nullptr) {
       const int reason = errno;
       if (reason != ENOENT) {  // the file may well be there; say what keeps it closed

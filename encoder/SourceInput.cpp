@@ -9,6 +9,8 @@
 
 #include "cli/OutputName.h"
 #include "platform/StreamConstants.h"
+#include "platform/FileHandle.h"
+#include "platform/Console.h"
 
 namespace ostrel {
 
@@ -18,10 +20,10 @@ constexpr const char* kStandardInput = "/dev/stdin";
 
 std::string OpenSource(const std::string& path, Source* source) {
   const std::string file = path == STANDARD_STREAM_NAME ? kStandardInput : path;
-  if (path == STANDARD_STREAM_NAME && isatty(STDIN_FILENO)) return "is a terminal; pipe a sound file into it";
+  if (path == STANDARD_STREAM_NAME && IsTerminal(STDIN_FILENO)) return "is a terminal; pipe a sound file into it";
   // The reader says only that a file cannot be opened; the probe says why.
   if (path != STANDARD_STREAM_NAME) {
-    std::FILE* probe = std::fopen(file.c_str(), "rb");
+    std::FILE* probe = OpenFile(file, "rb");
     if (probe == nullptr) return std::string("cannot be opened: ") + std::strerror(errno);
     struct stat st;
     const bool folder = fstat(fileno(probe), &st) == 0 && S_ISDIR(st.st_mode);

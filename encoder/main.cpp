@@ -10,6 +10,7 @@
 #include "encoder/CommandLineRun.h"
 #include "encoder/Dialogue.h"
 #include "encoder/FrameLoop.h"
+#include "platform/Arguments.h"
 #include "platform/SignalChain.h"
 
 namespace {
@@ -60,6 +61,7 @@ int RunEncoder(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  ostrel::UseUtf8Arguments(argc, argv);
   try {
     return RunEncoder(argc, argv);
   } catch (const std::bad_alloc&) {

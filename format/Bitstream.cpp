@@ -9,6 +9,15 @@ namespace {
 // The n least significant bits set, for 0 <= n <= 32.
 inline uint32_t Mask(int n) { return n >= 32 ? 0xFFFFFFFFu : ((1u << n) - 1u); }
 
+// Byte I/O without the stream's lock, for a stream that one reader or writer has to itself.
+#if defined(_WIN32)
+inline int GetByteUnlocked(std::FILE* f) { return _getc_nolock(f); }
+inline int PutByteUnlocked(int c, std::FILE* f) { return _putc_nolock(c, f); }
+#else
+inline int GetByteUnlocked(std::FILE* f) { return getc_unlocked(f); }
+inline int PutByteUnlocked(int c, std::FILE* f) { return putc_unlocked(c, f); }
+#endif
+
 }  // namespace
 
 Bitstream::Bitstream(std::FILE* infptr, int direction)
@@ -127,7 +136,7 @@ void Bitstream::readnext() {
   for (int i = 0; i < 4; ++i) {
     int c = EOF;
     if (fptr != nullptr) {
-      c = getc_unlocked(fptr);  // the stream is this reader's alone: no lock per byte
+      c = GetByteUnlocked(fptr);  // the stream is this reader's alone: no lock per byte
     } else if (memoryNext < memoryBytes) {
       c = memory[memoryNext++];
     } else {
@@ -148,7 +157,7 @@ void Bitstream::writenext() {
   }
   for (int shift = 24; shift >= 0; shift -= 8) {
     // The stream is this writer's alone: no lock per byte.
-    if (putc_unlocked(static_cast<int>((buffer >> shift) & 0xFFu), fptr) == EOF) writeFailed = true;
+    if (PutByteUnlocked(static_cast<int>((buffer >> shift) & 0xFFu), fptr) == EOF) writeFailed = true;
   }
 }
 

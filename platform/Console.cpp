@@ -77,6 +77,8 @@ void RestoreConsole() {
   }
 }
 
+bool IsTerminal(int fd) { return isatty(fd) != 0; }
+
 bool ConsoleInKeyMode() { return g_keyMode != 0; }
 
 void ResumeKeyMode() {

@@ -11,6 +11,10 @@
 // moment if the program has not done so, which restores the terminal first on SIGINT, SIGTERM,
 // SIGHUP and SIGQUIT and takes care of Ctrl-Z and of being continued. A process in the
 // background leaves the terminal's modes alone.
+//
+// On Windows a console is read as the keys it delivers (lines typed in UTF-16, handed on in
+// UTF-8); key mode turns its line input and echo off, and Ctrl-C still reaches the control
+// handler of the signal chain. Pipes and files are read byte by byte as elsewhere.
 #pragma once
 
 #include <string>
@@ -45,6 +49,10 @@ Console& StandardInput();
 bool ReadLine(std::string& line);  // StandardInput().ReadLine(line)
 bool KeyWaiting();                 // StandardInput().KeyWaiting()
 int ReadKey();                     // StandardInput().ReadKey()
+
+// Whether descriptor `fd` is a terminal: isatty, except that on Windows only a console counts
+// (the C runtime's isatty also says yes for NUL and other character devices).
+bool IsTerminal(int fd);
 
 // Puts a terminal left in key mode back to its saved settings; does nothing otherwise.
 // Async-signal-safe: callable from a signal handler.

@@ -46,7 +46,7 @@ void ErrorReport(const char* ErrorMessage, unsigned char mode) {
   for (const std::string& line : lines) std::fprintf(stderr, "| %-*s |\n", static_cast<int>(width), line.c_str());
   std::fputs(rule.c_str(), stderr);
 
-  if (isatty(STDIN_FILENO)) {
+  if (IsTerminal(STDIN_FILENO)) {
     RestoreConsole();  // the acknowledgement is typed as a normal, echoed line
     std::fputs("Press Enter to continue.", stderr);
     std::fflush(stderr);

@@ -16,9 +16,6 @@ namespace ostrel {
 
 namespace {
 
-const char* const kIsInput = "it is the input file";
-const char* const kIsFolder = "it is a folder";
-const char* const kHeld = "another program is writing it";
 const char* const kTemporarySuffix = ".part-XXXXXX";  // mkstemp fills in the X
 
 FileId IdOf(const struct stat& st) {
@@ -69,8 +66,6 @@ int RenameNoReplace(const char* from, const char* to) {
 
 }  // namespace
 
-const char* const OUTPUT_EXISTS = "it exists (-f replaces it)";
-
 FileId IdOfPath(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 ? IdOf(st) : FileId{};
@@ -81,19 +76,16 @@ FileId IdOfDescriptor(int fd) {
   return ::fstat(fd, &st) == 0 ? IdOf(st) : FileId{};
 }
 
-bool SameFile(const FileId& a, const FileId& b) {
-  return a.known && b.known && a.device == b.device && a.inode == b.inode;
-}
-
-std::string CannotWrite(const std::string& program, const std::string& path, const std::string& reason) {
-  return program + ": cannot write " + path + ": " + reason;
+bool IsPlainFile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 std::string OutputRefusal(const std::string& path, const FileId& input) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return "";
-  if (SameFile(IdOf(st), input)) return kIsInput;
-  if (S_ISDIR(st.st_mode)) return kIsFolder;
+  if (SameFile(IdOf(st), input)) return OUTPUT_IS_INPUT;
+  if (S_ISDIR(st.st_mode)) return OUTPUT_IS_FOLDER;
   return "";
 }
 
@@ -159,7 +151,7 @@ bool OutputFile::OpenInPlace(const std::string& target, const FileId& input, std
   }
   if (fd_ < 0 && errno == EEXIST) fd_ = ::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd_ < 0) {
-    *reason = errno == EISDIR ? kIsFolder : Reason(errno);
+    *reason = errno == EISDIR ? OUTPUT_IS_FOLDER : Reason(errno);
     return false;
   }
   // One writer at a time. A file system without locks gives no protection, and no refusal.
@@ -167,12 +159,12 @@ bool OutputFile::OpenInPlace(const std::string& target, const FileId& input, std
     // Even a file created here belongs to the program that holds it now.
     removable_ = false;
     onSignal_.reset();
-    *reason = kHeld;
+    *reason = OUTPUT_HELD;
     return false;
   }
   // Checked again on what was opened: the name may have changed hands since.
   if (SameFile(IdOfDescriptor(fd_), input)) {
-    *reason = kIsInput;
+    *reason = OUTPUT_IS_INPUT;
     return false;
   }
   return true;

@@ -4,8 +4,7 @@
 // about outputs.
 #pragma once
 
-#include <sys/types.h>
-
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -14,19 +13,26 @@
 
 namespace ostrel {
 
-// A file's identity: device and inode. Two names, links or open files are one file exactly when
-// their identities are equal.
+// A file's identity: device and inode (on Windows: volume serial number and file index). Two
+// names, links or open files are one file exactly when their identities are equal.
 struct FileId {
   bool known = false;  // false: the file could not be looked at (it may not exist)
-  dev_t device = 0;
-  ino_t inode = 0;
+  uint64_t device = 0;
+  uint64_t inode = 0;
 };
 FileId IdOfPath(const std::string& path);  // follows symbolic links
 FileId IdOfDescriptor(int fd);
 bool SameFile(const FileId& a, const FileId& b);  // both known and equal
 
+// True when `path` names a plain file that is there (following a symbolic link).
+bool IsPlainFile(const std::string& path);
+
 // Why an output is not written over a plain file that is there already, unless told to replace it.
 extern const char* const OUTPUT_EXISTS;  // "it exists (-f replaces it)"
+// The other refusals of OutputFile, besides the system's own reasons.
+extern const char* const OUTPUT_IS_INPUT;   // "it is the input file"
+extern const char* const OUTPUT_IS_FOLDER;  // "it is a folder"
+extern const char* const OUTPUT_HELD;       // "another program is writing it"
 
 // The one form of every message about an output: "<program>: cannot write <path>: <reason>".
 std::string CannotWrite(const std::string& program, const std::string& path, const std::string& reason);
@@ -69,8 +75,8 @@ class OutputFile {
   // OpenInPlace only: the open target as a stream for binary writing, which now owns it.
   FileHandle TakeStream(std::string* reason);
 
-  // OpenReplacing: the output is complete; the temporary file takes the target's name, and
-  // nothing is removed any more. Without `replace`, a plain file that has appeared under the
+  // OpenReplacing: the output is complete; the temporary file takes the target's name (on
+  // Windows: MoveFileExW, replacing only with `replace`), and nothing is removed any more. Without `replace`, a plain file that has appeared under the
   // target's name meanwhile (another program's output) is never replaced: the commit fails with
   // OUTPUT_EXISTS, and the temporary file goes with the object.
   bool Commit(bool replace, std::string* reason);
@@ -84,7 +90,7 @@ class OutputFile {
   void ArmRemoval();
 
   std::string target_, writePath_;
-  int fd_ = -1;              // OpenInPlace: the open target until TakeStream
+  int fd_ = -1;              // OpenInPlace: the open target until TakeStream (a C runtime descriptor)
   bool created_ = false;
   bool removable_ = false;   // writePath_ is this object's to remove
   bool kept_ = false;

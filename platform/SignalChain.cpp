@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 
 #include "platform/Console.h"
 
@@ -171,6 +172,8 @@ StopOnSignal::~StopOnSignal() {
 bool StopRequested() { return g_stopRequested.load() != 0; }
 
 int StopSignal() { return g_stopRequested.load(); }
+
+std::string SignalName(int sig) { return strsignal(sig); }
 
 DeferEndingSignals::DeferEndingSignals() {
   sigset_t block;

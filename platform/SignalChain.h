@@ -20,6 +20,11 @@
 // Job control: Ctrl-Z (SIGTSTP) restores the terminal before the process stops; on being
 // continued (also after SIGSTOP) key mode comes back if the process is in the foreground. These
 // two are installed only where they have their default disposition.
+//
+// On Windows the console's control handler takes the place of the signals: Ctrl-C is SIGINT,
+// Ctrl-Break SIGBREAK, and closing the console, logging off or shutting down SIGTERM; they remove
+// or stop as SIGINT does above, and otherwise end the process with the console's modes restored.
+// There is no job control, and nothing is blocked: DeferEndingSignals holds the handler back.
 #pragma once
 
 #include <signal.h>
@@ -71,6 +76,9 @@ bool StopRequested();
 // The signal that requested the stop (the first one, when several came), or 0 when none did.
 int StopSignal();
 
+// How messages name signal `sig` ("Interrupt", and on Windows "Ctrl-C", ...).
+std::string SignalName(int sig);
+
 // While alive, SIGINT, SIGTERM and SIGHUP wait (blocked) until it goes: for creating a file and
 // arming its removal as one step.
 class DeferEndingSignals {
@@ -81,7 +89,9 @@ class DeferEndingSignals {
   DeferEndingSignals& operator=(const DeferEndingSignals&) = delete;
 
  private:
+#if !defined(_WIN32)
   sigset_t previous_;
+#endif
 };
 
 }  // namespace ostrel

@@ -54,3 +54,62 @@ std::string AsUtf8(const std::string& text) {
 }
 
 }  // namespace ostrel
+
+#if defined(_WIN32)
+#include <windows.h>
+
+#include <cerrno>
+
+namespace ostrel {
+
+std::wstring WideFromUtf8(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+  return wide;
+}
+
+std::string Utf8FromWide(const std::wstring& text) {
+  if (text.empty()) return std::string();
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                    nullptr);
+  std::string utf8(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), n, nullptr, nullptr);
+  return utf8;
+}
+
+int ErrnoOfWindowsError(unsigned long error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+      return EACCES;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_DIRECTORY:
+      return ENOTDIR;
+    case ERROR_FILENAME_EXCED_RANGE:
+      return ENAMETOOLONG;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return ENOMEM;
+    case ERROR_TOO_MANY_OPEN_FILES:
+      return EMFILE;
+    default:
+      return EIO;
+  }
+}
+
+}  // namespace ostrel
+#endif

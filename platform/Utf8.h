@@ -13,3 +13,18 @@ bool IsUtf8(const std::string& text);
 std::string AsUtf8(const std::string& text);
 
 }  // namespace ostrel
+
+#if defined(_WIN32)
+namespace ostrel {
+
+// Windows speaks UTF-16 in its file names and command lines; the programs speak UTF-8. Invalid
+// sequences become U+FFFD.
+std::wstring WideFromUtf8(const std::string& text);
+std::string Utf8FromWide(const std::wstring& text);
+
+// The errno value nearest to a Windows error code (GetLastError), so that messages read as they
+// do elsewhere ("No such file or directory", "Permission denied", ...).
+int ErrnoOfWindowsError(unsigned long error);
+
+}  // namespace ostrel
+#endif

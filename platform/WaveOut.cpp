@@ -43,7 +43,9 @@ int WaveOutDevice::Open(std::unique_ptr<WaveOutDevice>* device, const WaveOutCho
     name = name.substr(std::char_traits<char>::length(kAlsaPrefix));
   }
   if (name.empty()) name = "default";
-#if defined(OSTREL_HAVE_ALSA)
+#if defined(OSTREL_HAVE_WINMM)
+  return OpenWinmmWaveOut(device, name, format, callback, instance, reason);
+#elif defined(OSTREL_HAVE_ALSA)
   return OpenAlsaWaveOut(device, name, format, callback, instance, reason);
 #else
   if (reason != nullptr) {

@@ -2,7 +2,7 @@
 // reports each finished buffer through a callback on the device's own thread.
 //
 // Two devices stand behind one interface: the system's sound output (ALSA, when the build found
-// it) and a null device that plays nothing but takes each buffer at the pace of real time (or
+// it; on Windows the wave-output device) and a null device that plays nothing but takes each buffer at the pace of real time (or
 // faster), can record what it was given to a WAV file, and can simulate a device that stalls.
 #pragma once
 
@@ -78,7 +78,8 @@ using WaveOutCallback = void (*)(WaveOutDevice* hwo, unsigned uMsg, uintptr_t dw
 struct WaveOutChoice {
   // "" is the system's default sound output; "null" is the null device; any other name is an
   // ALSA device name ("default", "hw:0", ...), and "alsa:NAME" is always the ALSA device NAME
-  // ("alsa:null" is ALSA's own null output). Without ALSA only "null" opens.
+  // ("alsa:null" is ALSA's own null output). Without ALSA only "null" opens. On Windows a name
+  // other than "" and "null" is "default" or a device number ("0", "1", ...).
   std::string Name;
   // Null device: how many times faster than real time it takes buffers; 0 takes them at once.
   double Speed = 1.0;

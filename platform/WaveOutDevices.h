@@ -16,5 +16,10 @@ int OpenNullWaveOut(std::unique_ptr<WaveOutDevice>* device, const WaveOutChoice&
 int OpenAlsaWaveOut(std::unique_ptr<WaveOutDevice>* device, const std::string& name, const PcmWaveFormat& format,
                     WaveOutCallback callback, uintptr_t instance, std::string* reason);
 #endif
+#if defined(OSTREL_HAVE_WINMM)
+// Windows' wave-output device `name`: "default" (the wave mapper) or a device number.
+int OpenWinmmWaveOut(std::unique_ptr<WaveOutDevice>* device, const std::string& name, const PcmWaveFormat& format,
+                     WaveOutCallback callback, uintptr_t instance, std::string* reason);
+#endif
 
 }  // namespace ostrel

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/WaveOutDevices.h"
+#include "platform/FileHandle.h"
 
 namespace ostrel {
 
@@ -41,7 +42,7 @@ class NullWaveOut : public WaveOutDevice {
   }
 
   bool OpenCapture(const std::string& path, std::string* reason) {
-    capture_ = std::fopen(path.c_str(), "wb");
+    capture_ = OpenFile(path, "wb");
     if (capture_ == nullptr) {
       if (reason != nullptr) *reason = "cannot create the capture file \"" + path + "\"";
       return false;

@@ -53,6 +53,9 @@ web          emscripten                        required  the WebAssembly build (
 web          nodejs                            required  the WebAssembly package and its tests (node)
 web          npm                               optional  installing the package and the browser driver in the tests
 web          chromium                          optional  the player page tested in a headless browser
+windows      g++-mingw-w64-x86-64-posix        required  the Windows build (mingw-w64, with the POSIX thread model std::thread needs)
+windows      wine64                            optional  the tests of the Windows build (64-bit wine)
+windows      wine                              optional  the tests of the Windows build (the wine command)
 fuzz         clang                             required  the fuzz targets (libFuzzer)
 fuzz         libclang-rt-dev                   required  the sanitizer and fuzzer runtimes
 '

@@ -16,6 +16,7 @@
 #include "tools/NmrPlot.h"
 #include "tools/NoiseToMask.h"
 #include "tools/PerceptualModel.h"
+#include "platform/Arguments.h"
 
 namespace {
 
@@ -89,6 +90,7 @@ bool ParseSeconds(const char* text, double* seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  ostrel::UseUtf8Arguments(argc, argv);
   static const option LONG_OPTIONS[] = {{"plot", required_argument, nullptr, 'p'},
                                         {"movs", no_argument, nullptr, 'm'},
                                         {"segments", required_argument, nullptr, 's'},

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "audio/Waveio.h"
+#include "platform/Arguments.h"
 
 namespace {
 
@@ -77,6 +78,7 @@ void Sample(const std::string& kind, long n, Noise& noise, double& first, double
 }  // namespace
 
 int main(int argc, char** argv) {
+  ostrel::UseUtf8Arguments(argc, argv);
   if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     std::fputs(USAGE, stdout);
     return 0;

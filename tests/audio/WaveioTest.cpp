@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <unistd.h>
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include <cmath>
 #include <cstdint>
@@ -11,6 +15,7 @@
 
 #include "common/TempDir.h"
 #include "common/WavFixture.h"
+#include "common/PosixOnWindows.h"
 
 namespace ostrel {
 namespace {
@@ -428,6 +433,7 @@ TEST(WaveioWrite, UnwritableTargetAndUnknownModes) {
 }
 
 TEST(WaveioWrite, FullDiskIsReported) {
+  OSTREL_SKIP_ON_WINDOWS("no /dev/full");
   if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full on this system";
   Waveio out("/dev/full", WAVE_WRITE);
   ASSERT_EQ(out.error, 0);
@@ -490,7 +496,11 @@ TEST(WaveioRead, InfoTagsBeforeOrAfterTheSamples) {
 // On a pipe the header can never be patched, so it says "to the end of the stream" from the start.
 TEST(WaveioWrite, APipeGetsTheLengthsOfAStream) {
   int fds[2];
+#if defined(_WIN32)
+  ASSERT_EQ(_pipe(fds, 4096, _O_BINARY), 0);
+#else
   ASSERT_EQ(pipe(fds), 0);
+#endif
   {
     Waveio out(fdopen(fds[1], "wb"), WAVE_WRITE);
     short r[3] = {1, 2, 3}, l[3] = {4, 5, 6};

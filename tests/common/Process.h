@@ -2,7 +2,15 @@
 // on request with a file-size limit, or a signal sent once its output shows a given text or a
 // given time after it started, for tests of interruption and write failures; or with a terminal
 // (a pseudo-terminal) as its standard input and output, for what a program does only there.
+// On Windows the program runs with pipes only: signals, file-size limits and terminals are POSIX
+// matters, and the tests that want them skip there (OSTREL_SKIP_ON_WINDOWS).
 #pragma once
+
+#include "common/PosixOnWindows.h"
+
+#if defined(_WIN32)
+#include "common/ProcessWin32.h"
+#else
 
 #include <fcntl.h>
 #include <signal.h>
@@ -232,3 +240,6 @@ inline RunResult Run(const std::vector<std::string>& argv, const std::string& in
 inline std::string Program(const std::string& name) { return std::string(OSTREL_BUILD_DIR) + "/" + name; }
 
 }  // namespace ostrel::test
+
+#endif
+

@@ -1,8 +1,11 @@
 // A scratch folder per test, removed with everything in it when the test ends.
 #pragma once
 
+#if !defined(_WIN32)
 #include <unistd.h>
+#endif
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -16,11 +19,26 @@ namespace ostrel::test {
 class TempDir {
  public:
   TempDir() {
+#if defined(_WIN32)
+    // No mkdtemp: names tried until one is new.
+    auto serial = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
+    for (int attempt = 0; attempt < 1000; ++attempt, serial = serial * 6364136223846793005ULL + 1442695040888963407ULL) {
+      const std::filesystem::path candidate =
+          std::filesystem::temp_directory_path() / ("ostrel-test-" + std::to_string(serial % 1000000007ULL));
+      std::error_code error;
+      if (std::filesystem::create_directory(candidate, error)) {
+        path_ = candidate.generic_string();
+        return;
+      }
+    }
+    std::abort();
+#else
     std::string pattern = (std::filesystem::temp_directory_path() / "ostrel-test-XXXXXX").string();
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (mkdtemp(buffer.data()) == nullptr) std::abort();
     path_ = buffer.data();
+#endif
   }
   ~TempDir() {
     std::error_code ignored;

@@ -22,6 +22,7 @@
 #include "platform/CpuFeatures.h"
 #include "psycho/Psycho.h"
 #include "psycho/PsychoTools.h"
+#include "common/PosixOnWindows.h"
 
 namespace ostrel {
 namespace {

@@ -173,8 +173,8 @@ TEST_F(EncoderCommandLine, OutputsBesideTheInputsAndExistingOnesNeedForce) {
   test::WriteAll(dir_.File("text.wav"), {'h', 'i'});
   RunResult bad = Encoder({dir_.File("text.wav")});
   EXPECT_EQ(bad.status, 1);
-  EXPECT_NE(bad.err.find("ostrelenc: " + dir_.File("text.wav") + " is not a sound file the encoder can read"),
-            std::string::npos) << bad.err;
+  // (The words after "is not a" depend on whether the build reads other formats through libsndfile.)
+  EXPECT_NE(bad.err.find("ostrelenc: " + dir_.File("text.wav") + " is not a "), std::string::npos) << bad.err;
   EXPECT_FALSE(std::ifstream(dir_.File("text.ost")).good());
 }
 
@@ -211,6 +211,7 @@ TEST_F(EncoderCommandLine, TagsFromOptionsOrTheSourcesInfoChunkElseNone) {
 // A write that fails (here past a file-size limit) is reported with the output's name, and the
 // unfinished output is not left behind.
 TEST_F(EncoderCommandLine, AWriteFailureLeavesNothingBehind) {
+  OSTREL_SKIP_ON_WINDOWS("no file-size limit (RLIMIT_FSIZE)");
   test::RunOptions limited;
   limited.fileSizeLimit = 20000;
   RunResult r = Encoder({source_}, "", limited);
@@ -223,6 +224,7 @@ TEST_F(EncoderCommandLine, AWriteFailureLeavesNothingBehind) {
 // On a pipe the frames are all there but the frame count cannot be stored; decoders take every
 // frame. The frames are the dialogue's.
 TEST_F(EncoderCommandLine, StandardOutputAsAPipe) {
+  OSTREL_SKIP_ON_WINDOWS("no pseudo-terminal");
   const Bytes expected = DialogueStream(dir_, source_, 5);
   RunResult r = Encoder({source_, "-o", "-"});
   EXPECT_EQ(r.status, 0) << r.err;
@@ -289,6 +291,7 @@ TEST_F(EncoderCommandLine, JobsWithOneOutputNameLoseNothingSilently) {
 // spread over a -j run: every input ends complete, or stopped with its valid shorter output and
 // the message, or with no file at all; never with a temporary file left or an output unexplained.
 TEST_F(EncoderCommandLine, SignalsUnderJobsLeaveEveryInputWholeStoppedOrAbsent) {
+  OSTREL_SKIP_ON_WINDOWS("POSIX signals; Ctrl-C goes through the console handler");
   std::vector<std::string> args = {"-j", "2", "--threads", "1", "-q"};
   std::vector<Bytes> complete;
   for (int i = 0; i < 3; ++i) {
@@ -327,6 +330,7 @@ TEST_F(EncoderCommandLine, SignalsUnderJobsLeaveEveryInputWholeStoppedOrAbsent) 
 // A signal stops the run after the chunk in progress: the file is valid and shorter, the message
 // says how far it got, the status is 128 + the signal, and no further input is started.
 TEST_F(EncoderCommandLine, ASignalLeavesAValidShorterFileAndItsStatus) {
+  OSTREL_SKIP_ON_WINDOWS("POSIX signals; Ctrl-C goes through the console handler");
   const std::string longSource = dir_.File("long.wav");
   test::WriteWav(longSource, test::Material(60 * 44100, 30000, 9));
   test::WriteWav(dir_.File("next.wav"), test::Silence(20000));

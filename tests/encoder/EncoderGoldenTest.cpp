@@ -21,6 +21,7 @@
 #include "format/FileHeader.h"
 #include "format/RateTables.h"
 #include "platform/CpuFeatures.h"
+#include "common/PosixOnWindows.h"
 
 namespace ostrel {
 namespace {

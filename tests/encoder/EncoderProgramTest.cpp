@@ -61,6 +61,7 @@ TEST(EncoderProgram, KeyTypedAheadAfterTheRateDoesNotDisturbTheDialogue) {
 }
 
 TEST(EncoderProgram, RelativeSpellingsAndLinksOfTheSourceAreRefused) {
+  OSTREL_SKIP_ON_WINDOWS("symbolic links need privileges there");
   TempDir dir;
   test::WriteWav(dir.File("in put.wav"), test::Silence(4410));
   const std::vector<unsigned char> before = test::ReadAll(dir.File("in put.wav"));
@@ -92,6 +93,7 @@ TEST(EncoderProgram, EndOfInputEndsWithAnErrorAndCreatesNothing) {
 }
 
 TEST(EncoderProgram, InterruptAtTheRatePromptRemovesOnlyATargetItCreated) {
+  OSTREL_SKIP_ON_WINDOWS("POSIX signals; Ctrl-C goes through the console handler");
   TempDir dir;
   test::WriteWav(dir.File("in.wav"), test::Silence(4410));
   test::WriteAll(dir.File("old.ost"), {'k', 'e', 'e', 'p'});
@@ -113,6 +115,7 @@ TEST(EncoderProgram, InterruptAtTheRatePromptRemovesOnlyATargetItCreated) {
 
 // A pipe as the target takes the frames, but the frame count cannot be patched in afterwards.
 TEST(EncoderProgram, PipeTargetGetsNoStrayHeaderAndTheRunSaysSo) {
+  OSTREL_SKIP_ON_WINDOWS("named pipes are not files there");
   TempDir dir;
   test::WriteWav(dir.File("in.wav"), test::Silence(20000));
   ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
@@ -134,6 +137,7 @@ TEST(EncoderProgram, PipeTargetGetsNoStrayHeaderAndTheRunSaysSo) {
 // On a terminal the answers are edited lines: Tab completes a file name, a backspace takes back a
 // character, and a rate in kb/s is understood. What the dialogue prints and codes is the same.
 TEST(EncoderProgram, TerminalAnswersAreEditedLinesWithFileNameCompletion) {
+  OSTREL_SKIP_ON_WINDOWS("no pseudo-terminal");
 #if !defined(OSTREL_TEST_LIBEDIT)
   GTEST_SKIP() << "built without libedit: the dialogue reads plain lines";
 #endif

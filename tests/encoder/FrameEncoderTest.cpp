@@ -24,12 +24,16 @@ using test::ReadAll;
 using test::TempDir;
 using test::WriteWav;
 
-// Puts /dev/null on standard input for the life of the object, so that the loop's key poll and
-// the error box never wait for a terminal.
+// Puts the null device on standard input for the life of the object, so that the loop's key poll
+// and the error box never wait for a terminal.
 class NullInput {
  public:
   NullInput() : saved(dup(0)) {
+#if defined(_WIN32)
+    int fd = open("NUL", O_RDONLY);
+#else
     int fd = open("/dev/null", O_RDONLY);
+#endif
     dup2(fd, 0);
     close(fd);
   }

@@ -9,6 +9,7 @@
 #include "library/FrameEncoder.h"
 #include "library/LibraryStreams.h"
 #include "tools/peaq/QualityMeter.h"
+#include "tools/peaq/Resampler.h"
 
 namespace ostrel::test {
 namespace {
@@ -52,6 +53,7 @@ TEST_P(QualityMode, StreamsAreValidAndDecodeCloseToTheSource) {
   ASSERT_GE(decoded.size(), samples.size());
   // A weight the writer could not carry as chosen would make the noise far larger. (How far each
   // mode grades above the other is the comparison script's to measure, on real material.)
+  if (!peaq::CanResample()) GTEST_SKIP() << "the meter grades at 48 kHz and this build has no resampler (libsoxr)";
   EXPECT_GT(Odg(samples, decoded), Odg(samples, decodedReference) - 0.5);
 }
 
@@ -127,6 +129,7 @@ TEST(QualityModeUse, TheTwoThreadEngineGivesTheSameStream) {
 }
 
 TEST(QualityModeFigures, TonalMaterialGradesHigherAtTheSameRate) {
+  if (!peaq::CanResample()) GTEST_SKIP() << "the meter grades at 48 kHz and this build has no resampler (libsoxr)";
   // A chord of steady tones over faint noise, at the rates where the reference encoder's noise is
   // heard most.
   const size_t frames = 6 * 16384;
