@@ -30,6 +30,8 @@ struct RunOptions {
   long fileSizeLimit = -1;
   std::string signalAfter;
   long signalDelayUs = -1;
+  std::vector<std::string> signalWhenFiles;  // as in Process.h; the signal tests skip on Windows
+  long signalWhenBytes = 0;
   int signal = 0;
   int signalCount = 1;
   bool signalGroup = false;
