@@ -1,4 +1,5 @@
 #include "platform/SignalChain.h"
+#include "platform/SignalChainState.h"
 
 #include <limits.h>
 #include <pthread.h>
@@ -14,12 +15,7 @@ namespace ostrel {
 
 namespace {
 
-// What SIGINT, SIGTERM and SIGHUP do once the terminal is restored.
-enum Mode : int { kPassOn = 0, kRemove = 1, kStop = 2 };
-
-static_assert(std::atomic<int>::is_always_lock_free, "the handler may only touch lock-free atomics");
-std::atomic<int> g_mode{kPassOn};
-std::atomic<int> g_stopRequested{0};
+using namespace signal_chain;  // the mode and the stop request, shared with the guards
 // The file kRemove removes. Written only while the mode is not kRemove, so the handler never
 // reads it half written.
 char g_removePath[PATH_MAX];
@@ -145,33 +141,6 @@ RemoveOnSignal::RemoveOnSignal(const std::string& path) {
   g_mode.store(kRemove);
   armed_ = true;
 }
-
-RemoveOnSignal::~RemoveOnSignal() { Disarm(); }
-
-void RemoveOnSignal::Disarm() {
-  if (!armed_) return;
-  armed_ = false;
-  int mode = kRemove;
-  g_mode.compare_exchange_strong(mode, kPassOn);
-}
-
-StopOnSignal::StopOnSignal() {
-  InstallSignalChain();
-  continued_ = g_mode.load() == kStop;
-  if (continued_) return;
-  g_stopRequested.store(0);
-  g_mode.store(kStop);
-}
-
-StopOnSignal::~StopOnSignal() {
-  if (continued_) return;
-  int mode = kStop;
-  g_mode.compare_exchange_strong(mode, kPassOn);
-}
-
-bool StopRequested() { return g_stopRequested.load() != 0; }
-
-int StopSignal() { return g_stopRequested.load(); }
 
 std::string SignalName(int sig) { return strsignal(sig); }
 

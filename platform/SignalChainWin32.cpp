@@ -8,16 +8,14 @@
 
 #include "platform/Console.h"
 #include "platform/SignalChain.h"
+#include "platform/SignalChainState.h"
 #include "platform/Utf8.h"
 
 namespace ostrel {
 
 namespace {
 
-enum Mode : int { kPassOn = 0, kRemove = 1, kStop = 2 };
-
-std::atomic<int> g_mode{kPassOn};
-std::atomic<int> g_stopRequested{0};
+using namespace signal_chain;  // the mode and the stop request, shared with the guards
 // The file kRemove removes: a long path's whole length. Written only while the mode is not
 // kRemove, and the handler reads it only in kRemove.
 wchar_t g_removePath[32768];
@@ -70,33 +68,6 @@ RemoveOnSignal::RemoveOnSignal(const std::string& path) {
   g_mode.store(kRemove);
   armed_ = true;
 }
-
-RemoveOnSignal::~RemoveOnSignal() { Disarm(); }
-
-void RemoveOnSignal::Disarm() {
-  if (!armed_) return;
-  armed_ = false;
-  int mode = kRemove;
-  g_mode.compare_exchange_strong(mode, kPassOn);
-}
-
-StopOnSignal::StopOnSignal() {
-  InstallSignalChain();
-  continued_ = g_mode.load() == kStop;
-  if (continued_) return;
-  g_stopRequested.store(0);
-  g_mode.store(kStop);
-}
-
-StopOnSignal::~StopOnSignal() {
-  if (continued_) return;
-  int mode = kStop;
-  g_mode.compare_exchange_strong(mode, kPassOn);
-}
-
-bool StopRequested() { return g_stopRequested.load() != 0; }
-
-int StopSignal() { return g_stopRequested.load(); }
 
 std::string SignalName(int sig) {
   switch (sig) {
