@@ -87,6 +87,10 @@ class QualityChoices {
   std::vector<float> window, re, im;
   std::vector<float> oldHigh, oldFull;
   float lastOffset = 0.0f;
+  // Per channel, the frame's tonal and whole power of the long blocks' bands from 1 kHz up to the
+  // tilt's edge; and the code steps by which the bands above that edge are coded coarser.
+  float partialPower[2] = {0.0f, 0.0f}, midPower[2] = {0.0f, 0.0f};
+  float tiltCodes = 0.0f;
   std::vector<HuffCode> weightCodes;
   std::vector<HuffCode> gainCodes;
 };

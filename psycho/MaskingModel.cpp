@@ -70,7 +70,8 @@ MaskingModel::MaskingModel(int XfmSize, float fullScalePower) : lines(XfmSize / 
   }
 }
 
-void MaskingModel::Analyse(const float* x, float* mask, float* peak, float* energy, unsigned char* peaks) const {
+void MaskingModel::Analyse(const float* x, float* mask, float* peak, float* energy, unsigned char* peaks,
+                           float* tonal) const {
   // Masker power after its offset, per band; stays on the stack (at most 26 bands).
   float masker[32];
   // Tonal lines: local maxima of the block's power that stand TONAL_PEAK_RATIO above the lines
@@ -108,6 +109,7 @@ void MaskingModel::Analyse(const float* x, float* mask, float* peak, float* ener
     masker[b] = e * RoughExp2(-offsetDb * LOG2_10_OVER_10);
     peak[b] = pk;
     energy[b] = e;
+    if (tonal != nullptr) tonal[b] = tonalPower[b];
   }
   for (int r = 0; r < count; ++r) {
     const float* row = spread.data() + static_cast<size_t>(r) * static_cast<size_t>(count);

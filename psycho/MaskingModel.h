@@ -29,7 +29,9 @@ class MaskingModel {
   // (`mask`, from the signal alone), the band's largest magnitude (`peak`) and its power (`energy`).
   // `peaks` (lines flags, or nullptr: no tonal masker) holds the tonal lines of the channel's
   // block before, of the same size, and receives this block's.
-  void Analyse(const float* x, float* mask, float* peak, float* energy, unsigned char* peaks) const;
+  // `tonal` (or nullptr) receives per band the power of its tonal lines.
+  void Analyse(const float* x, float* mask, float* peak, float* energy, unsigned char* peaks,
+               float* tonal = nullptr) const;
 
   // Per band, the threshold in quiet as noise power per line.
   float Quiet(int band) const { return quiet[static_cast<size_t>(band)]; }
