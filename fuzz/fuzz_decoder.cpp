@@ -12,6 +12,7 @@ namespace {
 struct Input {
   const uint8_t* data;
   size_t size, at;
+  bool refused;  // a seek past the end was refused
 };
 
 // Reads in pieces of varying size, so that the decoder meets short reads.
@@ -25,11 +26,15 @@ size_t Read(void* user, void* out, size_t bytes) {
   return n;
 }
 
-// The same with an error told from the end (never one here), and a seek.
+// The same with an error told from the end (never one here), and a seek that refuses an offset
+// past the end (the decoder then says OSTREL_ERR_SEEK).
 long Input2(void* user, void* out, size_t bytes) { return static_cast<long>(Read(user, out, bytes)); }
 int Seek(void* user, uint64_t offset) {
   auto* in = static_cast<Input*>(user);
-  if (offset > in->size) return 1;
+  if (offset > in->size) {
+    in->refused = true;
+    return 1;
+  }
   in->at = static_cast<size_t>(offset);
   return 0;
 }
@@ -38,7 +43,7 @@ int Seek(void* user, uint64_t offset) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::vector<int16_t> pcm(2 * 16384);
-  Input in{data, size, 0};
+  Input in{data, size, 0, false};
   int status = 0;
   ostrel_decoder* dec = ostrel_decoder_create(Read, &in, &status);
   if (dec == nullptr) return 0;
@@ -63,15 +68,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Joined one byte in: the search finds a frame or says there is none; a seek lands where it
   // says, and reads go on from there.
-  Input rest{data + (size > 0 ? 1 : 0), size > 0 ? size - 1 : 0, 0};
+  Input rest{data + (size > 0 ? 1 : 0), size > 0 ? size - 1 : 0, 0, false};
   dec = ostrel_decoder_open(Input2, Seek, &rest, OSTREL_JOIN, &status);
   if (dec == nullptr) return 0;
   const uint64_t targets[2] = {size > 4 ? data[size - 1] * 97u + data[size - 2] : 0u, 0};
   for (uint64_t target : targets) {
+    rest.refused = false;
     const int sought = ostrel_decoder_seek(dec, target);
-    if (sought != OSTREL_OK && sought != OSTREL_ERR_ARGUMENT) __builtin_trap();
+    if (sought != OSTREL_OK && sought != OSTREL_ERR_ARGUMENT && !(sought == OSTREL_ERR_SEEK && rest.refused)) {
+      __builtin_trap();
+    }
     if (sought == OSTREL_OK && ostrel_decoder_tell(dec) != target) __builtin_trap();
-    if (ostrel_decoder_read(dec, pcm.data(), 3000) < 0) __builtin_trap();
+    const long read = ostrel_decoder_read(dec, pcm.data(), 3000);
+    if (read < 0 || (sought == OSTREL_ERR_SEEK && read != 0)) __builtin_trap();  // at the end until a seek succeeds
   }
   ostrel_decoder_destroy(dec);
   return 0;
