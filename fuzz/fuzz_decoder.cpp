@@ -1,7 +1,7 @@
 // Fuzz target: the library's decoding path on arbitrary bytes from memory: header checks, frame
 // reading with short reads, concealment and synthesis through ostrel_decoder_read, the
-// frame-level decoder on the first whole frame, and the same bytes less their first one
-// joined without a header (the frame search) with seeks. No file is touched.
+// frame-level decoder on a whole frame the stream pass did not decode, and the same bytes less
+// their first one joined without a header (the frame search) with seeks. No file is touched.
 #include <cstring>
 #include <vector>
 
@@ -53,14 +53,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint64_t samples = 0;
   while ((got = ostrel_decoder_read(dec, pcm.data(), 3000)) > 0) samples += static_cast<uint64_t>(got);
   if (got < 0 || (info.frames != 0 && samples > info.samples)) __builtin_trap();
+  const uint64_t decodedFrames = ostrel_decoder_frames_decoded(dec);
   ostrel_decoder_destroy(dec);
 
+  // The frame-level entry point runs the stream pass's engine: on a frame the stream pass
+  // decoded it would repeat the same work on the same bytes and reach nothing new. It gets the
+  // first whole frame the stream pass left alone (past the header's frame count or its LENGTH),
+  // where there is one; every input meets its size check.
   ostrel_frame_decoder* frames = ostrel_frame_decoder_create(info.kbps, &status);
   if (frames == nullptr) __builtin_trap();
-  // The stream pass above already ran every frame, the first and those after it, through the
-  // same engine on the same bytes; the frame-level entry point needs only the first (with its
-  // leading delay): a second frame would repeat the stream pass's work and reach nothing new.
-  const uint64_t at = info.header_bytes;
+  if (ostrel_frame_decoder_decode(frames, data, info.frame_bytes - 1, pcm.data()) != OSTREL_ERR_ARGUMENT) {
+    __builtin_trap();
+  }
+  const uint64_t at = info.header_bytes + decodedFrames * info.frame_bytes;
   if (at + info.frame_bytes <= size) {
     const int decoded = ostrel_frame_decoder_decode(frames, data + at, info.frame_bytes, pcm.data());
     if (decoded != OSTREL_OK && decoded != OSTREL_ERR_DAMAGED) __builtin_trap();
