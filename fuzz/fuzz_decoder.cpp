@@ -59,18 +59,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The frame-level entry point runs the stream pass's engine: on a frame the stream pass
   // decoded it would repeat the same work on the same bytes and reach nothing new. It gets the
   // first whole frame the stream pass left alone (past the header's frame count or its LENGTH),
-  // where there is one; every input meets its size check.
-  ostrel_frame_decoder* frames = ostrel_frame_decoder_create(info.kbps, &status);
-  if (frames == nullptr) __builtin_trap();
-  if (ostrel_frame_decoder_decode(frames, data, info.frame_bytes - 1, pcm.data()) != OSTREL_ERR_ARGUMENT) {
-    __builtin_trap();
-  }
+  // where there is one, after its size check.
   const uint64_t at = info.header_bytes + decodedFrames * info.frame_bytes;
   if (at + info.frame_bytes <= size) {
+    ostrel_frame_decoder* frames = ostrel_frame_decoder_create(info.kbps, &status);
+    if (frames == nullptr) __builtin_trap();
+    if (ostrel_frame_decoder_decode(frames, data + at, info.frame_bytes - 1, pcm.data()) != OSTREL_ERR_ARGUMENT) {
+      __builtin_trap();
+    }
     const int decoded = ostrel_frame_decoder_decode(frames, data + at, info.frame_bytes, pcm.data());
     if (decoded != OSTREL_OK && decoded != OSTREL_ERR_DAMAGED) __builtin_trap();
+    ostrel_frame_decoder_destroy(frames);
   }
-  ostrel_frame_decoder_destroy(frames);
 
   // Joined one byte in: the search finds a frame or says there is none; a seek lands where it
   // says, and reads go on from there.
