@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/AlwaysInline.h"
+
 namespace ostrel {
 
 ArithDecoder::ArithDecoder(unsigned char count, const unsigned char* Relative, Bitstream* input,
@@ -45,9 +47,9 @@ struct ArithDecoder::Registers {
   uint32_t U, L, Tag, Pending, CodedBits, BitsRead;
 };
 
-inline ArithDecoder::Registers ArithDecoder::Load() const { return {U, L, Tag, Pending, CodedBits, BitsRead}; }
+OSTREL_ALWAYS_INLINE ArithDecoder::Registers ArithDecoder::Load() const { return {U, L, Tag, Pending, CodedBits, BitsRead}; }
 
-inline void ArithDecoder::Store(const Registers& r) {
+OSTREL_ALWAYS_INLINE void ArithDecoder::Store(const Registers& r) {
   U = r.U;
   L = r.L;
   Tag = r.Tag;
@@ -58,7 +60,7 @@ inline void ArithDecoder::Store(const Registers& r) {
 
 // One symbol with a total of 1 .. ARITH_MAX_TOTAL; returns Count, leaving `r` as it was, should
 // the scaled value not name a symbol.
-inline uint32_t ArithDecoder::DecodeSmallTotal(Registers& r) const {
+OSTREL_ALWAYS_INLINE uint32_t ArithDecoder::DecodeSmallTotal(Registers& r) const {
   const uint32_t range = r.U - r.L + 1;
   // Tag always lies in [L, U], so the scaled value is below Total and names a symbol of
   // non-zero frequency. With Total <= ARITH_MAX_TOTAL below the range, that symbol's interval is

@@ -1,6 +1,8 @@
 #include "coding/FrameReader.h"
 
 #include <algorithm>
+#include <cstring>
+#include <limits>
 
 #include "coding/ArithCommon.h"
 #include "coding/FrameLayout.h"
@@ -14,6 +16,7 @@ namespace {
 
 // The gain of a silent weight set.
 constexpr int SILENT_GAIN = GAIN_MIN;
+static_assert(std::numeric_limits<float>::is_iec559, "Silence clears coefficients with memset");
 
 }  // namespace
 
@@ -234,7 +237,9 @@ void FrameReader::Silence() {
     Locations[c] = 0;
     std::fill_n(Gains[c], NBlocks + 1, SILENT_GAIN);
     for (int j = 0; j <= NBlocks; ++j) std::fill_n(Weights[c][j], MaxBandCount, WEIGHT_CODE_MIN);
-    std::fill_n(X[c], TOTAL, 0.0f);
+    // All bits zero is 0.0f: one memset rather than a loop of TOTAL stores (which a build with
+    // sanitizers checks one by one).
+    std::memset(X[c], 0, TOTAL * sizeof(float));
   }
 }
 

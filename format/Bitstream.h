@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "format/ByteSink.h"
+#include "platform/AlwaysInline.h"
 
 namespace ostrel {
 
@@ -40,7 +41,7 @@ class Bitstream {
 
   // Returns the next n bits (1 <= n <= 32), the first bit read as the most significant. Pushed-back
   // bits come first. Past the end of the file the missing bits are zeros and `endinput` becomes 1.
-  uint32_t getbits(int n) {
+  OSTREL_ALWAYS_INLINE uint32_t getbits(int n) {
     // Most reads are served from the word buffer without reaching its end.
     if (ForceBackCount == 0 && n < counter && n >= 1) {
       bitCount += static_cast<uint64_t>(n);

@@ -389,6 +389,11 @@ int FindFrame(const unsigned char* data, size_t bytes, bool end, size_t* offset,
     return at + 2 <= bytes && data[at] == (ostrel::FRAME_SYNC_WORD >> 8) && data[at + 1] == (ostrel::FRAME_SYNC_WORD & 0xFF);
   };
   for (size_t at = 0; at + 2 <= bytes; ++at) {
+    // Straight to the next byte that may start a sync word: one memchr over the bytes rather
+    // than a test of each.
+    const void* first = std::memchr(data + at, ostrel::FRAME_SYNC_WORD >> 8, bytes - 1 - at);
+    if (first == nullptr) break;
+    at = static_cast<size_t>(static_cast<const unsigned char*>(first) - data);
     if (!syncAt(at)) continue;
     for (int r = 0; r < BITRATE_COUNT; ++r) {
       const unsigned char code = RateCode(BITRATES[r]);
