@@ -107,6 +107,11 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
   OSTREL_DASSERT(longModel.BandCount() == setup.LongBandCount && tranModel.BandCount() == setup.TranBandCount &&
                  shortModel.BandCount() == setup.ShortBandCount);
   gain = CheapestGain(gainCodes);
+  shareFrom = BandFrom(longModel, TONAL_SHARE_FROM_HZ);
+  shareTo = BandFrom(longModel, HIGH_TILT_HZ);
+  tiltFromLong = shareTo;
+  tiltFromTran = BandFrom(tranModel, HIGH_TILT_HZ);
+  tiltFromShort = BandFrom(shortModel, HIGH_TILT_HZ);
   const size_t total = geometry.TOTAL;
   const size_t slots = STREAM_CHANNELS * (geometry.NBlocks + 1) * static_cast<size_t>(setup.MaxBandCount());
   sampleStore.assign(STREAM_CHANNELS * total, 0.0f);
@@ -241,7 +246,7 @@ void QualityChoices::AnalyseChannel(unsigned c) {
       model->Analyse(block + static_cast<size_t>(b) * HSSIZE, mask.data() + b * row, peak.data() + b * row,
                      energy.data() + b * row, tonalLines, tonalLines != nullptr ? work.data() : nullptr);
       if (tonalLines != nullptr) {
-        for (int k = BandFrom(*model, TONAL_SHARE_FROM_HZ), end = BandFrom(*model, HIGH_TILT_HZ); k < end; ++k) {
+        for (int k = shareFrom; k < shareTo; ++k) {
           partialPower[c] += work[static_cast<size_t>(k)];
           midPower[c] += energy[static_cast<size_t>(k)];
         }
@@ -290,7 +295,7 @@ void QualityChoices::Apply(float offset) {
     const int count = model.BandCount();
     int* codes = W[c][set.set];
     int firstUsed = -1;
-    const int tiltFrom = BandFrom(model, HIGH_TILT_HZ);
+    const int tiltFrom = TiltFrom(model);
     for (int k = 0; k < count; ++k) {
       const size_t s = Slot(c, set.set, k);
       if (peakCode[s] == FREE_BAND) {

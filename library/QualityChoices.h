@@ -91,6 +91,13 @@ class QualityChoices {
   // tilt's edge; and the code steps by which the bands above that edge are coded coarser.
   float partialPower[2] = {0.0f, 0.0f}, midPower[2] = {0.0f, 0.0f};
   float tiltCodes = 0.0f;
+  // Band indices of those edges, fixed per model: the long model's bands whose tonal share is
+  // measured, and per model the first band that the tilt makes coarser.
+  int shareFrom = 0, shareTo = 0;
+  int tiltFromLong = 0, tiltFromTran = 0, tiltFromShort = 0;
+  int TiltFrom(const MaskingModel& model) const {
+    return &model == &longModel ? tiltFromLong : &model == &shortModel ? tiltFromShort : tiltFromTran;
+  }
   std::vector<HuffCode> weightCodes;
   std::vector<HuffCode> gainCodes;
 };
