@@ -58,16 +58,6 @@ bool EnterKeyMode(int fd) {
   return true;
 }
 
-// One byte; 1 read, 0 end of input, -1 error. Retries when a signal interrupts the wait.
-int ReadByte(int fd, unsigned char* c) {
-  for (;;) {
-    ssize_t n = read(fd, c, 1);
-    if (n == 1) return 1;
-    if (n == 0) return 0;
-    if (errno != EINTR) return -1;
-  }
-}
-
 }  // namespace
 
 void RestoreConsole() {
@@ -85,29 +75,23 @@ void ResumeKeyMode() {
   if (g_savedFd >= 0 && InForeground(g_savedFd) && tcsetattr(g_savedFd, TCSANOW, &g_keySettings) == 0) g_keyMode = 1;
 }
 
+// Retries when a signal interrupts the wait.
+int Console::ReadByte(int fd, unsigned char* c) {
+  for (;;) {
+    ssize_t n = read(fd, c, 1);
+    if (n == 1) return 1;
+    if (n == 0) return 0;
+    if (errno != EINTR) return -1;
+  }
+}
+
 Console::Console(int fd) : fd_(fd) {}
 
 bool Console::ReadLine(std::string& line) {
   std::fflush(stdout);
   if (g_keyMode && g_savedFd == fd_) RestoreConsole();
   line.clear();
-  bool any = false;
-  unsigned char c = 0;
-  if (pending_ >= 0) {
-    c = static_cast<unsigned char>(pending_);
-    pending_ = -1;
-    any = true;
-    if (c == '\n') return true;
-    line += static_cast<char>(c);
-  }
-  while (ReadByte(fd_, &c) == 1) {
-    any = true;
-    if (c == '\n') break;
-    line += static_cast<char>(c);
-  }
-  if (!any) return false;
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return true;
+  return ReadLineBytes(line);
 }
 
 bool Console::KeyWaiting() {

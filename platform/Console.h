@@ -40,6 +40,12 @@ class Console {
   int ReadKey();
 
  private:
+  // One byte from `fd`; 1 read, 0 end of input, -1 error.
+  static int ReadByte(int fd, unsigned char* c);
+  // ReadLine on a descriptor read as bytes (a pipe, a file, a POSIX terminal): into the emptied
+  // `line`, after the byte KeyWaiting kept if any.
+  bool ReadLineBytes(std::string& line);
+
   int fd_;
   int pending_ = -1;  // byte taken by KeyWaiting and not yet delivered
 };

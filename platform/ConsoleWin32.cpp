@@ -59,12 +59,6 @@ wchar_t KeyChar(const INPUT_RECORD& record) {
   return record.Event.KeyEvent.uChar.UnicodeChar;
 }
 
-// One byte of a pipe or file; 1 read, 0 end of input, -1 error.
-int ReadByte(int fd, unsigned char* c) {
-  const int n = _read(fd, c, 1);
-  return n == 1 ? 1 : n == 0 ? 0 : -1;
-}
-
 // One line typed on a console in its line mode, without the line end; false at its end (Ctrl-Z).
 bool ReadConsoleLine(HANDLE h, std::string& line) {
   std::wstring wide;
@@ -103,6 +97,12 @@ void ResumeKeyMode() {
   if (h != nullptr) EnterKeyMode(h);
 }
 
+// A pipe's or a file's byte (a console's keys come through its input records).
+int Console::ReadByte(int fd, unsigned char* c) {
+  const int n = _read(fd, c, 1);
+  return n == 1 ? 1 : n == 0 ? 0 : -1;
+}
+
 Console::Console(int fd) : fd_(fd) {
   // Bytes as they are: no line-end translation, no Ctrl-Z as the end of a pipe.
   if (!IsConsole(HandleOf(fd))) _setmode(fd, _O_BINARY);
@@ -129,23 +129,7 @@ bool Console::ReadLine(std::string& line) {
     line = rest + typed;
     return true;
   }
-  bool any = false;
-  unsigned char c = 0;
-  if (pending_ >= 0) {
-    c = static_cast<unsigned char>(pending_);
-    pending_ = -1;
-    any = true;
-    if (c == '\n') return true;
-    line += static_cast<char>(c);
-  }
-  while (ReadByte(fd_, &c) == 1) {
-    any = true;
-    if (c == '\n') break;
-    line += static_cast<char>(c);
-  }
-  if (!any) return false;
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return true;
+  return ReadLineBytes(line);
 }
 
 bool Console::KeyWaiting() {
