@@ -32,6 +32,11 @@ const float FULL_RISE = QUALITY_TUNABLE(FULLRISE, 1.0f);
 const float HIGH_BAND_SHARE = QUALITY_TUNABLE(HSHARE, 0.001f);
 // Fraction of a level from which a value rounds up to the next (0.5: plain rounding).
 const float ROUNDING = QUALITY_TUNABLE(ROUND, 0.4f);
+// A band's step follows the mask's level relative to the block's mean level only with this power:
+// the noise that is heard is its loudness, which grows far more slowly than its power, so a band
+// under a loud masker takes a little more noise and a weak band a little less than equal
+// noise-to-mask ratios would give them (1: equal ratios).
+const float MASK_SHAPE_POWER = QUALITY_TUNABLE(SHAPE, 0.85f);
 // The error of tonal music is heard (and graded) as a change of its harmonic structure below
 // about 12 kHz more than as noise above: in a frame whose long blocks hold mostly tonal power
 // from TONAL_SHARE_FROM_HZ up to HIGH_TILT_HZ, the bands from the first band edge at or above
@@ -273,10 +278,18 @@ void QualityChoices::AnalyseChannel(unsigned c) {
     } else {
       prevValid[c] = 0;
     }
+    // Per band the log of the step's power at offset 0 (the threshold's, times 12), then their mean.
+    float* level = work.data();
+    float mean = 0.0f;
+    for (int k = 0; k < count; ++k) {
+      const float threshold = std::max(mask[static_cast<size_t>(k)], model->Quiet(k));
+      level[k] = std::log10(12.0f * threshold);
+      mean += level[k];
+    }
+    mean /= static_cast<float>(count);
     for (int k = 0; k < count; ++k) {
       const size_t s = Slot(c, set.set, k);
-      const float threshold = std::max(mask[static_cast<size_t>(k)], model->Quiet(k));
-      base[s] = 7.5f * std::log10(12.0f * threshold) + codeOfStep;
+      base[s] = 7.5f * (mean + MASK_SHAPE_POWER * (level[k] - mean)) + codeOfStep;
       const float pk = peak[static_cast<size_t>(k)];
       // The band's values must stay within -1..1 after the weight and the gain (to half a level).
       peakCode[s] = pk > 0.0f

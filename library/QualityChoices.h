@@ -1,8 +1,9 @@
 // The quality mode's analysis and choices: it places each channel's transient pair itself,
 // transforms the blocks, computes per block and band the noise power that is masked (the block's
 // own masking, the neighbouring blocks' in time, the threshold in quiet), and turns that into the
-// weight codes and gains of the frame: every band's quantiser step is sqrt(12 x threshold) scaled
-// by one offset for the whole frame, which the caller searches so that the frame fills its budget.
+// weight codes and gains of the frame: every band's quantiser step is sqrt(12 x threshold), its
+// level drawn part of the way towards the block's mean level, scaled by one offset for the whole
+// frame, which the caller searches so that the frame fills its budget.
 // Every field it sets stays within its range (codes -32..223 with neighbours -14..+18 apart,
 // gains 10..29, normalised coefficients within -1..1), so any decoder of the format decodes it.
 #pragma once
