@@ -32,10 +32,10 @@ const float FULL_RISE = QUALITY_TUNABLE(FULLRISE, 1.0f);
 const float HIGH_BAND_SHARE = QUALITY_TUNABLE(HSHARE, 0.001f);
 // Fraction of a level from which a value rounds up to the next (0.5: plain rounding).
 const float ROUNDING = QUALITY_TUNABLE(ROUND, 0.4f);
-// A band's step follows the mask's level relative to the block's mean level only with this power:
-// the noise that is heard is its loudness, which grows far more slowly than its power, so a band
-// under a loud masker takes a little more noise and a weak band a little less than equal
-// noise-to-mask ratios would give them (1: equal ratios).
+// A band's step follows the mask's level relative to the block's mean level only with this power
+// (1: equal noise-to-mask ratios). At equal ratios the noise under a loud masker is louder than
+// under a weak one (loudness grows as about the 0.23 power of intensity): so the noise stays
+// further below the mask of the loud bands and comes closer to that of the weak ones.
 const float MASK_SHAPE_POWER = QUALITY_TUNABLE(SHAPE, 0.85f);
 // The error of tonal music is heard (and graded) as a change of its harmonic structure below
 // about 12 kHz more than as noise above: in a frame whose long blocks hold mostly tonal power
