@@ -8,6 +8,7 @@
 #include "coding/FrameLayout.h"
 #include "psycho/QualityTuning.h"
 #include "platform/Fatal.h"  // OSTREL_DASSERT
+#include "platform/FloatKernels.h"
 #include "platform/StreamConstants.h"
 #include "psycho/Psycho.h"  // WEIGHT_STEP_DOWN, WEIGHT_STEP_UP
 #include "psycho/PsychoTools.h"
@@ -346,10 +347,8 @@ void QualityChoices::Apply(float offset) {
         const float inverse = 1.0f / (DecompressWeights(codes[k]) * static_cast<float>(gain));
         // Rounds |v| up from ROUNDING above a whole level instead of from a half: a line just
         // over half a step costs bits and lowers the noise little.
-        for (int i = 0; i < bands[k]; ++i, ++h) {
-          const float v = in[h] * inverse;
-          out[h] = std::copysign(std::max(std::fabs(v) - shift, 0.0f), v);
-        }
+        ShrinkScaled(out + h, in + h, inverse, shift, static_cast<size_t>(bands[k]));
+        h += static_cast<unsigned>(bands[k]);
       }
     }
   });

@@ -1,4 +1,5 @@
-// Element-wise float loops of the synthesis, with a path per instruction set (CpuFeatures.h).
+// Element-wise float loops of the synthesis and of the quality mode's normalisation, with a path
+// per instruction set (CpuFeatures.h).
 // Each lane performs the scalar loop's operations in the scalar loop's order, so every path gives
 // the same floats, bit for bit. Arrays are borrowed; `n` counts floats.
 #pragma once
@@ -25,5 +26,10 @@ void WindowAdd(SimdPath path, float* x, const float* window, const float* add, s
 // copy may not overlap x.
 void WindowCopy(float* x, const float* window, float* copy, std::size_t n);
 void WindowCopy(SimdPath path, float* x, const float* window, float* copy, std::size_t n);
+
+// dst[i] = v's magnitude less `shrink` (never below 0) with v's sign, where v = src[i] * factor:
+// values scaled and pulled towards zero by a fixed amount; dst may not overlap src.
+void ShrinkScaled(float* dst, const float* src, float factor, float shrink, std::size_t n);
+void ShrinkScaled(SimdPath path, float* dst, const float* src, float factor, float shrink, std::size_t n);
 
 }  // namespace ostrel

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -25,7 +27,10 @@ TEST(FloatKernels, EveryPathEqualsTheScalarLoopBitForBit) {
     }
     const float factor = value(rng) / 7.0f;
     const float divisor = static_cast<float>(1 + rng() % 32);
-    std::vector<float> scaled[3], divided[3], added[3], windowed[3], copied[3];
+    // Shrinking: a fixed amount that some products equal exactly (a zero difference) and that
+    // others fall short of.
+    const float shrink = n > 1 ? std::fabs(x[1] * factor) : 1.0f;
+    std::vector<float> scaled[3], divided[3], added[3], windowed[3], copied[3], shrunk[3];
     int runs = 0;
     for (SimdPath path : {SimdPath::Scalar, SimdPath::Sse2, SimdPath::Avx2}) {
       if (!CanRun(path)) continue;
@@ -39,6 +44,8 @@ TEST(FloatKernels, EveryPathEqualsTheScalarLoopBitForBit) {
       windowed[r] = x;
       copied[r].assign(n + 1, 7.0f);
       WindowCopy(path, windowed[r].data(), w.data(), copied[r].data(), n);
+      shrunk[r].assign(n + 1, 7.0f);
+      ShrinkScaled(path, shrunk[r].data(), x.data(), factor, shrink, n);
     }
     for (int r = 0; r < runs; ++r) {
       for (std::size_t i = 0; i <= n; ++i) {
@@ -53,6 +60,9 @@ TEST(FloatKernels, EveryPathEqualsTheScalarLoopBitForBit) {
         ASSERT_EQ(std::memcmp(&windowed[r][i], &c, sizeof c), 0) << r << " " << i;
         const float kept = inside ? c : 7.0f;
         ASSERT_EQ(std::memcmp(&copied[r][i], &kept, sizeof kept), 0) << r << " " << i;
+        const float v = x[i] * factor;
+        const float k = inside ? std::copysign(std::max(std::fabs(v) - shrink, 0.0f), v) : 7.0f;
+        ASSERT_EQ(std::memcmp(&shrunk[r][i], &k, sizeof k), 0) << r << " " << i;
       }
     }
   }
