@@ -31,3 +31,6 @@ for rate in 0 1 2 3 4 5 6; do     # index into ostrel_bitrates
       cat "$work/samples"; } > "$corpus/encoder/rate$rate-flags$flags"
   done
 done
+# No samples at all, with the length patched in (and once more in the quality mode).
+printf '\000\002\000' > "$corpus/encoder/empty-seekable"
+printf '\002\006\000' > "$corpus/encoder/empty-seekable-quality"
