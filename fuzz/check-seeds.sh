@@ -2,7 +2,7 @@
 # Checks what make-seeds.sh writes: decoder seeds that decode cleanly at all seven rates, some in
 # the quality mode, each of two frames or more with switched blocks and short enough for the
 # decoder target's input limit; encoder seeds for every rate in both modes, each longer than the
-# largest frame (so coded in several frames at every rate).
+# largest frame (so coded in several frames at every rate), and two without samples.
 # Usage: fuzz/check-seeds.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -20,9 +20,12 @@ done | sort -un | wc -l)
 [ "$rates" -eq 7 ] || { echo "decoder seeds cover $rates rates, not 7"; exit 1; }
 ls "$corpus"/decoder/quality*.ost > /dev/null
 count=0
-for f in "$corpus"/encoder/*; do
+for f in "$corpus"/encoder/rate*; do
   [ "$(stat -c %s "$f")" -gt $((3 + 4 * 16384)) ] || { echo "$f fits in one frame"; exit 1; }
   count=$((count + 1))
 done
 [ "$count" -eq 14 ] || { echo "$count encoder seeds, not 14 (7 rates, 2 modes)"; exit 1; }
-echo "seeds: 7 rates for the decoder, 14 for the encoder"
+for f in "$corpus"/encoder/empty-seekable "$corpus"/encoder/empty-seekable-quality; do
+  [ "$(stat -c %s "$f")" -eq 3 ] || { echo "$f is not three leading bytes alone"; exit 1; }
+done
+echo "seeds: 7 rates for the decoder, 14 and 2 empty ones for the encoder"
