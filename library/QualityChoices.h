@@ -82,7 +82,8 @@ class QualityChoices {
   std::vector<float> prevMask;   // [channel][long band]: the last long block's masked power
   std::vector<unsigned char> prevValid;  // [channel]: prevMask belongs to the block before
   std::vector<unsigned char> linePeaks;  // [channel][line]: tonal lines of the last long block
-  // Scratch of one block's analysis (largest band count, three short blocks).
+  // Scratch of one block's analysis (largest band count, three short blocks). `work` holds per
+  // band first the tonal power of a long block, then the step levels of the set being shaped.
   std::vector<float> mask, peak, energy, work;
   // Transient search: window, FFT work arrays, per channel the last segment's band powers.
   std::vector<float> window, re, im;
