@@ -22,9 +22,14 @@ namespace {
 // A long block's masked power is at most this many times the block before's: noise spread over
 // a block that ends in an attack is heard before the attack (pre-echo).
 const float PRE_ECHO_RISE = QUALITY_TUNABLE(PRE, 3.0f);
-// After a loud block the masked power falls by at most this factor per long block (the ear's
-// post-masking).
-const float POST_MASKING = QUALITY_TUNABLE(POST, 0.05f);
+// After a loud block the masked power decays as the ear's post-masking does: each long band's
+// mask follows the block's own through a first-order smoother whose time constant falls from
+// POST_MASKING_TAU_100 seconds at 100 Hz to POST_MASKING_TAU_MIN at high frequencies (a band at
+// f Hz: MIN + (100 / f) (TAU_100 - MIN)), and a block's mask is at least the smoothed one. Low
+// bands stay masked longer than the one fixed fall of before (to 0.05 per long block) gave them.
+const float POST_MASKING_SCALE = QUALITY_TUNABLE(POSTTAU, 1.0f);
+constexpr double POST_MASKING_TAU_100 = 0.030;
+constexpr double POST_MASKING_TAU_MIN = 0.008;
 // Power rise from one segment to the next (in the high band, or over all bands) beyond which a
 // channel switches to short blocks.
 const float SWITCH_RISE = QUALITY_TUNABLE(RISE, 10.0f);
@@ -132,6 +137,26 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
   peakCode.assign(slots, FREE_BAND);
   prevMask.assign(STREAM_CHANNELS * static_cast<size_t>(setup.LongBandCount), 0.0f);
   prevValid.assign(STREAM_CHANNELS, 0);
+  smoothMask.assign(STREAM_CHANNELS * static_cast<size_t>(setup.LongBandCount), 0.0f);
+  const double hop = static_cast<double>(geometry.HLSIZE) / STREAM_SAMPLE_RATE;
+  for (int k = 0; k < setup.LongBandCount; ++k) {
+    const double hz = std::max(100.0, static_cast<double>(longModel.CentreHz(k)));
+    const double tau =
+        POST_MASKING_SCALE * (POST_MASKING_TAU_MIN + 100.0 / hz * (POST_MASKING_TAU_100 - POST_MASKING_TAU_MIN));
+    postKeep.push_back(static_cast<float>(std::exp(-hop / tau)));
+    // The transition band nearest in frequency carries a stop block's mask over to this band.
+    int t = 0;
+    while (t + 1 < tranModel.BandCount() && tranModel.CentreHz(t + 1) <= longModel.CentreHz(k)) ++t;
+    if (t + 1 < tranModel.BandCount() &&
+        longModel.CentreHz(k) - tranModel.CentreHz(t) > tranModel.CentreHz(t + 1) - longModel.CentreHz(k)) {
+      ++t;
+    }
+    tranBandOfLong.push_back(t);
+  }
+  // Noise power per line grows with the transform's length: a transition block's mask in a long
+  // block's scale (the full-scale powers grow as the length squared, the line counts as the length).
+  tranToLong = FullScalePower(geometry.LSIZE, geometry.SSIZE, 0) / FullScalePower(geometry.LSIZE, geometry.SSIZE, 1) *
+               static_cast<float>(tranModel.Lines()) / static_cast<float>(longModel.Lines());
   linePeaks.assign(STREAM_CHANNELS * static_cast<size_t>(geometry.HLSIZE), 0);
   const size_t row = static_cast<size_t>(setup.MaxBandCount());
   mask.assign(3 * row, 0.0f);
@@ -265,15 +290,25 @@ void QualityChoices::AnalyseChannel(unsigned c) {
         peak[static_cast<size_t>(k)] = std::max(peak[static_cast<size_t>(k)], peak[b * row + static_cast<size_t>(k)]);
       }
     }
+    float* smooth = smoothMask.data() + c * static_cast<size_t>(setup.LongBandCount);
     if (set.kind == WeightSetKind::Long) {
       for (int k = 0; k < count; ++k) {
         const float own = mask[static_cast<size_t>(k)];
         if (prevValid[c] != 0) {
-          float m = std::max(own, POST_MASKING * previous[k]);
-          m = std::min(m, PRE_ECHO_RISE * previous[k]);
-          mask[static_cast<size_t>(k)] = m;
+          const float keep = postKeep[static_cast<size_t>(k)];
+          smooth[k] = keep * smooth[k] + (1.0f - keep) * own;
+          mask[static_cast<size_t>(k)] = std::min(std::max(own, smooth[k]), PRE_ECHO_RISE * previous[k]);
+        } else {
+          smooth[k] = own;
         }
         previous[k] = own;
+      }
+      prevValid[c] = 1;
+    } else if (set.kind == WeightSetKind::Stop) {
+      // The block after a switched pair is post-masked by the pair's end.
+      for (int k = 0; k < setup.LongBandCount; ++k) {
+        const float carried = tranToLong * mask[static_cast<size_t>(tranBandOfLong[static_cast<size_t>(k)])];
+        previous[k] = smooth[k] = carried;
       }
       prevValid[c] = 1;
     } else {

@@ -79,8 +79,12 @@ class QualityChoices {
   VariableMDCT mdct[2];
   std::vector<float> base;       // [slot]: code of the band's step at offset 0
   std::vector<int> peakCode;     // [slot]: lowest code that keeps the band's peak within the gain
-  std::vector<float> prevMask;   // [channel][long band]: the last long block's masked power
+  std::vector<float> prevMask;   // [channel][long band]: the block before's own masked power (long or stop)
   std::vector<unsigned char> prevValid;  // [channel]: prevMask belongs to the block before
+  std::vector<float> smoothMask;  // [channel][long band]: the post-masking smoother's state
+  std::vector<float> postKeep;    // [long band]: the smoother's share of its last value per block
+  std::vector<int> tranBandOfLong;  // [long band]: the transition band nearest in frequency
+  float tranToLong = 1.0f;        // a transition block's noise power per line in a long block's scale
   std::vector<unsigned char> linePeaks;  // [channel][line]: tonal lines of the last long block
   // Scratch of one block's analysis (largest band count, three short blocks). `work` holds per
   // band first the tonal power of a long block, then the step levels of the set being shaped.

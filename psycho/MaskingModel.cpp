@@ -57,8 +57,10 @@ MaskingModel::MaskingModel(int XfmSize, float fullScalePower) : lines(XfmSize / 
   spread = matrix;
   quiet.assign(n, 0.0f);
   noiseDb.assign(n, 0.0f);
+  centreHz.assign(n, 0.0f);
   int line = 0;
   for (size_t b = 0; b < n; ++b) {
+    centreHz[b] = static_cast<float>((line + 0.5 * bands[b]) * STREAM_SAMPLE_RATE / XfmSize);
     double lowest = 1e9;
     for (int i = 0; i < bands[b]; ++i, ++line) {
       const double hz = (line + 0.5) * STREAM_SAMPLE_RATE / XfmSize;

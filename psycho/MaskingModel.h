@@ -36,6 +36,9 @@ class MaskingModel {
   // Per band, the threshold in quiet as noise power per line.
   float Quiet(int band) const { return quiet[static_cast<size_t>(band)]; }
 
+  // Per band, the frequency in Hz at the middle of its lines.
+  float CentreHz(int band) const { return centreHz[static_cast<size_t>(band)]; }
+
   // The threshold in quiet of a tone at `hz`, in dB SPL: Terhardt's curve with a gentler rise
   // above 10 kHz than its fourth-power term (listeners of compressed music do hear up to
   // 16-18 kHz at ordinary levels).
@@ -49,6 +52,7 @@ class MaskingModel {
   std::vector<float> spread;    // [receiving band][masking band], power factors
   std::vector<float> quiet;     // per band, threshold in quiet per line
   std::vector<float> noiseDb;   // per band, masking offset of a noisy masker (dB)
+  std::vector<float> centreHz;  // per band, the frequency at the middle of its lines
 };
 
 }  // namespace ostrel
