@@ -153,6 +153,11 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
     }
     tranBandOfLong.push_back(t);
   }
+  for (int t = 0; t < tranModel.BandCount(); ++t) {
+    int k = 0;
+    while (k + 1 < setup.LongBandCount && longModel.CentreHz(k + 1) <= tranModel.CentreHz(t)) ++k;
+    longBandOfTran.push_back(k);
+  }
   // Noise power per line grows with the transform's length: a transition block's mask in a long
   // block's scale (the full-scale powers grow as the length squared, the line counts as the length).
   tranToLong = FullScalePower(geometry.LSIZE, geometry.SSIZE, 0) / FullScalePower(geometry.LSIZE, geometry.SSIZE, 1) *
@@ -304,6 +309,17 @@ void QualityChoices::AnalyseChannel(unsigned c) {
         previous[k] = own;
       }
       prevValid[c] = 1;
+    } else if (set.kind == WeightSetKind::Start && prevValid[c] != 0) {
+      // The block before a switched pair: post-masked by the long block before it and held to its
+      // pre-echo limit like a long block, in the long band at or below each band's centre.
+      for (int t = 0; t < count; ++t) {
+        const int k = longBandOfTran[static_cast<size_t>(t)];
+        const float keep = postKeep[static_cast<size_t>(k)];
+        const float own = mask[static_cast<size_t>(t)];
+        const float smoothed = keep * smooth[k] / tranToLong + (1.0f - keep) * own;
+        mask[static_cast<size_t>(t)] = std::min(std::max(own, smoothed), PRE_ECHO_RISE * previous[k] / tranToLong);
+      }
+      prevValid[c] = 0;
     } else if (set.kind == WeightSetKind::Stop) {
       // The block after a switched pair is post-masked by the pair's end.
       for (int k = 0; k < setup.LongBandCount; ++k) {

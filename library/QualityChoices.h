@@ -84,6 +84,7 @@ class QualityChoices {
   std::vector<float> smoothMask;  // [channel][long band]: the post-masking smoother's state
   std::vector<float> postKeep;    // [long band]: the smoother's share of its last value per block
   std::vector<int> tranBandOfLong;  // [long band]: the transition band nearest in frequency
+  std::vector<int> longBandOfTran;  // [transition band]: the long band at or below its centre
   float tranToLong = 1.0f;        // a transition block's noise power per line in a long block's scale
   std::vector<unsigned char> linePeaks;  // [channel][line]: tonal lines of the last long block
   // Scratch of one block's analysis (largest band count, three short blocks). `work` holds per
