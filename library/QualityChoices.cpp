@@ -288,11 +288,15 @@ void QualityChoices::AnalyseChannel(unsigned c) {
         }
       }
     }
-    // A short triple shares one set of codes: each band as fine as its most demanding block needs.
-    for (int b = 1; b < blocks; ++b) {
+    // A short triple shares one set of codes: each band's mask is the mean of its three blocks'
+    // (the triple spans less than the ear's pre- and post-masking around the attack inside it, so
+    // its noise is heard against the whole triple, not against its quietest block), and its peak
+    // the largest.
+    if (blocks == 3) {
       for (int k = 0; k < count; ++k) {
-        mask[static_cast<size_t>(k)] = std::min(mask[static_cast<size_t>(k)], mask[b * row + static_cast<size_t>(k)]);
-        peak[static_cast<size_t>(k)] = std::max(peak[static_cast<size_t>(k)], peak[b * row + static_cast<size_t>(k)]);
+        const size_t s = static_cast<size_t>(k);
+        mask[s] = (mask[s] + mask[row + s] + mask[2 * row + s]) / 3.0f;
+        peak[s] = std::max(std::max(peak[s], peak[row + s]), peak[2 * row + s]);
       }
     }
     float* smooth = smoothMask.data() + c * static_cast<size_t>(setup.LongBandCount);
