@@ -19,14 +19,16 @@ namespace ostrel {
 
 namespace {
 
-// A long block's masked power is at most this many times the block before's: noise spread over
-// a block that ends in an attack is heard before the attack (pre-echo).
+// A long block's masked power (and a switched pair's start block's) is at most this many times
+// the block before's own: noise spread over a block that ends in an attack is heard before the
+// attack (pre-echo).
 const float PRE_ECHO_RISE = QUALITY_TUNABLE(PRE, 3.0f);
 // After a loud block the masked power decays as the ear's post-masking does: each long band's
 // mask follows the block's own through a first-order smoother whose time constant falls from
 // POST_MASKING_TAU_100 seconds at 100 Hz to POST_MASKING_TAU_MIN at high frequencies (a band at
 // f Hz: MIN + (100 / f) (TAU_100 - MIN)), and a block's mask is at least the smoothed one. Low
 // bands stay masked longer than the one fixed fall of before (to 0.05 per long block) gave them.
+// The time constants are the meter's own; both longer and shorter ones graded lower.
 const float POST_MASKING_SCALE = QUALITY_TUNABLE(POSTTAU, 1.0f);
 constexpr double POST_MASKING_TAU_100 = 0.030;
 constexpr double POST_MASKING_TAU_MIN = 0.008;
@@ -94,6 +96,19 @@ int BandFrom(const MaskingModel& model, float hz) {
   return model.BandCount();
 }
 
+// The band of `model` whose centre lies at or below `hz` nearest to it (band 0 below the first).
+int BandAtOrBelow(const MaskingModel& model, float hz) {
+  int b = 0;
+  while (b + 1 < model.BandCount() && model.CentreHz(b + 1) <= hz) ++b;
+  return b;
+}
+
+// The band of `model` whose centre lies nearest to `hz` (ties: the lower).
+int NearestBand(const MaskingModel& model, float hz) {
+  const int b = BandAtOrBelow(model, hz);
+  return b + 1 < model.BandCount() && hz - model.CentreHz(b) > model.CentreHz(b + 1) - hz ? b + 1 : b;
+}
+
 // The gain of shortest code in `codes` (ties: the larger gain).
 int CheapestGain(const std::vector<HuffCode>& codes) {
   int best = GAIN_MAX;
@@ -144,20 +159,9 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
     const double tau =
         POST_MASKING_SCALE * (POST_MASKING_TAU_MIN + 100.0 / hz * (POST_MASKING_TAU_100 - POST_MASKING_TAU_MIN));
     postKeep.push_back(static_cast<float>(std::exp(-hop / tau)));
-    // The transition band nearest in frequency carries a stop block's mask over to this band.
-    int t = 0;
-    while (t + 1 < tranModel.BandCount() && tranModel.CentreHz(t + 1) <= longModel.CentreHz(k)) ++t;
-    if (t + 1 < tranModel.BandCount() &&
-        longModel.CentreHz(k) - tranModel.CentreHz(t) > tranModel.CentreHz(t + 1) - longModel.CentreHz(k)) {
-      ++t;
-    }
-    tranBandOfLong.push_back(t);
+    tranBandOfLong.push_back(NearestBand(tranModel, longModel.CentreHz(k)));
   }
-  for (int t = 0; t < tranModel.BandCount(); ++t) {
-    int k = 0;
-    while (k + 1 < setup.LongBandCount && longModel.CentreHz(k + 1) <= tranModel.CentreHz(t)) ++k;
-    longBandOfTran.push_back(k);
-  }
+  for (int t = 0; t < tranModel.BandCount(); ++t) longBandOfTran.push_back(BandAtOrBelow(longModel, tranModel.CentreHz(t)));
   // Noise power per line grows with the transform's length: a transition block's mask in a long
   // block's scale (the full-scale powers grow as the length squared, the line counts as the length).
   tranToLong = FullScalePower(geometry.LSIZE, geometry.SSIZE, 0) / FullScalePower(geometry.LSIZE, geometry.SSIZE, 1) *
