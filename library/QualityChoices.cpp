@@ -164,8 +164,8 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
   for (int t = 0; t < tranModel.BandCount(); ++t) longBandOfTran.push_back(BandAtOrBelow(longModel, tranModel.CentreHz(t)));
   // Noise power per line grows with the transform's length: a transition block's mask in a long
   // block's scale (the full-scale powers grow as the length squared, the line counts as the length).
-  tranToLong = FullScalePower(geometry.LSIZE, geometry.SSIZE, 0) / FullScalePower(geometry.LSIZE, geometry.SSIZE, 1) *
-               static_cast<float>(tranModel.Lines()) / static_cast<float>(longModel.Lines());
+  tranToLong = longModel.FullScale() / tranModel.FullScale() * static_cast<float>(tranModel.Lines()) /
+               static_cast<float>(longModel.Lines());
   linePeaks.assign(STREAM_CHANNELS * static_cast<size_t>(geometry.HLSIZE), 0);
   const size_t row = static_cast<size_t>(setup.MaxBandCount());
   mask.assign(3 * row, 0.0f);

@@ -45,7 +45,7 @@ double MaskingModel::QuietDb(double hz) {
   return 3.64 * std::pow(f, -0.8) - 6.5 * std::exp(-0.6 * (f - 3.3) * (f - 3.3)) + 0.001 * std::pow(f, 3.3);
 }
 
-MaskingModel::MaskingModel(int XfmSize, float fullScalePower) : lines(XfmSize / 2) {
+MaskingModel::MaskingModel(int XfmSize, float fullScalePower) : lines(XfmSize / 2), fullScale(fullScalePower) {
   bands = CriticalBands(XfmSize, 1.0f, STREAM_SAMPLE_RATE, &count);
   const size_t n = static_cast<size_t>(count);
   barks.assign(n, 0.0f);

@@ -24,6 +24,8 @@ class MaskingModel {
   int BandCount() const { return count; }
   const int* Bands() const { return bands.get(); }
   int Lines() const { return lines; }
+  // The summed squared coefficients of one block of a full-scale sine, as constructed.
+  float FullScale() const { return fullScale; }
 
   // For the `lines` coefficients x of one block: per band the masked noise power per line
   // (`mask`, from the signal alone), the band's largest magnitude (`peak`) and its power (`energy`).
@@ -46,6 +48,7 @@ class MaskingModel {
 
  private:
   int lines;
+  float fullScale;
   int count;
   std::unique_ptr<int[]> bands;
   std::vector<float> barks;     // per band, mean Bark value
