@@ -38,7 +38,8 @@ const float SWITCH_RISE = QUALITY_TUNABLE(RISE, 10.0f);
 const float FULL_RISE = QUALITY_TUNABLE(FULLRISE, 1.0f);
 // Share of a segment's power below which its high band's rise does not count.
 const float HIGH_BAND_SHARE = QUALITY_TUNABLE(HSHARE, 0.001f);
-// Fraction of a level from which a value rounds up to the next (0.5: plain rounding).
+// Rounding offset: a value's magnitude in levels plus this, truncated, is its level; so it rounds
+// up to the next level from 1 - ROUNDING of a level on (0.5: plain rounding).
 const float ROUNDING = QUALITY_TUNABLE(ROUND, 0.4f);
 // A band's step follows the mask's level relative to the block's mean level only with this power
 // (1: equal noise-to-mask ratios). At equal ratios the noise under a loud masker is louder than
@@ -404,8 +405,8 @@ void QualityChoices::Apply(float offset) {
     for (int r = 0; r < repeats; ++r) {
       for (int k = 0; k < count; ++k) {
         const float inverse = 1.0f / (DecompressWeights(codes[k]) * static_cast<float>(gain));
-        // Rounds |v| up from ROUNDING above a whole level instead of from a half: a line just
-        // over half a step costs bits and lowers the noise little.
+        // Rounds |v| up from 1 - ROUNDING above a whole level instead of from a half: a line
+        // just over half a step costs bits and lowers the noise little.
         ShrinkScaled(out + h, in + h, inverse, shift, static_cast<size_t>(bands[k]));
         h += static_cast<unsigned>(bands[k]);
       }
