@@ -105,18 +105,80 @@ FrameCandidates::FrameCandidates(int channelCount, unsigned coefficients)
       starts(static_cast<size_t>(channelCount) + 1, 0),
       quantised(static_cast<size_t>(channelCount) * coefficients) {}
 
+namespace {
+
+// A value rounds to a non-zero integer at STEP_SIZE_MAX where its product with it is at least
+// 0.5 or below -0.5 (halves round upward), that is from this magnitude on; the product by a power
+// of two is exact, so the two tests agree for every float, and NaN passes neither.
+constexpr float CANDIDATE_FROM = 0.5f / static_cast<float>(STEP_SIZE_MAX);
+
+// Candidates of in[from .. count - 1] appended at n of values and positions; returns the new n.
+unsigned GatherScalar(const float* in, unsigned from, unsigned count, float* values, int* positions, unsigned n) {
+  for (unsigned k = from; k < count; ++k) {
+    // Written without a jump: a third of the coefficients pass, in no predictable pattern.
+    values[n] = in[k];
+    positions[n] = static_cast<int>(k);
+    n += static_cast<unsigned>((in[k] >= CANDIDATE_FROM) | (in[k] < -CANDIDATE_FROM));
+  }
+  return n;
+}
+
+#if defined(__x86_64__)
+// For each mask of 8 passing lanes, the passing lanes' indices first, in order.
+struct LeftPackTable {
+  int lanes[256][8];
+  LeftPackTable() : lanes() {
+    for (int mask = 0; mask < 256; ++mask) {
+      int n = 0;
+      for (int lane = 0; lane < 8; ++lane) {
+        if ((mask >> lane) & 1) lanes[mask][n++] = lane;
+      }
+    }
+  }
+};
+
+// Eight values at a time, packed to the left with one permutation each. Every store writes
+// eight lanes at n, which never passes the end: n is at most the values read before them. Returns
+// the new n and leaves in *done where the scalar tail begins.
+__attribute__((target("avx2"))) unsigned GatherAvx2(const float* in, unsigned count, float* values, int* positions,
+                                                    unsigned n, unsigned* done) {
+  static const LeftPackTable table;
+  const __m256 high = _mm256_set1_ps(CANDIDATE_FROM), low = _mm256_set1_ps(-CANDIDATE_FROM);
+  __m256i index = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m256i eight = _mm256_set1_epi32(8);
+  unsigned k = 0;
+  for (; k + 8 <= count; k += 8) {
+    const __m256 v = _mm256_loadu_ps(in + k);
+    const int mask = _mm256_movemask_ps(_mm256_or_ps(_mm256_cmp_ps(v, high, _CMP_GE_OQ), _mm256_cmp_ps(v, low, _CMP_LT_OQ)));
+    const __m256i order = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table.lanes[mask]));
+    _mm256_storeu_ps(values + n, _mm256_permutevar8x32_ps(v, order));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(positions + n), _mm256_permutevar8x32_epi32(index, order));
+    n += static_cast<unsigned>(__builtin_popcount(static_cast<unsigned>(mask)));
+    index = _mm256_add_epi32(index, eight);
+  }
+  *done = k;
+  return n;
+}
+#endif
+
+}  // namespace
+
 void FrameCandidates::Gather(const float* const* x) {
-  const float top = static_cast<float>(STEP_SIZE_MAX);
+  static const SimdPath path = ChosenSimdPath();
+  Gather(path, x);
+}
+
+void FrameCandidates::Gather(SimdPath path, const float* const* x) {
   unsigned n = 0;
   for (int c = 0; c < channels; ++c) {
     starts[static_cast<size_t>(c)] = n;
-    const float* in = x[c];
-    for (unsigned k = 0; k < count; ++k) {
-      // Written without a jump: a third of the coefficients pass, in no predictable pattern.
-      values[n] = in[k];
-      positions[n] = static_cast<int>(k);
-      n += static_cast<unsigned>(ostrel::round(in[k] * top) != 0);
-    }
+    unsigned done = 0;
+#if defined(__x86_64__)
+    if (path == SimdPath::Avx2) n = GatherAvx2(x[c], count, values.data(), positions.data(), n, &done);
+#else
+    (void)path;
+#endif
+    n = GatherScalar(x[c], done, count, values.data(), positions.data(), n);
   }
   starts[static_cast<size_t>(channels)] = n;
 }

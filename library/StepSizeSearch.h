@@ -38,8 +38,11 @@ class FrameCandidates {
   // Room for `channels` channels of `count` coefficients; the only allocation.
   FrameCandidates(int channels, unsigned count);
 
-  // Finds the candidates of x[0 .. channels - 1][0 .. count - 1] (borrowed, only read here).
+  // Finds the candidates of x[0 .. channels - 1][0 .. count - 1] (borrowed, only read here). Every
+  // path finds the same; the first form takes ChosenSimdPath(), the second the one named (which
+  // the processor must run).
   void Gather(const float* const* x);
+  void Gather(SimdPath path, const float* const* x);
 
   // Quantises the candidates at STEPS, writes the frame's symbols as ConstructSymbolSet would
   // from QuantiseCoefficients' values, counts them into Stats (AlphabetSize(STEPS) entries) and

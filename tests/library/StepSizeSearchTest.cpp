@@ -170,26 +170,34 @@ TEST(FrameCandidates, BuildTheSymbolsAndCountsOfTheWholeFrameAtEveryStepSize) {
     right[k] = k > 1000 ? 0.0f : (pick(rng) == 0 ? large(rng) : small(rng));
   }
   left[kCount - 1] = 0.9f;
+  // Values at the edge of rounding to zero at the largest step size, both signs.
+  const float edge = 0.5f / static_cast<float>(STEP_SIZE_MAX);
+  const float edges[] = {edge, std::nextafter(edge, 0.0f), -edge, std::nextafter(-edge, -1.0f), std::nextafter(-edge, 0.0f)};
+  for (size_t i = 0; i < 5; ++i) left[100 + 3 * i] = right[200 + 5 * i] = edges[i];
   float* x[2] = {left.data(), right.data()};
-  FrameCandidates candidates(2, kCount);
-  candidates.Gather(x);
-  EXPECT_LT(candidates.Size(), kCount);
+  for (SimdPath path : {SimdPath::Scalar, SimdPath::Sse2, SimdPath::Avx2}) {
+    if (!CanRun(path)) continue;
+    SCOPED_TRACE(SimdPathName(path));
+    FrameCandidates candidates(2, kCount);
+    candidates.Gather(path, x);
+    EXPECT_LT(candidates.Size(), kCount);
 
-  std::vector<float> qLeft(kCount), qRight(kCount);
-  float* q[2] = {qLeft.data(), qRight.data()};
-  std::vector<int> expected(2 * kCount), actual(2 * kCount);
-  std::vector<unsigned> expectedStats(MAX_ALPHABET_SIZE), actualStats(MAX_ALPHABET_SIZE);
-  std::vector<unsigned char> comp(MAX_ALPHABET_SIZE);
-  for (int steps = STEP_SIZE_MIN; steps <= STEP_SIZE_MAX; ++steps) {
-    const float STEPS = static_cast<float>(steps);
-    QuantiseCoefficients(x, q, STEPS, 2, kCount);
-    const int n = ConstructSymbolSet(q, expected.data(), steps, 2, kCount);
-    const int bits = CollectStatistics(expected.data(), expectedStats.data(), comp.data(), n, steps);
-    ASSERT_EQ(candidates.BuildSymbols(STEPS, actual.data(), actualStats.data()), n) << steps;
-    EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + n, actual.begin())) << steps;
-    EXPECT_TRUE(std::equal(expectedStats.begin(), expectedStats.begin() + AlphabetSize(steps), actualStats.begin()))
-        << steps;
-    EXPECT_EQ(CountedStatisticsBits(actualStats.data(), comp.data(), steps), bits) << steps;
+    std::vector<float> qLeft(kCount), qRight(kCount);
+    float* q[2] = {qLeft.data(), qRight.data()};
+    std::vector<int> expected(2 * kCount), actual(2 * kCount);
+    std::vector<unsigned> expectedStats(MAX_ALPHABET_SIZE), actualStats(MAX_ALPHABET_SIZE);
+    std::vector<unsigned char> comp(MAX_ALPHABET_SIZE);
+    for (int steps = STEP_SIZE_MIN; steps <= STEP_SIZE_MAX; ++steps) {
+      const float STEPS = static_cast<float>(steps);
+      QuantiseCoefficients(x, q, STEPS, 2, kCount);
+      const int n = ConstructSymbolSet(q, expected.data(), steps, 2, kCount);
+      const int bits = CollectStatistics(expected.data(), expectedStats.data(), comp.data(), n, steps);
+      ASSERT_EQ(candidates.BuildSymbols(STEPS, actual.data(), actualStats.data()), n) << steps;
+      EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + n, actual.begin())) << steps;
+      EXPECT_TRUE(std::equal(expectedStats.begin(), expectedStats.begin() + AlphabetSize(steps), actualStats.begin()))
+          << steps;
+      EXPECT_EQ(CountedStatisticsBits(actualStats.data(), comp.data(), steps), bits) << steps;
+    }
   }
 }
 
