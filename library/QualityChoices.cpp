@@ -56,6 +56,9 @@ const float HIGH_TILT_HZ = QUALITY_TUNABLE(TILTHZ, 10000.0f);
 constexpr float TONAL_SHARE_FROM_HZ = 1000.0f;
 // Bands without a line keep a code that costs nothing: their neighbour's.
 constexpr int FREE_BAND = INT_MIN;
+// Share of a level below which a value surely rounds to zero (from 1 - ROUNDING = 0.6 on it
+// rounds up), with a margin for the weights' table.
+constexpr float ZERO_SHARE = 0.58f;
 
 // Summed squared coefficients of one block of `type` (window type) of a full-scale sine, averaged
 // over several blocks of an MDCT of (LSIZE, SSIZE).
@@ -151,6 +154,7 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
   }
   base.assign(slots, 0.0f);
   peakCode.assign(slots, FREE_BAND);
+  zeroCode.assign(slots, FREE_BAND);
   prevMask.assign(STREAM_CHANNELS * static_cast<size_t>(setup.LongBandCount), 0.0f);
   prevValid.assign(STREAM_CHANNELS, 0);
   smoothMask.assign(STREAM_CHANNELS * static_cast<size_t>(setup.LongBandCount), 0.0f);
@@ -358,6 +362,10 @@ void QualityChoices::AnalyseChannel(unsigned c) {
                                                                         ((static_cast<float>(steps) + 0.45f) *
                                                                          static_cast<float>(gain)))))
                         : FREE_BAND;
+      // From this code up every value of the band rounds to zero.
+      zeroCode[s] = pk > 0.0f ? static_cast<int>(std::ceil(15.0f * std::log10(pk * static_cast<float>(steps) /
+                                                                               (ZERO_SHARE * static_cast<float>(gain)))))
+                              : FREE_BAND;
     }
   });
 }
@@ -391,6 +399,7 @@ void QualityChoices::Apply(float offset) {
         if (codes[k] == FREE_BAND) codes[k] = codes[k - 1];
       }
     }
+    CheapenSilentBands(c, set, codes, count);
     // Neighbour limits, met by raising codes (coarser never breaks a band's peak limit).
     for (int k = 1; k < count; ++k) codes[k] = std::max(codes[k], codes[k - 1] + WEIGHT_STEP_DOWN);
     for (int k = count - 1; k > 0; --k) codes[k - 1] = std::max(codes[k - 1], codes[k] - WEIGHT_STEP_UP);
@@ -412,6 +421,34 @@ void QualityChoices::Apply(float offset) {
       }
     }
   });
+}
+
+void QualityChoices::CheapenSilentBands(unsigned c, const WeightSetSpan& set, int* codes, int count) const {
+  // Bits of a difference between neighbouring codes; one outside the limits is never chosen.
+  auto bits = [&](int d) {
+    return d < WEIGHT_STEP_DOWN || d > WEIGHT_STEP_UP ? INT_MAX / 4
+                                                      : weightCodes[static_cast<size_t>(d + WEIGHT_DIFF_INDEX_OFFSET)].length;
+  };
+  for (int k = 1; k < count; ++k) {
+    const size_t s = Slot(c, set.set, k);
+    if (peakCode[s] == FREE_BAND || codes[k] < zeroCode[s]) continue;
+    // The band sends only zeros at any code from zeroCode up: the one whose differences to the
+    // code before and the one after cost least (ties: the code it has).
+    const int before = codes[k - 1];
+    const bool last = k + 1 == count;
+    int best = codes[k];
+    int bestBits = bits(codes[k] - before) + (last ? 0 : bits(codes[k + 1] - codes[k]));
+    const int highest = std::min(before + WEIGHT_STEP_UP, WEIGHT_CODE_MAX);
+    const int lowest = std::max(std::max(zeroCode[s], before + WEIGHT_STEP_DOWN), WEIGHT_CODE_MIN);
+    for (int code = lowest; code <= highest; ++code) {
+      const int cost = bits(code - before) + (last ? 0 : bits(codes[k + 1] - code));
+      if (cost < bestBits) {
+        bestBits = cost;
+        best = code;
+      }
+    }
+    codes[k] = best;
+  }
 }
 
 int QualityChoices::SideBits() const {

@@ -51,8 +51,8 @@ class QualityChoices {
 
   // Code steps to which the offset search resolves, and the share of the room (1 / this) that it
   // may leave unused when it stops before.
-  static constexpr float SEARCH_RESOLUTION = 0.125f;
-  static constexpr int SEARCH_SLACK_SHARE = 256;
+  static constexpr float SEARCH_RESOLUTION = 0.02f;
+  static constexpr int SEARCH_SLACK_SHARE = 4096;
 
  private:
   // Calls visit(channel, span, model) for every weight set of the frame.
@@ -65,6 +65,9 @@ class QualityChoices {
   void LocateTransient(unsigned c);
   // Transforms channel c's blocks and computes every band's threshold.
   void AnalyseChannel(unsigned c);
+  // Gives each band of `codes` (a set of channel c) that sends only zeros the code within reach of
+  // its neighbours whose differences cost the fewest bits: what it sends stays the same.
+  void CheapenSilentBands(unsigned c, const WeightSetSpan& set, int* codes, int count) const;
 
   FrameGeometry geometry;
   CodingSetup& setup;
@@ -79,6 +82,7 @@ class QualityChoices {
   VariableMDCT mdct[2];
   std::vector<float> base;       // [slot]: code of the band's step at offset 0
   std::vector<int> peakCode;     // [slot]: lowest code that keeps the band's peak within the gain
+  std::vector<int> zeroCode;     // [slot]: lowest code at which all the band's values round to zero
   std::vector<float> prevMask;   // [channel][long band]: the block before's own masked power (long or stop)
   std::vector<unsigned char> prevValid;  // [channel]: prevMask belongs to the block before
   std::vector<float> smoothMask;  // [channel][long band]: the post-masking smoother's state
