@@ -11,6 +11,20 @@
 
 namespace ostrel {
 
+namespace {
+
+// The largest magnitude among the values of a symbol sequence at step size `steps`.
+int LargestLevel(const int* symbols, int count, int steps) {
+  int largest = 0;
+  for (int i = 0; i < count; ++i) {
+    const int s = symbols[i];
+    if (s < 2 * steps) largest = std::max(largest, s < steps ? steps - s : s - steps + 1);
+  }
+  return largest;
+}
+
+}  // namespace
+
 FrameEncoder::FrameEncoder(unsigned char rate, SampleSource& source, ByteSink* target)
     : DataRate(rate), geometry(FrameGeometry::ForRate(rate)), in(source), sink(target), Out(target), Setup(geometry) {
   Build();
@@ -122,14 +136,24 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeQualityFrame() {
   for (unsigned c = 0; c < STREAM_CHANNELS; ++c) {
     fixedBits += SWITCH_FLAG_LEN + (Setup.SwitchUsed()[c] != 0 ? SwitchLocationLen(static_cast<int>(geometry.NBlocks)) : 0);
   }
-  const float STEPS = static_cast<float>(quality->Steps());
+  float STEPS = static_cast<float>(quality->Steps());
   int arithBits = 0;
-  const int calls = quality->Fit(budgetBits - fixedBits - SAFETY_BITS, [&](float offset) {
+  auto frameBits = [&](float offset) {
     quality->Apply(offset);
     Candidates->Gather(quality->Normalised());
     arithBits = EvaluateStep(STEPS);
     return quality->SideBits() + arithBits;
-  });
+  };
+  const int room = budgetBits - fixedBits - SAFETY_BITS;
+  int calls = quality->Fit(room, frameBits);
+  // A frame whose values all stay well below the step size is coded again at fewer levels: the
+  // same quantiser steps, a shorter frequency table, and the bits that saves spent.
+  const int fewer = quality->FewerSteps(LargestLevel(Symbols.data(), SymbolCount, quality->Steps()));
+  if (fewer < quality->Steps()) {
+    quality->SetSteps(fewer);
+    STEPS = static_cast<float>(fewer);
+    calls += quality->Fit(room, frameBits);
+  }
   lastSearch = StepSearchResult{STEPS, arithBits, calls};
   WriteCodedBlock(budgetBits - WriteSideInformation(), &outcome);
   return outcome;

@@ -154,6 +154,7 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
   }
   base.assign(slots, 0.0f);
   peakCode.assign(slots, FREE_BAND);
+  bandPeak.assign(slots, 0.0f);
   zeroCode.assign(slots, FREE_BAND);
   prevMask.assign(STREAM_CHANNELS * static_cast<size_t>(setup.LongBandCount), 0.0f);
   prevValid.assign(STREAM_CHANNELS, 0);
@@ -199,6 +200,7 @@ void QualityChoices::ForEachSet(Visit&& visit) const {
 }
 
 void QualityChoices::Analyse() {
+  steps = STEP_SIZE_MAX;
   for (unsigned c = 0; c < STREAM_CHANNELS; ++c) {
     partialPower[c] = midPower[c] = 0.0f;
     LocateTransient(c);
@@ -355,19 +357,34 @@ void QualityChoices::AnalyseChannel(unsigned c) {
     for (int k = 0; k < count; ++k) {
       const size_t s = Slot(c, set.set, k);
       base[s] = 7.5f * (mean + MASK_SHAPE_POWER * (level[k] - mean)) + codeOfStep;
-      const float pk = peak[static_cast<size_t>(k)];
-      // The band's values must stay within -1..1 after the weight and the gain (to half a level).
-      peakCode[s] = pk > 0.0f
-                        ? static_cast<int>(std::ceil(15.0f * std::log10(pk * static_cast<float>(steps) /
-                                                                        ((static_cast<float>(steps) + 0.45f) *
-                                                                         static_cast<float>(gain)))))
-                        : FREE_BAND;
-      // From this code up every value of the band rounds to zero.
-      zeroCode[s] = pk > 0.0f ? static_cast<int>(std::ceil(15.0f * std::log10(pk * static_cast<float>(steps) /
-                                                                               (ZERO_SHARE * static_cast<float>(gain)))))
-                              : FREE_BAND;
+      bandPeak[s] = peak[static_cast<size_t>(k)];
+      SetPeakCodes(s);
     }
   });
+}
+
+void QualityChoices::SetPeakCodes(size_t s) {
+  const float pk = bandPeak[s];
+  // The band's values must stay within -1..1 after the weight and the gain (to half a level).
+  peakCode[s] = pk > 0.0f ? static_cast<int>(std::ceil(15.0f * std::log10(pk * static_cast<float>(steps) /
+                                                                           ((static_cast<float>(steps) + 0.45f) *
+                                                                            static_cast<float>(gain)))))
+                          : FREE_BAND;
+  // From this code up every value of the band rounds to zero.
+  zeroCode[s] = pk > 0.0f ? static_cast<int>(std::ceil(15.0f * std::log10(pk * static_cast<float>(steps) /
+                                                                           (ZERO_SHARE * static_cast<float>(gain)))))
+                          : FREE_BAND;
+}
+
+void QualityChoices::SetSteps(int newSteps) {
+  OSTREL_DASSERT(newSteps >= STEP_SIZE_MIN && newSteps <= STEP_SIZE_MAX);
+  // The codes move by the step size's ratio, so that every band keeps its quantiser step.
+  const float shift = 15.0f * std::log10(static_cast<float>(newSteps) / static_cast<float>(steps));
+  steps = newSteps;
+  for (size_t s = 0; s < base.size(); ++s) {
+    base[s] += shift;
+    SetPeakCodes(s);
+  }
 }
 
 void QualityChoices::Apply(float offset) {

@@ -15,6 +15,7 @@
 #include "analysis/CodingSetup.h"
 #include "coding/Huffman.h"
 #include "format/FrameGeometry.h"
+#include "platform/StreamConstants.h"
 #include "psycho/MaskingModel.h"
 #include "transform/VariableMDCT.h"
 
@@ -37,8 +38,18 @@ class QualityChoices {
   void Apply(float offset);
   const float* const* Normalised() const { return normalisedPtrs.data(); }
 
-  // The frame's step size: the largest, so that a band may use as many levels as it needs.
+  // The frame's step size: the largest, so that a band may use as many levels as it needs,
+  // until SetSteps chooses fewer.
   int Steps() const { return steps; }
+
+  // The step size for a frame whose largest value is `largest` levels at the current one: that
+  // and STEP_HEADROOM more (its search may then lower the offset a little), and no more than
+  // the current one.
+  int FewerSteps(int largest) const { return std::min(std::max(largest + STEP_HEADROOM, STEP_SIZE_MIN), steps); }
+
+  // Codes the frame at `newSteps` levels (1 .. 32): the codes carry the same quantiser steps, and
+  // a frame of fewer levels sends a shorter frequency table. Apply again after it.
+  void SetSteps(int newSteps);
 
   // Bits of the gains and weights fields of the current codes and gains.
   int SideBits() const;
@@ -53,6 +64,8 @@ class QualityChoices {
   // may leave unused when it stops before.
   static constexpr float SEARCH_RESOLUTION = 0.02f;
   static constexpr int SEARCH_SLACK_SHARE = 4096;
+  // Levels a frame coded at fewer steps keeps above its largest value.
+  static constexpr int STEP_HEADROOM = 2;
 
  private:
   // Calls visit(channel, span, model) for every weight set of the frame.
@@ -68,6 +81,8 @@ class QualityChoices {
   // Gives each band of `codes` (a set of channel c) that sends only zeros the code within reach of
   // its neighbours whose differences cost the fewest bits: what it sends stays the same.
   void CheapenSilentBands(unsigned c, const WeightSetSpan& set, int* codes, int count) const;
+  // Slot s's peakCode and zeroCode, from its peak at the current step size.
+  void SetPeakCodes(size_t s);
 
   FrameGeometry geometry;
   CodingSetup& setup;
@@ -81,6 +96,7 @@ class QualityChoices {
   std::vector<float*> normalisedPtrs;
   VariableMDCT mdct[2];
   std::vector<float> base;       // [slot]: code of the band's step at offset 0
+  std::vector<float> bandPeak;   // [slot]: the band's largest magnitude
   std::vector<int> peakCode;     // [slot]: lowest code that keeps the band's peak within the gain
   std::vector<int> zeroCode;     // [slot]: lowest code at which all the band's values round to zero
   std::vector<float> prevMask;   // [channel][long band]: the block before's own masked power (long or stop)
