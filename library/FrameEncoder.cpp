@@ -147,12 +147,14 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeQualityFrame() {
   const int room = budgetBits - fixedBits - SAFETY_BITS;
   int calls = quality->Fit(room, frameBits);
   // A frame whose values all stay well below the step size is coded again at fewer levels: the
-  // same quantiser steps, a shorter frequency table, and the bits that saves spent.
+  // same quantiser steps, a shorter frequency table, and the bits that saves spent (a few
+  // hundred, so the search starts from the offset just found with small strides).
+  constexpr float REFIT_STRIDE = 0.125f;
   const int fewer = quality->FewerSteps(LargestLevel(Symbols.data(), SymbolCount, quality->Steps()));
   if (fewer < quality->Steps()) {
     quality->SetSteps(fewer);
     STEPS = static_cast<float>(fewer);
-    calls += quality->Fit(room, frameBits);
+    calls += quality->Fit(room, frameBits, REFIT_STRIDE);
   }
   lastSearch = StepSearchResult{STEPS, arithBits, calls};
   WriteCodedBlock(budgetBits - WriteSideInformation(), &outcome);

@@ -55,10 +55,12 @@ class QualityChoices {
   int SideBits() const;
 
   // Finds the smallest offset (to within SEARCH_RESOLUTION) at which `bits(offset)` (which must
-  // Apply it and return the frame's bits) is at most `room`, starting from the last frame's, and
-  // leaves the frame applied and last measured at that offset. Returns the number of calls.
+  // Apply it and return the frame's bits) is at most `room`, starting from the last one found
+  // (the last frame's, or this frame's at another step size) with strides from `stride` code
+  // steps up, and leaves the frame applied and last measured at that offset. Returns the number
+  // of calls.
   template <typename Bits>
-  int Fit(int room, Bits&& bits);
+  int Fit(int room, Bits&& bits, float stride = 1.0f);
 
   // Code steps to which the offset search resolves, and the share of the room (1 / this) that it
   // may leave unused when it stops before.
@@ -130,7 +132,7 @@ class QualityChoices {
 };
 
 template <typename Bits>
-int QualityChoices::Fit(int room, Bits&& bits) {
+int QualityChoices::Fit(int room, Bits&& bits, float stride) {
   constexpr float LOWEST = -200.0f, HIGHEST = 400.0f;
   // Bits a frame may leave unused before the search stops early.
   const int slack = room / SEARCH_SLACK_SHARE;
@@ -141,10 +143,9 @@ int QualityChoices::Fit(int room, Bits&& bits) {
     measured = offset;
     return bits(offset);
   };
-  // Bracket from the last frame's offset, by strides that double: `fit` fits, `tight` does not.
+  // Bracket from the last offset found, by strides that double: `fit` fits, `tight` does not.
   float fit = lastOffset, tight = lastOffset;
   int fitBits = 0, tightBits = 0;
-  float stride = 1.0f;
   const int first = measure(lastOffset);
   if (first <= room) {
     fitBits = first;
