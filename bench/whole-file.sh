@@ -1,5 +1,6 @@
 #!/bin/bash
-# Whole-file speed: encodes and decodes a generated 60-second stereo file with the built programs
+# Whole-file speed: encodes (also in the quality mode at 128 kb/s) and decodes a generated
+# 60-second stereo file with the built programs
 # and, when installed, with twolame (encoder peer) and lame (decoder peer) on the same file in
 # the same run, several times in turn, and prints medians and the ratios to the peers. CPU time is
 # user + system of the program alone; wall time includes waiting for a core, so it means most on
@@ -36,6 +37,7 @@ for ((i = 0; i < runs; ++i)); do
   run enc128 encode 5 1 "$work/a.ost"
   run enc256 encode 2 1 "$work/b.ost"
   run enc128x2 encode 5 2 "$work/c.ost"
+  run quality128 "$build/ostrelenc" -q -f --quality --threads 1 -b 128 -o "$work/q.ost" "$src"
   run dec128 "$build/ostreldec" "$work/dec.ost" "$work/dec.wav"
   if [ $have_twolame = 1 ]; then
     run twolame128 twolame --quiet -b 128 "$src" "$work/a.mp2"
@@ -55,6 +57,7 @@ row() {  # row LABEL NAME
 row "ostrelenc 128 kb/s, 1 thread" enc128
 row "ostrelenc 256 kb/s, 1 thread" enc256
 row "ostrelenc 128 kb/s, 2 threads" enc128x2
+row "ostrelenc --quality 128 kb/s" quality128
 row "ostreldec 128 kb/s" dec128
 [ $have_twolame = 1 ] && row "twolame 128 kb/s" twolame128 && row "twolame 256 kb/s" twolame256
 [ $have_lame = 1 ] && row "lame --decode 128 kb/s" lamedec
@@ -65,6 +68,7 @@ if [ $have_twolame = 1 ]; then
   printf 'encoder CPU / twolame CPU, 128 kb/s:       %s (goal <= 0.60)\n' "$(ratio enc128 twolame128 2)"
   printf 'encoder CPU / twolame CPU, 256 kb/s:       %s (goal <= 0.60)\n' "$(ratio enc256 twolame256 2)"
   printf 'encoder 2-thread wall / twolame wall:      %s (goal <= 0.35)\n' "$(ratio enc128x2 twolame128 1)"
+  printf 'quality mode CPU / twolame CPU, 128 kb/s:  %s (goal <= 1.00)\n' "$(ratio quality128 twolame128 2)"
 else
   echo "twolame not installed (apt-get install twolame): no encoder ratios"
 fi
