@@ -11,20 +11,6 @@
 
 namespace ostrel {
 
-namespace {
-
-// The largest magnitude among the values of a symbol sequence at step size `steps`.
-int LargestLevel(const int* symbols, int count, int steps) {
-  int largest = 0;
-  for (int i = 0; i < count; ++i) {
-    const int s = symbols[i];
-    if (s < 2 * steps) largest = std::max(largest, s < steps ? steps - s : s - steps + 1);
-  }
-  return largest;
-}
-
-}  // namespace
-
 FrameEncoder::FrameEncoder(unsigned char rate, SampleSource& source, ByteSink* target)
     : DataRate(rate), geometry(FrameGeometry::ForRate(rate)), in(source), sink(target), Out(target), Setup(geometry) {
   Build();
@@ -147,14 +133,12 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeQualityFrame() {
   const int room = budgetBits - fixedBits - SAFETY_BITS;
   int calls = quality->Fit(room, frameBits);
   // A frame whose values all stay well below the step size is coded again at fewer levels: the
-  // same quantiser steps, a shorter frequency table, and the bits that saves spent (a few
-  // hundred, so the search starts from the offset just found with small strides).
-  constexpr float REFIT_STRIDE = 0.125f;
-  const int fewer = quality->FewerSteps(LargestLevel(Symbols.data(), SymbolCount, quality->Steps()));
+  // same quantiser steps, a shorter frequency table, and the bits that saves spent.
+  const int fewer = quality->FewerSteps(Candidates->LargestMagnitude());
   if (fewer < quality->Steps()) {
     quality->SetSteps(fewer);
     STEPS = static_cast<float>(fewer);
-    calls += quality->Fit(room, frameBits, REFIT_STRIDE);
+    calls += quality->Fit(room, frameBits, QualityChoices::REFIT_STRIDE);
   }
   lastSearch = StepSearchResult{STEPS, arithBits, calls};
   WriteCodedBlock(budgetBits - WriteSideInformation(), &outcome);

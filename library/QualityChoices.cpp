@@ -365,15 +365,16 @@ void QualityChoices::AnalyseChannel(unsigned c) {
 
 void QualityChoices::SetPeakCodes(size_t s) {
   const float pk = bandPeak[s];
+  // The lowest code at which the band's peak comes to at most `levels` levels.
+  auto lowestCode = [&](float levels) {
+    return pk > 0.0f ? static_cast<int>(std::ceil(15.0f * std::log10(pk * static_cast<float>(steps) /
+                                                                      (levels * static_cast<float>(gain)))))
+                     : FREE_BAND;
+  };
   // The band's values must stay within -1..1 after the weight and the gain (to half a level).
-  peakCode[s] = pk > 0.0f ? static_cast<int>(std::ceil(15.0f * std::log10(pk * static_cast<float>(steps) /
-                                                                           ((static_cast<float>(steps) + 0.45f) *
-                                                                            static_cast<float>(gain)))))
-                          : FREE_BAND;
+  peakCode[s] = lowestCode(static_cast<float>(steps) + 0.45f);
   // From this code up every value of the band rounds to zero.
-  zeroCode[s] = pk > 0.0f ? static_cast<int>(std::ceil(15.0f * std::log10(pk * static_cast<float>(steps) /
-                                                                           (ZERO_SHARE * static_cast<float>(gain)))))
-                          : FREE_BAND;
+  zeroCode[s] = lowestCode(ZERO_SHARE);
 }
 
 void QualityChoices::SetSteps(int newSteps) {
@@ -442,10 +443,7 @@ void QualityChoices::Apply(float offset) {
 
 void QualityChoices::CheapenSilentBands(unsigned c, const WeightSetSpan& set, int* codes, int count) const {
   // Bits of a difference between neighbouring codes; one outside the limits is never chosen.
-  auto bits = [&](int d) {
-    return d < WEIGHT_STEP_DOWN || d > WEIGHT_STEP_UP ? INT_MAX / 4
-                                                      : weightCodes[static_cast<size_t>(d + WEIGHT_DIFF_INDEX_OFFSET)].length;
-  };
+  auto bits = [&](int d) { return d < WEIGHT_STEP_DOWN || d > WEIGHT_STEP_UP ? INT_MAX / 4 : DiffBits(d); };
   for (int k = 1; k < count; ++k) {
     const size_t s = Slot(c, set.set, k);
     if (peakCode[s] == FREE_BAND || codes[k] < zeroCode[s]) continue;
@@ -468,6 +466,10 @@ void QualityChoices::CheapenSilentBands(unsigned c, const WeightSetSpan& set, in
   }
 }
 
+int QualityChoices::DiffBits(int d) const {
+  return weightCodes[static_cast<size_t>(d + WEIGHT_DIFF_INDEX_OFFSET)].length;
+}
+
 int QualityChoices::SideBits() const {
   int*** W = setup.Weights();
   int** G = setup.Gains();
@@ -478,7 +480,7 @@ int QualityChoices::SideBits() const {
     for (int k = 1; k < model.BandCount(); ++k) {
       const int d = codes[k] - codes[k - 1];
       OSTREL_DASSERT(d >= WEIGHT_STEP_DOWN && d <= WEIGHT_STEP_UP);
-      bits += weightCodes[static_cast<size_t>(d + WEIGHT_DIFF_INDEX_OFFSET)].length;
+      bits += DiffBits(d);
     }
   });
   return bits;

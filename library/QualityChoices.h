@@ -66,8 +66,10 @@ class QualityChoices {
   // may leave unused when it stops before.
   static constexpr float SEARCH_RESOLUTION = 0.02f;
   static constexpr int SEARCH_SLACK_SHARE = 4096;
-  // Levels a frame coded at fewer steps keeps above its largest value.
+  // Levels a frame coded at fewer steps keeps above its largest value, and the first stride of
+  // its second search (it saves a few hundred bits, so the offset moves little).
   static constexpr int STEP_HEADROOM = 2;
+  static constexpr float REFIT_STRIDE = 0.125f;
 
  private:
   // Calls visit(channel, span, model) for every weight set of the frame.
@@ -85,6 +87,8 @@ class QualityChoices {
   void CheapenSilentBands(unsigned c, const WeightSetSpan& set, int* codes, int count) const;
   // Slot s's peakCode and zeroCode, from its peak at the current step size.
   void SetPeakCodes(size_t s);
+  // Bits of the difference d (WEIGHT_STEP_DOWN .. WEIGHT_STEP_UP) between neighbouring codes.
+  int DiffBits(int d) const;
 
   FrameGeometry geometry;
   CodingSetup& setup;

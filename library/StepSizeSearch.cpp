@@ -1,5 +1,8 @@
 #include "library/StepSizeSearch.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -187,6 +190,12 @@ int FrameCandidates::BuildSymbols(float STEPS, int* Symbols, unsigned* Stats) {
   QuantiseValues(values.data(), quantised.data(), Size(), STEPS);
   return ConstructSparseSymbolSet(positions.data(), quantised.data(), starts.data(), channels, count,
                                   static_cast<int>(STEPS), Symbols, Stats);
+}
+
+int FrameCandidates::LargestMagnitude() const {
+  int largest = 0;
+  for (unsigned i = 0; i < Size(); ++i) largest = std::max(largest, std::abs(quantised[i]));
+  return largest;
 }
 
 float CarryOverStep(float STEPS, float OldStep) {

@@ -52,6 +52,9 @@ class FrameCandidates {
   // Candidates found by the last Gather, all channels.
   unsigned Size() const { return starts.back(); }
 
+  // The largest magnitude among the integers of the last BuildSymbols (0 before any).
+  int LargestMagnitude() const;
+
  private:
   int channels;
   unsigned count;
