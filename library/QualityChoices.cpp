@@ -39,8 +39,15 @@ const float FULL_RISE = QUALITY_TUNABLE(FULLRISE, 1.0f);
 // Share of a segment's power below which its high band's rise does not count.
 const float HIGH_BAND_SHARE = QUALITY_TUNABLE(HSHARE, 0.001f);
 // Rounding offset: a value's magnitude in levels plus this, truncated, is its level; so it rounds
-// up to the next level from 1 - ROUNDING of a level on (0.5: plain rounding).
+// up to the next level from 1 - offset of a level on (0.5: plain rounding). Below FINER_ROUNDING_BITS
+// bits per coefficient a bit saved weighs most, and ROUNDING holds; from there on, with long blocks
+// of at least FINER_ROUNDING_LSIZE samples, FINER_ROUNDING keeps a few more small values. The
+// 512-sample blocks of the highest rates keep ROUNDING: every other offset cost their dense and
+// mono material.
 const float ROUNDING = QUALITY_TUNABLE(ROUND, 0.4f);
+const float FINER_ROUNDING = QUALITY_TUNABLE(ROUNDFINE, 0.425f);
+constexpr float FINER_ROUNDING_BITS = 1.4f;
+constexpr unsigned FINER_ROUNDING_LSIZE = 1024;
 // A band's step follows the mask's level relative to the block's mean level only with this power
 // (1: equal noise-to-mask ratios). At equal ratios the noise under a loud masker is louder than
 // under a weak one (loudness grows as about the 0.23 power of intensity): so the noise stays
@@ -56,12 +63,19 @@ const float HIGH_TILT_HZ = QUALITY_TUNABLE(TILTHZ, 10000.0f);
 constexpr float TONAL_SHARE_FROM_HZ = 1000.0f;
 // Bands without a line keep a code that costs nothing: their neighbour's.
 constexpr int FREE_BAND = INT_MIN;
-// Share of a level below which a value surely rounds to zero (from 1 - ROUNDING = 0.6 on it
-// rounds up), with a margin for the weights' table.
-constexpr float ZERO_SHARE = 0.58f;
+// Margin below 1 - rounding offset (the share of a level from which a value rounds up) under which
+// a value surely rounds to zero, for the weights' table.
+constexpr double ZERO_MARGIN = 0.02;
 
 // Summed squared coefficients of one block of `type` (window type) of a full-scale sine, averaged
 // over several blocks of an MDCT of (LSIZE, SSIZE).
+float RoundingFor(const FrameGeometry& geometry) {
+  const float bitsPerCoefficient =
+      static_cast<float>(geometry.FrameBits) / static_cast<float>(STREAM_CHANNELS * geometry.TOTAL);
+  return bitsPerCoefficient >= FINER_ROUNDING_BITS && geometry.LSIZE >= FINER_ROUNDING_LSIZE ? FINER_ROUNDING
+                                                                                            : ROUNDING;
+}
+
 float FullScalePower(unsigned LSIZE, unsigned SSIZE, int type) {
   VariableMDCT mdct(static_cast<int>(LSIZE), static_cast<int>(SSIZE));
   const unsigned HL = LSIZE / 2, HS = SSIZE / 2;
@@ -128,6 +142,7 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
     : geometry(frameGeometry),
       setup(codingSetup),
       steps(STEP_SIZE_MAX),
+      rounding(RoundingFor(frameGeometry)),
       gain(GAIN_MAX),
       longModel(static_cast<int>(frameGeometry.LSIZE), FullScalePower(frameGeometry.LSIZE, frameGeometry.SSIZE, 0)),
       tranModel(static_cast<int>(frameGeometry.TRANSIZE), FullScalePower(frameGeometry.LSIZE, frameGeometry.SSIZE, 1)),
@@ -374,7 +389,7 @@ void QualityChoices::SetPeakCodes(size_t s) {
   // The band's values must stay within -1..1 after the weight and the gain (to half a level).
   peakCode[s] = lowestCode(static_cast<float>(steps) + 0.45f);
   // From this code up every value of the band rounds to zero.
-  zeroCode[s] = lowestCode(ZERO_SHARE);
+  zeroCode[s] = lowestCode(static_cast<float>(1.0 - static_cast<double>(rounding) - ZERO_MARGIN));
 }
 
 void QualityChoices::SetSteps(int newSteps) {
@@ -427,12 +442,12 @@ void QualityChoices::Apply(float offset) {
     const float* in = xStore.data() + c * (geometry.TOTAL + geometry.HLSIZE) + set.line;
     float* out = normalisedPtrs[c] + set.line;
     const int repeats = set.kind == WeightSetKind::Short ? 3 : 1;
-    const float shift = (0.5f - ROUNDING) / static_cast<float>(steps);
+    const float shift = (0.5f - rounding) / static_cast<float>(steps);
     unsigned h = 0;
     for (int r = 0; r < repeats; ++r) {
       for (int k = 0; k < count; ++k) {
         const float inverse = 1.0f / (DecompressWeights(codes[k]) * static_cast<float>(gain));
-        // Rounds |v| up from 1 - ROUNDING above a whole level instead of from a half: a line
+        // Rounds |v| up from 1 - rounding above a whole level instead of from a half: a line
         // just over half a step costs bits and lowers the noise little.
         ShrinkScaled(out + h, in + h, inverse, shift, static_cast<size_t>(bands[k]));
         h += static_cast<unsigned>(bands[k]);

@@ -93,6 +93,7 @@ class QualityChoices {
   FrameGeometry geometry;
   CodingSetup& setup;
   int steps;
+  float rounding;                // rounding offset of this rate's frames
   int gain;                      // every set's gain: the one of shortest code
   MaskingModel longModel, tranModel, shortModel;
   std::vector<float> sampleStore;  // [channel][TOTAL]

@@ -10,8 +10,10 @@
 #   -r, --rates "LIST"      data rates in kb/s of our modes (default: 96 112 128 160 192 256 392)
 #   -m, --modes "LIST"      our modes: reference, quality, or both (the default); none for only
 #                           the other codecs
-#   -p, --peers "LIST"      other codecs among lame oggenc opusenc twolame, or none (default:
-#                           those installed; tools/install-deps.sh compare installs them)
+#   -p, --peers "LIST"      other codecs among lame lame-lr oggenc opusenc twolame, or none
+#                           (default: those installed; tools/install-deps.sh compare installs
+#                           them); lame-lr is lame coding left and right apart (-m s), as our
+#                           format does, where lame itself codes mid and side
 #   -P, --peer-rates "LIST" their rates (default: 128 256)
 #   -c, --clips PATTERN     only the clips whose names match the shell pattern ('speech-*')
 #   -o, --output FILE       the per-clip figures (default: MATERIAL_DIR/out/figures.tsv): clip,
@@ -51,8 +53,11 @@ if [ "${1:-}" = --one ]; then
       # Every frame checked field by field first: a damaged frame is an error.
       "$CM_BUILD/ostreldec" -q -t "$base.ost" || fail "ostreldec -t found a damaged frame"
       "$CM_BUILD/ostreldec" -q -f -o "$decoded" "$base.ost" || fail "ostreldec failed" ;;
-    lame)
-      lame --silent --cbr -b "$rate" "$wav" "$base.mp3" || fail "lame failed"
+    lame|lame-lr)
+      stereo=
+      [ "$mode" = lame-lr ] && stereo="-m s"
+      # shellcheck disable=SC2086
+      lame --silent --cbr $stereo -b "$rate" "$wav" "$base.mp3" || fail "lame failed"
       lame --silent --decode "$base.mp3" "$decoded" || fail "lame --decode failed" ;;
     oggenc)
       oggenc -Q -b "$rate" -o "$base.ogg" "$wav" || fail "oggenc failed"
@@ -142,12 +147,12 @@ else
   # The other codecs: each needs its decoder too (and sox for the Layer II delay).
   needs() {
     case $1 in
-      lame) echo lame ;; oggenc) echo "oggenc oggdec" ;; opusenc) echo "opusenc opusdec" ;;
+      lame|lame-lr) echo lame ;; oggenc) echo "oggenc oggdec" ;; opusenc) echo "opusenc opusdec" ;;
       twolame) echo "twolame mpg123 sox soxi" ;; *) return 1 ;;
     esac
   }
   if [ "$peers" = auto ]; then
-    wanted="lame oggenc opusenc twolame"
+    wanted="lame lame-lr oggenc opusenc twolame"
     peers=
     explicit=no
   else
@@ -157,7 +162,7 @@ else
     explicit=yes
   fi
   for p in $wanted; do
-    programs=$(needs "$p") || die "no other codec '$p' (lame, oggenc, opusenc, twolame)"
+    programs=$(needs "$p") || die "no other codec '$p' (lame, lame-lr, oggenc, opusenc, twolame)"
     ok=yes
     for prog in $programs; do command -v "$prog" >/dev/null || { ok=no; missing=$prog; }; done
     if [ $ok = yes ]; then
@@ -249,8 +254,8 @@ if [ "$markdown" = yes ]; then
         for (i = 1; i <= nm; i++) row = row " " nmr(sn[m[i] SUBSEP r[j]], nn[m[i] SUBSEP r[j]]) " |"
         if (row ~ /[0-9]/) printf "| %s kb/s |%s\n", r[j], row
       }
-      np = split("opusenc lame oggenc twolame", p, " ")
-      split("Opus (opusenc)|MP3 (lame)|Vorbis (oggenc)|Layer II (twolame)", pname, "|")
+      np = split("opusenc lame oggenc lame-lr twolame", p, " ")
+      split("Opus (opusenc)|MP3 (lame)|Vorbis (oggenc)|MP3, left and right apart (lame -m s)|Layer II (twolame)", pname, "|")
       header = 0
       for (i = 1; i <= np; i++) if (p[i] in present) {
         if (!header) {
@@ -270,7 +275,7 @@ if [ "$markdown" = yes ]; then
       nk = split("speech solo tonal transient drums dense wide mono noise quiet loud", known, " ")
       for (i = 1; i <= nk; i++) { order[++no2] = known[i]; listed[known[i]] = 1 }
       for (k in cls) if (!(k in listed)) order[++no2] = k
-      nmod = split("reference quality lame oggenc opusenc twolame", all, " ")
+      nmod = split("reference quality lame lame-lr oggenc opusenc twolame", all, " ")
       printf "\nODG at 128 kb/s per class:\n\n| Class |"
       for (i = 1; i <= nmod; i++) if (all[i] in present) printf " %s |", all[i]
       printf "\n|---|"
@@ -287,7 +292,7 @@ if [ "$markdown" = yes ]; then
       }
     }' "$output"
 else
-  awk -F '\t' -v rates="$all_rates" -v order="reference quality lame oggenc opusenc twolame" -v worst="$worst" '
+  awk -F '\t' -v rates="$all_rates" -v order="reference quality lame lame-lr oggenc opusenc twolame" -v worst="$worst" '
     NR == 1 { next }
     {
       clip[$1] = 1; cls[$2] = 1; ncls[$2 SUBSEP $1] = 1; present[$4] = 1
