@@ -120,6 +120,10 @@ class QualityChoices {
   // Transient search: window, FFT work arrays, per channel the last segment's band powers.
   std::vector<float> window, re, im;
   std::vector<float> oldHigh, oldFull;
+  // Per channel the segments' high-band and whole powers, the frame before's last quietSegments
+  // first; the frame's segment rises; the segments an attack's and the quiet's powers span.
+  std::vector<float> segmentHigh, segmentFull, segmentRise;
+  unsigned attackSegments = 1, quietSegments = 1;
   float lastOffset = 0.0f;
   // Per channel, the frame's tonal and whole power of the long blocks' bands from 1 kHz up to the
   // tilt's edge; and the code steps by which the bands above that edge are coded coarser.
