@@ -77,8 +77,7 @@ constexpr int FREE_BAND = INT_MIN;
 // a value surely rounds to zero, for the weights' table.
 constexpr double ZERO_MARGIN = 0.02;
 
-// Summed squared coefficients of one block of `type` (window type) of a full-scale sine, averaged
-// over several blocks of an MDCT of (LSIZE, SSIZE).
+// The rounding offset of the frames of `geometry`.
 float RoundingFor(const FrameGeometry& geometry) {
   const float bitsPerCoefficient =
       static_cast<float>(geometry.FrameBits) / static_cast<float>(STREAM_CHANNELS * geometry.TOTAL);
@@ -86,6 +85,8 @@ float RoundingFor(const FrameGeometry& geometry) {
                                                                                             : ROUNDING;
 }
 
+// Summed squared coefficients of one block of `type` (window type) of a full-scale sine, averaged
+// over several blocks of an MDCT of (LSIZE, SSIZE).
 float FullScalePower(unsigned LSIZE, unsigned SSIZE, int type) {
   VariableMDCT mdct(static_cast<int>(LSIZE), static_cast<int>(SSIZE));
   const unsigned HL = LSIZE / 2, HS = SSIZE / 2;
@@ -283,25 +284,7 @@ void QualityChoices::LocateTransient(unsigned c) {
   float best = 0.0f;
   for (unsigned k = 0; attack && k < segments; ++k) {
     if (segmentRise[k] <= SWITCH_RISE) continue;
-    float exposure = 1.0f;
-    if (geometry.LSIZE >= EXPOSURE_LSIZE) {
-      const unsigned end = std::min(segments, k + attackSegments);
-      float attackHigh = 0.0f, attackFull = 0.0f;
-      for (unsigned j = k; j < end; ++j) {
-        attackHigh += highs[quietSegments + j];
-        attackFull += fulls[quietSegments + j];
-      }
-      attackHigh /= static_cast<float>(end - k);
-      attackFull /= static_cast<float>(end - k);
-      float quietHigh = 1e30f, quietFull = 1e30f;
-      for (unsigned j = k; j < k + quietSegments; ++j) {  // the quietSegments before k
-        quietHigh = std::min(quietHigh, highs[j]);
-        quietFull = std::min(quietFull, fulls[j]);
-      }
-      quietFull = std::max(quietFull, 1.0f);
-      quietHigh = std::max(quietHigh, std::max(HIGH_BAND_SHARE * attackFull, 1.0f));
-      exposure = std::max(attackHigh / quietHigh, attackFull / quietFull);
-    }
+    const float exposure = geometry.LSIZE >= EXPOSURE_LSIZE ? AttackExposure(highs, fulls, k, segments) : 1.0f;
     if (segmentRise[k] * exposure > best) {
       best = segmentRise[k] * exposure;
       bestSegment = static_cast<int>(k);
@@ -312,6 +295,26 @@ void QualityChoices::LocateTransient(unsigned c) {
   setup.SwitchUsed()[c] = bestSegment >= 0 ? 1 : 0;
   setup.Location()[c] =
       bestSegment >= 0 ? std::min(std::max((bestSegment - 1) / segmentsPerBlock, 0), blocksPerFrame - 2) : 0;
+}
+
+float QualityChoices::AttackExposure(const float* highs, const float* fulls, unsigned k, unsigned segments) const {
+  const unsigned end = std::min(segments, k + attackSegments);
+  float attackHigh = 0.0f, attackFull = 0.0f;
+  for (unsigned j = k; j < end; ++j) {
+    attackHigh += highs[quietSegments + j];
+    attackFull += fulls[quietSegments + j];
+  }
+  attackHigh /= static_cast<float>(end - k);
+  attackFull /= static_cast<float>(end - k);
+  float quietHigh = 1e30f, quietFull = 1e30f;
+  for (unsigned j = k; j < k + quietSegments; ++j) {  // the quietSegments before k
+    quietHigh = std::min(quietHigh, highs[j]);
+    quietFull = std::min(quietFull, fulls[j]);
+  }
+  // As with the rises: the high band counts only where it holds a noticeable share of the power.
+  quietFull = std::max(quietFull, 1.0f);
+  quietHigh = std::max(quietHigh, std::max(HIGH_BAND_SHARE * attackFull, 1.0f));
+  return std::max(attackHigh / quietHigh, attackFull / quietFull);
 }
 
 void QualityChoices::AnalyseChannel(unsigned c) {

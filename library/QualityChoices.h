@@ -80,6 +80,9 @@ class QualityChoices {
   }
   // Sets channel c's switch flag and location from the rises of its segments' power.
   void LocateTransient(unsigned c);
+  // Exposure of an attack at segment k of a frame of `segments` segments, from the segment powers
+  // `highs` and `fulls` (quietSegments of the frame before first).
+  float AttackExposure(const float* highs, const float* fulls, unsigned k, unsigned segments) const;
   // Transforms channel c's blocks and computes every band's threshold.
   void AnalyseChannel(unsigned c);
   // Gives each band of `codes` (a set of channel c) that sends only zeros the code within reach of
