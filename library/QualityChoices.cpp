@@ -154,6 +154,7 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
       setup(codingSetup),
       steps(STEP_SIZE_MAX),
       rounding(RoundingFor(frameGeometry)),
+      zeroShare(static_cast<float>(1.0 - static_cast<double>(rounding) - ZERO_MARGIN)),
       gain(GAIN_MAX),
       longModel(static_cast<int>(frameGeometry.LSIZE), FullScalePower(frameGeometry.LSIZE, frameGeometry.SSIZE, 0)),
       tranModel(static_cast<int>(frameGeometry.TRANSIZE), FullScalePower(frameGeometry.LSIZE, frameGeometry.SSIZE, 1)),
@@ -208,8 +209,6 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
   Hamming(window.data(), static_cast<int>(geometry.HSSIZE));
   re.assign(geometry.HSSIZE, 0.0f);
   im.assign(geometry.HSSIZE, 0.0f);
-  oldHigh.assign(STREAM_CHANNELS, 1.0f);
-  oldFull.assign(STREAM_CHANNELS, 1.0f);
   const unsigned segments = geometry.TOTAL / geometry.HSSIZE;
   auto segmentsOf = [&](double seconds) {
     return std::max(1u, static_cast<unsigned>(std::lround(seconds * STREAM_SAMPLE_RATE / geometry.HSSIZE)));
@@ -271,10 +270,10 @@ void QualityChoices::LocateTransient(unsigned c) {
     }
     // A rise of the high band counts only where that band holds a noticeable share of the power:
     // far below the rest its level follows the window's side lobes, not the signal.
-    const float highFloor = HIGH_BAND_SHARE * std::max(fullPower, oldFull[c]);
-    const float rise = std::max(highPower / std::max(oldHigh[c], highFloor), FULL_RISE * fullPower / oldFull[c]);
-    oldHigh[c] = std::max(highPower, 1.0f);
-    oldFull[c] = std::max(fullPower, 1.0f);
+    const float lastHigh = std::max(highs[quietSegments + k - 1], 1.0f);
+    const float lastFull = std::max(fulls[quietSegments + k - 1], 1.0f);
+    const float highFloor = HIGH_BAND_SHARE * std::max(fullPower, lastFull);
+    const float rise = std::max(highPower / std::max(lastHigh, highFloor), FULL_RISE * fullPower / lastFull);
     highs[quietSegments + k] = highPower;
     fulls[quietSegments + k] = fullPower;
     segmentRise[k] = rise;
@@ -443,7 +442,7 @@ void QualityChoices::SetPeakCodes(size_t s) {
   // The band's values must stay within -1..1 after the weight and the gain (to half a level).
   peakCode[s] = lowestCode(static_cast<float>(steps) + 0.45f);
   // From this code up every value of the band rounds to zero.
-  zeroCode[s] = lowestCode(static_cast<float>(1.0 - static_cast<double>(rounding) - ZERO_MARGIN));
+  zeroCode[s] = lowestCode(zeroShare);
 }
 
 void QualityChoices::SetSteps(int newSteps) {

@@ -97,6 +97,7 @@ class QualityChoices {
   CodingSetup& setup;
   int steps;
   float rounding;                // rounding offset of this rate's frames
+  float zeroShare;               // share of a level below which a value surely rounds to zero
   int gain;                      // every set's gain: the one of shortest code
   MaskingModel longModel, tranModel, shortModel;
   std::vector<float> sampleStore;  // [channel][TOTAL]
@@ -120,11 +121,11 @@ class QualityChoices {
   // Scratch of one block's analysis (largest band count, three short blocks). `work` holds per
   // band first the tonal power of a long block, then the step levels of the set being shaped.
   std::vector<float> mask, peak, energy, work;
-  // Transient search: window, FFT work arrays, per channel the last segment's band powers.
+  // Transient search: window, FFT work arrays.
   std::vector<float> window, re, im;
-  std::vector<float> oldHigh, oldFull;
   // Per channel the segments' high-band and whole powers, the frame before's last quietSegments
-  // first; the frame's segment rises; the segments an attack's and the quiet's powers span.
+  // (at least one: the segment each rise is measured from) first; the frame's segment rises; the
+  // segments an attack's and the quiet's powers span.
   std::vector<float> segmentHigh, segmentFull, segmentRise;
   unsigned attackSegments = 1, quietSegments = 1;
   float lastOffset = 0.0f;
