@@ -140,6 +140,28 @@ struct LeftPackTable {
   }
 };
 
+// Four values at a time: SSE2 has no lane permutation, so each passing lane is copied by the
+// table's index; the stores of all four lanes (the non-passing ones overwritten later) keep the
+// loop free of jumps. The same bounds as GatherAvx2's.
+unsigned GatherSse2(const float* in, unsigned count, float* values, int* positions, unsigned n, unsigned* done) {
+  static constexpr unsigned char PASSING[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
+  static const LeftPackTable table;
+  const __m128 high = _mm_set1_ps(CANDIDATE_FROM), low = _mm_set1_ps(-CANDIDATE_FROM);
+  unsigned k = 0;
+  for (; k + 4 <= count; k += 4) {
+    const __m128 v = _mm_loadu_ps(in + k);
+    const int mask = _mm_movemask_ps(_mm_or_ps(_mm_cmpge_ps(v, high), _mm_cmplt_ps(v, low)));
+    const int* lanes = table.lanes[mask];
+    for (int j = 0; j < 4; ++j) {
+      values[n + static_cast<unsigned>(j)] = in[k + static_cast<unsigned>(lanes[j])];
+      positions[n + static_cast<unsigned>(j)] = static_cast<int>(k) + lanes[j];
+    }
+    n += PASSING[mask];  // without POPCNT (not part of SSE2) a table beats the library call
+  }
+  *done = k;
+  return n;
+}
+
 // Eight values at a time, packed to the left with one permutation each. Every store writes
 // eight lanes at n, which never passes the end: n is at most the values read before them. Returns
 // the new n and leaves in *done where the scalar tail begins.
@@ -178,6 +200,7 @@ void FrameCandidates::Gather(SimdPath path, const float* const* x) {
     unsigned done = 0;
 #if defined(__x86_64__)
     if (path == SimdPath::Avx2) n = GatherAvx2(x[c], count, values.data(), positions.data(), n, &done);
+    if (path == SimdPath::Sse2) n = GatherSse2(x[c], count, values.data(), positions.data(), n, &done);
 #else
     (void)path;
 #endif
