@@ -127,25 +127,33 @@ unsigned GatherScalar(const float* in, unsigned from, unsigned count, float* val
 }
 
 #if defined(__x86_64__)
-// For each mask of 8 passing lanes, the passing lanes' indices first, in order.
+// For each mask of 8 passing lanes, the passing lanes' indices first, in order, and how many
+// they are (SSE2 has no POPCNT, and the library's count is a call).
 struct LeftPackTable {
   int lanes[256][8];
-  LeftPackTable() : lanes() {
+  unsigned passing[256];
+  LeftPackTable() : lanes(), passing() {
     for (int mask = 0; mask < 256; ++mask) {
-      int n = 0;
+      unsigned n = 0;
       for (int lane = 0; lane < 8; ++lane) {
         if ((mask >> lane) & 1) lanes[mask][n++] = lane;
       }
+      passing[mask] = n;
     }
   }
 };
+
+// The one table both vector forms share, built on first use.
+const LeftPackTable& LeftPack() {
+  static const LeftPackTable table;
+  return table;
+}
 
 // Four values at a time: SSE2 has no lane permutation, so each passing lane is copied by the
 // table's index; the stores of all four lanes (the non-passing ones overwritten later) keep the
 // loop free of jumps. The same bounds as GatherAvx2's.
 unsigned GatherSse2(const float* in, unsigned count, float* values, int* positions, unsigned n, unsigned* done) {
-  static constexpr unsigned char PASSING[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
-  static const LeftPackTable table;
+  const LeftPackTable& table = LeftPack();
   const __m128 high = _mm_set1_ps(CANDIDATE_FROM), low = _mm_set1_ps(-CANDIDATE_FROM);
   unsigned k = 0;
   for (; k + 4 <= count; k += 4) {
@@ -156,7 +164,7 @@ unsigned GatherSse2(const float* in, unsigned count, float* values, int* positio
       values[n + static_cast<unsigned>(j)] = in[k + static_cast<unsigned>(lanes[j])];
       positions[n + static_cast<unsigned>(j)] = static_cast<int>(k) + lanes[j];
     }
-    n += PASSING[mask];  // without POPCNT (not part of SSE2) a table beats the library call
+    n += table.passing[mask];
   }
   *done = k;
   return n;
@@ -167,7 +175,7 @@ unsigned GatherSse2(const float* in, unsigned count, float* values, int* positio
 // the new n and leaves in *done where the scalar tail begins.
 __attribute__((target("avx2"))) unsigned GatherAvx2(const float* in, unsigned count, float* values, int* positions,
                                                     unsigned n, unsigned* done) {
-  static const LeftPackTable table;
+  const LeftPackTable& table = LeftPack();
   const __m256 high = _mm256_set1_ps(CANDIDATE_FROM), low = _mm256_set1_ps(-CANDIDATE_FROM);
   __m256i index = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
   const __m256i eight = _mm256_set1_epi32(8);
@@ -200,7 +208,7 @@ void FrameCandidates::Gather(SimdPath path, const float* const* x) {
     unsigned done = 0;
 #if defined(__x86_64__)
     if (path == SimdPath::Avx2) n = GatherAvx2(x[c], count, values.data(), positions.data(), n, &done);
-    if (path == SimdPath::Sse2) n = GatherSse2(x[c], count, values.data(), positions.data(), n, &done);
+    else if (path == SimdPath::Sse2) n = GatherSse2(x[c], count, values.data(), positions.data(), n, &done);
 #else
     (void)path;
 #endif
