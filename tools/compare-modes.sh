@@ -35,6 +35,9 @@ set -eu
 
 usage() { sed -n '2,/^set -eu/p' "$0" | sed '$d' | sed 's/^# \{0,1\}//'; }
 die() { echo "compare-modes: $*" >&2; exit 2; }
+# The other codecs, in the order of the tables; MODES, every mode of a figures file.
+PEERS="lame lame-lr oggenc opusenc twolame"
+MODES="reference quality $PEERS"
 
 # One run, started by the script itself in parallel: --one CLIP.wav RATE MODE.
 if [ "${1:-}" = --one ]; then
@@ -152,7 +155,7 @@ else
     esac
   }
   if [ "$peers" = auto ]; then
-    wanted="lame lame-lr oggenc opusenc twolame"
+    wanted=$PEERS
     peers=
     explicit=no
   else
@@ -162,7 +165,7 @@ else
     explicit=yes
   fi
   for p in $wanted; do
-    programs=$(needs "$p") || die "no other codec '$p' (lame, lame-lr, oggenc, opusenc, twolame)"
+    programs=$(needs "$p") || die "no other codec '$p' ($(echo "$PEERS" | sed 's/ /, /g'))"
     ok=yes
     for prog in $programs; do command -v "$prog" >/dev/null || { ok=no; missing=$prog; }; done
     if [ $ok = yes ]; then
@@ -225,7 +228,7 @@ fi
 
 all_rates=$(awk -F '\t' 'NR > 1 { print $3 }' "$output" | sort -un | tr '\n' ' ')
 if [ "$markdown" = yes ]; then
-  awk -F '\t' -v rates="$all_rates" '
+  awk -F '\t' -v rates="$all_rates" -v modes="$MODES" '
     NR == 1 { next }
     {
       k = $4 SUBSEP $3; present[$4] = 1; clip[$1] = 1; member[$2 SUBSEP $1] = 1; cls[$2] = 1
@@ -275,7 +278,7 @@ if [ "$markdown" = yes ]; then
       nk = split("speech solo tonal transient drums dense wide mono noise quiet loud", known, " ")
       for (i = 1; i <= nk; i++) { order[++no2] = known[i]; listed[known[i]] = 1 }
       for (k in cls) if (!(k in listed)) order[++no2] = k
-      nmod = split("reference quality lame lame-lr oggenc opusenc twolame", all, " ")
+      nmod = split(modes, all, " ")
       printf "\nODG at 128 kb/s per class:\n\n| Class |"
       for (i = 1; i <= nmod; i++) if (all[i] in present) printf " %s |", all[i]
       printf "\n|---|"
@@ -292,7 +295,7 @@ if [ "$markdown" = yes ]; then
       }
     }' "$output"
 else
-  awk -F '\t' -v rates="$all_rates" -v order="reference quality lame lame-lr oggenc opusenc twolame" -v worst="$worst" '
+  awk -F '\t' -v rates="$all_rates" -v order="$MODES" -v worst="$worst" '
     NR == 1 { next }
     {
       clip[$1] = 1; cls[$2] = 1; ncls[$2 SUBSEP $1] = 1; present[$4] = 1
