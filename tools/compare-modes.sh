@@ -29,8 +29,9 @@
 # BUILD_DIR holds ostrelenc, ostreldec and ostrelcmp (default: build; OSTRELCMP names another
 # ostrelcmp); MATERIAL_DIR the clips (default: BUILD_DIR/material). The streams go to
 # MATERIAL_DIR/out. The other codecs code the same WAV files and are decoded back to 16-bit stereo
-# 44100 Hz WAV (lame --decode, oggdec, opusdec --rate 44100, mpg123 for twolame's Layer II, whose
-# 481 samples of filter bank delay are cut off). A grade the meter does not print is NA.
+# 44100 Hz WAV (lame --decode, and sox where lame chose a lower sampling rate, as it does below
+# 128 kb/s; oggdec; opusdec --rate 44100; mpg123 for twolame's Layer II, whose 481 samples of
+# filter bank delay are cut off). A grade the meter does not print is NA.
 set -eu
 
 usage() { sed -n '2,/^set -eu/p' "$0" | sed '$d' | sed 's/^# \{0,1\}//'; }
@@ -61,7 +62,14 @@ if [ "${1:-}" = --one ]; then
       [ "$mode" = lame-lr ] && stereo="-m s"
       # shellcheck disable=SC2086
       lame --silent --cbr $stereo -b "$rate" "$wav" "$base.mp3" || fail "lame failed"
-      lame --silent --decode "$base.mp3" "$decoded" || fail "lame --decode failed" ;;
+      lame --silent --decode "$base.mp3" "$decoded" || fail "lame --decode failed"
+      # Below 128 kb/s lame codes at a lower sampling rate of its own choice; a player brings it
+      # back to the source's rate, and so does the grading.
+      if [ "$(soxi -r "$decoded")" != "$(soxi -r "$wav")" ]; then
+        mv "$decoded" "$base.raw.wav"
+        sox -D -V1 "$base.raw.wav" -r "$(soxi -r "$wav")" "$decoded" rate -v || fail "sox failed"
+        rm -f "$base.raw.wav"
+      fi ;;
     oggenc)
       oggenc -Q -b "$rate" -o "$base.ogg" "$wav" || fail "oggenc failed"
       oggdec -Q -o "$decoded" "$base.ogg" || fail "oggdec failed" ;;
@@ -150,7 +158,7 @@ else
   # The other codecs: each needs its decoder too (and sox for the Layer II delay).
   needs() {
     case $1 in
-      lame|lame-lr) echo lame ;; oggenc) echo "oggenc oggdec" ;; opusenc) echo "opusenc opusdec" ;;
+      lame|lame-lr) echo "lame sox soxi" ;; oggenc) echo "oggenc oggdec" ;; opusenc) echo "opusenc opusdec" ;;
       twolame) echo "twolame mpg123 sox soxi" ;; *) return 1 ;;
     esac
   }
