@@ -10,7 +10,8 @@
 # manual pages, the GStreamer plugin and the Python package under PREFIX (default /usr/local; the
 # VLC module into VLC's plugin folder), staged under DESTDIR when it is set, and runs ldconfig when
 # it installs as root into /usr or /usr/local. `make material` installs the packages the listening
-# material comes from and builds it into build/material; `make compare` also installs the other
+# material comes from and builds it into build/material (and the check set, on which nothing was
+# tuned, into build/material-check); `make compare` also installs the other
 # codecs and prints the quality table of both encoder modes and those codecs
 # (tools/compare-modes.sh). Neither is needed by `make test`.
 # `make web` installs emscripten, node and chromium when missing and builds the WebAssembly
@@ -135,6 +136,7 @@ fuzz: build
 material:
 	tools/install-deps.sh material
 	tools/make-material.sh $(BUILD)/material
+	tools/make-material.sh --check $(BUILD)/material-check
 
 compare: material
 	tools/install-deps.sh compare

@@ -39,6 +39,7 @@ material     abcmidi                           optional  material: the tunes wri
 material     fluidsynth                        optional  material: MIDI rendered to sampled instruments
 material     fluid-soundfont-gm                optional  material: the General MIDI instruments and drums fluidsynth plays
 material     frozen-bubble-data                optional  material: band recordings and applause (Ogg Vorbis)
+material     sonic-pi-samples                  optional  material: the check set (recorded loops and instruments)
 material     wesnoth-1.16-music                optional  material: orchestral recordings (Ogg Vorbis)
 material     hydrogen-drumkits                 optional  material: a recorded acoustic drum kit and hand percussion
 material     fillets-ng-data                   optional  material: recorded shouts and keyboard typing (Ogg Vorbis)

@@ -3,7 +3,8 @@
 # 44100 Hz WAV clips of 8 to 15 s from Debian's packaged recordings, samples and synthesis.
 # Nothing of it belongs in the repository: the clips go to a folder of the build tree.
 #
-#   tools/make-material.sh [OUT_DIR]      (default: build/material)
+#   tools/make-material.sh [OUT_DIR]              (default: build/material)
+#   tools/make-material.sh --check [OUT_DIR]      (default: build/material-check)
 #
 # Each clip's name starts with its class (speech-, solo-, tonal-, transient-, drums-, dense-,
 # wide-, mono-, noise-, quiet-, loud-), so that tools/compare-modes.sh can print means per
@@ -25,9 +26,20 @@
 #   sound-theme-freedesktop     short recorded chimes and a shutter
 # Every clip is rebuilt from scratch and the set is the same on every run: no dither (sox -D),
 # fixed seeds for the generated noise (sox -R), fixed excerpts.
+#
+# --check builds a second set that no choice of the encoder was tuned on, to see whether what the
+# first set rewards holds elsewhere: 15 clips of 10 s from the recorded loops and instruments of
+# sonic-pi-samples (drum loops, tabla, band and electronic loops, guitar, a drone, ambience),
+# most of them carrying energy up to 20 kHz, which few clips of the first set do.
 set -eu
 
+check=no
+if [ "${1:-}" = --check ]; then
+  check=yes
+  shift
+fi
 out=${1:-build/material}
+[ $check = no ] || out=${1:-build/material-check}
 mkdir -p "$out"
 # Clips of an earlier run, or of a source since removed, would be graded with the new ones.
 rm -f "$out"/*.wav
@@ -82,6 +94,27 @@ join() {
   sox -D "$@" "$dst"
   rm -f "$tmp"/join-*.wav
 }
+
+# ---------------------------------------------------------------------------------------------
+# The check set.
+
+if [ $check = yes ]; then
+  samples=/usr/share/sonic-pi/samples
+  if [ ! -f "$samples/loop_amen_full.flac" ]; then
+    echo "make-material: the check set needs sonic-pi-samples (tools/install-deps.sh material)" >&2
+    exit 1
+  fi
+  # Each clip is its sample repeated to 10 s.
+  for clip in drums-amen:loop_amen_full drums-breakbeat:loop_breakbeat drums-tabla:loop_tabla \
+    drums-compus:loop_compus drums-perc:loop_perc1 dense-garzul:loop_garzul dense-mika:loop_mika \
+    dense-safari:loop_safari dense-electric:loop_electric dense-weirdo:loop_weirdo \
+    solo-guitar-em9:guit_em9 solo-guitar-fifths:guit_e_fifths tonal-drone:loop_drone_g_97 \
+    noise-lunar:ambi_lunar_land transient-printer:loop_3d_printer; do
+    to_wav "${clip%%:*}" "$samples/${clip#*:}.flac" repeat 6 trim 0 10
+  done
+  echo "make-material: $made clips in $out"
+  exit 0
+fi
 
 # ---------------------------------------------------------------------------------------------
 # Speech.
