@@ -70,41 +70,57 @@ int ConstructSymbolSet(float** x, int* Symbols, int Steps, int Channels, unsigne
   return SymbolCount;
 }
 
-int ConstructSparseSymbolSet(const int* Positions, const int* Values, const unsigned* Starts, int Channels,
-                             unsigned Count, int Steps, int* Symbols, unsigned* Stats) {
+namespace {
+
+// The symbols of sparse values (see ConstructSparseSymbolSet), counted into Stats and, when
+// Write, also written to Symbols; returns how many there are.
+template <bool Write>
+int SparseSymbols(const int* Positions, const int* Values, const unsigned* Starts, int Channels, unsigned Count,
+                  int Steps, int* Symbols, unsigned* Stats) {
   OSTREL_DASSERT(Steps >= STEP_SIZE_MIN && Steps <= STEP_SIZE_MAX);
   const int Steps2 = 2 * Steps;
   const int fullRun = Steps2 + RUN_SYMBOL_COUNT - 1;
-  for (int s = 0; s < AlphabetSize(Steps); ++s) Stats[s] = 0;
-  int* out = Symbols;
+  // Counted here: the compiler must assume that a symbol written to Symbols could change Stats.
+  unsigned counts[MAX_ALPHABET_SIZE] = {};
+  int n = 0;
+  auto emit = [&](int s) {
+    if (Write) Symbols[n] = s;
+    ++n;
+    ++counts[s];
+  };
   // A run of `zeros` zeros: as many full runs as fit, then the remainder.
   auto run = [&](unsigned zeros) {
-    for (; zeros >= static_cast<unsigned>(RUN_SYMBOL_COUNT); zeros -= RUN_SYMBOL_COUNT) {
-      *out++ = fullRun;
-      ++Stats[fullRun];
-    }
-    if (zeros > 0) {
-      const int s = Steps2 + static_cast<int>(zeros) - 1;
-      *out++ = s;
-      ++Stats[s];
-    }
+    for (; zeros >= static_cast<unsigned>(RUN_SYMBOL_COUNT); zeros -= RUN_SYMBOL_COUNT) emit(fullRun);
+    if (zeros > 0) emit(Steps2 + static_cast<int>(zeros) - 1);
   };
   for (int ch = 0; ch < Channels; ++ch) {
     unsigned next = 0;  // the first position not yet coded
-    for (unsigned i = Starts[ch]; i < Starts[ch + 1]; ++i) {
+    const unsigned end = Starts[ch + 1];
+    for (unsigned i = Starts[ch]; i < end; ++i) {
       const int v = Values[i];
       if (v == 0) continue;
       const unsigned k = static_cast<unsigned>(Positions[i]);
       OSTREL_DASSERT(k >= next && k < Count && v >= -Steps && v <= Steps);
       run(k - next);
-      const int s = v < 0 ? v + Steps : v + Steps - 1;
-      *out++ = s;
-      ++Stats[s];
+      emit(v < 0 ? v + Steps : v + Steps - 1);
       next = k + 1;
     }
     run(Count - next);
   }
-  return static_cast<int>(out - Symbols);
+  for (int s = 0; s < AlphabetSize(Steps); ++s) Stats[s] = counts[s];
+  return n;
+}
+
+}  // namespace
+
+int ConstructSparseSymbolSet(const int* Positions, const int* Values, const unsigned* Starts, int Channels,
+                             unsigned Count, int Steps, int* Symbols, unsigned* Stats) {
+  return SparseSymbols<true>(Positions, Values, Starts, Channels, Count, Steps, Symbols, Stats);
+}
+
+int CountSparseSymbols(const int* Positions, const int* Values, const unsigned* Starts, int Channels,
+                       unsigned Count, int Steps, unsigned* Stats) {
+  return SparseSymbols<false>(Positions, Values, Starts, Channels, Count, Steps, nullptr, Stats);
 }
 
 int CollectStatistics(const int* Symbols, unsigned* Stats, unsigned char* CompStats, int SymbolCount,

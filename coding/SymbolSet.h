@@ -27,6 +27,10 @@ int ConstructSymbolSet(float** x, int* Symbols, int Steps, int Channels, unsigne
 int ConstructSparseSymbolSet(const int* Positions, const int* Values, const unsigned* Starts, int Channels,
                              unsigned Count, int Steps, int* Symbols, unsigned* Stats);
 
+// ConstructSparseSymbolSet's counts and count without writing the symbols.
+int CountSparseSymbols(const int* Positions, const int* Values, const unsigned* Starts, int Channels,
+                       unsigned Count, int Steps, unsigned* Stats);
+
 // The rest of CollectStatistics for symbols already counted into Stats (AlphabetSize(Steps)
 // entries): fills CompStats and returns the same estimate.
 int CountedStatisticsBits(const unsigned* Stats, unsigned char* CompStats, int Steps);

@@ -124,10 +124,12 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeQualityFrame() {
   }
   float STEPS = static_cast<float>(quality->Steps());
   int arithBits = 0;
+  // The search only counts the symbols; the frame's own are written once it has ended.
   auto frameBits = [&](float offset) {
     quality->Apply(offset);
     Candidates->Gather(quality->Normalised());
-    arithBits = EvaluateStep(STEPS);
+    Candidates->CountSymbols(STEPS, ActualStatistics.data());
+    arithBits = CountedStatisticsBits(ActualStatistics.data(), CompressedStats.data(), static_cast<int>(STEPS));
     return quality->SideBits() + arithBits;
   };
   const int room = budgetBits - fixedBits - SAFETY_BITS;
@@ -140,6 +142,8 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeQualityFrame() {
     STEPS = static_cast<float>(fewer);
     calls += quality->Fit(room, frameBits, QualityChoices::REFIT_STRIDE);
   }
+  // The search left the frame applied and measured at the offset it chose.
+  SymbolCount = Candidates->BuildSymbols(STEPS, Symbols.data(), ActualStatistics.data());
   lastSearch = StepSearchResult{STEPS, arithBits, calls};
   WriteCodedBlock(budgetBits - WriteSideInformation(), &outcome);
   return outcome;

@@ -223,6 +223,12 @@ int FrameCandidates::BuildSymbols(float STEPS, int* Symbols, unsigned* Stats) {
                                   static_cast<int>(STEPS), Symbols, Stats);
 }
 
+int FrameCandidates::CountSymbols(float STEPS, unsigned* Stats) {
+  QuantiseValues(values.data(), quantised.data(), Size(), STEPS);
+  return CountSparseSymbols(positions.data(), quantised.data(), starts.data(), channels, count,
+                            static_cast<int>(STEPS), Stats);
+}
+
 int FrameCandidates::LargestMagnitude() const {
   int largest = 0;
   for (unsigned i = 0; i < Size(); ++i) largest = std::max(largest, std::abs(quantised[i]));

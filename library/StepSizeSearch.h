@@ -49,6 +49,9 @@ class FrameCandidates {
   // returns how many symbols it wrote. Allocates nothing.
   int BuildSymbols(float STEPS, int* Symbols, unsigned* Stats);
 
+  // BuildSymbols' counts and count, without writing the symbols.
+  int CountSymbols(float STEPS, unsigned* Stats);
+
   // Candidates found by the last Gather, all channels.
   unsigned Size() const { return starts.back(); }
 

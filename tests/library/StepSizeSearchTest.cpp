@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -197,6 +198,11 @@ TEST(FrameCandidates, BuildTheSymbolsAndCountsOfTheWholeFrameAtEveryStepSize) {
       EXPECT_TRUE(std::equal(expectedStats.begin(), expectedStats.begin() + AlphabetSize(steps), actualStats.begin()))
           << steps;
       EXPECT_EQ(CountedStatisticsBits(actualStats.data(), comp.data(), steps), bits) << steps;
+      // Counting alone (the quality mode's search) gives the same count and counts.
+      std::fill(actualStats.begin(), actualStats.end(), 7u);
+      ASSERT_EQ(candidates.CountSymbols(STEPS, actualStats.data()), n) << steps;
+      EXPECT_TRUE(std::equal(expectedStats.begin(), expectedStats.begin() + AlphabetSize(steps), actualStats.begin()))
+          << steps;
     }
   }
 }
