@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "psycho/QualityTuning.h"
+#include "platform/Fatal.h"
 #include "platform/StreamConstants.h"
 #include "psycho/PsychoTools.h"
 
@@ -37,6 +38,8 @@ float RoughExp2(float v) {
 }
 
 constexpr float LOG2_10_OVER_10 = 0.33219281f;  // dB to log2 of power
+// Lines of the longest block the model is built for (2048-sample transforms).
+constexpr int MAX_LINES = 1024;
 
 }  // namespace
 
@@ -46,6 +49,7 @@ double MaskingModel::QuietDb(double hz) {
 }
 
 MaskingModel::MaskingModel(int XfmSize, float fullScalePower) : lines(XfmSize / 2), fullScale(fullScalePower) {
+  OSTREL_DASSERT(lines <= MAX_LINES);
   bands = CriticalBands(XfmSize, 1.0f, STREAM_SAMPLE_RATE, &count);
   const size_t n = static_cast<size_t>(count);
   barks.assign(n, 0.0f);
@@ -82,14 +86,20 @@ void MaskingModel::Analyse(const float* x, float* mask, float* peak, float* ener
   float tonalPower[32];
   for (int b = 0; b < count; ++b) tonalPower[b] = 0.0f;
   if (peaks != nullptr) {
+    // Each line's power, and its power times the ratio (formed as (ratio x) x, the order the
+    // model has always used), once per line rather than five times.
+    float power[MAX_LINES], scaled[MAX_LINES];
+    for (int i = 0; i < lines; ++i) {
+      power[i] = x[i] * x[i];
+      scaled[i] = TONAL_PEAK_RATIO * x[i] * x[i];
+    }
     int b = 0, end = bands[0];
     unsigned char before = 0;  // peaks[i - 1] as it was
     for (int i = 2; i < lines - 2; ++i) {
       while (i >= end) end += bands[static_cast<size_t>(++b)];
-      const float p = x[i] * x[i];
-      const float left = x[i - 1] * x[i - 1], right = x[i + 1] * x[i + 1];
-      const bool peak = p > left && p >= right && p > TONAL_PEAK_RATIO * x[i - 2] * x[i - 2] &&
-                        p > TONAL_PEAK_RATIO * x[i + 2] * x[i + 2];
+      const float p = power[i];
+      const float left = power[i - 1], right = power[i + 1];
+      const bool peak = (p > left) & (p >= right) & (p > scaled[i - 2]) & (p > scaled[i + 2]);
       const unsigned char was = peaks[i];
       if (peak && (before != 0 || was != 0 || peaks[i + 1] != 0)) tonalPower[b] += p + left + right;
       before = was;
