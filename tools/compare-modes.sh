@@ -29,8 +29,8 @@
 # BUILD_DIR holds ostrelenc, ostreldec and ostrelcmp (default: build; OSTRELCMP names another
 # ostrelcmp); MATERIAL_DIR the clips (default: BUILD_DIR/material). The streams go to
 # MATERIAL_DIR/out. The other codecs code the same WAV files and are decoded back to 16-bit stereo
-# 44100 Hz WAV (lame --decode, and sox where lame chose a lower sampling rate, as it does below
-# 128 kb/s; oggdec; opusdec --rate 44100; mpg123 for twolame's Layer II, whose 481 samples of
+# 44100 Hz WAV (lame --decode, and sox where lame chose a lower sampling rate, as it does at
+# 96 kb/s; oggdec; opusdec --rate 44100; mpg123 for twolame's Layer II, whose 481 samples of
 # filter bank delay are cut off). A grade the meter does not print is NA.
 set -eu
 
@@ -63,7 +63,7 @@ if [ "${1:-}" = --one ]; then
       # shellcheck disable=SC2086
       lame --silent --cbr $stereo -b "$rate" "$wav" "$base.mp3" || fail "lame failed"
       lame --silent --decode "$base.mp3" "$decoded" || fail "lame --decode failed"
-      # Below 128 kb/s lame codes at a lower sampling rate of its own choice; a player brings it
+      # At low rates lame codes at a lower sampling rate of its own choice; a player brings it
       # back to the source's rate, and so does the grading.
       if [ "$(soxi -r "$decoded")" != "$(soxi -r "$wav")" ]; then
         mv "$decoded" "$base.raw.wav"
