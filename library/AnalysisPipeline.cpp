@@ -5,22 +5,10 @@
 
 namespace ostrel {
 
-AnalysisPipeline::AnalysisPipeline(const FrameGeometry& geometry, SampleSource& in, int threads)
-    : source(in), total(geometry.TOTAL), hlsize(geometry.HLSIZE) {
-  const int used = std::min(std::max(threads, 2), 4);
-  for (int t = 0; t < used; ++t) modelSets.push_back(std::make_unique<CodingSetup>(geometry));
-  transform = modelSets[0]->MakeTransform(&in, &transformX);
-  for (Slot& s : slots) {
-    s.setup = std::make_unique<CodingSetup>(geometry, 0, CodingSide::Synthesis);
-    s.sampleStore.assign(STREAM_CHANNELS * total, 0.0f);
-    s.coefficientStore.assign(STREAM_CHANNELS * total, 0.0f);
-    for (unsigned c = 0; c < STREAM_CHANNELS; ++c) {
-      s.samples.push_back(s.sampleStore.data() + c * total);
-      s.coefficients.push_back(s.coefficientStore.data() + c * total);
-    }
-  }
+AnalysisPipeline::AnalysisPipeline(const FrameGeometry& geometry, FrameAnalyser& work, int threads)
+    : analyser(work), total(geometry.TOTAL), hlsize(geometry.HLSIZE) {
   try {
-    for (int t = 1; t < used; ++t) workers.emplace_back([this, t] { Work(t); });
+    for (int t = 1; t < ThreadsUsed(threads); ++t) workers.emplace_back([this, t] { Work(t); });
   } catch (...) {
     // No destructor runs for a half-built object: the threads already started are stopped here.
     StopWorkers();
@@ -63,26 +51,16 @@ AnalysisPipeline::Unit AnalysisPipeline::Claim(int64_t* frame) {
   return Unit::None;
 }
 
-void AnalysisPipeline::RunUnit(Unit unit, Slot& s, CodingSetup& models) {
-  if (unit == Unit::Read) {
-    s.ended = transform->ReadFrame(s.samples.data()) != 0;
-    // Taken here, by the only thread reading the source now.
-    s.framesRead = source.FramesRead();
-  } else {
-    const unsigned c = unit == Unit::Channel0 ? 0 : 1;
-    transform->LocateChannel(c, s.samples[c], &s.setup->SwitchUsed()[c], &s.setup->Location()[c]);
-    transform->AnalyseChannel(c, s.samples[c], s.setup->SwitchUsed()[c], s.setup->Location()[c],
-                              s.setup->Weights()[c], s.setup->Gains()[c], models.LongModel.get(),
-                              models.TranModel.get(), models.ShortModel.get());
-    std::copy(transformX[c], transformX[c] + total, s.coefficients[c]);
-  }
-}
-
-void AnalysisPipeline::Run(Unit unit, int64_t frame, CodingSetup& models, std::unique_lock<std::mutex>& hold) {
-  Slot& s = slots[frame % SLOTS];
+void AnalysisPipeline::Run(Unit unit, int64_t frame, int thread, std::unique_lock<std::mutex>& hold) {
+  const int slot = static_cast<int>(frame % SLOTS);
+  Slot& s = slots[slot];
   hold.unlock();
   try {
-    RunUnit(unit, s, models);
+    if (unit == Unit::Read) {
+      s.ended = analyser.Read(slot, &s.framesRead);
+    } else {
+      analyser.AnalyseChannel(slot, unit == Unit::Channel0 ? 0 : 1, thread);
+    }
   } catch (const std::bad_alloc&) {
     // Nothing may leave a worker thread; the coder learns of it at its next Take.
     hold.lock();
@@ -112,7 +90,7 @@ void AnalysisPipeline::Work(int index) {
     if (unit == Unit::None) {
       changed.wait(hold);
     } else {
-      Run(unit, frame, *modelSets[static_cast<size_t>(index)], hold);
+      Run(unit, frame, index, hold);
     }
   }
 }
@@ -128,11 +106,11 @@ AnalysisPipeline::Frame AnalysisPipeline::Take() {
     if (unit == Unit::None) {
       changed.wait(hold);
     } else {
-      Run(unit, frame, *modelSets[0], hold);
+      Run(unit, frame, 0, hold);
     }
   }
-  Slot& s = slots[wanted % SLOTS];
-  return Frame{s.setup.get(), s.coefficients.data(), s.ended, s.framesRead};
+  const int slot = static_cast<int>(wanted % SLOTS);
+  return Frame{slot, slots[slot].ended, slots[slot].framesRead};
 }
 
 }  // namespace ostrel

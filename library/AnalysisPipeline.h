@@ -1,62 +1,67 @@
 // The encoder's analysis on several threads: frames read ahead into a small ring of slots, each
 // channel of each frame analysed by whichever thread is free, and the frames handed to the coding
-// thread in order. Every unit of work is a pure function of its inputs, so the frames are the same
-// as FrameTransform::NewFrame's for any number of threads.
+// thread in order. What a read and a channel's analysis do is the FrameAnalyser's; the pipeline
+// only schedules them. A channel's frames are analysed one at a time and in order, so an
+// analyser that carries state from frame to frame per channel gives the same frames for any
+// number of threads.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
-#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-#include "analysis/CodingSetup.h"
-#include "analysis/FrameTransform.h"
-#include "audio/SampleSource.h"
 #include "format/FrameGeometry.h"
 #include "platform/StreamConstants.h"
 
 namespace ostrel {
 
+// The work of the pipeline, on frames held in AnalysisPipeline::SLOTS slots taken in turn.
+class FrameAnalyser {
+ public:
+  virtual ~FrameAnalyser() = default;
+  // Reads the source's next frame into `slot`; returns whether the read reported the end of the
+  // source, and sets *framesRead to the source's FramesRead() after it. Reads come one at a time.
+  virtual bool Read(int slot, uint64_t* framesRead) = 0;
+  // Analyses channel c of the frame in `slot` on thread `thread` (0 .. threads used - 1; 0 is
+  // the coding thread). The frame has been read; the other channel may be analysed meanwhile.
+  virtual void AnalyseChannel(int slot, unsigned c, int thread) = 0;
+};
+
 class AnalysisPipeline {
  public:
   // One analysed frame, valid until the next Take.
   struct Frame {
-    CodingSetup* setup;          // weights, gains, switch flags and locations
-    float* const* coefficients;  // [channel][TOTAL]
+    int slot;                    // where the analyser holds it
     bool ended;                  // the read of this frame reported the end of the source
     uint64_t framesRead;         // the source's FramesRead() after this frame's read
   };
-
-  // Reads `in` (borrowed; read only by the pipeline from now on) for the geometry; `threads` >= 2
-  // threads take part, the calling thread of Take being one of them (at most 4 are used: two
-  // channel analyses, a read and the coding). Sizes everything here.
-  AnalysisPipeline(const FrameGeometry& geometry, SampleSource& in, int threads);
-  ~AnalysisPipeline();
-  AnalysisPipeline(const AnalysisPipeline&) = delete;
-  AnalysisPipeline& operator=(const AnalysisPipeline&) = delete;
 
   // Frames past the one being coded that the source may have been read for: while the coder
   // holds frame n (from its Take until the next), frames up to n + FRAMES_AHEAD may be read.
   // Nothing is read before the first Take.
   static constexpr int FRAMES_AHEAD = 3;
+  // The frame being coded and those read ahead of it.
+  static constexpr int SLOTS = FRAMES_AHEAD + 1;
+  // Threads that take part for a request of `threads` (2 or more): two channel analyses, a read
+  // and the coding at the most.
+  static int ThreadsUsed(int threads) { return threads < 2 ? 2 : threads > 4 ? 4 : threads; }
+
+  // Runs `work` (borrowed; it must outlive the pipeline) for frames of the geometry on
+  // ThreadsUsed(threads) threads, the calling thread of Take being one of them.
+  AnalysisPipeline(const FrameGeometry& geometry, FrameAnalyser& work, int threads);
+  ~AnalysisPipeline();
+  AnalysisPipeline(const AnalysisPipeline&) = delete;
+  AnalysisPipeline& operator=(const AnalysisPipeline&) = delete;
 
   // Gives back the frame of the previous Take and returns the next frame in order, helping with
   // the analysis while it waits. Allocates nothing itself; throws std::bad_alloc when a unit of
-  // work on any thread ran out of memory (the transforms' caches are built on first use, per
-  // thread), and from then on at every call.
+  // work on any thread ran out of memory, and from then on at every call.
   Frame Take();
 
  private:
-  // The frame being coded and those read ahead of it.
-  static constexpr int SLOTS = FRAMES_AHEAD + 1;
   struct Slot {
-    std::unique_ptr<CodingSetup> setup;
-    std::vector<float> sampleStore;  // [channel][TOTAL]
-    std::vector<float*> samples;
-    std::vector<float> coefficientStore;  // [channel][TOTAL]
-    std::vector<float*> coefficients;
     bool ended = false;
     uint64_t framesRead = 0;
   };
@@ -64,20 +69,15 @@ class AnalysisPipeline {
 
   // The earliest unit that may run now (under `lock`), marked busy; `frame` receives its frame.
   Unit Claim(int64_t* frame);
-  // Runs a claimed unit with model set `models` and marks it done (takes and gives back `hold`).
-  void Run(Unit unit, int64_t frame, CodingSetup& models, std::unique_lock<std::mutex>& hold);
-  // The unit's work proper, outside the lock.
-  void RunUnit(Unit unit, Slot& s, CodingSetup& models);
+  // Runs a claimed unit on thread `thread` and marks it done (takes and gives back `hold`).
+  void Run(Unit unit, int64_t frame, int thread, std::unique_lock<std::mutex>& hold);
   void Work(int index);
   // Tells the workers to stop and waits for them.
   void StopWorkers();
 
-  SampleSource& source;
+  FrameAnalyser& analyser;
   unsigned total;
   unsigned hlsize;
-  std::vector<std::unique_ptr<CodingSetup>> modelSets;  // one per thread; [0] the caller's
-  std::unique_ptr<FrameTransform> transform;
-  float** transformX = nullptr;
   Slot slots[SLOTS];
   std::vector<std::thread> workers;
 

@@ -11,6 +11,29 @@
 
 namespace ostrel {
 
+namespace {
+
+// The quality mode's analysis for the pipeline: the frame transform reads, the quality choices
+// analyse each channel into the slot's frame.
+class QualityAnalyser final : public FrameAnalyser {
+ public:
+  QualityAnalyser(FrameTransform& reader, SampleSource& in, QualityChoices& choices)
+      : reader(reader), source(in), choices(choices) {}
+  bool Read(int slot, uint64_t* framesRead) override {
+    const bool ended = reader.ReadFrame(choices.Samples(slot)) != 0;
+    *framesRead = source.FramesRead();
+    return ended;
+  }
+  void AnalyseChannel(int slot, unsigned c, int) override { choices.AnalyseChannel(slot, c); }
+
+ private:
+  FrameTransform& reader;
+  SampleSource& source;
+  QualityChoices& choices;
+};
+
+}  // namespace
+
 FrameEncoder::FrameEncoder(unsigned char rate, SampleSource& source, ByteSink* target)
     : DataRate(rate), geometry(FrameGeometry::ForRate(rate)), in(source), sink(target), Out(target), Setup(geometry) {
   Build();
@@ -46,9 +69,26 @@ void FrameEncoder::Build() {
 
 FrameEncoder::~FrameEncoder() = default;
 
-void FrameEncoder::SetThreads(int threads) {
-  if (threads < 2 || pipeline) return;
-  pipeline = std::make_unique<AnalysisPipeline>(geometry, in, threads);
+void FrameEncoder::SetThreads(int count) {
+  if (count < 2 || pipeline) return;
+  threads = count;
+  // A fresh object (no frame has been coded yet) with a frame of its own per pipeline slot.
+  if (quality) quality = std::make_unique<QualityChoices>(geometry, Setup, AnalysisPipeline::SLOTS);
+  StartPipeline();
+}
+
+void FrameEncoder::StartPipeline() {
+  pipeline.reset();
+  analyser.reset();
+  referenceAnalyser = nullptr;
+  if (quality) {
+    analyser = std::make_unique<QualityAnalyser>(*InFrame, in, *quality);
+  } else {
+    auto reference = std::make_unique<ReferenceAnalyser>(geometry, in, threads);
+    referenceAnalyser = reference.get();
+    analyser = std::move(reference);
+  }
+  pipeline = std::make_unique<AnalysisPipeline>(geometry, *analyser, threads);
 }
 
 void FrameEncoder::WriteHeader(const char* Title, const char* Author, const char* Comments) {
@@ -66,24 +106,35 @@ int FrameEncoder::EvaluateStep(float STEPS) {
 }
 
 void FrameEncoder::SetQuality(bool on) {
-  if (on && !quality) quality = std::make_unique<QualityChoices>(geometry, Setup);
-  if (!on) quality.reset();
+  if (on == (quality != nullptr)) return;
+  // The pipeline's analyser may be the quality mode's: it goes first.
+  pipeline.reset();
+  analyser.reset();
+  referenceAnalyser = nullptr;
+  quality.reset();
+  if (on) quality = std::make_unique<QualityChoices>(geometry, Setup, threads >= 2 ? AnalysisPipeline::SLOTS : 1);
+  if (threads >= 2) StartPipeline();
 }
 
 float* const* FrameEncoder::AnalyseFrame(bool* inputEnded) {
   bool sourceEnded = false;
   float* const* coefficients = x;
   uint64_t framesRead = 0;
-  if (quality) {
-    // The quality mode analyses the samples itself, on this thread.
-    sourceEnded = InFrame->ReadFrame(quality->Samples()) != 0;
-    framesRead = in.FramesRead();
-  } else if (pipeline) {
+  if (pipeline) {
     const AnalysisPipeline::Frame frame = pipeline->Take();
-    Setup.CopyFrameFrom(*frame.setup);
-    coefficients = frame.coefficients;
+    if (quality) {
+      quality->Use(frame.slot);
+    } else {
+      Setup.CopyFrameFrom(referenceAnalyser->Setup(frame.slot));
+      coefficients = referenceAnalyser->Coefficients(frame.slot);
+    }
     sourceEnded = frame.ended;
     framesRead = frame.framesRead;
+  } else if (quality) {
+    // Read and analysed here, on the coding thread.
+    sourceEnded = InFrame->ReadFrame(quality->Samples()) != 0;
+    framesRead = in.FramesRead();
+    quality->Analyse();
   } else {
     sourceEnded = InFrame->NewFrame(Setup.SwitchUsed(), Setup.Location()) != 0;
     framesRead = in.FramesRead();
@@ -116,7 +167,6 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeQualityFrame() {
   constexpr int SAFETY_BITS = 64;
   FrameOutcome outcome{false, false, false};
   AnalyseFrame(&outcome.inputEnded);
-  quality->Analyse();
 
   int fixedBits = FRAME_SYNC_WORD_LEN + STEP_SIZE_LEN;
   for (unsigned c = 0; c < STREAM_CHANNELS; ++c) {

@@ -15,6 +15,7 @@
 #include "format/FrameGeometry.h"
 #include "library/AnalysisPipeline.h"
 #include "library/QualityChoices.h"
+#include "library/ReferenceAnalyser.h"
 #include "library/StepSizeSearch.h"
 
 namespace ostrel {
@@ -51,14 +52,14 @@ class FrameEncoder {
 
   // Selects the quality mode (QualityChoices: its own transient placement, masking model, weight
   // codes, gains and bandwidth, the frame filled) or, with false, the reference encoder's choices,
-  // which are the default. The stream's format is the same. The quality mode analyses on the
-  // calling thread (SetThreads then has no effect). Before the first frame only.
+  // which are the default. The stream's format is the same. Before the first frame only.
   void SetQuality(bool on);
 
   // With `threads` >= 2, from the next EncodeFrame on, the analysis (reading, transient
-  // detection, and per channel the transforms, models and normalisation) runs on up to
-  // `threads` - 1 more threads (AnalysisPipeline), the calling thread helping while it waits,
-  // and the calling thread searches and codes; the stream is the same byte for byte. The source
+  // detection, and per channel the transforms, models and normalisation; in the quality mode its
+  // own) runs on up to `threads` - 1 more threads (AnalysisPipeline), the calling thread helping
+  // while it waits, and the calling thread searches and codes; the stream is the same byte for
+  // byte. The source
   // is then read up to FramesAhead() frames ahead of the frame coded (never past the last frame
   // to code), on those threads: a source of pushed samples must hold them by then. 0 or 1: one thread.
   // Call before the first EncodeFrame.
@@ -66,7 +67,7 @@ class FrameEncoder {
 
   // How many frames past the one EncodeFrame codes the source may be read for (from the first
   // EncodeFrame on): 0 with one thread, AnalysisPipeline::FRAMES_AHEAD with more.
-  int FramesAhead() const { return pipeline && !quality ? AnalysisPipeline::FRAMES_AHEAD : 0; }
+  int FramesAhead() const { return pipeline ? AnalysisPipeline::FRAMES_AHEAD : 0; }
 
   // Writes the bits the bit writer still holds, up to a whole word. After the last frame only.
   void FlushBits() { Out.close(); }
@@ -89,6 +90,8 @@ class FrameEncoder {
  private:
   int EvaluateStep(float STEPS);
   void Build();
+  // (Re)builds the analysis pipeline for the mode chosen and `threads`.
+  void StartPipeline();
   // EncodeFrame in the quality mode.
   FrameOutcome EncodeQualityFrame();
   // The next frame's analysis, from the analysis thread or made here; sets `*inputEnded` when
@@ -123,7 +126,12 @@ class FrameEncoder {
   std::unique_ptr<WriteFrame> Frame;
   std::unique_ptr<QualityChoices> quality;  // set in the quality mode only
 
-  std::unique_ptr<AnalysisPipeline> pipeline;  // with two threads or more
+  // With two threads or more: the analysis the pipeline runs (the reference encoder's, also as
+  // referenceAnalyser, or the quality mode's), and the pipeline.
+  int threads = 1;
+  std::unique_ptr<FrameAnalyser> analyser;
+  ReferenceAnalyser* referenceAnalyser = nullptr;
+  std::unique_ptr<AnalysisPipeline> pipeline;
 
   bool headerFailed = false;  // the sink refused the header
   uint32_t BitsAvailable = 0;

@@ -149,7 +149,7 @@ int CheapestGain(const std::vector<HuffCode>& codes) {
 
 }  // namespace
 
-QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& codingSetup)
+QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& codingSetup, int frameCount)
     : geometry(frameGeometry),
       setup(codingSetup),
       steps(STEP_SIZE_MAX),
@@ -171,18 +171,22 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
   tiltFromShort = BandFrom(shortModel, HIGH_TILT_HZ);
   const size_t total = geometry.TOTAL;
   const size_t slots = STREAM_CHANNELS * (geometry.NBlocks + 1) * static_cast<size_t>(setup.MaxBandCount());
-  sampleStore.assign(STREAM_CHANNELS * total, 0.0f);
-  xStore.assign(STREAM_CHANNELS * (total + geometry.HLSIZE), 0.0f);
+  frames.resize(static_cast<size_t>(std::max(frameCount, 1)));
+  for (FrameAnalysis& f : frames) {
+    f.sampleStore.assign(STREAM_CHANNELS * total, 0.0f);
+    f.xStore.assign(STREAM_CHANNELS * (total + geometry.HLSIZE), 0.0f);
+    for (unsigned c = 0; c < STREAM_CHANNELS; ++c) f.samplePtrs.push_back(f.sampleStore.data() + c * total);
+    f.base.assign(slots, 0.0f);
+    f.peakCode.assign(slots, FREE_BAND);
+    f.bandPeak.assign(slots, 0.0f);
+    f.zeroCode.assign(slots, FREE_BAND);
+  }
+  coded = &frames[0];
   normalisedStore.assign(STREAM_CHANNELS * total, 0.0f);
   for (unsigned c = 0; c < STREAM_CHANNELS; ++c) {
-    samplePtrs.push_back(sampleStore.data() + c * total);
     normalisedPtrs.push_back(normalisedStore.data() + c * total);
     mdct[c] = VariableMDCT(static_cast<int>(geometry.LSIZE), static_cast<int>(geometry.SSIZE));
   }
-  base.assign(slots, 0.0f);
-  peakCode.assign(slots, FREE_BAND);
-  bandPeak.assign(slots, 0.0f);
-  zeroCode.assign(slots, FREE_BAND);
   prevMask.assign(STREAM_CHANNELS * static_cast<size_t>(setup.LongBandCount), 0.0f);
   prevValid.assign(STREAM_CHANNELS, 0);
   smoothMask.assign(STREAM_CHANNELS * static_cast<size_t>(setup.LongBandCount), 0.0f);
@@ -201,15 +205,18 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
                static_cast<float>(longModel.Lines());
   linePeaks.assign(STREAM_CHANNELS * static_cast<size_t>(geometry.HLSIZE), 0);
   const size_t row = static_cast<size_t>(setup.MaxBandCount());
-  mask.assign(3 * row, 0.0f);
-  peak.assign(3 * row, 0.0f);
-  energy.assign(3 * row, 0.0f);
-  work.assign(row, 0.0f);
   window.assign(geometry.HSSIZE, 0.0f);
   Hamming(window.data(), static_cast<int>(geometry.HSSIZE));
-  re.assign(geometry.HSSIZE, 0.0f);
-  im.assign(geometry.HSSIZE, 0.0f);
   const unsigned segments = geometry.TOTAL / geometry.HSSIZE;
+  for (ChannelScratch& w : scratch) {
+    w.mask.assign(3 * row, 0.0f);
+    w.peak.assign(3 * row, 0.0f);
+    w.energy.assign(3 * row, 0.0f);
+    w.work.assign(row, 0.0f);
+    w.re.assign(geometry.HSSIZE, 0.0f);
+    w.im.assign(geometry.HSSIZE, 0.0f);
+    w.segmentRise.assign(segments, 0.0f);
+  }
   auto segmentsOf = [&](double seconds) {
     return std::max(1u, static_cast<unsigned>(std::lround(seconds * STREAM_SAMPLE_RATE / geometry.HSSIZE)));
   };
@@ -217,39 +224,50 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
   quietSegments = segmentsOf(QUIET_SECONDS);
   segmentHigh.assign(STREAM_CHANNELS * (quietSegments + segments), 0.0f);
   segmentFull.assign(STREAM_CHANNELS * (quietSegments + segments), 0.0f);
-  segmentRise.assign(segments, 0.0f);
 }
 
 template <typename Visit>
 void QualityChoices::ForEachSet(Visit&& visit) const {
   for (unsigned c = 0; c < STREAM_CHANNELS; ++c) {
     const bool switched = setup.SwitchUsed()[c] != 0;
-    ForEachWeightSet(geometry, geometry.NBlocks, switched, setup.Location()[c], [&](const WeightSetSpan& set) {
-      const MaskingModel& model = set.kind == WeightSetKind::Long    ? longModel
-                                  : set.kind == WeightSetKind::Short ? shortModel
-                                                                     : tranModel;
-      visit(c, set, model);
-    });
+    ForEachWeightSet(geometry, geometry.NBlocks, switched, setup.Location()[c],
+                     [&](const WeightSetSpan& set) { visit(c, set, ModelOf(set.kind)); });
   }
 }
 
 void QualityChoices::Analyse() {
+  for (unsigned c = 0; c < STREAM_CHANNELS; ++c) AnalyseChannel(0, c);
+  Use(0);
+}
+
+void QualityChoices::AnalyseChannel(int frame, unsigned c) {
+  FrameAnalysis& f = frames[static_cast<size_t>(frame)];
+  f.partialPower[c] = f.midPower[c] = 0.0f;
+  LocateTransient(f, c);
+  AnalyseBlocks(f, c);
+}
+
+void QualityChoices::Use(int frame) {
+  coded = &frames[static_cast<size_t>(frame)];
   steps = STEP_SIZE_MAX;
   for (unsigned c = 0; c < STREAM_CHANNELS; ++c) {
-    partialPower[c] = midPower[c] = 0.0f;
-    LocateTransient(c);
-    AnalyseChannel(c);
+    setup.SwitchUsed()[c] = coded->switchUsed[c];
+    setup.Location()[c] = coded->location[c];
   }
   // One tilt for both channels, so that the stereo image keeps its top.
-  const float tonalShare = (partialPower[0] + partialPower[1]) / std::max(midPower[0] + midPower[1], 1e-9f);
+  const float tonalShare = (coded->partialPower[0] + coded->partialPower[1]) /
+                           std::max(coded->midPower[0] + coded->midPower[1], 1e-9f);
   tiltCodes = 0.75f * HIGH_TILT_DB * tonalShare;  // dB to code steps (a step is 20/15 dB)
 }
 
-void QualityChoices::LocateTransient(unsigned c) {
+void QualityChoices::LocateTransient(FrameAnalysis& f, unsigned c) {
   const unsigned HS = geometry.HSSIZE;
   const unsigned low = HS / 6, high = HS / 2;
   const unsigned segments = geometry.TOTAL / HS;
-  const float* in = samplePtrs[c];
+  const float* in = f.samplePtrs[c];
+  std::vector<float>& re = scratch[c].re;
+  std::vector<float>& im = scratch[c].im;
+  std::vector<float>& segmentRise = scratch[c].segmentRise;
   // The segments' powers, after the last quietSegments of the frame before.
   float* highs = segmentHigh.data() + c * (quietSegments + segments);
   float* fulls = segmentFull.data() + c * (quietSegments + segments);
@@ -291,8 +309,8 @@ void QualityChoices::LocateTransient(unsigned c) {
   }
   const int blocksPerFrame = static_cast<int>(geometry.NBlocks);
   const int segmentsPerBlock = static_cast<int>(geometry.LSIZE / geometry.SSIZE);
-  setup.SwitchUsed()[c] = bestSegment >= 0 ? 1 : 0;
-  setup.Location()[c] =
+  f.switchUsed[c] = bestSegment >= 0 ? 1 : 0;
+  f.location[c] =
       bestSegment >= 0 ? std::min(std::max((bestSegment - 1) / segmentsPerBlock, 0), blocksPerFrame - 2) : 0;
 }
 
@@ -316,14 +334,18 @@ float QualityChoices::AttackExposure(const float* highs, const float* fulls, uns
   return std::max(attackHigh / quietHigh, attackFull / quietFull);
 }
 
-void QualityChoices::AnalyseChannel(unsigned c) {
+void QualityChoices::AnalyseBlocks(FrameAnalysis& f, unsigned c) {
   const unsigned HLSIZE = geometry.HLSIZE, HSSIZE = geometry.HSSIZE;
-  float* X = xStore.data() + c * (geometry.TOTAL + HLSIZE);
-  const float* in = samplePtrs[c];
+  float* X = f.xStore.data() + c * (geometry.TOTAL + HLSIZE);
+  const float* in = f.samplePtrs[c];
   float* previous = prevMask.data() + c * static_cast<size_t>(setup.LongBandCount);
-  const bool switched = setup.SwitchUsed()[c] != 0;
-  const float codeOfStep = 15.0f * std::log10(static_cast<float>(steps) / static_cast<float>(gain));
-  ForEachWeightSet(geometry, geometry.NBlocks, switched, setup.Location()[c], [&](const WeightSetSpan& set) {
+  std::vector<float>& mask = scratch[c].mask;
+  std::vector<float>& peak = scratch[c].peak;
+  std::vector<float>& energy = scratch[c].energy;
+  std::vector<float>& work = scratch[c].work;
+  // Every frame is analysed at the largest step size (SetSteps moves the coded frame's codes).
+  const float codeOfStep = 15.0f * std::log10(static_cast<float>(STEP_SIZE_MAX) / static_cast<float>(gain));
+  ForEachWeightSet(geometry, geometry.NBlocks, f.switchUsed[c] != 0, f.location[c], [&](const WeightSetSpan& set) {
     float* block = X + set.line;
     const float* fresh = in + set.sample;
     const MaskingModel* model = &longModel;
@@ -362,8 +384,8 @@ void QualityChoices::AnalyseChannel(unsigned c) {
                      energy.data() + b * row, tonalLines, tonalLines != nullptr ? work.data() : nullptr);
       if (tonalLines != nullptr) {
         for (int k = shareFrom; k < shareTo; ++k) {
-          partialPower[c] += work[static_cast<size_t>(k)];
-          midPower[c] += energy[static_cast<size_t>(k)];
+          f.partialPower[c] += work[static_cast<size_t>(k)];
+          f.midPower[c] += energy[static_cast<size_t>(k)];
         }
       }
     }
@@ -424,25 +446,25 @@ void QualityChoices::AnalyseChannel(unsigned c) {
     mean /= static_cast<float>(count);
     for (int k = 0; k < count; ++k) {
       const size_t s = Slot(c, set.set, k);
-      base[s] = 7.5f * (mean + MASK_SHAPE_POWER * (level[k] - mean)) + codeOfStep;
-      bandPeak[s] = peak[static_cast<size_t>(k)];
-      SetPeakCodes(s);
+      f.base[s] = 7.5f * (mean + MASK_SHAPE_POWER * (level[k] - mean)) + codeOfStep;
+      f.bandPeak[s] = peak[static_cast<size_t>(k)];
+      SetPeakCodes(f, s, STEP_SIZE_MAX);
     }
   });
 }
 
-void QualityChoices::SetPeakCodes(size_t s) {
-  const float pk = bandPeak[s];
+void QualityChoices::SetPeakCodes(FrameAnalysis& f, size_t s, int atSteps) const {
+  const float pk = f.bandPeak[s];
   // The lowest code at which the band's peak comes to at most `levels` levels.
   auto lowestCode = [&](float levels) {
-    return pk > 0.0f ? static_cast<int>(std::ceil(15.0f * std::log10(pk * static_cast<float>(steps) /
+    return pk > 0.0f ? static_cast<int>(std::ceil(15.0f * std::log10(pk * static_cast<float>(atSteps) /
                                                                       (levels * static_cast<float>(gain)))))
                      : FREE_BAND;
   };
   // The band's values must stay within -1..1 after the weight and the gain (to half a level).
-  peakCode[s] = lowestCode(static_cast<float>(steps) + 0.45f);
+  f.peakCode[s] = lowestCode(static_cast<float>(atSteps) + 0.45f);
   // From this code up every value of the band rounds to zero.
-  zeroCode[s] = lowestCode(zeroShare);
+  f.zeroCode[s] = lowestCode(zeroShare);
 }
 
 void QualityChoices::SetSteps(int newSteps) {
@@ -450,13 +472,14 @@ void QualityChoices::SetSteps(int newSteps) {
   // The codes move by the step size's ratio, so that every band keeps its quantiser step.
   const float shift = 15.0f * std::log10(static_cast<float>(newSteps) / static_cast<float>(steps));
   steps = newSteps;
-  for (size_t s = 0; s < base.size(); ++s) {
-    base[s] += shift;
-    SetPeakCodes(s);
+  for (size_t s = 0; s < coded->base.size(); ++s) {
+    coded->base[s] += shift;
+    SetPeakCodes(*coded, s, steps);
   }
 }
 
 void QualityChoices::Apply(float offset) {
+  const FrameAnalysis& f = *coded;
   int*** W = setup.Weights();
   int** G = setup.Gains();
   ForEachSet([&](unsigned c, const WeightSetSpan& set, const MaskingModel& model) {
@@ -466,12 +489,12 @@ void QualityChoices::Apply(float offset) {
     const int tiltFrom = TiltFrom(model);
     for (int k = 0; k < count; ++k) {
       const size_t s = Slot(c, set.set, k);
-      if (peakCode[s] == FREE_BAND) {
+      if (f.peakCode[s] == FREE_BAND) {
         codes[k] = FREE_BAND;
         continue;
       }
       const float tilt = k >= tiltFrom ? tiltCodes : 0.0f;
-      int code = std::max(ostrel::round(base[s] + offset + tilt), peakCode[s]);
+      int code = std::max(ostrel::round(f.base[s] + offset + tilt), f.peakCode[s]);
       code = std::min(std::max(code, WEIGHT_CODE_MIN), WEIGHT_CODE_MAX);
       codes[k] = code;
       if (firstUsed < 0) firstUsed = k;
@@ -492,7 +515,7 @@ void QualityChoices::Apply(float offset) {
     G[c][set.set] = gain;
     // Normalise: the band's lines over weight times gain.
     const int* bands = model.Bands();
-    const float* in = xStore.data() + c * (geometry.TOTAL + geometry.HLSIZE) + set.line;
+    const float* in = f.xStore.data() + c * (geometry.TOTAL + geometry.HLSIZE) + set.line;
     float* out = normalisedPtrs[c] + set.line;
     const int repeats = set.kind == WeightSetKind::Short ? 3 : 1;
     const float shift = (0.5f - rounding) / static_cast<float>(steps);
@@ -514,7 +537,7 @@ void QualityChoices::CheapenSilentBands(unsigned c, const WeightSetSpan& set, in
   auto bits = [&](int d) { return d < WEIGHT_STEP_DOWN || d > WEIGHT_STEP_UP ? INT_MAX / 4 : DiffBits(d); };
   for (int k = 1; k < count; ++k) {
     const size_t s = Slot(c, set.set, k);
-    if (peakCode[s] == FREE_BAND || codes[k] < zeroCode[s]) continue;
+    if (coded->peakCode[s] == FREE_BAND || codes[k] < coded->zeroCode[s]) continue;
     // The band sends only zeros at any code from zeroCode up: the one whose differences to the
     // code before and the one after cost least (ties: the code it has).
     const int before = codes[k - 1];
@@ -522,7 +545,7 @@ void QualityChoices::CheapenSilentBands(unsigned c, const WeightSetSpan& set, in
     int best = codes[k];
     int bestBits = bits(codes[k] - before) + (last ? 0 : bits(codes[k + 1] - codes[k]));
     const int highest = std::min(before + WEIGHT_STEP_UP, WEIGHT_CODE_MAX);
-    const int lowest = std::max(std::max(zeroCode[s], before + WEIGHT_STEP_DOWN), WEIGHT_CODE_MIN);
+    const int lowest = std::max(std::max(coded->zeroCode[s], before + WEIGHT_STEP_DOWN), WEIGHT_CODE_MIN);
     for (int code = lowest; code <= highest; ++code) {
       const int cost = bits(code - before) + (last ? 0 : bits(codes[k + 1] - code));
       if (cost < bestBits) {

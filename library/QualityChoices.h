@@ -23,14 +23,23 @@ namespace ostrel {
 
 class QualityChoices {
  public:
-  // For the geometry and the coding set-up (borrowed, must outlive the object) of one stream.
-  QualityChoices(const FrameGeometry& geometry, CodingSetup& setup);
+  // For the geometry and the coding set-up (borrowed, must outlive the object) of one stream,
+  // with room for `frames` frames analysed ahead of the one coded (AnalysisPipeline's slots).
+  QualityChoices(const FrameGeometry& geometry, CodingSetup& setup, int frames = 1);
 
-  // Where the frame's samples are read to: [channel] TOTAL floats each.
-  float* const* Samples() { return samplePtrs.data(); }
+  // Where frame `frame`'s samples are read to: [channel] TOTAL floats each.
+  float* const* Samples(int frame = 0) { return frames[static_cast<size_t>(frame)].samplePtrs.data(); }
 
-  // Analyses the samples of the frame just read: per channel the transient pair (the set-up's
-  // switch flag and location), the transforms and every band's masked noise power.
+  // Analyses channel c of the samples read to frame `frame`: the channel's transient pair, its
+  // transforms and every band's masked noise power. Each channel's frames must come in order;
+  // the two channels may be analysed at once on two threads (they share nothing but constants).
+  void AnalyseChannel(int frame, unsigned c);
+
+  // Codes frame `frame` next, once both its channels are analysed: its switch flags and locations
+  // go into the set-up, and the step size is the largest again.
+  void Use(int frame);
+
+  // Analyses the samples of frame 0 and codes it next: AnalyseChannel for both channels, then Use.
   void Analyse();
 
   // Codes and gains (into the set-up) and normalised coefficients (Normalised) for the frame at
@@ -72,66 +81,86 @@ class QualityChoices {
   static constexpr float REFIT_STRIDE = 0.125f;
 
  private:
-  // Calls visit(channel, span, model) for every weight set of the frame.
+  // One frame's analysis: what the coding of the frame reads.
+  struct FrameAnalysis {
+    std::vector<float> sampleStore;  // [channel][TOTAL]
+    std::vector<float*> samplePtrs;
+    std::vector<float> xStore;       // [channel][TOTAL + HLSIZE]: transforms, then raw coefficients
+    std::vector<float> base;         // [slot]: code of the band's step at offset 0
+    std::vector<float> bandPeak;     // [slot]: the band's largest magnitude
+    std::vector<int> peakCode;       // [slot]: lowest code that keeps the band's peak within the gain
+    std::vector<int> zeroCode;       // [slot]: lowest code at which all the band's values round to zero
+    unsigned char switchUsed[STREAM_CHANNELS] = {};
+    int location[STREAM_CHANNELS] = {};
+    // Per channel, the frame's tonal and whole power of the long blocks' bands from 1 kHz up to
+    // the tilt's edge.
+    float partialPower[STREAM_CHANNELS] = {};
+    float midPower[STREAM_CHANNELS] = {};
+  };
+  // Scratch of one channel's analysis (largest band count, three short blocks). `work` holds per
+  // band first the tonal power of a long block, then the step levels of the set being shaped.
+  struct ChannelScratch {
+    std::vector<float> mask, peak, energy, work;
+    std::vector<float> re, im;     // the transient search's FFT
+    std::vector<float> segmentRise;  // the frame's segment rises
+  };
+
+  // Calls visit(channel, span, model) for every weight set of the frame coded.
   template <typename Visit>
   void ForEachSet(Visit&& visit) const;
+  // The model of a weight set's kind.
+  const MaskingModel& ModelOf(WeightSetKind kind) const {
+    return kind == WeightSetKind::Long ? longModel : kind == WeightSetKind::Short ? shortModel : tranModel;
+  }
   size_t Slot(unsigned c, unsigned set, int band) const {
     return (c * (geometry.NBlocks + 1) + set) * static_cast<size_t>(setup.MaxBandCount()) + static_cast<size_t>(band);
   }
-  // Sets channel c's switch flag and location from the rises of its segments' power.
-  void LocateTransient(unsigned c);
+  // Sets channel c's switch flag and location in `f` from the rises of its segments' power.
+  void LocateTransient(FrameAnalysis& f, unsigned c);
   // Exposure of an attack at segment k of a frame of `segments` segments, from the segment powers
   // `highs` and `fulls` (quietSegments of the frame before first).
   float AttackExposure(const float* highs, const float* fulls, unsigned k, unsigned segments) const;
-  // Transforms channel c's blocks and computes every band's threshold.
-  void AnalyseChannel(unsigned c);
+  // Transforms channel c's blocks of `f` and computes every band's threshold.
+  void AnalyseBlocks(FrameAnalysis& f, unsigned c);
   // Gives each band of `codes` (a set of channel c) that sends only zeros the code within reach of
   // its neighbours whose differences cost the fewest bits: what it sends stays the same.
   void CheapenSilentBands(unsigned c, const WeightSetSpan& set, int* codes, int count) const;
-  // Slot s's peakCode and zeroCode, from its peak at the current step size.
-  void SetPeakCodes(size_t s);
+  // Slot s's peakCode and zeroCode in `f`, from its peak at step size `atSteps`.
+  void SetPeakCodes(FrameAnalysis& f, size_t s, int atSteps) const;
   // Bits of the difference d (WEIGHT_STEP_DOWN .. WEIGHT_STEP_UP) between neighbouring codes.
   int DiffBits(int d) const;
 
   FrameGeometry geometry;
   CodingSetup& setup;
-  int steps;
+  int steps;                     // the coded frame's
   float rounding;                // rounding offset of this rate's frames
   float zeroShare;               // share of a level below which a value surely rounds to zero
   int gain;                      // every set's gain: the one of shortest code
   MaskingModel longModel, tranModel, shortModel;
-  std::vector<float> sampleStore;  // [channel][TOTAL]
-  std::vector<float*> samplePtrs;
-  std::vector<float> xStore;       // [channel][TOTAL + HLSIZE]: transforms, then raw coefficients
+  std::vector<FrameAnalysis> frames;
+  FrameAnalysis* coded = nullptr;  // the frame Use chose
   std::vector<float> normalisedStore;  // [channel][TOTAL]
   std::vector<float*> normalisedPtrs;
-  VariableMDCT mdct[2];
-  std::vector<float> base;       // [slot]: code of the band's step at offset 0
-  std::vector<float> bandPeak;   // [slot]: the band's largest magnitude
-  std::vector<int> peakCode;     // [slot]: lowest code that keeps the band's peak within the gain
-  std::vector<int> zeroCode;     // [slot]: lowest code at which all the band's values round to zero
+  // Carried from frame to frame per channel by its analysis.
+  VariableMDCT mdct[STREAM_CHANNELS];
   std::vector<float> prevMask;   // [channel][long band]: the block before's own masked power (long or stop)
   std::vector<unsigned char> prevValid;  // [channel]: prevMask belongs to the block before
   std::vector<float> smoothMask;  // [channel][long band]: the post-masking smoother's state
+  std::vector<unsigned char> linePeaks;  // [channel][line]: tonal lines of the last long block
+  // Per channel the segments' high-band and whole powers, the frame before's last quietSegments
+  // (at least one: the segment each rise is measured from) first.
+  std::vector<float> segmentHigh, segmentFull;
+  ChannelScratch scratch[STREAM_CHANNELS];
+  // Fixed per stream.
   std::vector<float> postKeep;    // [long band]: the smoother's share of its last value per block
   std::vector<int> tranBandOfLong;  // [long band]: the transition band nearest in frequency
   std::vector<int> longBandOfTran;  // [transition band]: the long band at or below its centre
   float tranToLong = 1.0f;        // a transition block's noise power per line in a long block's scale
-  std::vector<unsigned char> linePeaks;  // [channel][line]: tonal lines of the last long block
-  // Scratch of one block's analysis (largest band count, three short blocks). `work` holds per
-  // band first the tonal power of a long block, then the step levels of the set being shaped.
-  std::vector<float> mask, peak, energy, work;
-  // Transient search: window, FFT work arrays.
-  std::vector<float> window, re, im;
-  // Per channel the segments' high-band and whole powers, the frame before's last quietSegments
-  // (at least one: the segment each rise is measured from) first; the frame's segment rises; the
-  // segments an attack's and the quiet's powers span.
-  std::vector<float> segmentHigh, segmentFull, segmentRise;
+  std::vector<float> window;      // the transient search's
+  // The segments an attack's and the quiet's powers span.
   unsigned attackSegments = 1, quietSegments = 1;
   float lastOffset = 0.0f;
-  // Per channel, the frame's tonal and whole power of the long blocks' bands from 1 kHz up to the
-  // tilt's edge; and the code steps by which the bands above that edge are coded coarser.
-  float partialPower[2] = {0.0f, 0.0f}, midPower[2] = {0.0f, 0.0f};
+  // The code steps by which the coded frame's bands above the tilt's edge are coded coarser.
   float tiltCodes = 0.0f;
   // Band indices of those edges, fixed per model: the long model's bands whose tonal share is
   // measured, and per model the first band that the tilt makes coarser.

@@ -1084,6 +1084,8 @@ extern "C" int ostrel_encoder_set_quality(ostrel_encoder* enc, int on) {
     enc->engine.SetQuality(on != 0);
   } catch (const std::bad_alloc&) {
     return OSTREL_ERR_MEMORY;
+  } catch (const std::system_error&) {  // the analysis threads, rebuilt for the mode
+    return OSTREL_ERR_MEMORY;
   }
   return OSTREL_OK;
 }

@@ -106,19 +106,24 @@ struct MemoryWriter {
 // Encodes `samples` (interleaved) at `kbps` through the library in random chunks of up to
 // `maxChunk` sample frames (seeded), as 16-bit samples or as floats v / 32768. With `seekable`
 // the frame count is patched; with `quality` the encoder runs in the quality mode; `threads`
-// is the encoder's thread count.
+// is the encoder's thread count, set before the mode when `threadsFirst`.
 inline Bytes LibraryEncode(const Stereo& samples, int kbps, unsigned seed, size_t maxChunk, bool asFloat = false,
-                           bool seekable = true, bool quality = false, int threads = 1) {
+                           bool seekable = true, bool quality = false, int threads = 1, bool threadsFirst = false) {
   MemoryWriter out;
   int status = -100;
   ostrel_encoder* enc = ostrel_encoder_create(kbps, &MemoryWriter::Write, seekable ? &MemoryWriter::Seek : nullptr,
                                               &out, &status);
   EXPECT_EQ(status, OSTREL_OK);
   if (enc == nullptr) return out.bytes;
+  if (threadsFirst) {
+    EXPECT_EQ(ostrel_encoder_set_threads(enc, threads), OSTREL_OK);
+  }
   if (quality) {
     EXPECT_EQ(ostrel_encoder_set_quality(enc, 1), OSTREL_OK);
   }
-  EXPECT_EQ(ostrel_encoder_set_threads(enc, threads), OSTREL_OK);
+  if (!threadsFirst) {
+    EXPECT_EQ(ostrel_encoder_set_threads(enc, threads), OSTREL_OK);
+  }
   std::mt19937 random(seed);
   std::vector<float> scaled(samples.size());
   for (size_t i = 0; i < samples.size(); ++i) scaled[i] = static_cast<float>(samples[i]) / 32768.0f;

@@ -36,7 +36,8 @@ TEST(LibraryThreads, ConcurrentEncodersAndDecodersMatchSequentialOnes) {
 
 TEST(LibraryThreads, ThreadCountsGiveTheSameStream) {
   // Sources shorter than the frames the analysis reads ahead, ending inside a frame, on a frame
-  // boundary and a sample short of one; pushed in random chunks; both modes.
+  // boundary and a sample short of one; pushed in random chunks; both modes, chosen before and
+  // after the threads.
   const size_t total = static_cast<size_t>(RateRows()[4].Total());  // row 5, 128 kb/s
   for (size_t frames : {total / 2, 2 * total, 7 * total + 123, 6 * total - 1}) {
     for (bool quality : {false, true}) {
@@ -44,7 +45,7 @@ TEST(LibraryThreads, ThreadCountsGiveTheSameStream) {
       const Stereo samples = Material(frames, 5000, 3);
       const Bytes one = LibraryEncode(samples, 128, 1, 3000, false, true, quality, 1);
       EXPECT_EQ(LibraryEncode(samples, 128, 2, 700, false, true, quality, 2), one);
-      EXPECT_EQ(LibraryEncode(samples, 128, 3, 9000, true, true, quality, 3), one);
+      EXPECT_EQ(LibraryEncode(samples, 128, 3, 9000, true, true, quality, 3, true), one);
     }
   }
   ostrel_encoder* enc = ostrel_encoder_create(128, [](void*, const void*, size_t) { return 0; }, nullptr, nullptr,
