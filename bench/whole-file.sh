@@ -1,6 +1,6 @@
 #!/bin/bash
-# Whole-file speed: encodes (also in the quality mode at 128 kb/s) and decodes a generated
-# 60-second stereo file with the built programs
+# Whole-file speed: encodes (also in the quality mode at 128 kb/s, on one thread and two) and
+# decodes a generated 60-second stereo file with the built programs
 # and, when installed, with twolame (encoder peer) and lame (decoder peer) on the same file in
 # the same run, several times in turn, and prints medians and the ratios to the peers. CPU time is
 # user + system of the program alone; wall time includes waiting for a core, so it means most on
@@ -38,6 +38,7 @@ for ((i = 0; i < runs; ++i)); do
   run enc256 encode 2 1 "$work/b.ost"
   run enc128x2 encode 5 2 "$work/c.ost"
   run quality128 "$build/ostrelenc" -q -f --quality --threads 1 -b 128 -o "$work/q.ost" "$src"
+  run quality128x2 "$build/ostrelenc" -q -f --quality --threads 2 -b 128 -o "$work/q2.ost" "$src"
   run dec128 "$build/ostreldec" "$work/dec.ost" "$work/dec.wav"
   if [ $have_twolame = 1 ]; then
     run twolame128 twolame --quiet -b 128 "$src" "$work/a.mp2"
@@ -46,6 +47,7 @@ for ((i = 0; i < runs; ++i)); do
   [ $have_lame = 1 ] && run lamedec lame --quiet --decode "$work/peer.mp3" "$work/peer.wav"
 done
 cmp -s "$work/a.ost" "$work/c.ost" || echo "warning: one and two threads gave different streams" >&2
+cmp -s "$work/q.ost" "$work/q2.ost" || echo "warning: the quality mode's one and two threads gave different streams" >&2
 
 printf '\nWhole-file benchmark: 60 s stereo 44.1 kHz, medians of %d runs (seconds)\n' "$runs"
 printf '%-34s %8s %8s %10s\n' "" "CPU" "wall" "x realtime"
@@ -58,6 +60,7 @@ row "ostrelenc 128 kb/s, 1 thread" enc128
 row "ostrelenc 256 kb/s, 1 thread" enc256
 row "ostrelenc 128 kb/s, 2 threads" enc128x2
 row "ostrelenc --quality 128 kb/s" quality128
+row "ostrelenc --quality 128, 2 threads" quality128x2
 row "ostreldec 128 kb/s" dec128
 [ $have_twolame = 1 ] && row "twolame 128 kb/s" twolame128 && row "twolame 256 kb/s" twolame256
 [ $have_lame = 1 ] && row "lame --decode 128 kb/s" lamedec
@@ -73,6 +76,7 @@ else
   echo "twolame not installed (apt-get install twolame): no encoder ratios"
 fi
 printf 'encoder 1-thread wall / 2-thread wall:     %s (goal >= 1.70)\n' "$(ratio enc128 enc128x2 1)"
+printf 'quality mode 1-thread / 2-thread wall:     %s\n' "$(ratio quality128 quality128x2 1)"
 if [ $have_lame = 1 ]; then
   printf 'decoder CPU / lame --decode CPU:           %s (goal <= 1.00)\n' "$(ratio dec128 lamedec 2)"
 else
