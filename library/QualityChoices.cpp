@@ -71,6 +71,16 @@ const float MASK_SHAPE_POWER = QUALITY_TUNABLE(SHAPE, 0.85f);
 const float HIGH_TILT_DB = QUALITY_TUNABLE(TILTDB, 8.0f);
 const float HIGH_TILT_HZ = QUALITY_TUNABLE(TILTHZ, 10000.0f);
 constexpr float TONAL_SHARE_FROM_HZ = 1000.0f;
+// Cut-off of the one-pole high-pass that takes a channel's DC offset out of the samples the
+// blocks are coded from (0: none); the transient search sees them as read, so that the slow tail
+// the filter leaves after a bass hit does not move the pair. Nothing that low is heard, but an
+// offset shares the lowest band (up to 108 Hz in a long block) with the bass: the band's 32
+// levels then span the offset, the bass falls to a few of them, and the offset's masking spreads
+// over the bands above. Faint noise with an offset of a tenth of full scale graded -1.95 at
+// 128 kb/s without the filter and -0.93 with it (-0.89 without the offset). 0.5 Hz is low enough
+// to leave what lies above a few hertz as it is (at 1 Hz a 2 Hz square wave graded 0.2 lower).
+const float DC_CUTOFF_HZ = QUALITY_TUNABLE(DCHZ, 0.5f);
+
 // Bands without a line keep a code that costs nothing: their neighbour's.
 constexpr int FREE_BAND = INT_MIN;
 // Margin below 1 - rounding offset (the share of a level from which a value rounds up) under which
@@ -224,6 +234,7 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
   quietSegments = segmentsOf(QUIET_SECONDS);
   segmentHigh.assign(STREAM_CHANNELS * (quietSegments + segments), 0.0f);
   segmentFull.assign(STREAM_CHANNELS * (quietSegments + segments), 0.0f);
+  dcPole = static_cast<float>(1.0 - 2.0 * 3.14159265358979 * DC_CUTOFF_HZ / STREAM_SAMPLE_RATE);
 }
 
 template <typename Visit>
@@ -244,6 +255,16 @@ void QualityChoices::AnalyseChannel(int frame, unsigned c) {
   FrameAnalysis& f = frames[static_cast<size_t>(frame)];
   f.partialPower[c] = f.midPower[c] = 0.0f;
   LocateTransient(f, c);
+  if (DC_CUTOFF_HZ > 0.0f) {
+    // y[n] = x[n] - x[n - 1] + pole y[n - 1], carried from frame to frame.
+    float* in = f.samplePtrs[c];
+    for (unsigned i = 0; i < geometry.TOTAL; ++i) {
+      const float x = in[i];
+      dcOutput[c] = x - dcInput[c] + dcPole * dcOutput[c];
+      dcInput[c] = x;
+      in[i] = dcOutput[c];
+    }
+  }
   AnalyseBlocks(f, c);
 }
 

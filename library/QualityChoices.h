@@ -150,12 +150,15 @@ class QualityChoices {
   // Per channel the segments' high-band and whole powers, the frame before's last quietSegments
   // (at least one: the segment each rise is measured from) first.
   std::vector<float> segmentHigh, segmentFull;
+  // The DC high-pass's last input and output.
+  float dcInput[STREAM_CHANNELS] = {}, dcOutput[STREAM_CHANNELS] = {};
   ChannelScratch scratch[STREAM_CHANNELS];
   // Fixed per stream.
   std::vector<float> postKeep;    // [long band]: the smoother's share of its last value per block
   std::vector<int> tranBandOfLong;  // [long band]: the transition band nearest in frequency
   std::vector<int> longBandOfTran;  // [transition band]: the long band at or below its centre
   float tranToLong = 1.0f;        // a transition block's noise power per line in a long block's scale
+  float dcPole = 1.0f;            // the DC high-pass's pole
   std::vector<float> window;      // the transient search's
   // The segments an attack's and the quiet's powers span.
   unsigned attackSegments = 1, quietSegments = 1;
