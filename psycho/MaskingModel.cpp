@@ -23,6 +23,14 @@ const float LOW_BAND_BARK = QUALITY_TUNABLE(LOWBARK, 24.0f);
 // is all in tonal lines.
 const float TONAL_PEAK_RATIO = QUALITY_TUNABLE(PEAKRATIO, 5.0f);
 const float TONAL_EXTRA_DB = QUALITY_TUNABLE(TONALDB, 3.0f);
+// The outer and middle ear pass low frequencies weakly (-0.6 x 3.64 f^-0.8 dB, f in kHz: -24 dB at
+// 50 Hz, -4 dB at 400 Hz), and masking spreads from what reaches the inner ear: so a masker's spread
+// into other bands is weighted by that curve, the masker's band's against the receiving band's
+// (this share of it; 0: none). A loud sub-bass then masks the bass and low mids above it less:
+// a drum loop whose sub-bass lies 18 dB above the rest graded +0.41, +0.77 and +0.86 higher at 96,
+// 128 and 192 kb/s. Within a band the two weights cancel. The curve's resonance near 3 kHz and
+// its fall at the top are left out: with them the noise class lost 0.44 at 96 kb/s.
+const float LOW_EAR_WEIGHTING = QUALITY_TUNABLE(EARW, 1.0f);
 
 // 2^v for v in about -126 .. 126, to about 0.1 %: the integer part into the exponent, a cubic
 // for the fraction.
@@ -61,6 +69,7 @@ MaskingModel::MaskingModel(int XfmSize, float fullScalePower) : lines(XfmSize / 
   spread = matrix;
   quiet.assign(n, 0.0f);
   noiseDb.assign(n, 0.0f);
+  earWeight.assign(n, 1.0f);
   centreHz.assign(n, 0.0f);
   int line = 0;
   for (size_t b = 0; b < n; ++b) {
@@ -73,6 +82,8 @@ MaskingModel::MaskingModel(int XfmSize, float fullScalePower) : lines(XfmSize / 
     // Noise spread over a band is as audible as a tone of its whole power.
     quiet[b] = static_cast<float>(fullScalePower * std::pow(10.0, (lowest - FULL_SCALE_SPL) / 10.0) / bands[b]);
     noiseDb[b] = NOISE_MASKS_NOISE_DB + LOW_BAND_DB * std::max(0.0f, (LOW_BAND_BARK - barks[b]) / LOW_BAND_BARK);
+    const double khz = std::max(static_cast<double>(centreHz[b]), 20.0) / 1000.0;
+    earWeight[b] = static_cast<float>(std::pow(10.0, LOW_EAR_WEIGHTING * -0.6 * 3.64 * std::pow(khz, -0.8) / 10.0));
   }
 }
 
@@ -118,7 +129,7 @@ void MaskingModel::Analyse(const float* x, float* mask, float* peak, float* ener
     const float tonality = e > 0.0f ? std::min(1.0f, tonalPower[b] / e) : 0.0f;
     const size_t s = static_cast<size_t>(b);
     const float offsetDb = noiseDb[s] + tonality * TONAL_EXTRA_DB;
-    masker[b] = e * RoughExp2(-offsetDb * LOG2_10_OVER_10);
+    masker[b] = e * RoughExp2(-offsetDb * LOG2_10_OVER_10) * earWeight[s];
     peak[b] = pk;
     energy[b] = e;
     if (tonal != nullptr) tonal[b] = tonalPower[b];
@@ -127,7 +138,7 @@ void MaskingModel::Analyse(const float* x, float* mask, float* peak, float* ener
     const float* row = spread.data() + static_cast<size_t>(r) * static_cast<size_t>(count);
     float m = 0.0f;
     for (int b = 0; b < count; ++b) m += masker[b] * row[b];
-    mask[r] = m / static_cast<float>(bands[static_cast<size_t>(r)]);
+    mask[r] = m / (static_cast<float>(bands[static_cast<size_t>(r)]) * earWeight[static_cast<size_t>(r)]);
   }
 }
 

@@ -56,6 +56,7 @@ class MaskingModel {
   std::vector<float> quiet;     // per band, threshold in quiet per line
   std::vector<float> noiseDb;   // per band, masking offset of a noisy masker (dB)
   std::vector<float> centreHz;  // per band, the frequency at the middle of its lines
+  std::vector<float> earWeight; // per band, the outer and middle ear's weighting of power at low frequencies
 };
 
 }  // namespace ostrel

@@ -8,8 +8,10 @@
 #   tools/quality-sweep.sh [-r "RATES"] NAME [QT_NAME=VALUE...]
 #
 #   NAME      the run's name; its figures go to build-tuning/sweeps/NAME-tuning.tsv and
-#             NAME-check.tsv (compare-modes' format). The run named base, with no setting, is
-#             the baseline every other run is compared with; it is made first when missing.
+#             NAME-check.tsv (compare-modes' format). The baseline every run is compared with is
+#             the build's own defaults, graded once per build of the encoder and rate
+#             (sweeps/base-ID-*.tsv, ID from the encoder's checksum): a change of the code gets a
+#             baseline of its own, and a rate missing from it is added.
 #   -r        rates in kb/s (default: "96 128")
 #
 # The material comes from tools/make-material.sh: build/material (the tuning set, without the two
@@ -35,7 +37,7 @@ shift
 for setting in "$@"; do
   case $setting in QT_*=*) ;; *) die "'$setting' is not a QT_<NAME>=VALUE setting" ;; esac
 done
-[ "$name" != base ] || [ $# -eq 0 ] || die "the run named base is the baseline: it takes no setting"
+case $name in base|base-*) die "base is the baseline's name: choose another" ;; esac
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-tuning
@@ -43,11 +45,11 @@ sweeps=$build/sweeps
 for set in material material-check; do
   [ -d "$root/build/$set" ] || die "no $root/build/$set: make material builds it"
 done
-if [ ! -x "$build/ostrelcmp" ] || [ ! -x "$build/ostrelenc" ] || [ ! -x "$build/ostreldec" ]; then
-  cmake -S "$root" -B "$build" -DOSTREL_QUALITY_TUNING=ON -DOSTREL_TESTS=OFF >/dev/null
-  cmake --build "$build" -j 2 --target ostrelenc ostreldec ostrelcmp >/dev/null
-fi
+# Configured once; built every time, so that the programs are those of the code as it stands.
+[ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DOSTREL_QUALITY_TUNING=ON -DOSTREL_TESTS=OFF >/dev/null
+cmake --build "$build" -j 2 --target ostrelenc ostreldec ostrelcmp >/dev/null || die "the tuning build failed"
 mkdir -p "$sweeps"
+base=base-$(md5sum "$build/ostrelenc" | cut -c1-8)
 
 # run NAME SETTING...: both sets at the rates, unless done before at these rates.
 run() {
@@ -62,16 +64,32 @@ run() {
       >/dev/null 2>"$log" || { cat "$log" >&2; die "compare-modes failed on the $set set ($run_name)"; }
   done
 }
-has_rates() {  # has_rates FILE: every rate asked for is in FILE
-  for r in $rates; do
-    awk -F'\t' -v r="$r" '$3 == r { found = 1 } END { exit !found }' "$1" || return 1
+# The rates the baseline lacks are graded and added to it.
+missing=
+for r in $rates; do
+  for set in tuning check; do
+    if [ ! -f "$sweeps/$base-$set.tsv" ] ||
+       ! awk -F'\t' -v r="$r" '$3 == r { found = 1 } END { exit !found }' "$sweeps/$base-$set.tsv"; then
+      missing="$missing $r"
+      break
+    fi
   done
-}
-if [ ! -f "$sweeps/base-tuning.tsv" ] || ! has_rates "$sweeps/base-tuning.tsv" ||
-   ! has_rates "$sweeps/base-check.tsv"; then
-  run base
+done
+if [ -n "$missing" ]; then
+  all=$rates
+  rates=$missing
+  run "$base-add"
+  rates=$all
+  for set in tuning check; do
+    if [ -f "$sweeps/$base-$set.tsv" ]; then
+      tail -n +2 "$sweeps/$base-add-$set.tsv" >>"$sweeps/$base-$set.tsv"
+    else
+      cp "$sweeps/$base-add-$set.tsv" "$sweeps/$base-$set.tsv"
+    fi
+    rm -f "$sweeps/$base-add-$set.tsv" "$sweeps/$base-add-$set.log"
+  done
 fi
-[ "$name" = base ] || run "$name" "$@"
+run "$name" "$@"
 
 for set in tuning check; do
   awk -F'\t' -v set="$set" -v name="$name" -v rates="$rates" '
@@ -102,5 +120,5 @@ for set in tuning check; do
                             lowc, low, worstclip[x], worst[x])
       }
       print line
-    }' "$sweeps/base-$set.tsv" "$sweeps/$name-$set.tsv"
+    }' "$sweeps/$base-$set.tsv" "$sweeps/$name-$set.tsv"
 done
