@@ -255,17 +255,35 @@ void QualityChoices::AnalyseChannel(int frame, unsigned c) {
   FrameAnalysis& f = frames[static_cast<size_t>(frame)];
   f.partialPower[c] = f.midPower[c] = 0.0f;
   LocateTransient(f, c);
-  if (DC_CUTOFF_HZ > 0.0f) {
-    // y[n] = x[n] - x[n - 1] + pole y[n - 1], carried from frame to frame.
-    float* in = f.samplePtrs[c];
-    for (unsigned i = 0; i < geometry.TOTAL; ++i) {
-      const float x = in[i];
-      dcOutput[c] = x - dcInput[c] + dcPole * dcOutput[c];
-      dcInput[c] = x;
-      in[i] = dcOutput[c];
-    }
-  }
+  if (DC_CUTOFF_HZ > 0.0f) RemoveDc(f.samplePtrs[c], c);
   AnalyseBlocks(f, c);
+}
+
+void QualityChoices::RemoveDc(float* in, unsigned c) {
+  // y[n] = d[n] + pole y[n - 1] with d[n] = x[n] - x[n - 1], carried from frame to frame; four
+  // outputs at a time from the one before them, so that the chain of dependent steps is a
+  // quarter as long (one sample after another, it took 7 % of the mode's time).
+  const float r = dcPole, r2 = r * r, r3 = r2 * r, r4 = r2 * r2;
+  float last = dcInput[c], y = dcOutput[c];
+  unsigned i = 0;
+  for (; i + 4 <= geometry.TOTAL; i += 4) {
+    const float d0 = in[i] - last, d1 = in[i + 1] - in[i], d2 = in[i + 2] - in[i + 1], d3 = in[i + 3] - in[i + 2];
+    last = in[i + 3];
+    in[i] = d0 + r * y;
+    in[i + 1] = d1 + r * d0 + r2 * y;
+    in[i + 2] = d2 + r * d1 + r2 * d0 + r3 * y;
+    in[i + 3] = d3 + r * d2 + r2 * d1 + r3 * d0 + r4 * y;
+    y = in[i + 3];
+  }
+  for (; i < geometry.TOTAL; ++i) {
+    const float x = in[i];
+    y = x - last + r * y;
+    last = x;
+    in[i] = y;
+  }
+  // After a long silence the output decays towards the subnormal numbers, which are slow.
+  dcInput[c] = last;
+  dcOutput[c] = std::fabs(y) < 1e-10f ? 0.0f : y;
 }
 
 void QualityChoices::Use(int frame) {

@@ -120,6 +120,8 @@ class QualityChoices {
   // Exposure of an attack at segment k of a frame of `segments` segments, from the segment powers
   // `highs` and `fulls` (quietSegments of the frame before first).
   float AttackExposure(const float* highs, const float* fulls, unsigned k, unsigned segments) const;
+  // Takes channel c's DC offset out of its TOTAL samples `in` (DC_CUTOFF_HZ's high-pass).
+  void RemoveDc(float* in, unsigned c);
   // Transforms channel c's blocks of `f` and computes every band's threshold.
   void AnalyseBlocks(FrameAnalysis& f, unsigned c);
   // Gives each band of `codes` (a set of channel c) that sends only zeros the code within reach of
