@@ -137,6 +137,7 @@ material:
 	tools/install-deps.sh material
 	tools/make-material.sh $(BUILD)/material
 	tools/make-material.sh --check $(BUILD)/material-check
+	tools/make-material.sh --bass $(BUILD)/material-bass
 
 compare: material
 	tools/install-deps.sh compare

@@ -5,6 +5,7 @@
 #
 #   tools/make-material.sh [OUT_DIR]              (default: build/material)
 #   tools/make-material.sh --check [OUT_DIR]      (default: build/material-check)
+#   tools/make-material.sh --bass [OUT_DIR]       (default: build/material-bass)
 #
 # Each clip's name starts with its class (speech-, solo-, tonal-, transient-, drums-, dense-,
 # wide-, mono-, noise-, quiet-, loud-), so that tools/compare-modes.sh can print means per
@@ -31,15 +32,19 @@
 # first set rewards holds elsewhere: 15 clips of 10 s from the recorded loops and instruments of
 # sonic-pi-samples (drum loops, tabla, band and electronic loops, guitar, a drone, ambience),
 # most of them carrying energy up to 20 kHz, which few clips of the first set do.
+#
+# --bass builds a third set for the masking of the bass by a loud sub-bass: 10 mixes of 10 s of
+# sonic-pi-samples' bass notes and kicks, repeated, under a drum loop, an instrument or a choir.
 set -eu
 
 check=no
-if [ "${1:-}" = --check ]; then
-  check=yes
-  shift
-fi
+case ${1:-} in
+  --check) check=yes; shift ;;
+  --bass) check=bass; shift ;;
+esac
 out=${1:-build/material}
-[ $check = no ] || out=${1:-build/material-check}
+[ $check != yes ] || out=${1:-build/material-check}
+[ $check != bass ] || out=${1:-build/material-bass}
 mkdir -p "$out"
 # Clips of an earlier run, or of a source since removed, would be graded with the new ones.
 rm -f "$out"/*.wav
@@ -111,6 +116,35 @@ if [ $check = yes ]; then
     solo-guitar-em9:guit_em9 solo-guitar-fifths:guit_e_fifths tonal-drone:loop_drone_g_97 \
     noise-lunar:ambi_lunar_land transient-printer:loop_3d_printer; do
     to_wav "${clip%%:*}" "$samples/${clip#*:}.flac" repeat 6 trim 0 10
+  done
+  echo "make-material: $made clips in $out"
+  exit 0
+fi
+
+# ---------------------------------------------------------------------------------------------
+# The bass set.
+
+if [ $check = bass ]; then
+  samples=/usr/share/sonic-pi/samples
+  if [ ! -f "$samples/bass_dnb_f.flac" ]; then
+    echo "make-material: the bass set needs sonic-pi-samples (tools/install-deps.sh material)" >&2
+    exit 1
+  fi
+  # NAME:BASS:TIMES:OVER:LEVEL: the bass sample with 0.1 s of silence after it, TIMES over, under
+  # the sample OVER repeated, at LEVEL against the bass's full level.
+  for mix in bass-dnb:bass_dnb_f:12:loop_amen:0.3 bass-808-piano:bd_808:20:ambi_piano:0.3 \
+    bass-trance:bass_trance_c:12:elec_blip:0.4 bass-thick-guitar:bass_thick_c:8:guit_em9:0.3 \
+    bass-boom-tabla:bd_boom:10:loop_tabla:0.3 bass-voxy-choir:bass_voxy_c:8:ambi_choir:0.3 \
+    bass-kick-mika:drum_heavy_kick:20:loop_mika:0.4 bass-woodsy:bass_woodsy_c:10:loop_electric:0.3 \
+    bass-hard-perc:bass_hard_c:10:loop_perc1:0.4 bass-drop-safari:bass_drop_c:6:loop_safari:0.3; do
+    IFS=: read -r name bass times over level <<EOF_MIX
+$mix
+EOF_MIX
+    sox -D "$samples/$bass.flac" -r 44100 -c 2 -b 16 "$tmp/bass.wav" pad 0 0.1
+    sox -D "$tmp/bass.wav" "$tmp/basses.wav" repeat "$times" trim 0 10
+    sox -D "$samples/$over.flac" -r 44100 -c 2 -b 16 "$tmp/over.wav" repeat 20 trim 0 10
+    sox -D -m -v 1 "$tmp/basses.wav" -v "$level" "$tmp/over.wav" "$tmp/mix.wav" trim 0 10
+    to_wav "$name" "$tmp/mix.wav" norm -1
   done
   echo "make-material: $made clips in $out"
   exit 0
