@@ -73,14 +73,22 @@ void FrameEncoder::SetThreads(int count) {
   if (count < 2 || pipeline) return;
   threads = count;
   // A fresh object (no frame has been coded yet) with a frame of its own per pipeline slot.
-  if (quality) quality = std::make_unique<QualityChoices>(geometry, Setup, AnalysisPipeline::SLOTS);
+  if (quality) quality = MakeQuality();
   StartPipeline();
 }
 
-void FrameEncoder::StartPipeline() {
-  pipeline.reset();
+std::unique_ptr<QualityChoices> FrameEncoder::MakeQuality() {
+  return std::make_unique<QualityChoices>(geometry, Setup, threads >= 2 ? AnalysisPipeline::SLOTS : 1);
+}
+
+void FrameEncoder::StopPipeline() {
+  pipeline.reset();  // first: its threads use the analyser
   analyser.reset();
   referenceAnalyser = nullptr;
+}
+
+void FrameEncoder::StartPipeline() {
+  StopPipeline();
   if (quality) {
     analyser = std::make_unique<QualityAnalyser>(*InFrame, in, *quality);
   } else {
@@ -107,12 +115,9 @@ int FrameEncoder::EvaluateStep(float STEPS) {
 
 void FrameEncoder::SetQuality(bool on) {
   if (on == (quality != nullptr)) return;
-  // The pipeline's analyser may be the quality mode's: it goes first.
-  pipeline.reset();
-  analyser.reset();
-  referenceAnalyser = nullptr;
+  StopPipeline();  // its analyser may be the quality mode's
   quality.reset();
-  if (on) quality = std::make_unique<QualityChoices>(geometry, Setup, threads >= 2 ? AnalysisPipeline::SLOTS : 1);
+  if (on) quality = MakeQuality();
   if (threads >= 2) StartPipeline();
 }
 

@@ -90,8 +90,11 @@ class FrameEncoder {
  private:
   int EvaluateStep(float STEPS);
   void Build();
-  // (Re)builds the analysis pipeline for the mode chosen and `threads`.
+  // (Re)builds the analysis pipeline for the mode chosen and `threads`; stops and frees it.
   void StartPipeline();
+  void StopPipeline();
+  // The quality mode's choices, with a frame per pipeline slot when `threads` is 2 or more.
+  std::unique_ptr<QualityChoices> MakeQuality();
   // EncodeFrame in the quality mode.
   FrameOutcome EncodeQualityFrame();
   // The next frame's analysis, from the analysis thread or made here; sets `*inputEnded` when

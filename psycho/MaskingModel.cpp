@@ -55,11 +55,15 @@ constexpr float LOG2_10_OVER_10 = 0.33219281f;  // dB to log2 of power
 // Lines of the longest block the model is built for (2048-sample transforms).
 constexpr int MAX_LINES = 1024;
 
+// Terhardt's rise of the threshold in quiet towards low frequencies, in dB at `khz` (from 20 Hz
+// up): the term the outer and middle ear's weighting takes -0.6 times.
+double LowFrequencyRiseDb(double khz) { return 3.64 * std::pow(std::max(khz, 0.02), -0.8); }
+
 }  // namespace
 
 double MaskingModel::QuietDb(double hz) {
   const double f = std::max(hz, 20.0) / 1000.0;
-  return 3.64 * std::pow(f, -0.8) - 6.5 * std::exp(-0.6 * (f - 3.3) * (f - 3.3)) + 0.001 * std::pow(f, 3.3);
+  return LowFrequencyRiseDb(f) - 6.5 * std::exp(-0.6 * (f - 3.3) * (f - 3.3)) + 0.001 * std::pow(f, 3.3);
 }
 
 MaskingModel::MaskingModel(int XfmSize, float fullScalePower) : lines(XfmSize / 2), fullScale(fullScalePower) {
@@ -95,8 +99,8 @@ MaskingModel::MaskingModel(int XfmSize, float fullScalePower) : lines(XfmSize / 
     // Noise spread over a band is as audible as a tone of its whole power.
     quiet[b] = static_cast<float>(fullScalePower * std::pow(10.0, (lowest - FULL_SCALE_SPL) / 10.0) / bands[b]);
     noiseDb[b] = NOISE_MASKS_NOISE_DB + LOW_BAND_DB * std::max(0.0f, (LOW_BAND_BARK - barks[b]) / LOW_BAND_BARK);
-    const double khz = std::max(static_cast<double>(centreHz[b]), 20.0) / 1000.0;
-    earWeight[b] = static_cast<float>(std::pow(10.0, LOW_EAR_WEIGHTING * -0.6 * 3.64 * std::pow(khz, -0.8) / 10.0));
+    const double earDb = -0.6 * LowFrequencyRiseDb(static_cast<double>(centreHz[b]) / 1000.0);
+    earWeight[b] = static_cast<float>(std::pow(10.0, LOW_EAR_WEIGHTING * earDb / 10.0));
   }
 }
 
