@@ -37,14 +37,13 @@
 # sonic-pi-samples' bass notes and kicks, repeated, under a drum loop, an instrument or a choir.
 set -eu
 
-check=no
+kind=tuning  # the set to build: tuning, check or bass
 case ${1:-} in
-  --check) check=yes; shift ;;
-  --bass) check=bass; shift ;;
+  --check) kind=check; shift ;;
+  --bass) kind=bass; shift ;;
 esac
 out=${1:-build/material}
-[ $check != yes ] || out=${1:-build/material-check}
-[ $check != bass ] || out=${1:-build/material-bass}
+[ $kind = tuning ] || out=${1:-build/material-$kind}
 mkdir -p "$out"
 # Clips of an earlier run, or of a source since removed, would be graded with the new ones.
 rm -f "$out"/*.wav
@@ -100,15 +99,17 @@ join() {
   rm -f "$tmp"/join-*.wav
 }
 
+# The check and bass sets are made from sonic-pi-samples.
+samples=/usr/share/sonic-pi/samples
+if [ $kind != tuning ] && [ ! -f "$samples/loop_amen_full.flac" ]; then
+  echo "make-material: the $kind set needs sonic-pi-samples (tools/install-deps.sh material)" >&2
+  exit 1
+fi
+
 # ---------------------------------------------------------------------------------------------
 # The check set.
 
-if [ $check = yes ]; then
-  samples=/usr/share/sonic-pi/samples
-  if [ ! -f "$samples/loop_amen_full.flac" ]; then
-    echo "make-material: the check set needs sonic-pi-samples (tools/install-deps.sh material)" >&2
-    exit 1
-  fi
+if [ $kind = check ]; then
   # Each clip is its sample repeated to 10 s.
   for clip in drums-amen:loop_amen_full drums-breakbeat:loop_breakbeat drums-tabla:loop_tabla \
     drums-compus:loop_compus drums-perc:loop_perc1 dense-garzul:loop_garzul dense-mika:loop_mika \
@@ -124,12 +125,7 @@ fi
 # ---------------------------------------------------------------------------------------------
 # The bass set.
 
-if [ $check = bass ]; then
-  samples=/usr/share/sonic-pi/samples
-  if [ ! -f "$samples/bass_dnb_f.flac" ]; then
-    echo "make-material: the bass set needs sonic-pi-samples (tools/install-deps.sh material)" >&2
-    exit 1
-  fi
+if [ $kind = bass ]; then
   # NAME:BASS:TIMES:OVER:LEVEL: the bass sample with 0.1 s of silence after it, TIMES over, under
   # the sample OVER repeated, at LEVEL against the bass's full level.
   for mix in bass-dnb:bass_dnb_f:12:loop_amen:0.3 bass-808-piano:bd_808:20:ambi_piano:0.3 \

@@ -51,16 +51,17 @@ cmake --build "$build" -j 2 --target ostrelenc ostreldec ostrelcmp >/dev/null ||
 mkdir -p "$sweeps"
 base=base-$(md5sum "$build/ostrelenc" | cut -c1-8)
 
-# run NAME SETTING...: both sets at the rates, unless done before at these rates.
+# run RATES NAME SETTING...: both sets at RATES.
 run() {
-  run_name=$1
-  shift
+  run_rates=$1
+  run_name=$2
+  shift 2
   for set in tuning check; do
     dir=$root/build/material
     [ $set = tuning ] || dir=$root/build/material-check
     out=$sweeps/$run_name-$set.tsv
     log=$sweeps/$run_name-$set.log
-    env "$@" "$root/tools/compare-modes.sh" -m quality -p none -r "$rates" -o "$out" "$build" "$dir" \
+    env "$@" "$root/tools/compare-modes.sh" -m quality -p none -r "$run_rates" -o "$out" "$build" "$dir" \
       >/dev/null 2>"$log" || { cat "$log" >&2; die "compare-modes failed on the $set set ($run_name)"; }
   done
 }
@@ -76,10 +77,7 @@ for r in $rates; do
   done
 done
 if [ -n "$missing" ]; then
-  all=$rates
-  rates=$missing
-  run "$base-add"
-  rates=$all
+  run "$missing" "$base-add"
   for set in tuning check; do
     if [ -f "$sweeps/$base-$set.tsv" ]; then
       tail -n +2 "$sweeps/$base-add-$set.tsv" >>"$sweeps/$base-$set.tsv"
@@ -89,7 +87,7 @@ if [ -n "$missing" ]; then
     rm -f "$sweeps/$base-add-$set.tsv" "$sweeps/$base-add-$set.log"
   done
 fi
-run "$name" "$@"
+run "$rates" "$name" "$@"
 
 for set in tuning check; do
   awk -F'\t' -v set="$set" -v name="$name" -v rates="$rates" '
