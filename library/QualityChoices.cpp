@@ -19,6 +19,8 @@ namespace ostrel {
 
 namespace {
 
+constexpr double PI = 3.14159265358979;
+
 // A long block's masked power (and a switched pair's start block's) is at most this many times
 // the block before's own: noise spread over a block that ends in an attack is heard before the
 // attack (pre-echo).
@@ -104,7 +106,7 @@ float FullScalePower(unsigned LSIZE, unsigned SSIZE, int type) {
   const int sequence[] = {0, 0, 0, 1, 2, 2, 2, 3, 0, 1, 2, 2, 2, 3, 0, 0};
   double phase = 0.0, sum = 0.0;
   int counted = 0, index = 0;
-  const double step = 2.0 * 3.14159265358979 * 997.0 / STREAM_SAMPLE_RATE;
+  const double step = 2.0 * PI * 997.0 / STREAM_SAMPLE_RATE;
   for (int t : sequence) {
     const unsigned left = (t == 0 || t == 1) ? HL : HS;
     const unsigned fresh = (t == 0 || t == 3) ? HL : HS;
@@ -234,7 +236,8 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
   quietSegments = segmentsOf(QUIET_SECONDS);
   segmentHigh.assign(STREAM_CHANNELS * (quietSegments + segments), 0.0f);
   segmentFull.assign(STREAM_CHANNELS * (quietSegments + segments), 0.0f);
-  dcPole = static_cast<float>(1.0 - 2.0 * 3.14159265358979 * DC_CUTOFF_HZ / STREAM_SAMPLE_RATE);
+  dcPole = static_cast<float>(1.0 - 2.0 * PI * DC_CUTOFF_HZ / STREAM_SAMPLE_RATE);
+  codeOfLargestStep = 15.0f * std::log10(static_cast<float>(STEP_SIZE_MAX) / static_cast<float>(gain));
 }
 
 template <typename Visit>
@@ -382,8 +385,6 @@ void QualityChoices::AnalyseBlocks(FrameAnalysis& f, unsigned c) {
   std::vector<float>& peak = scratch[c].peak;
   std::vector<float>& energy = scratch[c].energy;
   std::vector<float>& work = scratch[c].work;
-  // Every frame is analysed at the largest step size (SetSteps moves the coded frame's codes).
-  const float codeOfStep = 15.0f * std::log10(static_cast<float>(STEP_SIZE_MAX) / static_cast<float>(gain));
   ForEachWeightSet(geometry, geometry.NBlocks, f.switchUsed[c] != 0, f.location[c], [&](const WeightSetSpan& set) {
     float* block = X + set.line;
     const float* fresh = in + set.sample;
@@ -485,7 +486,7 @@ void QualityChoices::AnalyseBlocks(FrameAnalysis& f, unsigned c) {
     mean /= static_cast<float>(count);
     for (int k = 0; k < count; ++k) {
       const size_t s = Slot(c, set.set, k);
-      f.base[s] = 7.5f * (mean + MASK_SHAPE_POWER * (level[k] - mean)) + codeOfStep;
+      f.base[s] = 7.5f * (mean + MASK_SHAPE_POWER * (level[k] - mean)) + codeOfLargestStep;
       f.bandPeak[s] = peak[static_cast<size_t>(k)];
       SetPeakCodes(f, s, STEP_SIZE_MAX);
     }

@@ -161,6 +161,9 @@ class QualityChoices {
   std::vector<int> longBandOfTran;  // [transition band]: the long band at or below its centre
   float tranToLong = 1.0f;        // a transition block's noise power per line in a long block's scale
   float dcPole = 1.0f;            // the DC high-pass's pole
+  // The code of the largest step size at the gain: every frame is analysed at that step size
+  // (SetSteps then moves the coded frame's codes).
+  float codeOfLargestStep = 0.0f;
   std::vector<float> window;      // the transient search's
   // The segments an attack's and the quiet's powers span.
   unsigned attackSegments = 1, quietSegments = 1;
