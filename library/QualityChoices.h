@@ -90,6 +90,7 @@ class QualityChoices {
     std::vector<float> bandPeak;     // [slot]: the band's largest magnitude
     std::vector<int> peakCode;       // [slot]: lowest code that keeps the band's peak within the gain
     std::vector<int> zeroCode;       // [slot]: lowest code at which all the band's values round to zero
+    std::vector<int> topBand;        // [channel][set]: the highest band with content (-1: none)
     unsigned char switchUsed[STREAM_CHANNELS] = {};
     int location[STREAM_CHANNELS] = {};
     // Per channel, the frame's tonal and whole power of the long blocks' bands from 1 kHz up to
@@ -112,8 +113,9 @@ class QualityChoices {
   const MaskingModel& ModelOf(WeightSetKind kind) const {
     return kind == WeightSetKind::Long ? longModel : kind == WeightSetKind::Short ? shortModel : tranModel;
   }
+  size_t SetIndex(unsigned c, unsigned set) const { return c * (geometry.NBlocks + 1) + set; }
   size_t Slot(unsigned c, unsigned set, int band) const {
-    return (c * (geometry.NBlocks + 1) + set) * static_cast<size_t>(setup.MaxBandCount()) + static_cast<size_t>(band);
+    return SetIndex(c, set) * static_cast<size_t>(setup.MaxBandCount()) + static_cast<size_t>(band);
   }
   // Sets channel c's switch flag and location in `f` from the rises of its segments' power.
   void LocateTransient(FrameAnalysis& f, unsigned c);
@@ -168,6 +170,8 @@ class QualityChoices {
   // The segments an attack's and the quiet's powers span.
   unsigned attackSegments = 1, quietSegments = 1;
   float lastOffset = 0.0f;
+  // Whether the coded frame keeps each set's top band (the frame before was coded coarsely).
+  bool keepTop = false;
   // The code steps by which the coded frame's bands above the tilt's edge are coded coarser.
   float tiltCodes = 0.0f;
   // Band indices of those edges, fixed per model: the long model's bands whose tonal share is
