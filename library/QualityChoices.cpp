@@ -94,6 +94,12 @@ const float DC_CUTOFF_HZ = QUALITY_TUNABLE(DCHZ, 0.5f);
 constexpr double KEEP_TOP_FLOOR_DB = 20.0;
 const float KEEP_TOP_FROM_OFFSET = QUALITY_TUNABLE(KEEPFROM, -4.0f);
 constexpr int KEEP_TOP_FINER = 2;
+// A zero between two values that are not costs a run symbol of its own, about what a value of one
+// level costs there: so a line from SANDWICH_LOW of a level up between two lines that are sent is
+// sent as one level too. It keeps the line's power (the meter compares the spectra's magnitudes,
+// and a hole left in a run of values is heard as a dip of the band's level) for about the same
+// bits.
+const float SANDWICH_LOW = QUALITY_TUNABLE(SANDWICH, 0.45f);
 
 // Bands without a line keep a code that costs nothing: their neighbour's.
 constexpr int FREE_BAND = INT_MIN;
@@ -594,6 +600,22 @@ void QualityChoices::Apply(float offset) {
       }
     }
   });
+  for (unsigned c = 0; c < STREAM_CHANNELS; ++c) KeepSandwichedLines(normalisedPtrs[c]);
+}
+
+void QualityChoices::KeepSandwichedLines(float* x) const {
+  // The values as shrunk by the rounding offset: a value is sent from half a level on, and was
+  // SANDWICH_LOW of a level or more before the shrink from SANDWICH_LOW - (0.5 - rounding) on.
+  const float level = 1.0f / static_cast<float>(steps);
+  const float sent = 0.5f * level;
+  const float from = (SANDWICH_LOW - (0.5f - rounding)) * level;
+  const unsigned total = geometry.TOTAL;
+  float before = std::fabs(x[0]);  // the value before x[i] as it was, not as this pass left it
+  for (unsigned i = 1; i + 1 < total; ++i) {
+    const float v = std::fabs(x[i]);
+    if (v >= from && v < sent && before >= sent && std::fabs(x[i + 1]) >= sent) x[i] = std::copysign(level, x[i]);
+    before = v;
+  }
 }
 
 void QualityChoices::CheapenSilentBands(unsigned c, const WeightSetSpan& set, int* codes, int count) const {

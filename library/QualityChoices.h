@@ -129,6 +129,9 @@ class QualityChoices {
   // Gives each band of `codes` (a set of channel c) that sends only zeros the code within reach of
   // its neighbours whose differences cost the fewest bits: what it sends stays the same.
   void CheapenSilentBands(unsigned c, const WeightSetSpan& set, int* codes, int count) const;
+  // Sends as one level each value of a channel's normalised lines `x` that would round to zero
+  // between two that do not, where it comes to SANDWICH_LOW of a level.
+  void KeepSandwichedLines(float* x) const;
   // Slot s's peakCode and zeroCode in `f`, from its peak at step size `atSteps`.
   void SetPeakCodes(FrameAnalysis& f, size_t s, int atSteps) const;
   // Bits of the difference d (WEIGHT_STEP_DOWN .. WEIGHT_STEP_UP) between neighbouring codes.
