@@ -607,15 +607,7 @@ void QualityChoices::KeepSandwichedLines(float* x) const {
   // The values as shrunk by the rounding offset: a value is sent from half a level on, and was
   // SANDWICH_LOW of a level or more before the shrink from SANDWICH_LOW - (0.5 - rounding) on.
   const float level = 1.0f / static_cast<float>(steps);
-  const float sent = 0.5f * level;
-  const float from = (SANDWICH_LOW - (0.5f - rounding)) * level;
-  const unsigned total = geometry.TOTAL;
-  float before = std::fabs(x[0]);  // the value before x[i] as it was, not as this pass left it
-  for (unsigned i = 1; i + 1 < total; ++i) {
-    const float v = std::fabs(x[i]);
-    if (v >= from && v < sent && before >= sent && std::fabs(x[i + 1]) >= sent) x[i] = std::copysign(level, x[i]);
-    before = v;
-  }
+  KeepSandwiched(x, (SANDWICH_LOW - (0.5f - rounding)) * level, 0.5f * level, level, geometry.TOTAL);
 }
 
 void QualityChoices::CheapenSilentBands(unsigned c, const WeightSetSpan& set, int* codes, int count) const {

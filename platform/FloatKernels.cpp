@@ -33,6 +33,15 @@ void ShrinkScalar(float* dst, const float* src, float factor, float shrink, std:
   }
 }
 
+void SandwichScalar(float* x, float from, float sent, float level, std::size_t i, std::size_t n) {
+  for (; i + 1 < n; ++i) {
+    const float v = std::fabs(x[i]);
+    if (v >= from && v < sent && std::fabs(x[i - 1]) >= sent && std::fabs(x[i + 1]) >= sent) {
+      x[i] = std::copysign(level, x[i]);
+    }
+  }
+}
+
 #if defined(__x86_64__)
 // Each form takes whole vectors from the start and returns where the scalar tail begins.
 std::size_t ScaleSse2(float* dst, const float* src, float factor, std::size_t n) {
@@ -61,6 +70,25 @@ std::size_t WindowCopySse2(float* x, const float* window, float* copy, std::size
     const __m128 product = _mm_mul_ps(_mm_loadu_ps(x + i), _mm_loadu_ps(window + i));
     _mm_storeu_ps(x + i, product);
     _mm_storeu_ps(copy + i, product);
+  }
+  return i;
+}
+// The left neighbours are the vector's own values moved up a lane, the first lane taking the last
+// of the vector before (loading them from memory would wait for the store just made).
+std::size_t SandwichSse2(float* x, float from, float sent, float level, std::size_t i, std::size_t n) {
+  const __m128 sign = _mm_set1_ps(-0.0f);
+  const __m128 f = _mm_set1_ps(from), s = _mm_set1_ps(sent), l = _mm_set1_ps(level);
+  __m128 carry = _mm_set1_ps(x[i - 1]);
+  for (; i + 4 < n; i += 4) {
+    const __m128 v = _mm_loadu_ps(x + i);
+    const __m128 magnitude = _mm_andnot_ps(sign, v);
+    const __m128 left = _mm_andnot_ps(sign, _mm_move_ss(_mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 1, 0, 3)), carry));
+    const __m128 right = _mm_andnot_ps(sign, _mm_loadu_ps(x + i + 1));
+    const __m128 sandwiched = _mm_and_ps(_mm_and_ps(_mm_cmpge_ps(magnitude, f), _mm_cmplt_ps(magnitude, s)),
+                                         _mm_and_ps(_mm_cmpge_ps(left, s), _mm_cmpge_ps(right, s)));
+    carry = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 3, 3, 3));
+    const __m128 kept = _mm_or_ps(l, _mm_and_ps(sign, v));
+    _mm_storeu_ps(x + i, _mm_or_ps(_mm_and_ps(sandwiched, kept), _mm_andnot_ps(sandwiched, v)));
   }
   return i;
 }
@@ -112,6 +140,27 @@ __attribute__((target("avx2"))) std::size_t WindowCopyAvx2(float* x, const float
     const __m256 product = _mm256_mul_ps(_mm256_loadu_ps(x + i), _mm256_loadu_ps(window + i));
     _mm256_storeu_ps(x + i, product);
     _mm256_storeu_ps(copy + i, product);
+  }
+  _mm256_zeroupper();
+  return i;
+}
+__attribute__((target("avx2"))) std::size_t SandwichAvx2(float* x, float from, float sent, float level,
+                                                         std::size_t i, std::size_t n) {
+  const __m256 sign = _mm256_set1_ps(-0.0f);
+  const __m256 f = _mm256_set1_ps(from), s = _mm256_set1_ps(sent), l = _mm256_set1_ps(level);
+  const __m256i up = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6), last = _mm256_set1_epi32(7);
+  __m256 carry = _mm256_set1_ps(x[i - 1]);
+  for (; i + 8 < n; i += 8) {
+    const __m256 v = _mm256_loadu_ps(x + i);
+    const __m256 magnitude = _mm256_andnot_ps(sign, v);
+    const __m256 left = _mm256_andnot_ps(sign, _mm256_blend_ps(_mm256_permutevar8x32_ps(v, up), carry, 1));
+    const __m256 right = _mm256_andnot_ps(sign, _mm256_loadu_ps(x + i + 1));
+    const __m256 sandwiched =
+        _mm256_and_ps(_mm256_and_ps(_mm256_cmp_ps(magnitude, f, _CMP_GE_OQ), _mm256_cmp_ps(magnitude, s, _CMP_LT_OQ)),
+                      _mm256_and_ps(_mm256_cmp_ps(left, s, _CMP_GE_OQ), _mm256_cmp_ps(right, s, _CMP_GE_OQ)));
+    carry = _mm256_permutevar8x32_ps(v, last);
+    const __m256 kept = _mm256_or_ps(l, _mm256_and_ps(sign, v));
+    _mm256_storeu_ps(x + i, _mm256_or_ps(_mm256_and_ps(sandwiched, kept), _mm256_andnot_ps(sandwiched, v)));
   }
   _mm256_zeroupper();
   return i;
@@ -185,8 +234,21 @@ void ShrinkScaled(SimdPath path, float* dst, const float* src, float factor, flo
   ShrinkScalar(dst, src, factor, shrink, i, n);
 }
 
+void KeepSandwiched(SimdPath path, float* x, float from, float sent, float level, std::size_t n) {
+  if (n < 3) return;
+  std::size_t i = 1;
+#if defined(__x86_64__)
+  if (path == SimdPath::Avx2) i = SandwichAvx2(x, from, sent, level, i, n);
+  if (path != SimdPath::Scalar) i = SandwichSse2(x, from, sent, level, i, n);
+#endif
+  SandwichScalar(x, from, sent, level, i, n);
+}
+
 void ScaleFloats(float* dst, const float* src, float factor, std::size_t n) {
   ScaleFloats(Chosen(), dst, src, factor, n);
+}
+void KeepSandwiched(float* x, float from, float sent, float level, std::size_t n) {
+  KeepSandwiched(Chosen(), x, from, sent, level, n);
 }
 void ShrinkScaled(float* dst, const float* src, float factor, float shrink, std::size_t n) {
   ShrinkScaled(Chosen(), dst, src, factor, shrink, n);

@@ -32,4 +32,10 @@ void WindowCopy(SimdPath path, float* x, const float* window, float* copy, std::
 void ShrinkScaled(float* dst, const float* src, float factor, float shrink, std::size_t n);
 void ShrinkScaled(SimdPath path, float* dst, const float* src, float factor, float shrink, std::size_t n);
 
+// x[i] = `level` with x[i]'s sign for 0 < i < n - 1 where from <= |x[i]| < sent and both of its
+// neighbours reach sent: a small value between two larger ones. (A value changed is no neighbour
+// that counts: the values beside it reach sent, so they are not changed.)
+void KeepSandwiched(float* x, float from, float sent, float level, std::size_t n);
+void KeepSandwiched(SimdPath path, float* x, float from, float sent, float level, std::size_t n);
+
 }  // namespace ostrel

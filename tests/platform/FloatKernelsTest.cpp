@@ -30,7 +30,12 @@ TEST(FloatKernels, EveryPathEqualsTheScalarLoopBitForBit) {
     // Shrinking: a fixed amount that some products equal exactly (a zero difference) and that
     // others fall short of.
     const float shrink = n > 1 ? std::fabs(x[1] * factor) : 1.0f;
-    std::vector<float> scaled[3], divided[3], added[3], windowed[3], copied[3], shrunk[3];
+    // Small values between larger ones, alone and side by side, at every offset from the vectors'
+    // edges.
+    const float levels[] = {2.0f, 0.45f, -0.45f, 2.0f, 0.45f, 2.0f, 0.3f, -2.0f, -0.4f, 0.5f, 0.0f, 0.45f, 0.5f};
+    std::vector<float> small(n + 1);
+    for (std::size_t i = 0; i <= n; ++i) small[i] = levels[(i + n) % 13];
+    std::vector<float> scaled[3], divided[3], added[3], windowed[3], copied[3], shrunk[3], sandwiched[3];
     int runs = 0;
     for (SimdPath path : {SimdPath::Scalar, SimdPath::Sse2, SimdPath::Avx2}) {
       if (!CanRun(path)) continue;
@@ -46,6 +51,8 @@ TEST(FloatKernels, EveryPathEqualsTheScalarLoopBitForBit) {
       WindowCopy(path, windowed[r].data(), w.data(), copied[r].data(), n);
       shrunk[r].assign(n + 1, 7.0f);
       ShrinkScaled(path, shrunk[r].data(), x.data(), factor, shrink, n);
+      sandwiched[r] = small;
+      KeepSandwiched(path, sandwiched[r].data(), 0.4f, 0.5f, 1.0f, n);
     }
     for (int r = 0; r < runs; ++r) {
       for (std::size_t i = 0; i <= n; ++i) {
@@ -63,6 +70,11 @@ TEST(FloatKernels, EveryPathEqualsTheScalarLoopBitForBit) {
         const float v = x[i] * factor;
         const float k = inside ? std::copysign(std::max(std::fabs(v) - shrink, 0.0f), v) : 7.0f;
         ASSERT_EQ(std::memcmp(&shrunk[r][i], &k, sizeof k), 0) << r << " " << i;
+        const float m = std::fabs(small[i]);
+        const bool between = i > 0 && i + 1 < n && m >= 0.4f && m < 0.5f && std::fabs(small[i - 1]) >= 0.5f &&
+                             std::fabs(small[i + 1]) >= 0.5f;
+        const float e = between ? std::copysign(1.0f, small[i]) : small[i];
+        ASSERT_EQ(std::memcmp(&sandwiched[r][i], &e, sizeof e), 0) << r << " " << i;
       }
     }
   }
