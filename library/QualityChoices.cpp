@@ -94,11 +94,11 @@ const float DC_CUTOFF_HZ = QUALITY_TUNABLE(DCHZ, 0.5f);
 constexpr double KEEP_TOP_FLOOR_DB = 20.0;
 const float KEEP_TOP_FROM_OFFSET = QUALITY_TUNABLE(KEEPFROM, -4.0f);
 constexpr int KEEP_TOP_FINER = 2;
-// A zero between two values that are not costs a run symbol of its own, about what a value of one
-// level costs there: so a line from SANDWICH_LOW of a level up between two lines that are sent is
-// sent as one level too. It keeps the line's power (the meter compares the spectra's magnitudes,
-// and a hole left in a run of values is heard as a dip of the band's level) for about the same
-// bits.
+// A zero between two values that are sent costs a zero-run symbol of its own, about what a value
+// of one level costs there: so a line from SANDWICH_LOW of a level up between two lines that are
+// sent is sent as one level too. It keeps the line's power (the meter compares the spectra's
+// magnitudes, and a hole left in a run of values is heard as a dip of the band's level) for about
+// the same bits.
 const float SANDWICH_LOW = QUALITY_TUNABLE(SANDWICH, 0.45f);
 
 // Bands without a line keep a code that costs nothing: their neighbour's.
