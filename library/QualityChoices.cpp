@@ -257,6 +257,15 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
   segmentFull.assign(STREAM_CHANNELS * (quietSegments + segments), 0.0f);
   dcPole = static_cast<float>(1.0 - 2.0 * PI * DC_CUTOFF_HZ / STREAM_SAMPLE_RATE);
   codeOfLargestStep = 15.0f * std::log10(static_cast<float>(STEP_SIZE_MAX) / static_cast<float>(gain));
+  // The power per line of the 16-bit rounding noise (a variance of 1/12 against a full-scale
+  // sine's 32767^2 / 2), KEEP_TOP_FLOOR_DB up: what lies above it is the source's band.
+  auto floorOf = [](const MaskingModel& model) {
+    return static_cast<float>(std::pow(10.0, KEEP_TOP_FLOOR_DB / 10.0) / (6.0 * 32767.0 * 32767.0)) *
+           model.FullScale() / static_cast<float>(model.Lines());
+  };
+  contentFloorLong = floorOf(longModel);
+  contentFloorTran = floorOf(tranModel);
+  contentFloorShort = floorOf(shortModel);
 }
 
 template <typename Visit>
@@ -504,11 +513,7 @@ void QualityChoices::AnalyseBlocks(FrameAnalysis& f, unsigned c) {
       mean += level[k];
     }
     mean /= static_cast<float>(count);
-    // The power per line of the 16-bit rounding noise (a variance of 1/12 against a full-scale
-    // sine's 32767^2 / 2), KEEP_TOP_FLOOR_DB up: what lies above it is the source's band.
-    const float contentFloor =
-        static_cast<float>(std::pow(10.0, KEEP_TOP_FLOOR_DB / 10.0) / (6.0 * 32767.0 * 32767.0)) *
-        model->FullScale() / static_cast<float>(model->Lines());
+    const float contentFloor = ContentFloor(*model);
     int& top = f.topBand[SetIndex(c, set.set)];
     top = -1;
     for (int k = 0; k < count; ++k) {

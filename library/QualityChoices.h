@@ -184,6 +184,12 @@ class QualityChoices {
   int TiltFrom(const MaskingModel& model) const {
     return &model == &longModel ? tiltFromLong : &model == &shortModel ? tiltFromShort : tiltFromTran;
   }
+  // Per model, the power per line from which a band's peak counts as the source's content (the
+  // top band kept after a coarse frame), fixed per stream.
+  float contentFloorLong = 0.0f, contentFloorTran = 0.0f, contentFloorShort = 0.0f;
+  float ContentFloor(const MaskingModel& model) const {
+    return &model == &longModel ? contentFloorLong : &model == &shortModel ? contentFloorShort : contentFloorTran;
+  }
   std::vector<HuffCode> weightCodes;
   std::vector<HuffCode> gainCodes;
 };
