@@ -9,6 +9,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -20,6 +21,9 @@
 #include "transform/VariableMDCT.h"
 
 namespace ostrel {
+
+// How closely QualityChoices::Fit meets the room.
+enum class FitPrecision { Rough, Fine };
 
 class QualityChoices {
  public:
@@ -65,11 +69,17 @@ class QualityChoices {
 
   // Finds the smallest offset (to within SEARCH_RESOLUTION) at which `bits(offset)` (which must
   // Apply it and return the frame's bits) is at most `room`, starting from the last one found
-  // (the last frame's, or this frame's at another step size) with strides from `stride` code
-  // steps up, and leaves the frame applied and last measured at that offset. Returns the number
-  // of calls.
+  // (the last frame's, or this frame's at another step size), and leaves the frame applied and
+  // last measured at that offset. Its strides aim where the bits per code step measured so far say
+  // the room is met (before any are known: `stride` code steps, doubling). `knownBits`: the bits of
+  // the frame as it is applied at the last offset found, when the caller knows them (-1: measure
+  // them). A rough search (FitPrecision::Rough) stops within ROUGH_SLACK_SHARE of the room or
+  // ROUGH_RESOLUTION code steps, on either side of it, and leaves the frame at the offset it
+  // measured last, which becomes the last offset found. Returns the number of calls.
   template <typename Bits>
-  int Fit(int room, Bits&& bits, float stride = 1.0f);
+  int Fit(int room, Bits&& bits, float stride = 1.0f, FitPrecision precision = FitPrecision::Fine,
+          int knownBits = -1);
+  float LastOffset() const { return lastOffset; }
 
   // Code steps to which the offset search resolves, and the share of the room (1 / this) that it
   // may leave unused when it stops before.
@@ -79,6 +89,10 @@ class QualityChoices {
   // its second search (it saves a few hundred bits, so the offset moves little).
   static constexpr int STEP_HEADROOM = 2;
   static constexpr float REFIT_STRIDE = 0.125f;
+  // A first search that only finds the frame's largest value stops within this share of the room
+  // (1 / this) or this many code steps; the second one resolves to the figures above.
+  static constexpr int ROUGH_SLACK_SHARE = 64;
+  static constexpr float ROUGH_RESOLUTION = 0.25f;
 
  private:
   // One frame's analysis: what the coding of the frame reads.
@@ -173,6 +187,9 @@ class QualityChoices {
   // The segments an attack's and the quiet's powers span.
   unsigned attackSegments = 1, quietSegments = 1;
   float lastOffset = 0.0f;
+  // Bits per code step of offset between the last two offsets measured far enough apart (0: none
+  // yet), carried from frame to frame.
+  float bitsPerCodeStep = 0.0f;
   // Whether the coded frame keeps each set's top band (the frame before was coded coarsely).
   bool keepTop = false;
   // The code steps by which the coded frame's bands above the tilt's edge are coded coarser.
@@ -195,21 +212,42 @@ class QualityChoices {
 };
 
 template <typename Bits>
-int QualityChoices::Fit(int room, Bits&& bits, float stride) {
+int QualityChoices::Fit(int room, Bits&& bits, float stride, FitPrecision precision, int knownBits) {
+  const bool rough = precision == FitPrecision::Rough;
+  const float resolution = rough ? ROUGH_RESOLUTION : SEARCH_RESOLUTION;
   constexpr float LOWEST = -200.0f, HIGHEST = 400.0f;
+  // A stride aims this much beyond where the room would be met (by the bits per code step last
+  // measured), so that it brackets it; the longest it takes.
+  constexpr float AIM_BEYOND = 1.25f, LONGEST_AIM = 16.0f;
   // Bits a frame may leave unused before the search stops early.
-  const int slack = room / SEARCH_SLACK_SHARE;
+  const int slack = room / (rough ? ROUGH_SLACK_SHARE : SEARCH_SLACK_SHARE);
   int calls = 0;
-  float measured = 0.0f;  // offset of the last call
+  float measured = lastOffset;  // offset of the last call (or of the frame as it was applied)
   auto measure = [&](float offset) {
     ++calls;
     measured = offset;
     return bits(offset);
   };
-  // Bracket from the last offset found, by strides that double: `fit` fits, `tight` does not.
+  // The stride towards the room from a measurement of `b` bits: aimed where the bits per code step
+  // say; without them, `fallback`.
+  auto aim = [&](int b, float fallback) {
+    if (bitsPerCodeStep <= 0.0f) return fallback;
+    const float steps = AIM_BEYOND * static_cast<float>(std::abs(b - room)) / bitsPerCodeStep;
+    return std::min(std::max(steps, resolution), LONGEST_AIM);
+  };
+  // The bits per code step between two offsets measured, where they are far enough apart to say.
+  auto learn = [&](float lower, int lowerBits, float upper, int upperBits) {
+    if (upper - lower >= resolution && lowerBits > upperBits) {
+      bitsPerCodeStep = static_cast<float>(lowerBits - upperBits) / (upper - lower);
+    }
+  };
+  // Bracket from the last offset found: `fit` fits, `tight` does not.
   float fit = lastOffset, tight = lastOffset;
   int fitBits = 0, tightBits = 0;
-  const int first = measure(lastOffset);
+  const int first = knownBits >= 0 ? knownBits : measure(lastOffset);
+  stride = aim(first, stride);
+  // Close enough already (a rough search also from above the room).
+  if (first <= room ? room - first <= slack : rough && first - room <= slack) return calls;
   if (first <= room) {
     fitBits = first;
     for (;;) {
@@ -220,25 +258,27 @@ int QualityChoices::Fit(int room, Bits&& bits, float stride) {
         return calls;
       }
       tightBits = measure(tight);
+      learn(tight, tightBits, fit, fitBits);
       if (tightBits > room) break;
+      stride = aim(tightBits, 2.0f * stride);
       fit = tight;
       fitBits = tightBits;
-      stride *= 2.0f;
     }
   } else {
     tightBits = first;
     for (;;) {
       fit = std::min(tight + stride, HIGHEST);
       fitBits = measure(fit);
+      learn(tight, tightBits, fit, fitBits);
       if (fitBits <= room || fit >= HIGHEST) break;
+      stride = aim(fitBits, 2.0f * stride);
       tight = fit;
       tightBits = fitBits;
-      stride *= 2.0f;
     }
   }
   // Narrow the bracket by interpolating the bits between its ends (they fall about linearly with
   // the offset), kept off the ends so that it also shrinks where they do not.
-  while (fit - tight > SEARCH_RESOLUTION && room - fitBits > slack && fitBits <= room) {
+  while (fit - tight > resolution && room - fitBits > slack && fitBits <= room) {
     float share = static_cast<float>(tightBits - room) / static_cast<float>(std::max(tightBits - fitBits, 1));
     share = std::min(std::max(share, 0.2f), 0.8f);
     const float middle = tight + share * (fit - tight);
@@ -250,6 +290,10 @@ int QualityChoices::Fit(int room, Bits&& bits, float stride) {
       tight = middle;
       tightBits = middleBits;
     }
+  }
+  if (rough) {
+    lastOffset = measured;
+    return calls;
   }
   if (measured != fit) measure(fit);
   lastOffset = fit;
