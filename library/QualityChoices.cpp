@@ -100,6 +100,16 @@ constexpr int KEEP_TOP_FINER = 2;
 // magnitudes, and a hole left in a run of values is heard as a dip of the band's level) for about
 // the same bits.
 const float SANDWICH_LOW = QUALITY_TUNABLE(SANDWICH, 0.45f);
+// After a coarsely coded frame (as for the top band above), in a channel whose frame has no
+// switched pair, a band whose levels would send less than FILL_SHARE of its power has its largest
+// values that round to zero, from FILL_FROM of a level up, sent as one level until they send that
+// much. The meter's noise is the difference of the spectra's magnitudes, and a band of dense
+// material coded coarsely loses most of its small lines: its level dips by several dB where the
+// ear hears a duller, thinner band. The bits come from every other band's steps, so it pays where
+// the frame is coarse anyway; around attacks left in long blocks the raised lines spread pre-echo
+// over the block (hand drums -0.19 at 128 kb/s when frames with a switched pair filled too).
+const float FILL_SHARE = QUALITY_TUNABLE(FILL, 0.85f);
+const float FILL_FROM = QUALITY_TUNABLE(FILLFROM, 0.4f);
 
 // Bands without a line keep a code that costs nothing: their neighbour's.
 constexpr int FREE_BAND = INT_MIN;
@@ -235,6 +245,7 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
   tranToLong = longModel.FullScale() / tranModel.FullScale() * static_cast<float>(tranModel.Lines()) /
                static_cast<float>(longModel.Lines());
   linePeaks.assign(STREAM_CHANNELS * static_cast<size_t>(geometry.HLSIZE), 0);
+  fillCandidates.resize(geometry.HLSIZE);
   const size_t row = static_cast<size_t>(setup.MaxBandCount());
   window.assign(geometry.HSSIZE, 0.0f);
   Hamming(window.data(), static_cast<int>(geometry.HSSIZE));
@@ -594,6 +605,7 @@ void QualityChoices::Apply(float offset) {
     float* out = normalisedPtrs[c] + set.line;
     const int repeats = set.kind == WeightSetKind::Short ? 3 : 1;
     const float shift = (0.5f - rounding) / static_cast<float>(steps);
+    const bool fill = keepTop && f.switchUsed[c] == 0;
     unsigned h = 0;
     for (int r = 0; r < repeats; ++r) {
       for (int k = 0; k < count; ++k) {
@@ -601,11 +613,42 @@ void QualityChoices::Apply(float offset) {
         // Rounds |v| up from 1 - rounding above a whole level instead of from a half: a line
         // just over half a step costs bits and lowers the noise little.
         ShrinkScaled(out + h, in + h, inverse, shift, static_cast<size_t>(bands[k]));
+        if (fill) FillBand(in + h, out + h, inverse, static_cast<unsigned>(bands[k]));
         h += static_cast<unsigned>(bands[k]);
       }
     }
   });
   for (unsigned c = 0; c < STREAM_CHANNELS; ++c) KeepSandwichedLines(normalisedPtrs[c]);
+}
+
+void QualityChoices::FillBand(const float* in, float* out, float inverse, unsigned width) {
+  // Powers in levels squared: the band's own, and what its rounded levels send.
+  const float levels = static_cast<float>(steps);
+  float own = 0.0f, sent = 0.0f;
+  FillPowers(in, out, inverse, levels, width, &own, &sent);
+  // Each raised value adds one level squared; raised while at least half of one is missing.
+  const float missing = FILL_SHARE * own - sent;
+  if (missing < 0.5f) return;
+  // Every line is written and only those that may be raised are counted (no branch to mispredict).
+  std::pair<float, unsigned>* candidates = fillCandidates.data();
+  size_t found = 0;
+  for (unsigned i = 0; i < width; ++i) {
+    const float v = std::fabs(in[i] * inverse) * levels;
+    candidates[found] = {v, i};
+    found += static_cast<size_t>((v > FILL_FROM) & (std::fabs(out[i]) * levels < 0.5f));
+  }
+  if (found == 0) return;
+  const size_t count = std::min(static_cast<size_t>(std::floor(missing + 0.5f)), found);
+  // The largest first; of equal ones the lowest line.
+  auto larger = [](const std::pair<float, unsigned>& a, const std::pair<float, unsigned>& b) {
+    return a.first > b.first || (a.first == b.first && a.second < b.second);
+  };
+  if (count < found) std::nth_element(candidates, candidates + count - 1, candidates + found, larger);
+  const float one = 1.0f / levels;
+  for (size_t j = 0; j < count; ++j) {
+    const unsigned i = candidates[j].second;
+    out[i] = std::copysign(one, in[i]);
+  }
 }
 
 void QualityChoices::KeepSandwichedLines(float* x) const {

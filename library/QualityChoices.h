@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "analysis/CodingSetup.h"
@@ -146,6 +147,10 @@ class QualityChoices {
   // Sends as one level each value of a channel's normalised lines `x` that would round to zero
   // between two that do not, where it comes to SANDWICH_LOW of a level.
   void KeepSandwichedLines(float* x) const;
+  // Raises to one level, largest first, values of a band (`in` its lines, `out` their normalised,
+  // shrunk values, `inverse` the normalisation) that round to zero from FILL_FROM of a level up,
+  // until the power its levels send comes to FILL_SHARE of the band's own.
+  void FillBand(const float* in, float* out, float inverse, unsigned width);
   // Slot s's peakCode and zeroCode in `f`, from its peak at step size `atSteps`.
   void SetPeakCodes(FrameAnalysis& f, size_t s, int atSteps) const;
   // Bits of the difference d (WEIGHT_STEP_DOWN .. WEIGHT_STEP_UP) between neighbouring codes.
@@ -174,6 +179,8 @@ class QualityChoices {
   // The DC high-pass's last input and output.
   float dcInput[STREAM_CHANNELS] = {}, dcOutput[STREAM_CHANNELS] = {};
   ChannelScratch scratch[STREAM_CHANNELS];
+  // FillBand's values that may be raised, magnitude in levels and line: room for a band's.
+  std::vector<std::pair<float, unsigned>> fillCandidates;
   // Fixed per stream.
   std::vector<float> postKeep;    // [long band]: the smoother's share of its last value per block
   std::vector<int> tranBandOfLong;  // [long band]: the transition band nearest in frequency

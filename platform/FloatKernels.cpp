@@ -42,6 +42,19 @@ void SandwichScalar(float* x, float from, float sent, float level, std::size_t i
   }
 }
 
+// The fill's sums: eight parts, part j taking the values i with i % 8 == j, from i on.
+constexpr std::size_t FILL_PARTS = 8;
+void FillPowersScalar(const float* src, const float* dst, float factor, float levels, std::size_t i, std::size_t n,
+                      float* own, float* sent) {
+  for (; i < n; ++i) {
+    const std::size_t j = i % FILL_PARTS;
+    const float v = std::fabs(src[i] * factor) * levels;
+    own[j] += v * v;
+    const float level = static_cast<float>(static_cast<int>(std::fabs(dst[i]) * levels + 0.5f));
+    sent[j] += level * level;
+  }
+}
+
 #if defined(__x86_64__)
 // Each form takes whole vectors from the start and returns where the scalar tail begins.
 std::size_t ScaleSse2(float* dst, const float* src, float factor, std::size_t n) {
@@ -180,6 +193,53 @@ __attribute__((target("avx2"))) std::size_t ShrinkAvx2(float* dst, const float* 
   _mm256_zeroupper();
   return i;
 }
+
+// The fill's sums over whole groups of eight: parts 0-3 and 4-7 in a vector each.
+std::size_t FillPowersSse2(const float* src, const float* dst, float factor, float levels, std::size_t n,
+                           float* own, float* sent) {
+  const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+  const __m128 f = _mm_set1_ps(factor), l = _mm_set1_ps(levels), half = _mm_set1_ps(0.5f);
+  __m128 own0 = _mm_setzero_ps(), own1 = _mm_setzero_ps(), sent0 = _mm_setzero_ps(), sent1 = _mm_setzero_ps();
+  auto value = [&](const float* p) { return _mm_mul_ps(_mm_and_ps(_mm_mul_ps(_mm_loadu_ps(p), f), magnitude), l); };
+  auto level = [&](const float* p) {
+    const __m128 scaled = _mm_add_ps(_mm_mul_ps(_mm_and_ps(_mm_loadu_ps(p), magnitude), l), half);
+    return _mm_cvtepi32_ps(_mm_cvttps_epi32(scaled));
+  };
+  std::size_t i = 0;
+  for (; i + FILL_PARTS <= n; i += FILL_PARTS) {
+    const __m128 v0 = value(src + i), v1 = value(src + i + 4);
+    own0 = _mm_add_ps(own0, _mm_mul_ps(v0, v0));
+    own1 = _mm_add_ps(own1, _mm_mul_ps(v1, v1));
+    const __m128 q0 = level(dst + i), q1 = level(dst + i + 4);
+    sent0 = _mm_add_ps(sent0, _mm_mul_ps(q0, q0));
+    sent1 = _mm_add_ps(sent1, _mm_mul_ps(q1, q1));
+  }
+  _mm_storeu_ps(own, own0);
+  _mm_storeu_ps(own + 4, own1);
+  _mm_storeu_ps(sent, sent0);
+  _mm_storeu_ps(sent + 4, sent1);
+  return i;
+}
+
+// The same with the eight parts in one vector.
+__attribute__((target("avx2"))) std::size_t FillPowersAvx2(const float* src, const float* dst, float factor,
+                                                           float levels, std::size_t n, float* own, float* sent) {
+  const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
+  const __m256 f = _mm256_set1_ps(factor), l = _mm256_set1_ps(levels), half = _mm256_set1_ps(0.5f);
+  __m256 ownSum = _mm256_setzero_ps(), sentSum = _mm256_setzero_ps();
+  std::size_t i = 0;
+  for (; i + FILL_PARTS <= n; i += FILL_PARTS) {
+    const __m256 v = _mm256_mul_ps(_mm256_and_ps(_mm256_mul_ps(_mm256_loadu_ps(src + i), f), magnitude), l);
+    ownSum = _mm256_add_ps(ownSum, _mm256_mul_ps(v, v));
+    const __m256 scaled = _mm256_add_ps(_mm256_mul_ps(_mm256_and_ps(_mm256_loadu_ps(dst + i), magnitude), l), half);
+    const __m256 q = _mm256_cvtepi32_ps(_mm256_cvttps_epi32(scaled));
+    sentSum = _mm256_add_ps(sentSum, _mm256_mul_ps(q, q));
+  }
+  _mm256_storeu_ps(own, ownSum);
+  _mm256_storeu_ps(sent, sentSum);
+  _mm256_zeroupper();
+  return i;
+}
 #endif
 
 SimdPath Chosen() {
@@ -244,8 +304,28 @@ void KeepSandwiched(SimdPath path, float* x, float from, float sent, float level
   SandwichScalar(x, from, sent, level, i, n);
 }
 
+void FillPowers(SimdPath path, const float* src, const float* dst, float factor, float levels, std::size_t n,
+                float* own, float* sent) {
+  float ownParts[FILL_PARTS] = {}, sentParts[FILL_PARTS] = {};
+  std::size_t i = 0;
+#if defined(__x86_64__)
+  if (path == SimdPath::Avx2) i = FillPowersAvx2(src, dst, factor, levels, n, ownParts, sentParts);
+  else if (path == SimdPath::Sse2) i = FillPowersSse2(src, dst, factor, levels, n, ownParts, sentParts);
+#else
+  (void)path;
+#endif
+  FillPowersScalar(src, dst, factor, levels, i, n, ownParts, sentParts);
+  auto total = [](const float* p) { return ((p[0] + p[1]) + (p[2] + p[3])) + ((p[4] + p[5]) + (p[6] + p[7])); };
+  *own = total(ownParts);
+  *sent = total(sentParts);
+}
+
 void ScaleFloats(float* dst, const float* src, float factor, std::size_t n) {
   ScaleFloats(Chosen(), dst, src, factor, n);
+}
+void FillPowers(const float* src, const float* dst, float factor, float levels, std::size_t n, float* own,
+                float* sent) {
+  FillPowers(Chosen(), src, dst, factor, levels, n, own, sent);
 }
 void KeepSandwiched(float* x, float from, float sent, float level, std::size_t n) {
   KeepSandwiched(Chosen(), x, from, sent, level, n);

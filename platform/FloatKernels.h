@@ -38,4 +38,13 @@ void ShrinkScaled(SimdPath path, float* dst, const float* src, float factor, flo
 void KeepSandwiched(float* x, float from, float sent, float level, std::size_t n);
 void KeepSandwiched(SimdPath path, float* x, float from, float sent, float level, std::size_t n);
 
+// The powers the quality mode's fill weighs, in levels squared: *own = the sum of
+// (|src[i] * factor| * levels)^2, *sent = the sum of the squares of trunc(|dst[i]| * levels + 0.5).
+// Each sum runs in eight interleaved parts (part i % 8 takes value i), which are then added in one
+// fixed order, so every path gives the same floats.
+void FillPowers(const float* src, const float* dst, float factor, float levels, std::size_t n, float* own,
+                float* sent);
+void FillPowers(SimdPath path, const float* src, const float* dst, float factor, float levels, std::size_t n,
+                float* own, float* sent);
+
 }  // namespace ostrel

@@ -36,6 +36,7 @@ TEST(FloatKernels, EveryPathEqualsTheScalarLoopBitForBit) {
     std::vector<float> small(n + 1);
     for (std::size_t i = 0; i <= n; ++i) small[i] = levels[(i + n) % 13];
     std::vector<float> scaled[3], divided[3], added[3], windowed[3], copied[3], shrunk[3], sandwiched[3];
+    float own[3], sent[3];
     int runs = 0;
     for (SimdPath path : {SimdPath::Scalar, SimdPath::Sse2, SimdPath::Avx2}) {
       if (!CanRun(path)) continue;
@@ -53,7 +54,18 @@ TEST(FloatKernels, EveryPathEqualsTheScalarLoopBitForBit) {
       ShrinkScaled(path, shrunk[r].data(), x.data(), factor, shrink, n);
       sandwiched[r] = small;
       KeepSandwiched(path, sandwiched[r].data(), 0.4f, 0.5f, 1.0f, n);
+      FillPowers(path, x.data(), small.data(), factor / 3e4f, 3.0f, n, &own[r], &sent[r]);
     }
+    // The fill's powers: the same floats on every path, and the sums they stand for.
+    double ownSum = 0.0, sentSum = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+      const double v = std::fabs(x[i] * (factor / 3e4f)) * 3.0f;
+      const double level = std::floor(std::fabs(small[i]) * 3.0 + 0.5);
+      ownSum += v * v;
+      sentSum += level * level;
+    }
+    EXPECT_NEAR(own[0], ownSum, 1e-4 * ownSum + 1e-6);
+    EXPECT_EQ(sent[0], static_cast<float>(sentSum));
     for (int r = 0; r < runs; ++r) {
       for (std::size_t i = 0; i <= n; ++i) {
         const bool inside = i < n;
@@ -76,6 +88,8 @@ TEST(FloatKernels, EveryPathEqualsTheScalarLoopBitForBit) {
         const float e = between ? std::copysign(1.0f, small[i]) : small[i];
         ASSERT_EQ(std::memcmp(&sandwiched[r][i], &e, sizeof e), 0) << r << " " << i;
       }
+      ASSERT_EQ(std::memcmp(&own[r], &own[0], sizeof own[0]), 0) << r;
+      ASSERT_EQ(std::memcmp(&sent[r], &sent[0], sizeof sent[0]), 0) << r;
     }
   }
 }
