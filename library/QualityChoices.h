@@ -193,6 +193,8 @@ class QualityChoices {
   std::vector<float> window;      // the transient search's
   // The segments an attack's and the quiet's powers span.
   unsigned attackSegments = 1, quietSegments = 1;
+  // The rise from which a channel switches, for this stream's long blocks.
+  float switchRise = 0.0f;
   float lastOffset = 0.0f;
   // Bits per code step of offset between the last two offsets measured far enough apart (0: none
   // yet), carried from frame to frame.
