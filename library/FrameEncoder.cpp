@@ -178,17 +178,14 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeQualityFrame() {
     fixedBits += SWITCH_FLAG_LEN + (Setup.SwitchUsed()[c] != 0 ? SwitchLocationLen(static_cast<int>(geometry.NBlocks)) : 0);
   }
   float STEPS = static_cast<float>(quality->Steps());
-  int arithBits = 0, lastBits = 0;
-  float lastApplied = 0.0f;
+  int arithBits = 0;
   // The search only counts the symbols; the frame's own are written once it has ended.
   auto frameBits = [&](float offset) {
     quality->Apply(offset);
-    lastApplied = offset;
     Candidates->Gather(quality->Normalised());
     Candidates->CountSymbols(STEPS, ActualStatistics.data());
     arithBits = CountedStatisticsBits(ActualStatistics.data(), CompressedStats.data(), static_cast<int>(STEPS));
-    lastBits = quality->SideBits() + arithBits;
-    return lastBits;
+    return quality->SideBits() + arithBits;
   };
   const int room = budgetBits - fixedBits - SAFETY_BITS;
   // A rough search finds the frame's largest value. A frame whose values all stay well below the
@@ -196,14 +193,11 @@ FrameEncoder::FrameOutcome FrameEncoder::EncodeQualityFrame() {
   // the bits that saves spent. The second search resolves the offset.
   int calls = quality->Fit(room, frameBits, 1.0f, FitPrecision::Rough);
   const int fewer = quality->FewerSteps(Candidates->LargestMagnitude());
-  // The bits of the frame as the rough search left it, where they still hold.
-  int known = lastApplied == quality->LastOffset() ? lastBits : -1;
   if (fewer < quality->Steps()) {
     quality->SetSteps(fewer);
     STEPS = static_cast<float>(fewer);
-    known = -1;
   }
-  calls += quality->Fit(room, frameBits, QualityChoices::REFIT_STRIDE, FitPrecision::Fine, known);
+  calls += quality->Fit(room, frameBits, QualityChoices::REFIT_STRIDE);
   // The search left the frame applied and measured at the offset it chose.
   SymbolCount = Candidates->BuildSymbols(STEPS, Symbols.data(), ActualStatistics.data());
   lastSearch = StepSearchResult{STEPS, arithBits, calls};

@@ -347,7 +347,8 @@ void QualityChoices::Use(int frame) {
   const float tonalShare = (coded->partialPower[0] + coded->partialPower[1]) /
                            std::max(coded->midPower[0] + coded->midPower[1], 1e-9f);
   tiltCodes = 0.75f * HIGH_TILT_DB * tonalShare;  // dB to code steps (a step is 20/15 dB)
-  keepTop = lastOffset >= KEEP_TOP_FROM_OFFSET;
+  afterCoarseFrame = lastOffset >= KEEP_TOP_FROM_OFFSET;
+  measuredBits = -1;
 }
 
 void QualityChoices::LocateTransient(FrameAnalysis& f, unsigned c) {
@@ -564,6 +565,7 @@ void QualityChoices::SetSteps(int newSteps) {
   // The codes move by the step size's ratio, so that every band keeps its quantiser step.
   const float shift = 15.0f * std::log10(static_cast<float>(newSteps) / static_cast<float>(steps));
   steps = newSteps;
+  measuredBits = -1;
   for (size_t s = 0; s < coded->base.size(); ++s) {
     coded->base[s] += shift;
     SetPeakCodes(*coded, s, steps);
@@ -579,7 +581,7 @@ void QualityChoices::Apply(float offset) {
     int* codes = W[c][set.set];
     int firstUsed = -1;
     const int tiltFrom = TiltFrom(model);
-    const int top = keepTop ? f.topBand[SetIndex(c, set.set)] : -1;
+    const int top = afterCoarseFrame ? f.topBand[SetIndex(c, set.set)] : -1;
     for (int k = 0; k < count; ++k) {
       const size_t s = Slot(c, set.set, k);
       if (f.peakCode[s] == FREE_BAND) {
@@ -613,7 +615,7 @@ void QualityChoices::Apply(float offset) {
     float* out = normalisedPtrs[c] + set.line;
     const int repeats = set.kind == WeightSetKind::Short ? 3 : 1;
     const float shift = (0.5f - rounding) / static_cast<float>(steps);
-    const bool fill = keepTop && f.switchUsed[c] == 0;
+    const bool fill = afterCoarseFrame && f.switchUsed[c] == 0;
     unsigned h = 0;
     for (int r = 0; r < repeats; ++r) {
       for (int k = 0; k < count; ++k) {

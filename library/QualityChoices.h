@@ -72,15 +72,13 @@ class QualityChoices {
   // Apply it and return the frame's bits) is at most `room`, starting from the last one found
   // (the last frame's, or this frame's at another step size), and leaves the frame applied and
   // last measured at that offset. Its strides aim where the bits per code step measured so far say
-  // the room is met (before any are known: `stride` code steps, doubling). `knownBits`: the bits of
-  // the frame as it is applied at the last offset found, when the caller knows them (-1: measure
-  // them). A rough search (FitPrecision::Rough) stops within ROUGH_SLACK_SHARE of the room or
+  // the room is met (before any are known: `stride` code steps, doubling). Where the frame is
+  // still applied as the last search left it, at the last offset found, its bits are not measured
+  // again. A rough search (FitPrecision::Rough) stops within ROUGH_SLACK_SHARE of the room or
   // ROUGH_RESOLUTION code steps, on either side of it, and leaves the frame at the offset it
   // measured last, which becomes the last offset found. Returns the number of calls.
   template <typename Bits>
-  int Fit(int room, Bits&& bits, float stride = 1.0f, FitPrecision precision = FitPrecision::Fine,
-          int knownBits = -1);
-  float LastOffset() const { return lastOffset; }
+  int Fit(int room, Bits&& bits, float stride = 1.0f, FitPrecision precision = FitPrecision::Fine);
 
   // Code steps to which the offset search resolves, and the share of the room (1 / this) that it
   // may leave unused when it stops before.
@@ -196,11 +194,16 @@ class QualityChoices {
   // The rise from which a channel switches, for this stream's long blocks.
   float switchRise = 0.0f;
   float lastOffset = 0.0f;
+  // The offset at which the coded frame was last applied by a search, and its bits (-1: none since
+  // the frame or its step size changed).
+  float measuredOffset = 0.0f;
+  int measuredBits = -1;
   // Bits per code step of offset between the last two offsets measured far enough apart (0: none
   // yet), carried from frame to frame.
   float bitsPerCodeStep = 0.0f;
-  // Whether the coded frame keeps each set's top band (the frame before was coded coarsely).
-  bool keepTop = false;
+  // Whether the frame before the coded one was coded coarsely: the coded frame then keeps each
+  // set's top band and fills its bands.
+  bool afterCoarseFrame = false;
   // The code steps by which the coded frame's bands above the tilt's edge are coded coarser.
   float tiltCodes = 0.0f;
   // Band indices of those edges, fixed per model: the long model's bands whose tonal share is
@@ -221,7 +224,7 @@ class QualityChoices {
 };
 
 template <typename Bits>
-int QualityChoices::Fit(int room, Bits&& bits, float stride, FitPrecision precision, int knownBits) {
+int QualityChoices::Fit(int room, Bits&& bits, float stride, FitPrecision precision) {
   const bool rough = precision == FitPrecision::Rough;
   const float resolution = rough ? ROUGH_RESOLUTION : SEARCH_RESOLUTION;
   constexpr float LOWEST = -200.0f, HIGHEST = 400.0f;
@@ -231,11 +234,11 @@ int QualityChoices::Fit(int room, Bits&& bits, float stride, FitPrecision precis
   // Bits a frame may leave unused before the search stops early.
   const int slack = room / (rough ? ROUGH_SLACK_SHARE : SEARCH_SLACK_SHARE);
   int calls = 0;
-  float measured = lastOffset;  // offset of the last call (or of the frame as it was applied)
   auto measure = [&](float offset) {
     ++calls;
-    measured = offset;
-    return bits(offset);
+    measuredOffset = offset;
+    measuredBits = bits(offset);
+    return measuredBits;
   };
   // The stride towards the room from a measurement of `b` bits: aimed where the bits per code step
   // say; without them, `fallback`.
@@ -253,7 +256,7 @@ int QualityChoices::Fit(int room, Bits&& bits, float stride, FitPrecision precis
   // Bracket from the last offset found: `fit` fits, `tight` does not.
   float fit = lastOffset, tight = lastOffset;
   int fitBits = 0, tightBits = 0;
-  const int first = knownBits >= 0 ? knownBits : measure(lastOffset);
+  const int first = measuredBits >= 0 && measuredOffset == lastOffset ? measuredBits : measure(lastOffset);
   stride = aim(first, stride);
   // Close enough already (a rough search also from above the room).
   if (first <= room ? room - first <= slack : rough && first - room <= slack) return calls;
@@ -263,7 +266,7 @@ int QualityChoices::Fit(int room, Bits&& bits, float stride, FitPrecision precis
       tight = std::max(fit - stride, LOWEST);
       if (tight >= fit) {  // even the lowest offset fits
         lastOffset = fit;
-        if (measured != fit) measure(fit);
+        if (measuredOffset != fit) measure(fit);
         return calls;
       }
       tightBits = measure(tight);
@@ -301,10 +304,10 @@ int QualityChoices::Fit(int room, Bits&& bits, float stride, FitPrecision precis
     }
   }
   if (rough) {
-    lastOffset = measured;
+    lastOffset = measuredOffset;
     return calls;
   }
-  if (measured != fit) measure(fit);
+  if (measuredOffset != fit) measure(fit);
   lastOffset = fit;
   return calls;
 }
