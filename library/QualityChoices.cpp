@@ -548,11 +548,12 @@ void QualityChoices::AnalyseBlocks(FrameAnalysis& f, unsigned c) {
 
 void QualityChoices::SetPeakCodes(FrameAnalysis& f, size_t s, int atSteps) const {
   const float pk = f.bandPeak[s];
-  // The lowest code at which the band's peak comes to at most `levels` levels.
+  // The lowest code at which the band's peak comes to at most `levels` levels. A peak so small that
+  // its ratio to a level underflows to zero (subnormal coefficients of a near-silent input) is no
+  // peak: the band is free, as a silent one.
   auto lowestCode = [&](float levels) {
-    return pk > 0.0f ? static_cast<int>(std::ceil(15.0f * std::log10(pk * static_cast<float>(atSteps) /
-                                                                      (levels * static_cast<float>(gain)))))
-                     : FREE_BAND;
+    const float ratio = pk * static_cast<float>(atSteps) / (levels * static_cast<float>(gain));
+    return ratio > 0.0f ? static_cast<int>(std::ceil(15.0f * std::log10(ratio))) : FREE_BAND;
   };
   // The band's values must stay within -1..1 after the weight and the gain (to half a level).
   f.peakCode[s] = lowestCode(static_cast<float>(atSteps) + 0.45f);

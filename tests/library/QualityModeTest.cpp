@@ -4,6 +4,7 @@
 // encoder's; the setting is refused once samples came; on tonal material the meter grades it
 // above the reference encoder at the same rate; and a DC offset costs it nothing heard.
 #include <cmath>
+#include <cstring>
 
 #include "audio/Waveio.h"
 #include "library/FrameEncoder.h"
@@ -58,6 +59,33 @@ TEST_P(QualityMode, StreamsAreValidAndDecodeCloseToTheSource) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryRate, QualityMode, testing::ValuesIn(RateRows()));
+
+// A few samples of which most are NaN and the rest tiny, then the end: the coefficients left are
+// so small that a band's peak over a level underflows to zero, and the frames code silence (under
+// the sanitisers: no infinite logarithm turned into a weight code).
+TEST(QualityModeUse, NearlySilentFloatSamplesCodeAsSilence) {
+  const uint32_t bits[] = {0xffffffffu, 0xffffffffu, 0xffffffffu, 0xffffffffu, 0xffffffffu, 0xffffffffu, 0x00000001u,
+                           0x02000000u, 0xffffffffu, 0xffffffffu, 0xffffffffu, 0xffffffffu, 0xffffffffu, 0xffffffffu};
+  float samples[14];
+  std::memcpy(samples, bits, sizeof samples);
+  int count = 0;
+  const int* rates = ostrel_bitrates(&count);
+  for (int r = 0; r < count; ++r) {
+    SCOPED_TRACE(rates[r]);
+    MemoryWriter out;
+    int status = 0;
+    ostrel_encoder* enc = ostrel_encoder_create(rates[r], &MemoryWriter::Write, &MemoryWriter::Seek, &out, &status);
+    ASSERT_NE(enc, nullptr);
+    ASSERT_EQ(ostrel_encoder_set_quality(enc, 1), OSTREL_OK);
+    EXPECT_EQ(ostrel_encoder_write_float(enc, samples, 7), OSTREL_OK);
+    EXPECT_EQ(ostrel_encoder_finish(enc), OSTREL_OK);
+    ostrel_encoder_destroy(enc);
+    int damaged = -1;
+    const Stereo decoded = LibraryDecode(out.bytes, 1, &damaged);
+    EXPECT_EQ(damaged, 0);
+    EXPECT_GE(decoded.size(), 14u);
+  }
+}
 
 TEST(QualityModeUse, OnlyBeforeTheFirstSamples) {
   MemoryWriter out;
