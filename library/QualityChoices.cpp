@@ -41,7 +41,7 @@ const float LONG_BLOCK_POST_MASKING = QUALITY_TUNABLE(POSTTAULONG, 1.3f);
 constexpr double POST_MASKING_TAU_100 = 0.030;
 constexpr double POST_MASKING_TAU_MIN = 0.008;
 // Power rise from one segment to the next (in the high band, or over all bands) beyond which a
-// channel switches to short blocks. With long blocks shorter than EXPOSURE_LSIZE (from 192 kb/s
+// channel switches to short blocks. With long blocks shorter than LONGEST_LSIZE (from 192 kb/s
 // up) only a rise beyond SHORT_SWITCH_RISE does: their long blocks spread pre-echo over 23 ms or
 // less, and their short blocks (256 samples or fewer) resolve the lines so coarsely that a switch
 // for every rise of 10 cost more than the pre-echo it spared (a loud break beat -0.96 against
@@ -60,7 +60,9 @@ const float HIGH_BAND_SHARE = QUALITY_TUNABLE(HSHARE, 0.001f);
 // places the pair as well.
 constexpr double ATTACK_SECONDS = 0.0116;  // two segments at 44100 Hz with 2048-sample blocks
 constexpr double QUIET_SECONDS = 0.0232;
-constexpr unsigned EXPOSURE_LSIZE = 2048;
+// The longest long blocks (2048 samples, 96 to 160 kb/s): the pair's place weighs exposure, the
+// switching rise is SWITCH_RISE and post-masking lasts LONG_BLOCK_POST_MASKING times longer.
+constexpr unsigned LONGEST_LSIZE = 2048;
 // Rounding offset: a value's magnitude in levels plus this, truncated, is its level; so it rounds
 // up to the next level from 1 - offset of a level on (0.5: plain rounding). Below FINER_ROUNDING_BITS
 // bits per coefficient a bit saved weighs most, and COARSE_ROUNDING holds (0.4 graded 0.012 and
@@ -205,6 +207,7 @@ int CheapestGain(const std::vector<HuffCode>& codes) {
 QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& codingSetup, int frameCount)
     : geometry(frameGeometry),
       setup(codingSetup),
+      longestBlocks(frameGeometry.LSIZE >= LONGEST_LSIZE),
       steps(STEP_SIZE_MAX),
       rounding(RoundingFor(frameGeometry)),
       zeroShare(static_cast<float>(1.0 - static_cast<double>(rounding) - ZERO_MARGIN)),
@@ -245,7 +248,7 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
   prevValid.assign(STREAM_CHANNELS, 0);
   smoothMask.assign(STREAM_CHANNELS * static_cast<size_t>(setup.LongBandCount), 0.0f);
   const double hop = static_cast<double>(geometry.HLSIZE) / STREAM_SAMPLE_RATE;
-  const double postScale = geometry.LSIZE >= EXPOSURE_LSIZE ? LONG_BLOCK_POST_MASKING : POST_MASKING_SCALE;
+  const double postScale = longestBlocks ? LONG_BLOCK_POST_MASKING : POST_MASKING_SCALE;
   for (int k = 0; k < setup.LongBandCount; ++k) {
     const double hz = std::max(100.0, static_cast<double>(longModel.CentreHz(k)));
     const double tau =
@@ -276,7 +279,7 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
   auto segmentsOf = [&](double seconds) {
     return std::max(1u, static_cast<unsigned>(std::lround(seconds * STREAM_SAMPLE_RATE / geometry.HSSIZE)));
   };
-  switchRise = geometry.LSIZE >= EXPOSURE_LSIZE ? SWITCH_RISE : SHORT_SWITCH_RISE;
+  switchRise = longestBlocks ? SWITCH_RISE : SHORT_SWITCH_RISE;
   attackSegments = segmentsOf(ATTACK_SECONDS);
   quietSegments = segmentsOf(QUIET_SECONDS);
   segmentHigh.assign(STREAM_CHANNELS * (quietSegments + segments), 0.0f);
@@ -399,7 +402,7 @@ void QualityChoices::LocateTransient(FrameAnalysis& f, unsigned c) {
   float best = 0.0f;
   for (unsigned k = 0; attack && k < segments; ++k) {
     if (segmentRise[k] <= switchRise) continue;
-    const float exposure = geometry.LSIZE >= EXPOSURE_LSIZE ? AttackExposure(highs, fulls, k, segments) : 1.0f;
+    const float exposure = longestBlocks ? AttackExposure(highs, fulls, k, segments) : 1.0f;
     if (segmentRise[k] * exposure > best) {
       best = segmentRise[k] * exposure;
       bestSegment = static_cast<int>(k);

@@ -156,6 +156,7 @@ class QualityChoices {
 
   FrameGeometry geometry;
   CodingSetup& setup;
+  bool longestBlocks;            // the stream's long blocks are of LONGEST_LSIZE samples
   int steps;                     // the coded frame's
   float rounding;                // rounding offset of this rate's frames
   float zeroShare;               // share of a level below which a value surely rounds to zero
