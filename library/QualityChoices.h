@@ -104,6 +104,8 @@ class QualityChoices {
     std::vector<int> peakCode;       // [slot]: lowest code that keeps the band's peak within the gain
     std::vector<int> zeroCode;       // [slot]: lowest code at which all the band's values round to zero
     std::vector<int> topBand;        // [channel][set]: the highest band with content (-1: none)
+    std::vector<float> shaping;      // [channel][set][SHAPE_ORDER]: the noise-shaping filter
+    std::vector<unsigned char> shaped;  // [channel][set]: the set's noise is shaped
     unsigned char switchUsed[STREAM_CHANNELS] = {};
     int location[STREAM_CHANNELS] = {};
     // Per channel, the frame's tonal and whole power of the long blocks' bands from 1 kHz up to
@@ -149,6 +151,12 @@ class QualityChoices {
   // shrunk values, `inverse` the normalisation) that round to zero from FILL_FROM of a level up,
   // until the power its levels send comes to FILL_SHARE of the band's own.
   void FillBand(const float* in, float* out, float inverse, unsigned width);
+  // The shaping filter a[0 .. SHAPE_ORDER - 1] of channel c's long block whose new samples begin
+  // at `sample`, from the segments' powers; false where its envelope is too even to shape.
+  bool DesignShaping(unsigned c, unsigned sample, float* a) const;
+  // Quantises the lines `in` of channel c's long set (codes `codes`) from shapeFromLine up into
+  // `out` with the error fed back through the set's shaping filter.
+  void ShapeNoise(unsigned c, const WeightSetSpan& set, const int* codes, const float* in, float* out) const;
   // Slot s's peakCode and zeroCode in `f`, from its peak at step size `atSteps`.
   void SetPeakCodes(FrameAnalysis& f, size_t s, int atSteps) const;
   // Bits of the difference d (WEIGHT_STEP_DOWN .. WEIGHT_STEP_UP) between neighbouring codes.
@@ -157,6 +165,7 @@ class QualityChoices {
   FrameGeometry geometry;
   CodingSetup& setup;
   bool longestBlocks;            // the stream's long blocks are of LONGEST_LSIZE samples
+  bool shapeBlocks;              // the stream's long blocks are long enough to shape their noise
   int steps;                     // the coded frame's
   float rounding;                // rounding offset of this rate's frames
   float zeroShare;               // share of a level below which a value surely rounds to zero
@@ -210,6 +219,11 @@ class QualityChoices {
   // Band indices of those edges, fixed per model: the long model's bands whose tonal share is
   // measured, and per model the first band that the tilt makes coarser.
   int shareFrom = 0, shareTo = 0;
+  // The first long band and line whose noise is shaped in time.
+  int shapeFromBand = 0;
+  unsigned shapeFromLine = 0;
+  static constexpr int SHAPE_ORDER = 8;
+  std::vector<float> segmentCosines;  // [lag][segment of a long window]
   int tiltFromLong = 0, tiltFromTran = 0, tiltFromShort = 0;
   int TiltFrom(const MaskingModel& model) const {
     return &model == &longModel ? tiltFromLong : &model == &shortModel ? tiltFromShort : tiltFromTran;
