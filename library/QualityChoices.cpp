@@ -700,9 +700,17 @@ void QualityChoices::Apply(float offset) {
     const int repeats = set.kind == WeightSetKind::Short ? 3 : 1;
     const float shift = (0.5f - rounding) / static_cast<float>(steps);
     const bool fill = afterCoarseFrame && f.switchUsed[c] == 0;
+    // A shaped set's bands from shapeFromBand to its top are quantised by ShapeNoise below.
+    const size_t si = SetIndex(c, set.set);
+    const bool shaped = f.shaped[si] != 0;
+    const int shapedFrom = shaped ? shapeFromBand : count, shapedTo = shaped ? f.topBand[si] : -1;
     unsigned h = 0;
     for (int r = 0; r < repeats; ++r) {
       for (int k = 0; k < count; ++k) {
+        if (k >= shapedFrom && k <= shapedTo) {
+          h += static_cast<unsigned>(bands[k]);
+          continue;
+        }
         const float inverse = 1.0f / (DecompressWeights(codes[k]) * static_cast<float>(gain));
         // Rounds |v| up from 1 - rounding above a whole level instead of from a half: a line
         // just over half a step costs bits and lowers the noise little.
@@ -711,8 +719,7 @@ void QualityChoices::Apply(float offset) {
         h += static_cast<unsigned>(bands[k]);
       }
     }
-    const size_t si = SetIndex(c, set.set);
-    if (f.shaped[si] != 0) ShapeNoise(c, set, codes, in, out);
+    if (shaped) ShapeNoise(c, set, codes, in, out);
   });
   for (unsigned c = 0; c < STREAM_CHANNELS; ++c) KeepSandwichedLines(normalisedPtrs[c]);
 }
