@@ -332,6 +332,7 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
                static_cast<float>(longModel.Lines());
   linePeaks.assign(STREAM_CHANNELS * static_cast<size_t>(geometry.HLSIZE), 0);
   fillCandidates.resize(geometry.HLSIZE);
+  pendingShapes.resize(STREAM_CHANNELS * (geometry.NBlocks + 1));
   const size_t row = static_cast<size_t>(setup.MaxBandCount());
   window.assign(geometry.HSSIZE, 0.0f);
   Hamming(window.data(), static_cast<int>(geometry.HSSIZE));
@@ -658,6 +659,7 @@ void QualityChoices::SetSteps(int newSteps) {
 
 void QualityChoices::Apply(float offset) {
   const FrameAnalysis& f = *coded;
+  int pending = 0;
   int*** W = setup.Weights();
   int** G = setup.Gains();
   ForEachSet([&](unsigned c, const WeightSetSpan& set, const MaskingModel& model) {
@@ -719,8 +721,9 @@ void QualityChoices::Apply(float offset) {
         h += static_cast<unsigned>(bands[k]);
       }
     }
-    if (shaped) ShapeNoise(c, set, codes, in, out);
+    if (shaped) pendingShapes[static_cast<size_t>(pending++)] = {si, codes, in, out};
   });
+  ShapeNoise(pendingShapes.data(), pending);
   for (unsigned c = 0; c < STREAM_CHANNELS; ++c) KeepSandwichedLines(normalisedPtrs[c]);
 }
 
@@ -763,42 +766,84 @@ bool QualityChoices::DesignShaping(unsigned c, unsigned sample, float* a) const 
   return true;
 }
 
-void QualityChoices::ShapeNoise(unsigned c, const WeightSetSpan& set, const int* codes, const float* in, float* out) const {
-  static_assert(SHAPE_ORDER == 8, "the loop below holds eight past errors");
+namespace {
+
+// One shaped set's feedback filter and its last errors in levels, newest first.
+struct ShapeLane {
+  float a0, a1, a2, a3, a4, a5, a6, a7;
+  float p0 = 0.0f, p1 = 0.0f, p2 = 0.0f, p3 = 0.0f, p4 = 0.0f, p5 = 0.0f, p6 = 0.0f, p7 = 0.0f;
+  explicit ShapeLane(const float* a) : a0(a[0]), a1(a[1]), a2(a[2]), a3(a[3]), a4(a[4]), a5(a[5]), a6(a[6]), a7(a[7]) {}
+  void Push(float error) {
+    p7 = p6; p6 = p5; p5 = p4; p4 = p3; p3 = p2; p2 = p1; p1 = p0;
+    p0 = error;
+  }
+  // The level of the line whose value is u levels. The feedback sums the oldest error first, so
+  // that only its last product waits for the line before.
+  float Level(float u, float rounding, float levels) {
+    const float older = a7 * p7 + a6 * p6 + a5 * p5 + a4 * p4 + a3 * p3 + a2 * p2 + a1 * p1;
+    const float v = u - (older + a0 * p0);
+    // |v| + rounding is never negative: truncation is its floor.
+    const float magnitude = std::min(static_cast<float>(static_cast<int>(std::fabs(v) + rounding)), levels);
+    const float q = std::copysign(magnitude, v);
+    Push(q - u);
+    return q;
+  }
+};
+
+}  // namespace
+
+void QualityChoices::ShapeNoise(const PendingShape* sets, int count) const {
+  static_assert(SHAPE_ORDER == 8, "ShapeLane holds eight past errors");
   const FrameAnalysis& f = *coded;
-  const float* a = f.shaping.data() + SetIndex(c, set.set) * SHAPE_ORDER;
-  const float a0 = a[0], a1 = a[1], a2 = a[2], a3 = a[3], a4 = a[4], a5 = a[5], a6 = a[6], a7 = a[7];
   const int* bands = longModel.Bands();
   const float levels = static_cast<float>(steps);
   const float one = 1.0f / levels;
-  // The last errors in levels, newest first. The feedback sums the oldest first, so that only its
-  // last product waits for the error of the line before.
-  float p0 = 0.0f, p1 = 0.0f, p2 = 0.0f, p3 = 0.0f, p4 = 0.0f, p5 = 0.0f, p6 = 0.0f, p7 = 0.0f;
-  const int top = f.topBand[SetIndex(c, set.set)];
-  unsigned h = shapeFromLine;
-  for (int k = shapeFromBand; k <= top; ++k) {
-    const size_t s = Slot(c, set.set, k);
-    const float inverse = levels / (DecompressWeights(codes[k]) * static_cast<float>(gain));
-    const unsigned end = h + static_cast<unsigned>(bands[k]);
-    if (f.peakCode[s] == FREE_BAND || codes[k] >= f.zeroCode[s]) {
-      // Every value is sent as zero: the error is the line itself.
-      for (; h < end; ++h) {
-        p7 = p6; p6 = p5; p5 = p4; p4 = p3; p3 = p2; p2 = p1; p1 = p0;
-        p0 = -(in[h] * inverse);
-        out[h] = 0.0f;
+  // Two sets at a time, line by line: each line waits for the error of the line before, and the
+  // two chains run side by side.
+  for (int i = 0; i < count; i += 2) {
+    const int lanes = std::min(count - i, 2);
+    const PendingShape* set[2] = {&sets[i], &sets[i + lanes - 1]};
+    ShapeLane lane[2] = {ShapeLane(f.shaping.data() + set[0]->index * SHAPE_ORDER),
+                         ShapeLane(f.shaping.data() + set[1]->index * SHAPE_ORDER)};
+    const int top[2] = {f.topBand[set[0]->index], lanes == 2 ? f.topBand[set[1]->index] : -1};
+    unsigned h = shapeFromLine;
+    for (int k = shapeFromBand; k <= std::max(top[0], top[1]); ++k) {
+      const unsigned end = h + static_cast<unsigned>(bands[k]);
+      float inverse[2] = {};
+      bool silent[2] = {}, active[2] = {};
+      for (int j = 0; j < 2; ++j) {
+        active[j] = k <= top[j];
+        if (!active[j]) continue;
+        const size_t s = set[j]->index * static_cast<size_t>(setup.MaxBandCount()) + static_cast<size_t>(k);
+        const int code = set[j]->codes[k];
+        inverse[j] = levels / (DecompressWeights(code) * static_cast<float>(gain));
+        // Every value is sent as zero: the error is the line itself.
+        silent[j] = f.peakCode[s] == FREE_BAND || code >= f.zeroCode[s];
       }
-      continue;
-    }
-    for (; h < end; ++h) {
-      const float u = in[h] * inverse;
-      const float older = a7 * p7 + a6 * p6 + a5 * p5 + a4 * p4 + a3 * p3 + a2 * p2 + a1 * p1;
-      const float v = u - (older + a0 * p0);
-      // |v| + rounding is never negative: truncation is its floor.
-      const float magnitude = std::min(static_cast<float>(static_cast<int>(std::fabs(v) + rounding)), levels);
-      const float q = std::copysign(magnitude, v);
-      p7 = p6; p6 = p5; p5 = p4; p4 = p3; p3 = p2; p2 = p1; p1 = p0;
-      p0 = q - u;
-      out[h] = q * one;
+      if (active[0] && active[1] && !silent[0] && !silent[1]) {
+        const float *in0 = set[0]->in, *in1 = set[1]->in;
+        float *out0 = set[0]->out, *out1 = set[1]->out;
+        for (; h < end; ++h) {
+          out0[h] = lane[0].Level(in0[h] * inverse[0], rounding, levels) * one;
+          out1[h] = lane[1].Level(in1[h] * inverse[1], rounding, levels) * one;
+        }
+        continue;
+      }
+      for (int j = 0; j < 2; ++j) {
+        if (!active[j]) continue;
+        const float* in = set[j]->in;
+        float* out = set[j]->out;
+        ShapeLane& l = lane[j];
+        if (silent[j]) {
+          for (unsigned n = h; n < end; ++n) {
+            l.Push(-(in[n] * inverse[j]));
+            out[n] = 0.0f;
+          }
+        } else {
+          for (unsigned n = h; n < end; ++n) out[n] = l.Level(in[n] * inverse[j], rounding, levels) * one;
+        }
+      }
+      h = end;
     }
   }
 }

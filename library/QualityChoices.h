@@ -154,9 +154,16 @@ class QualityChoices {
   // The shaping filter a[0 .. SHAPE_ORDER - 1] of channel c's long block whose new samples begin
   // at `sample`, from the segments' powers; false where its envelope is too even to shape.
   bool DesignShaping(unsigned c, unsigned sample, float* a) const;
-  // Quantises the lines `in` of channel c's long set (codes `codes`) from shapeFromLine up into
-  // `out` with the error fed back through the set's shaping filter.
-  void ShapeNoise(unsigned c, const WeightSetSpan& set, const int* codes, const float* in, float* out) const;
+  // A shaped long set Apply has weighted: its index (SetIndex), codes, lines and normalised lines.
+  struct PendingShape {
+    size_t index;
+    const int* codes;
+    const float* in;
+    float* out;
+  };
+  // Quantises each set's lines from shapeFromLine up to its top band into its normalised lines,
+  // with the error fed back through the set's shaping filter.
+  void ShapeNoise(const PendingShape* sets, int count) const;
   // Slot s's peakCode and zeroCode in `f`, from its peak at step size `atSteps`.
   void SetPeakCodes(FrameAnalysis& f, size_t s, int atSteps) const;
   // Bits of the difference d (WEIGHT_STEP_DOWN .. WEIGHT_STEP_UP) between neighbouring codes.
@@ -189,6 +196,8 @@ class QualityChoices {
   ChannelScratch scratch[STREAM_CHANNELS];
   // FillBand's values that may be raised, magnitude in levels and line: room for a band's.
   std::vector<std::pair<float, unsigned>> fillCandidates;
+  // The sets Apply shapes once it has weighted all of them: room for every set of a frame.
+  std::vector<PendingShape> pendingShapes;
   // Fixed per stream.
   std::vector<float> postKeep;    // [long band]: the smoother's share of its last value per block
   std::vector<int> tranBandOfLong;  // [long band]: the transition band nearest in frequency
