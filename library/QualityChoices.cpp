@@ -352,6 +352,8 @@ QualityChoices::QualityChoices(const FrameGeometry& frameGeometry, CodingSetup& 
   switchRise = longestBlocks ? SWITCH_RISE : SHORT_SWITCH_RISE;
   attackSegments = segmentsOf(ATTACK_SECONDS);
   quietSegments = segmentsOf(QUIET_SECONDS);
+  // A shaped block's window reaches half a window back into the segments kept from the frame before.
+  OSTREL_DASSERT(!shapeBlocks || quietSegments >= WINDOW_SEGMENTS / 2);
   segmentHigh.assign(STREAM_CHANNELS * (quietSegments + segments), 0.0f);
   segmentFull.assign(STREAM_CHANNELS * (quietSegments + segments), 0.0f);
   dcPole = static_cast<float>(1.0 - 2.0 * PI * DC_CUTOFF_HZ / STREAM_SAMPLE_RATE);
