@@ -442,8 +442,8 @@ void QualityChoices::LocateTransient(FrameAnalysis& f, unsigned c) {
   std::vector<float>& im = scratch[c].im;
   std::vector<float>& segmentRise = scratch[c].segmentRise;
   // The segments' powers, after the last quietSegments of the frame before.
-  float* highs = segmentHigh.data() + c * (quietSegments + segments);
-  float* fulls = segmentFull.data() + c * (quietSegments + segments);
+  float* highs = segmentHigh.data() + SegmentRow(c);
+  float* fulls = segmentFull.data() + SegmentRow(c);
   std::copy(highs + segments, highs + segments + quietSegments, highs);
   std::copy(fulls + segments, fulls + segments + quietSegments, fulls);
   bool attack = false;
@@ -620,7 +620,7 @@ void QualityChoices::AnalyseBlocks(FrameAnalysis& f, unsigned c) {
     }
     mean /= static_cast<float>(count);
     const float contentFloor = ContentFloor(*model);
-    int& top = f.topBand[SetIndex(c, set.set)];
+    int& top = f.topBand[si];
     top = -1;
     for (int k = 0; k < count; ++k) {
       const size_t s = Slot(c, set.set, k);
@@ -669,7 +669,8 @@ void QualityChoices::Apply(float offset) {
     int* codes = W[c][set.set];
     int firstUsed = -1;
     const int tiltFrom = TiltFrom(model);
-    const int top = afterCoarseFrame ? f.topBand[SetIndex(c, set.set)] : -1;
+    const size_t si = SetIndex(c, set.set);
+    const int top = afterCoarseFrame ? f.topBand[si] : -1;
     for (int k = 0; k < count; ++k) {
       const size_t s = Slot(c, set.set, k);
       if (f.peakCode[s] == FREE_BAND) {
@@ -705,7 +706,6 @@ void QualityChoices::Apply(float offset) {
     const float shift = (0.5f - rounding) / static_cast<float>(steps);
     const bool fill = afterCoarseFrame && f.switchUsed[c] == 0;
     // A shaped set's bands from shapeFromBand to its top are quantised by ShapeNoise below.
-    const size_t si = SetIndex(c, set.set);
     const bool shaped = f.shaped[si] != 0;
     const int shapedFrom = shaped ? shapeFromBand : count, shapedTo = shaped ? f.topBand[si] : -1;
     unsigned h = 0;
@@ -734,8 +734,7 @@ bool QualityChoices::DesignShaping(unsigned c, unsigned sample, float* a) const 
   // then at each time the lower of its and its mirror's (the noise of a block's lines is the same
   // at both), as the noise's envelope.
   constexpr unsigned HALF = WINDOW_SEGMENTS / 2;
-  const unsigned segments = geometry.TOTAL / geometry.HSSIZE;
-  const float* powers = segmentHigh.data() + c * (quietSegments + segments) + quietSegments + sample / geometry.HSSIZE - HALF;
+  const float* powers = segmentHigh.data() + SegmentRow(c) + quietSegments + sample / geometry.HSSIZE - HALF;
   float m[WINDOW_SEGMENTS], d[WINDOW_SEGMENTS];
   for (unsigned j = 0; j < WINDOW_SEGMENTS; ++j) m[j] = std::max(powers[j], j > 0 ? SHAPE_DECAY * m[j - 1] : 0.0f);
   float largest = 0.0f;
@@ -816,7 +815,7 @@ void QualityChoices::ShapeNoise(const PendingShape* sets, int count) const {
       for (int j = 0; j < 2; ++j) {
         active[j] = k <= top[j];
         if (!active[j]) continue;
-        const size_t s = set[j]->index * static_cast<size_t>(setup.MaxBandCount()) + static_cast<size_t>(k);
+        const size_t s = SlotOf(set[j]->index, k);
         const int code = set[j]->codes[k];
         inverse[j] = levels / (DecompressWeights(code) * static_cast<float>(gain));
         // Every value is sent as zero: the error is the line itself.

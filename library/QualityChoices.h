@@ -129,9 +129,12 @@ class QualityChoices {
     return kind == WeightSetKind::Long ? longModel : kind == WeightSetKind::Short ? shortModel : tranModel;
   }
   size_t SetIndex(unsigned c, unsigned set) const { return c * (geometry.NBlocks + 1) + set; }
-  size_t Slot(unsigned c, unsigned set, int band) const {
-    return SetIndex(c, set) * static_cast<size_t>(setup.MaxBandCount()) + static_cast<size_t>(band);
+  size_t Slot(unsigned c, unsigned set, int band) const { return SlotOf(SetIndex(c, set), band); }
+  size_t SlotOf(size_t setIndex, int band) const {
+    return setIndex * static_cast<size_t>(setup.MaxBandCount()) + static_cast<size_t>(band);
   }
+  // Where channel c's segment powers begin in segmentHigh and segmentFull.
+  size_t SegmentRow(unsigned c) const { return c * (quietSegments + geometry.TOTAL / geometry.HSSIZE); }
   // Sets channel c's switch flag and location in `f` from the rises of its segments' power.
   void LocateTransient(FrameAnalysis& f, unsigned c);
   // Exposure of an attack at segment k of a frame of `segments` segments, from the segment powers
