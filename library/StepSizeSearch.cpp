@@ -149,22 +149,58 @@ const LeftPackTable& LeftPack() {
   return table;
 }
 
-// Four values at a time: SSE2 has no lane permutation, so each passing lane is copied by the
-// table's index; the stores of all four lanes (the non-passing ones overwritten later) keep the
-// loop free of jumps. The same bounds as GatherAvx2's.
+// For each mask of 4 passing lanes, the passing lanes' indices first, in order, and how SSE2's
+// whole-register shifts bring their values there: lane i moves down by the failing lanes below
+// it, by one where `one` takes the lane above and then by two where `two` takes the lane two
+// above. The passing lanes keep their order, so no lane is taken by two of them.
+struct PackFourTable {
+  alignas(16) int lanes[16][4];
+  alignas(16) int one[16][4];
+  alignas(16) int two[16][4];
+  unsigned passing[16];
+  PackFourTable() : lanes(), one(), two(), passing() {
+    for (int mask = 0; mask < 16; ++mask) {
+      unsigned n = 0;
+      for (int lane = 0; lane < 4; ++lane) {
+        if (((mask >> lane) & 1) == 0) continue;
+        const int down = lane - static_cast<int>(n);
+        const int after = lane - (down & 1);
+        if (down & 1) one[mask][after] = -1;
+        if (down & 2) two[mask][after - 2] = -1;
+        lanes[mask][n++] = lane;
+      }
+      passing[mask] = n;
+    }
+  }
+};
+
+const PackFourTable& PackFour() {
+  static const PackFourTable table;
+  return table;
+}
+
+// Four values at a time, packed to the left by the table's two steps, their positions the
+// table's lanes plus k. The same bounds as GatherAvx2's.
 unsigned GatherSse2(const float* in, unsigned count, float* values, int* positions, unsigned n, unsigned* done) {
-  const LeftPackTable& table = LeftPack();
+  const PackFourTable& table = PackFour();
   const __m128 high = _mm_set1_ps(CANDIDATE_FROM), low = _mm_set1_ps(-CANDIDATE_FROM);
+  __m128i base = _mm_setzero_si128();
+  const __m128i four = _mm_set1_epi32(4);
   unsigned k = 0;
   for (; k + 4 <= count; k += 4) {
     const __m128 v = _mm_loadu_ps(in + k);
     const int mask = _mm_movemask_ps(_mm_or_ps(_mm_cmpge_ps(v, high), _mm_cmplt_ps(v, low)));
-    const int* lanes = table.lanes[mask];
-    for (int j = 0; j < 4; ++j) {
-      values[n + static_cast<unsigned>(j)] = in[k + static_cast<unsigned>(lanes[j])];
-      positions[n + static_cast<unsigned>(j)] = static_cast<int>(k) + lanes[j];
-    }
+    const __m128 one = _mm_load_ps(reinterpret_cast<const float*>(table.one[mask]));
+    const __m128 two = _mm_load_ps(reinterpret_cast<const float*>(table.two[mask]));
+    // x ^ ((x ^ y) & m): y's lanes where m is set, x's elsewhere.
+    const __m128 above = _mm_castsi128_ps(_mm_srli_si128(_mm_castps_si128(v), 4));
+    const __m128 once = _mm_xor_ps(v, _mm_and_ps(_mm_xor_ps(v, above), one));
+    const __m128 twoAbove = _mm_castsi128_ps(_mm_srli_si128(_mm_castps_si128(once), 8));
+    _mm_storeu_ps(values + n, _mm_xor_ps(once, _mm_and_ps(_mm_xor_ps(once, twoAbove), two)));
+    const __m128i lanes = _mm_load_si128(reinterpret_cast<const __m128i*>(table.lanes[mask]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(positions + n), _mm_add_epi32(lanes, base));
     n += table.passing[mask];
+    base = _mm_add_epi32(base, four);
   }
   *done = k;
   return n;

@@ -171,6 +171,8 @@ TEST(FrameCandidates, BuildTheSymbolsAndCountsOfTheWholeFrameAtEveryStepSize) {
     right[k] = k > 1000 ? 0.0f : (pick(rng) == 0 ? large(rng) : small(rng));
   }
   left[kCount - 1] = 0.9f;
+  // Every pattern of passing values in four neighbours, at the vectors' places.
+  for (unsigned k = 0; k < 64; ++k) right[k] = ((k / 4) >> (k % 4)) & 1 ? 0.3f : 0.0f;
   // Values at the edge of rounding to zero at the largest step size, both signs.
   const float edge = 0.5f / static_cast<float>(STEP_SIZE_MAX);
   const float edges[] = {edge, std::nextafter(edge, 0.0f), -edge, std::nextafter(-edge, -1.0f), std::nextafter(-edge, 0.0f)};
