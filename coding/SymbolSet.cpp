@@ -120,7 +120,43 @@ int ConstructSparseSymbolSet(const int* Positions, const int* Values, const unsi
 
 int CountSparseSymbols(const int* Positions, const int* Values, const unsigned* Starts, int Channels,
                        unsigned Count, int Steps, unsigned* Stats) {
-  return SparseSymbols<false>(Positions, Values, Starts, Channels, Count, Steps, nullptr, Stats);
+  OSTREL_DASSERT(Steps >= STEP_SIZE_MIN && Steps <= STEP_SIZE_MAX);
+  // SparseSymbols' counts without a jump per value: whether a value is zero and whether a run
+  // ends before it follow no pattern. Full runs are counted apart; what a zero value or an empty
+  // remainder would count goes to spare counts past the alphabet, four of each in turn, so that
+  // a stretch of zeros does not wait on one count.
+  constexpr unsigned RUN = RUN_SYMBOL_COUNT;
+  constexpr unsigned SPARE = MAX_ALPHABET_SIZE;
+  const unsigned Steps2 = 2 * static_cast<unsigned>(Steps);
+  unsigned counts[MAX_ALPHABET_SIZE + 8] = {};
+  unsigned fullRuns = 0;
+  for (int ch = 0; ch < Channels; ++ch) {
+    unsigned next = 0;  // the first position not yet coded
+    const unsigned end = Starts[ch + 1];
+    for (unsigned i = Starts[ch]; i < end; ++i) {
+      const int v = Values[i];
+      const unsigned k = static_cast<unsigned>(Positions[i]);
+      OSTREL_DASSERT(k >= next && k < Count && v >= -Steps && v <= Steps);
+      const unsigned zeros = k - next, rest = zeros % RUN, spare = SPARE + (i & 3);
+      // All ones where the value is coded (masks, as the compiler turns choices into jumps).
+      const unsigned coded = 0u - static_cast<unsigned>(v != 0);
+      const unsigned ended = coded & (0u - static_cast<unsigned>(rest != 0));
+      fullRuns += (zeros / RUN) & coded;
+      ++counts[spare ^ ((spare ^ (Steps2 + rest - 1)) & ended)];
+      ++counts[(spare + 4) ^ (((spare + 4) ^ static_cast<unsigned>(v + Steps - (v > 0))) & coded)];
+      next ^= (next ^ (k + 1)) & coded;
+    }
+    const unsigned zeros = Count - next;
+    fullRuns += zeros / RUN;
+    if (zeros % RUN != 0) ++counts[Steps2 + zeros % RUN - 1];
+  }
+  counts[Steps2 + RUN - 1] += fullRuns;
+  int n = 0;
+  for (int s = 0; s < AlphabetSize(Steps); ++s) {
+    Stats[s] = counts[s];
+    n += static_cast<int>(counts[s]);
+  }
+  return n;
 }
 
 int CollectStatistics(const int* Symbols, unsigned* Stats, unsigned char* CompStats, int SymbolCount,
