@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace ostrel {
 
@@ -86,25 +87,56 @@ std::size_t WindowCopySse2(float* x, const float* window, float* copy, std::size
   }
   return i;
 }
-// The left neighbours are the vector's own values moved up a lane, the first lane taking the last
-// of the vector before (loading them from memory would wait for the store just made).
-std::size_t SandwichSse2(float* x, float from, float sent, float level, std::size_t i, std::size_t n) {
-  const __m128 sign = _mm_set1_ps(-0.0f);
-  const __m128 f = _mm_set1_ps(from), s = _mm_set1_ps(sent), l = _mm_set1_ps(level);
-  __m128 carry = _mm_set1_ps(x[i - 1]);
-  for (; i + 4 < n; i += 4) {
-    const __m128 v = _mm_loadu_ps(x + i);
-    const __m128 magnitude = _mm_andnot_ps(sign, v);
-    const __m128 left = _mm_andnot_ps(sign, _mm_move_ss(_mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 1, 0, 3)), carry));
-    const __m128 right = _mm_andnot_ps(sign, _mm_loadu_ps(x + i + 1));
-    const __m128 sandwiched = _mm_and_ps(_mm_and_ps(_mm_cmpge_ps(magnitude, f), _mm_cmplt_ps(magnitude, s)),
-                                         _mm_and_ps(_mm_cmpge_ps(left, s), _mm_cmpge_ps(right, s)));
-    carry = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 3, 3, 3));
-    const __m128 kept = _mm_or_ps(l, _mm_and_ps(sign, v));
-    _mm_storeu_ps(x + i, _mm_or_ps(_mm_and_ps(sandwiched, kept), _mm_andnot_ps(sandwiched, v)));
+// The SSE2 form tests a block of 64 values at a time into bits, value j of the block at bit j:
+// `small` where from <= |x| < sent (at least from and not at least sent, which NaN is neither),
+// `big` where |x| >= sent. A value's neighbours are then the bits beside it; *before holds the big
+// bit of the value before the block (0 for the first block, whose first value is never changed)
+// and the value after the block, if there is one (`n` values from x on), is tested here. The tests
+// read the values as they were, which changes nothing (see KeepSandwiched).
+constexpr std::size_t SANDWICH_BLOCK = 64;
+inline void SetSandwiched(float* x, std::size_t n, std::uint64_t small, std::uint64_t big, std::uint64_t* before,
+                          float sent, float level) {
+  const std::uint64_t after = n > SANDWICH_BLOCK && std::fabs(x[SANDWICH_BLOCK]) >= sent ? 1 : 0;
+  std::uint64_t sandwiched = small & ((big << 1) | *before) & ((big >> 1) | (after << 63));
+  *before = big >> 63;
+  // Few values are changed.
+  for (; sandwiched != 0; sandwiched &= sandwiched - 1) {
+    const int j = __builtin_ctzll(sandwiched);
+    x[j] = std::copysign(level, x[j]);
   }
-  return i;
 }
+
+// Whole blocks from the start; returns where the scalar loop takes over.
+std::size_t SandwichSse2(float* x, float from, float sent, float level, std::size_t n) {
+  const __m128 sign = _mm_set1_ps(-0.0f);
+  const __m128 f = _mm_set1_ps(from), s = _mm_set1_ps(sent);
+  std::uint64_t before = 0;
+  std::size_t b = 0;
+  for (; b + SANDWICH_BLOCK <= n; b += SANDWICH_BLOCK) {
+    std::uint64_t small = 0, big = 0;
+    // Sixteen values' tests packed to bytes in order, a bit each by one movemask.
+    auto test = [&](const float* p, __m128i* reaches) {
+      const __m128 magnitude = _mm_andnot_ps(sign, _mm_loadu_ps(p));
+      const __m128 large = _mm_cmpge_ps(magnitude, s);
+      *reaches = _mm_castps_si128(large);
+      return _mm_castps_si128(_mm_andnot_ps(large, _mm_cmpge_ps(magnitude, f)));
+    };
+    auto bits = [](__m128i m0, __m128i m1, __m128i m2, __m128i m3) {
+      const __m128i bytes = _mm_packs_epi16(_mm_packs_epi32(m0, m1), _mm_packs_epi32(m2, m3));
+      return static_cast<std::uint64_t>(_mm_movemask_epi8(bytes)) << 48;
+    };
+    for (std::size_t j = b; j < b + SANDWICH_BLOCK; j += 16) {
+      __m128i r0, r1, r2, r3;
+      const __m128i i0 = test(x + j, &r0), i1 = test(x + j + 4, &r1), i2 = test(x + j + 8, &r2),
+                    i3 = test(x + j + 12, &r3);
+      small = (small >> 16) | bits(i0, i1, i2, i3);
+      big = (big >> 16) | bits(r0, r1, r2, r3);
+    }
+    SetSandwiched(x + b, n - b, small, big, &before, sent, level);
+  }
+  return b;
+}
+
 // The sign bit is taken off and put back by masks: the same magnitude, difference and maximum
 // as the scalar loop (a zero difference stays +0 there too, and copysign gives it v's sign).
 std::size_t ShrinkSse2(float* dst, const float* src, float factor, float shrink, std::size_t n) {
@@ -299,7 +331,7 @@ void KeepSandwiched(SimdPath path, float* x, float from, float sent, float level
   std::size_t i = 1;
 #if defined(__x86_64__)
   if (path == SimdPath::Avx2) i = SandwichAvx2(x, from, sent, level, i, n);
-  if (path != SimdPath::Scalar) i = SandwichSse2(x, from, sent, level, i, n);
+  else if (path == SimdPath::Sse2) i = std::max<std::size_t>(SandwichSse2(x, from, sent, level, n), 1);
 #endif
   SandwichScalar(x, from, sent, level, i, n);
 }

@@ -17,7 +17,7 @@ namespace {
 TEST(FloatKernels, EveryPathEqualsTheScalarLoopBitForBit) {
   std::mt19937 rng(11);
   std::uniform_real_distribution<float> value(-3e4f, 3e4f);
-  for (std::size_t n = 0; n <= 37; ++n) {
+  for (std::size_t n = 0; n <= 140; ++n) {
     SCOPED_TRACE(n);
     std::vector<float> x(n + 1), w(n + 1), add(n + 1);
     for (std::size_t i = 0; i <= n; ++i) {
