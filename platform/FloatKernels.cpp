@@ -43,6 +43,42 @@ void SandwichScalar(float* x, float from, float sent, float level, std::size_t i
   }
 }
 
+// The scalar and SSE2 paths test a block of 64 values at a time into bits, value j of the block
+// at bit j: `small` where from <= |x| < sent (at least from and not at least sent, which NaN is
+// neither), `big` where |x| >= sent. A value's neighbours are then the bits beside it; *before
+// holds the big bit of the value before the block (0 for the first block, whose first value is
+// never changed) and the value after the block, if there is one (`n` values from x on), is tested
+// here. The tests read the values as they were, which changes nothing (see KeepSandwiched).
+constexpr std::size_t SANDWICH_BLOCK = 64;
+inline void SetSandwiched(float* x, std::size_t n, std::uint64_t small, std::uint64_t big, std::uint64_t* before,
+                          float sent, float level) {
+  const std::uint64_t after = n > SANDWICH_BLOCK && std::fabs(x[SANDWICH_BLOCK]) >= sent ? 1 : 0;
+  std::uint64_t sandwiched = small & ((big << 1) | *before) & ((big >> 1) | (after << 63));
+  *before = big >> 63;
+  // Few values are changed.
+  for (; sandwiched != 0; sandwiched &= sandwiched - 1) {
+    const int j = __builtin_ctzll(sandwiched);
+    x[j] = std::copysign(level, x[j]);
+  }
+}
+
+// The scalar path's blocks, a value at a time without a jump (the tests follow no pattern).
+std::size_t SandwichBlocks(float* x, float from, float sent, float level, std::size_t n) {
+  std::uint64_t before = 0;
+  std::size_t b = 0;
+  for (; b + SANDWICH_BLOCK <= n; b += SANDWICH_BLOCK) {
+    std::uint64_t small = 0, big = 0;
+    for (std::size_t j = b; j < b + SANDWICH_BLOCK; ++j) {
+      const float magnitude = std::fabs(x[j]);
+      const bool reaches = magnitude >= sent;
+      small = (small >> 1) | (static_cast<std::uint64_t>(!reaches & (magnitude >= from)) << 63);
+      big = (big >> 1) | (static_cast<std::uint64_t>(reaches) << 63);
+    }
+    SetSandwiched(x + b, n - b, small, big, &before, sent, level);
+  }
+  return b;
+}
+
 // The fill's sums: eight parts, part j taking the values i with i % 8 == j, from i on.
 constexpr std::size_t FILL_PARTS = 8;
 void FillPowersScalar(const float* src, const float* dst, float factor, float levels, std::size_t i, std::size_t n,
@@ -87,25 +123,6 @@ std::size_t WindowCopySse2(float* x, const float* window, float* copy, std::size
   }
   return i;
 }
-// The SSE2 form tests a block of 64 values at a time into bits, value j of the block at bit j:
-// `small` where from <= |x| < sent (at least from and not at least sent, which NaN is neither),
-// `big` where |x| >= sent. A value's neighbours are then the bits beside it; *before holds the big
-// bit of the value before the block (0 for the first block, whose first value is never changed)
-// and the value after the block, if there is one (`n` values from x on), is tested here. The tests
-// read the values as they were, which changes nothing (see KeepSandwiched).
-constexpr std::size_t SANDWICH_BLOCK = 64;
-inline void SetSandwiched(float* x, std::size_t n, std::uint64_t small, std::uint64_t big, std::uint64_t* before,
-                          float sent, float level) {
-  const std::uint64_t after = n > SANDWICH_BLOCK && std::fabs(x[SANDWICH_BLOCK]) >= sent ? 1 : 0;
-  std::uint64_t sandwiched = small & ((big << 1) | *before) & ((big >> 1) | (after << 63));
-  *before = big >> 63;
-  // Few values are changed.
-  for (; sandwiched != 0; sandwiched &= sandwiched - 1) {
-    const int j = __builtin_ctzll(sandwiched);
-    x[j] = std::copysign(level, x[j]);
-  }
-}
-
 // Whole blocks from the start; returns where the scalar loop takes over.
 std::size_t SandwichSse2(float* x, float from, float sent, float level, std::size_t n) {
   const __m128 sign = _mm_set1_ps(-0.0f);
@@ -328,12 +345,16 @@ void ShrinkScaled(SimdPath path, float* dst, const float* src, float factor, flo
 
 void KeepSandwiched(SimdPath path, float* x, float from, float sent, float level, std::size_t n) {
   if (n < 3) return;
-  std::size_t i = 1;
+  std::size_t i;
 #if defined(__x86_64__)
-  if (path == SimdPath::Avx2) i = SandwichAvx2(x, from, sent, level, i, n);
-  else if (path == SimdPath::Sse2) i = std::max<std::size_t>(SandwichSse2(x, from, sent, level, n), 1);
+  if (path == SimdPath::Avx2) i = SandwichAvx2(x, from, sent, level, 1, n);
+  else if (path == SimdPath::Sse2) i = SandwichSse2(x, from, sent, level, n);
+  else i = SandwichBlocks(x, from, sent, level, n);
+#else
+  (void)path;
+  i = SandwichBlocks(x, from, sent, level, n);
 #endif
-  SandwichScalar(x, from, sent, level, i, n);
+  SandwichScalar(x, from, sent, level, std::max<std::size_t>(i, 1), n);
 }
 
 void FillPowers(SimdPath path, const float* src, const float* dst, float factor, float levels, std::size_t n,
