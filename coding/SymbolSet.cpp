@@ -72,9 +72,8 @@ int ConstructSymbolSet(float** x, int* Symbols, int Steps, int Channels, unsigne
 
 namespace {
 
-// The symbols of sparse values (see ConstructSparseSymbolSet), counted into Stats and, when
-// Write, also written to Symbols; returns how many there are.
-template <bool Write>
+// The symbols of sparse values (see ConstructSparseSymbolSet), written to Symbols and counted
+// into Stats; returns how many there are.
 int SparseSymbols(const int* Positions, const int* Values, const unsigned* Starts, int Channels, unsigned Count,
                   int Steps, int* Symbols, unsigned* Stats) {
   OSTREL_DASSERT(Steps >= STEP_SIZE_MIN && Steps <= STEP_SIZE_MAX);
@@ -84,8 +83,7 @@ int SparseSymbols(const int* Positions, const int* Values, const unsigned* Start
   unsigned counts[MAX_ALPHABET_SIZE] = {};
   int n = 0;
   auto emit = [&](int s) {
-    if (Write) Symbols[n] = s;
-    ++n;
+    Symbols[n++] = s;
     ++counts[s];
   };
   // A run of `zeros` zeros: as many full runs as fit, then the remainder.
@@ -115,7 +113,7 @@ int SparseSymbols(const int* Positions, const int* Values, const unsigned* Start
 
 int ConstructSparseSymbolSet(const int* Positions, const int* Values, const unsigned* Starts, int Channels,
                              unsigned Count, int Steps, int* Symbols, unsigned* Stats) {
-  return SparseSymbols<true>(Positions, Values, Starts, Channels, Count, Steps, Symbols, Stats);
+  return SparseSymbols(Positions, Values, Starts, Channels, Count, Steps, Symbols, Stats);
 }
 
 int CountSparseSymbols(const int* Positions, const int* Values, const unsigned* Starts, int Channels,
