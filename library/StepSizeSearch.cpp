@@ -127,29 +127,27 @@ unsigned GatherScalar(const float* in, unsigned from, unsigned count, float* val
 }
 
 #if defined(__x86_64__)
-// For each mask of 8 passing lanes, the passing lanes' indices first, in order, and how many
-// they are (SSE2 has no POPCNT, and the library's count is a call).
+// For each mask of 8 passing lanes, the passing lanes' indices first, in order.
 struct LeftPackTable {
   int lanes[256][8];
-  unsigned passing[256];
-  LeftPackTable() : lanes(), passing() {
+  LeftPackTable() : lanes() {
     for (int mask = 0; mask < 256; ++mask) {
       unsigned n = 0;
       for (int lane = 0; lane < 8; ++lane) {
         if ((mask >> lane) & 1) lanes[mask][n++] = lane;
       }
-      passing[mask] = n;
     }
   }
 };
 
-// The one table both vector forms share, built on first use.
+// The AVX2 form's table, built on first use.
 const LeftPackTable& LeftPack() {
   static const LeftPackTable table;
   return table;
 }
 
-// For each mask of 4 passing lanes, the passing lanes' indices first, in order, and how SSE2's
+// For each mask of 4 passing lanes, the passing lanes' indices first, in order, how many they
+// are (SSE2 has no POPCNT, and the library's count is a call), and how SSE2's
 // whole-register shifts bring their values there: lane i moves down by the failing lanes below
 // it, by one where `one` takes the lane above and then by two where `two` takes the lane two
 // above. The passing lanes keep their order, so no lane is taken by two of them.
