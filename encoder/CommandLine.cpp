@@ -210,7 +210,7 @@ void PrintEncoderHelp(std::FILE* out) {
   std::fputs(
       "      --quality       the quality mode: weights and gains chosen against the audibility of\n"
       "                      the noise, the frame filled; the same format for every decoder, and\n"
-      "                      about twice the coding time (default: the reference encoder's\n"
+      "                      about 1.5 times the coding time (default: the reference encoder's\n"
       "                      choices)\n"
       "      --title TEXT    the header's title (at most 255 bytes)\n"
       "      --artist TEXT   the header's author (at most 255 bytes)\n"
