@@ -41,11 +41,17 @@ inline int SymbolValue(float value, int Steps) {
   return 0;
 }
 
+// The symbol of a non-zero value v of -Steps..Steps: the negative values first, then the
+// positive ones (written without a choice, which the counting below wants).
+inline int ValueSymbol(int v, int Steps) { return v + Steps - static_cast<int>(v > 0); }
+
+// The symbol of a run of 1 .. RUN_SYMBOL_COUNT zeros: after the 2 Steps value symbols.
+inline int RunSymbol(int zeros, int Steps) { return 2 * Steps + zeros - 1; }
+
 }  // namespace
 
 int ConstructSymbolSet(float** x, int* Symbols, int Steps, int Channels, unsigned Count) {
   OSTREL_DASSERT(Steps >= STEP_SIZE_MIN && Steps <= STEP_SIZE_MAX);
-  const int Steps2 = 2 * Steps;
   int SymbolCount = 0;
   for (int ch = 0; ch < Channels; ++ch) {
     const float* values = x[ch];
@@ -54,31 +60,25 @@ int ConstructSymbolSet(float** x, int* Symbols, int Steps, int Channels, unsigne
       const int v = SymbolValue(values[k], Steps);
       if (v == 0) {
         if (++runcount == RUN_SYMBOL_COUNT) {
-          Symbols[SymbolCount++] = Steps2 + RUN_SYMBOL_COUNT - 1;
+          Symbols[SymbolCount++] = RunSymbol(RUN_SYMBOL_COUNT, Steps);
           runcount = 0;
         }
         continue;
       }
       if (runcount > 0) {
-        Symbols[SymbolCount++] = Steps2 + runcount - 1;
+        Symbols[SymbolCount++] = RunSymbol(runcount, Steps);
         runcount = 0;
       }
-      Symbols[SymbolCount++] = v < 0 ? v + Steps : v + Steps - 1;
+      Symbols[SymbolCount++] = ValueSymbol(v, Steps);
     }
-    if (runcount > 0) Symbols[SymbolCount++] = Steps2 + runcount - 1;
+    if (runcount > 0) Symbols[SymbolCount++] = RunSymbol(runcount, Steps);
   }
   return SymbolCount;
 }
 
-namespace {
-
-// The symbols of sparse values (see ConstructSparseSymbolSet), written to Symbols and counted
-// into Stats; returns how many there are.
-int SparseSymbols(const int* Positions, const int* Values, const unsigned* Starts, int Channels, unsigned Count,
-                  int Steps, int* Symbols, unsigned* Stats) {
+int ConstructSparseSymbolSet(const int* Positions, const int* Values, const unsigned* Starts, int Channels,
+                             unsigned Count, int Steps, int* Symbols, unsigned* Stats) {
   OSTREL_DASSERT(Steps >= STEP_SIZE_MIN && Steps <= STEP_SIZE_MAX);
-  const int Steps2 = 2 * Steps;
-  const int fullRun = Steps2 + RUN_SYMBOL_COUNT - 1;
   // Counted here: the compiler must assume that a symbol written to Symbols could change Stats.
   unsigned counts[MAX_ALPHABET_SIZE] = {};
   int n = 0;
@@ -88,8 +88,10 @@ int SparseSymbols(const int* Positions, const int* Values, const unsigned* Start
   };
   // A run of `zeros` zeros: as many full runs as fit, then the remainder.
   auto run = [&](unsigned zeros) {
-    for (; zeros >= static_cast<unsigned>(RUN_SYMBOL_COUNT); zeros -= RUN_SYMBOL_COUNT) emit(fullRun);
-    if (zeros > 0) emit(Steps2 + static_cast<int>(zeros) - 1);
+    for (; zeros >= static_cast<unsigned>(RUN_SYMBOL_COUNT); zeros -= RUN_SYMBOL_COUNT) {
+      emit(RunSymbol(RUN_SYMBOL_COUNT, Steps));
+    }
+    if (zeros > 0) emit(RunSymbol(static_cast<int>(zeros), Steps));
   };
   for (int ch = 0; ch < Channels; ++ch) {
     unsigned next = 0;  // the first position not yet coded
@@ -100,7 +102,7 @@ int SparseSymbols(const int* Positions, const int* Values, const unsigned* Start
       const unsigned k = static_cast<unsigned>(Positions[i]);
       OSTREL_DASSERT(k >= next && k < Count && v >= -Steps && v <= Steps);
       run(k - next);
-      emit(v < 0 ? v + Steps : v + Steps - 1);
+      emit(ValueSymbol(v, Steps));
       next = k + 1;
     }
     run(Count - next);
@@ -109,23 +111,15 @@ int SparseSymbols(const int* Positions, const int* Values, const unsigned* Start
   return n;
 }
 
-}  // namespace
-
-int ConstructSparseSymbolSet(const int* Positions, const int* Values, const unsigned* Starts, int Channels,
-                             unsigned Count, int Steps, int* Symbols, unsigned* Stats) {
-  return SparseSymbols(Positions, Values, Starts, Channels, Count, Steps, Symbols, Stats);
-}
-
 int CountSparseSymbols(const int* Positions, const int* Values, const unsigned* Starts, int Channels,
                        unsigned Count, int Steps, unsigned* Stats) {
   OSTREL_DASSERT(Steps >= STEP_SIZE_MIN && Steps <= STEP_SIZE_MAX);
-  // SparseSymbols' counts without a jump per value: whether a value is zero and whether a run
-  // ends before it follow no pattern. Full runs are counted apart; what a zero value or an empty
-  // remainder would count goes to spare counts past the alphabet, four of each in turn, so that
-  // a stretch of zeros does not wait on one count.
+  // ConstructSparseSymbolSet's counts without a jump per value: whether a value is zero and
+  // whether a run ends before it follow no pattern. Full runs are counted apart; what a zero value
+  // or an empty remainder would count goes to spare counts past the alphabet, four of each in
+  // turn, so that a stretch of zeros does not wait on one count.
   constexpr unsigned RUN = RUN_SYMBOL_COUNT;
   constexpr unsigned SPARE = MAX_ALPHABET_SIZE;
-  const unsigned Steps2 = 2 * static_cast<unsigned>(Steps);
   unsigned counts[MAX_ALPHABET_SIZE + 8] = {};
   unsigned fullRuns = 0;
   for (int ch = 0; ch < Channels; ++ch) {
@@ -140,15 +134,16 @@ int CountSparseSymbols(const int* Positions, const int* Values, const unsigned* 
       const unsigned coded = 0u - static_cast<unsigned>(v != 0);
       const unsigned ended = coded & (0u - static_cast<unsigned>(rest != 0));
       fullRuns += (zeros / RUN) & coded;
-      ++counts[spare ^ ((spare ^ (Steps2 + rest - 1)) & ended)];
-      ++counts[(spare + 4) ^ (((spare + 4) ^ static_cast<unsigned>(v + Steps - (v > 0))) & coded)];
+      // (RunSymbol of an empty remainder and ValueSymbol of a zero are never counted.)
+      ++counts[spare ^ ((spare ^ static_cast<unsigned>(RunSymbol(static_cast<int>(rest), Steps))) & ended)];
+      ++counts[(spare + 4) ^ (((spare + 4) ^ static_cast<unsigned>(ValueSymbol(v, Steps))) & coded)];
       next ^= (next ^ (k + 1)) & coded;
     }
     const unsigned zeros = Count - next;
     fullRuns += zeros / RUN;
-    if (zeros % RUN != 0) ++counts[Steps2 + zeros % RUN - 1];
+    if (zeros % RUN != 0) ++counts[RunSymbol(static_cast<int>(zeros % RUN), Steps)];
   }
-  counts[Steps2 + RUN - 1] += fullRuns;
+  counts[RunSymbol(RUN_SYMBOL_COUNT, Steps)] += fullRuns;
   int n = 0;
   for (int s = 0; s < AlphabetSize(Steps); ++s) {
     Stats[s] = counts[s];
