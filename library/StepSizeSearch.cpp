@@ -127,7 +127,8 @@ unsigned GatherScalar(const float* in, unsigned from, unsigned count, float* val
 }
 
 #if defined(__x86_64__)
-// For each mask of 8 passing lanes, the passing lanes' indices first, in order.
+// For each mask of 8 passing lanes, the passing lanes' indices first, in order (the first 16
+// rows serve masks of 4 lanes).
 struct LeftPackTable {
   int lanes[256][8];
   LeftPackTable() : lanes() {
@@ -140,32 +141,30 @@ struct LeftPackTable {
   }
 };
 
-// The AVX2 form's table, built on first use.
+// The table both vector forms share, built on first use.
 const LeftPackTable& LeftPack() {
   static const LeftPackTable table;
   return table;
 }
 
-// For each mask of 4 passing lanes, the passing lanes' indices first, in order, how many they
-// are (SSE2 has no POPCNT, and the library's count is a call), and how SSE2's
-// whole-register shifts bring their values there: lane i moves down by the failing lanes below
-// it, by one where `one` takes the lane above and then by two where `two` takes the lane two
-// above. The passing lanes keep their order, so no lane is taken by two of them.
+// For each mask of 4 passing lanes, how many they are (SSE2 has no POPCNT, and the library's
+// count is a call), and how SSE2's whole-register shifts bring their values to the left: lane i
+// moves down by the failing lanes below it, by one where `one` takes the lane above and then by
+// two where `two` takes the lane two above. The passing lanes keep their order, so no lane is
+// taken by two of them.
 struct PackFourTable {
-  alignas(16) int lanes[16][4];
   alignas(16) int one[16][4];
   alignas(16) int two[16][4];
   unsigned passing[16];
-  PackFourTable() : lanes(), one(), two(), passing() {
+  PackFourTable() : one(), two(), passing() {
     for (int mask = 0; mask < 16; ++mask) {
       unsigned n = 0;
       for (int lane = 0; lane < 4; ++lane) {
         if (((mask >> lane) & 1) == 0) continue;
-        const int down = lane - static_cast<int>(n);
+        const int down = lane - static_cast<int>(n++);
         const int after = lane - (down & 1);
         if (down & 1) one[mask][after] = -1;
         if (down & 2) two[mask][after - 2] = -1;
-        lanes[mask][n++] = lane;
       }
       passing[mask] = n;
     }
@@ -178,9 +177,10 @@ const PackFourTable& PackFour() {
 }
 
 // Four values at a time, packed to the left by the table's two steps, their positions the
-// table's lanes plus k. The same bounds as GatherAvx2's.
+// passing lanes plus k. The same bounds as GatherAvx2's.
 unsigned GatherSse2(const float* in, unsigned count, float* values, int* positions, unsigned n, unsigned* done) {
   const PackFourTable& table = PackFour();
+  const LeftPackTable& order = LeftPack();
   const __m128 high = _mm_set1_ps(CANDIDATE_FROM), low = _mm_set1_ps(-CANDIDATE_FROM);
   __m128i base = _mm_setzero_si128();
   const __m128i four = _mm_set1_epi32(4);
@@ -195,7 +195,7 @@ unsigned GatherSse2(const float* in, unsigned count, float* values, int* positio
     const __m128 once = _mm_xor_ps(v, _mm_and_ps(_mm_xor_ps(v, above), one));
     const __m128 twoAbove = _mm_castsi128_ps(_mm_srli_si128(_mm_castps_si128(once), 8));
     _mm_storeu_ps(values + n, _mm_xor_ps(once, _mm_and_ps(_mm_xor_ps(once, twoAbove), two)));
-    const __m128i lanes = _mm_load_si128(reinterpret_cast<const __m128i*>(table.lanes[mask]));
+    const __m128i lanes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(order.lanes[mask]));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(positions + n), _mm_add_epi32(lanes, base));
     n += table.passing[mask];
     base = _mm_add_epi32(base, four);
