@@ -45,38 +45,44 @@ void SandwichScalar(float* x, float from, float sent, float level, std::size_t i
 
 // The scalar and SSE2 paths test a block of 64 values at a time into bits, value j of the block
 // at bit j: `small` where from <= |x| < sent (at least from and not at least sent, which NaN is
-// neither), `big` where |x| >= sent. A value's neighbours are then the bits beside it; *before
+// neither), `big` where |x| >= sent. A value's neighbours are then the bits beside it; `before`
 // holds the big bit of the value before the block (0 for the first block, whose first value is
-// never changed) and the value after the block, if there is one (`n` values from x on), is tested
-// here. The tests read the values as they were, which changes nothing (see KeepSandwiched).
+// never changed) and the value after the block, if there is one, is tested before the block's
+// values are changed. The tests read the values as they were, which changes nothing (see
+// KeepSandwiched).
 constexpr std::size_t SANDWICH_BLOCK = 64;
-inline void SetSandwiched(float* x, std::size_t n, std::uint64_t small, std::uint64_t big, std::uint64_t* before,
-                          float sent, float level) {
-  const std::uint64_t after = n > SANDWICH_BLOCK && std::fabs(x[SANDWICH_BLOCK]) >= sent ? 1 : 0;
-  std::uint64_t sandwiched = small & ((big << 1) | *before) & ((big >> 1) | (after << 63));
-  *before = big >> 63;
-  // Few values are changed.
-  for (; sandwiched != 0; sandwiched &= sandwiched - 1) {
-    const int j = __builtin_ctzll(sandwiched);
-    x[j] = std::copysign(level, x[j]);
-  }
-}
 
-// The scalar path's blocks, a value at a time without a jump (the tests follow no pattern).
-std::size_t SandwichBlocks(float* x, float from, float sent, float level, std::size_t n) {
+// Whole blocks from the start, each tested by test(block, &small, &big); returns where the
+// value-by-value loop takes over.
+template <typename TestBlock>
+std::size_t SandwichBlocks(float* x, float sent, float level, std::size_t n, TestBlock test) {
   std::uint64_t before = 0;
   std::size_t b = 0;
   for (; b + SANDWICH_BLOCK <= n; b += SANDWICH_BLOCK) {
     std::uint64_t small = 0, big = 0;
-    for (std::size_t j = b; j < b + SANDWICH_BLOCK; ++j) {
-      const float magnitude = std::fabs(x[j]);
-      const bool reaches = magnitude >= sent;
-      small = (small >> 1) | (static_cast<std::uint64_t>(!reaches & (magnitude >= from)) << 63);
-      big = (big >> 1) | (static_cast<std::uint64_t>(reaches) << 63);
+    test(x + b, &small, &big);
+    const std::uint64_t after = n - b > SANDWICH_BLOCK && std::fabs(x[b + SANDWICH_BLOCK]) >= sent ? 1 : 0;
+    std::uint64_t sandwiched = small & ((big << 1) | before) & ((big >> 1) | (after << 63));
+    before = big >> 63;
+    // Few values are changed.
+    for (; sandwiched != 0; sandwiched &= sandwiched - 1) {
+      const std::size_t j = b + static_cast<std::size_t>(__builtin_ctzll(sandwiched));
+      x[j] = std::copysign(level, x[j]);
     }
-    SetSandwiched(x + b, n - b, small, big, &before, sent, level);
   }
   return b;
+}
+
+// The scalar path's test, a value at a time without a jump (the tests follow no pattern).
+std::size_t SandwichBlocksScalar(float* x, float from, float sent, float level, std::size_t n) {
+  return SandwichBlocks(x, sent, level, n, [&](const float* block, std::uint64_t* small, std::uint64_t* big) {
+    for (std::size_t j = 0; j < SANDWICH_BLOCK; ++j) {
+      const float magnitude = std::fabs(block[j]);
+      const bool reaches = magnitude >= sent;
+      *small = (*small >> 1) | (static_cast<std::uint64_t>(!reaches & (magnitude >= from)) << 63);
+      *big = (*big >> 1) | (static_cast<std::uint64_t>(reaches) << 63);
+    }
+  });
 }
 
 // The fill's sums: eight parts, part j taking the values i with i % 8 == j, from i on.
@@ -123,35 +129,29 @@ std::size_t WindowCopySse2(float* x, const float* window, float* copy, std::size
   }
   return i;
 }
-// Whole blocks from the start; returns where the scalar loop takes over.
+// Sixteen values' tests packed to bytes in order, a bit each by one movemask.
 std::size_t SandwichSse2(float* x, float from, float sent, float level, std::size_t n) {
   const __m128 sign = _mm_set1_ps(-0.0f);
   const __m128 f = _mm_set1_ps(from), s = _mm_set1_ps(sent);
-  std::uint64_t before = 0;
-  std::size_t b = 0;
-  for (; b + SANDWICH_BLOCK <= n; b += SANDWICH_BLOCK) {
-    std::uint64_t small = 0, big = 0;
-    // Sixteen values' tests packed to bytes in order, a bit each by one movemask.
-    auto test = [&](const float* p, __m128i* reaches) {
-      const __m128 magnitude = _mm_andnot_ps(sign, _mm_loadu_ps(p));
-      const __m128 large = _mm_cmpge_ps(magnitude, s);
-      *reaches = _mm_castps_si128(large);
-      return _mm_castps_si128(_mm_andnot_ps(large, _mm_cmpge_ps(magnitude, f)));
-    };
-    auto bits = [](__m128i m0, __m128i m1, __m128i m2, __m128i m3) {
-      const __m128i bytes = _mm_packs_epi16(_mm_packs_epi32(m0, m1), _mm_packs_epi32(m2, m3));
-      return static_cast<std::uint64_t>(_mm_movemask_epi8(bytes)) << 48;
-    };
-    for (std::size_t j = b; j < b + SANDWICH_BLOCK; j += 16) {
+  auto test = [&](const float* p, __m128i* reaches) {
+    const __m128 magnitude = _mm_andnot_ps(sign, _mm_loadu_ps(p));
+    const __m128 large = _mm_cmpge_ps(magnitude, s);
+    *reaches = _mm_castps_si128(large);
+    return _mm_castps_si128(_mm_andnot_ps(large, _mm_cmpge_ps(magnitude, f)));
+  };
+  auto bits = [](__m128i m0, __m128i m1, __m128i m2, __m128i m3) {
+    const __m128i bytes = _mm_packs_epi16(_mm_packs_epi32(m0, m1), _mm_packs_epi32(m2, m3));
+    return static_cast<std::uint64_t>(_mm_movemask_epi8(bytes)) << 48;
+  };
+  return SandwichBlocks(x, sent, level, n, [&](const float* block, std::uint64_t* small, std::uint64_t* big) {
+    for (std::size_t j = 0; j < SANDWICH_BLOCK; j += 16) {
       __m128i r0, r1, r2, r3;
-      const __m128i i0 = test(x + j, &r0), i1 = test(x + j + 4, &r1), i2 = test(x + j + 8, &r2),
-                    i3 = test(x + j + 12, &r3);
-      small = (small >> 16) | bits(i0, i1, i2, i3);
-      big = (big >> 16) | bits(r0, r1, r2, r3);
+      const __m128i i0 = test(block + j, &r0), i1 = test(block + j + 4, &r1), i2 = test(block + j + 8, &r2),
+                    i3 = test(block + j + 12, &r3);
+      *small = (*small >> 16) | bits(i0, i1, i2, i3);
+      *big = (*big >> 16) | bits(r0, r1, r2, r3);
     }
-    SetSandwiched(x + b, n - b, small, big, &before, sent, level);
-  }
-  return b;
+  });
 }
 
 // The sign bit is taken off and put back by masks: the same magnitude, difference and maximum
@@ -349,10 +349,10 @@ void KeepSandwiched(SimdPath path, float* x, float from, float sent, float level
 #if defined(__x86_64__)
   if (path == SimdPath::Avx2) i = SandwichAvx2(x, from, sent, level, 1, n);
   else if (path == SimdPath::Sse2) i = SandwichSse2(x, from, sent, level, n);
-  else i = SandwichBlocks(x, from, sent, level, n);
+  else i = SandwichBlocksScalar(x, from, sent, level, n);
 #else
   (void)path;
-  i = SandwichBlocks(x, from, sent, level, n);
+  i = SandwichBlocksScalar(x, from, sent, level, n);
 #endif
   SandwichScalar(x, from, sent, level, std::max<std::size_t>(i, 1), n);
 }
